@@ -1,0 +1,10 @@
+#pragma once
+
+#include "Shell.h"
+
+class DesktopShell final : public Shell {
+public:
+    void openDocument(const QString& path) override;
+    void openWebPage(const QString& address) override;
+    QString desktopFolder() const override;
+};

@@ -1,0 +1,36 @@
+#include "ErrorTrap.h"
+
+#include "AppInfo.h"
+#include "Failure.h"
+#include "MessageBoxes.h"
+
+#include <new>
+
+ErrorTrap::ErrorTrap(MessageBoxes& boxes, QString location)
+    : m_boxes(boxes)
+    , m_location(std::move(location)) {}
+
+QString ErrorTrap::message(const QString& description, const QString& location, int line) {
+    return description % QLatin1String("\r\n") % location % QLatin1String("at line ") %
+           QString::number(line) % QLatin1String("\r\rPlease email screenshot of this message to ") %
+           AppInfo::supportAddress();
+}
+
+QString ErrorTrap::describe(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const Failure& failure) {
+        return failure.description();
+    } catch (const std::bad_alloc&) {
+        return QStringLiteral("Out of memory");
+    } catch (const std::exception& other) {
+        return QString::fromUtf8(other.what());
+    } catch (...) {
+        return QStringLiteral("Unknown error");
+    }
+}
+
+void ErrorTrap::report(int line, const std::exception_ptr& error) {
+    m_boxes.show(message(describe(error), m_location, line), QStringLiteral("Application Error"),
+                 MessageBoxes::Buttons::Ok, MessageBoxes::Icon::Warning, MessageBoxes::Answer::Ok);
+}

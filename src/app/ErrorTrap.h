@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QString>
+
+#include <exception>
+#include <utility>
+
+class MessageBoxes;
+
+// The error trap of a handler: runs its numbered steps, reports a failing step in the error report
+// box and lets the handler go on with the next one. Nothing ever escapes a handler.
+class ErrorTrap final {
+public:
+    ErrorTrap(MessageBoxes& boxes, QString location);
+
+    // One step. Returns whether it succeeded.
+    template <typename Step> bool step(int line, Step&& run) {
+        try {
+            std::forward<Step>(run)();
+            return true;
+        } catch (...) {
+            report(line, std::current_exception());
+            return false;
+        }
+    }
+
+    // The test of a condition. A test that fails counts as passed, so the block it guards runs.
+    template <typename Test> bool test(int line, Test&& condition) {
+        try {
+            return std::forward<Test>(condition)();
+        } catch (...) {
+            report(line, std::current_exception());
+            return true;
+        }
+    }
+
+    // The head of a counted loop. A count that cannot be read gives `onFailure` passes (0 or 1),
+    // so a broken loop head never loops without end.
+    template <typename Count> int count(int line, Count&& read, int onFailure = 1) {
+        try {
+            return std::forward<Count>(read)();
+        } catch (...) {
+            report(line, std::current_exception());
+            return onFailure;
+        }
+    }
+
+    // A value read by a step; the fallback stands in when the step fails.
+    template <typename T, typename Read> T value(int line, Read&& read, T fallback) {
+        try {
+            return std::forward<Read>(read)();
+        } catch (...) {
+            report(line, std::current_exception());
+            return fallback;
+        }
+    }
+
+    // The text of the error report box.
+    static QString message(const QString& description, const QString& location, int line);
+    static QString describe(const std::exception_ptr& error);
+
+private:
+    void report(int line, const std::exception_ptr& error);
+
+    MessageBoxes& m_boxes;
+    QString m_location;
+};

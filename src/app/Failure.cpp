@@ -1,0 +1,13 @@
+#include "Failure.h"
+
+Failure::Failure(QString description)
+    : m_description(std::move(description))
+    , m_utf8(m_description.toUtf8()) {}
+
+Failure Failure::invalidArgument() {
+    return Failure(QStringLiteral("Invalid procedure call or argument"));
+}
+
+const char* Failure::what() const noexcept {
+    return m_utf8.constData();
+}

@@ -1,0 +1,62 @@
+#include "FileSettingsStore.h"
+
+#include "Failure.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSettings>
+
+namespace {
+
+#ifdef Q_OS_WIN
+constexpr auto kFormat = QSettings::NativeFormat;
+#else
+constexpr auto kFormat = QSettings::IniFormat;
+#endif
+
+} // namespace
+
+FileSettingsStore::FileSettingsStore(QString folder)
+    : m_folder(std::move(folder)) {}
+
+QString FileSettingsStore::userConfigFolder() {
+    const QString configured = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (!configured.isEmpty() && QDir::isAbsolutePath(configured))
+        return configured;
+    return QDir::homePath() + QStringLiteral("/.config");
+}
+
+QString FileSettingsStore::location(const QString& application) const {
+#ifdef Q_OS_WIN
+    return QStringLiteral("HKEY_CURRENT_USER\\Software\\VB and VBA Program Settings\\") + application;
+#else
+    return m_folder + QLatin1Char('/') + application + QStringLiteral(".conf");
+#endif
+}
+
+std::optional<QString> FileSettingsStore::read(const QString& application, const QString& section,
+                                               const QString& key) const {
+    // A fresh QSettings per call: nothing is cached between reads, another instance's writes show.
+    QSettings settings(location(application), kFormat);
+    settings.beginGroup(section);
+    if (!settings.contains(key))
+        return std::nullopt;
+    return settings.value(key).toString();
+}
+
+void FileSettingsStore::write(const QString& application, const QString& section, const QString& key,
+                              const QString& value) {
+#ifndef Q_OS_WIN
+    if (!QDir().mkpath(m_folder))
+        throw Failure(QStringLiteral("Cannot create the settings folder '%1'").arg(m_folder));
+#endif
+    QSettings settings(location(application), kFormat);
+    settings.setAtomicSyncRequired(true);
+    settings.beginGroup(section);
+    settings.setValue(key, value);
+    settings.endGroup();
+    settings.sync();
+    if (settings.status() != QSettings::NoError)
+        throw Failure(
+            QStringLiteral("Cannot save the setting \"%1\" in '%2'").arg(key, location(application)));
+}

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+
+class FolderBrowser;
+class MessageBoxes;
+class RandomSource;
+class SettingsStore;
+class Shell;
+class SkypeConnector;
+
+// What the handlers talk to besides the window. Tests hand in recording fakes.
+struct Services {
+    MessageBoxes& boxes;
+    Shell& shell;
+    SettingsStore& settings;
+    FolderBrowser& browser;
+    SkypeConnector& skype;
+    RandomSource& random;
+    // The folder of the executable, without a trailing separator.
+    QString programFolder;
+};

@@ -1,0 +1,55 @@
+#include "OutputFolder.h"
+
+#include "FolderBrowser.h"
+
+#include "app/AppInfo.h"
+#include "app/ErrorTrap.h"
+#include "app/Failure.h"
+#include "app/MainView.h"
+#include "app/Services.h"
+#include "app/Settings.h"
+
+#include <QDir>
+#include <QtDebug>
+
+OutputFolder::OutputFolder(MainView& view, Services& services)
+    : m_view(view)
+    , m_services(services) {}
+
+QString OutputFolder::withTrailingSeparator(const QString& folder) {
+    if (folder.endsWith(QDir::separator()))
+        return folder;
+    return folder + QDir::separator();
+}
+
+void OutputFolder::browse() {
+    ErrorTrap trap(m_services.boxes, AppInfo::location(QStringLiteral("PushButton5_Click")));
+    trap.step(100, [&] {
+        m_lastFolder = GetSetting(m_services.settings, Settings::application(), Settings::section(),
+                                  Settings::lastFolderKey(), QString());
+    });
+    QString chosen;
+    trap.step(100, [&] {
+        chosen = m_services.browser.browseForFolder(QStringLiteral("Please select folder:"), m_lastFolder);
+    });
+    if (trap.test(102, [&] { return chosen.isEmpty(); }))
+        return;
+    trap.step(104, [&] {
+        m_lastFolder = chosen;
+        SaveSetting(m_services.settings, Settings::application(), Settings::section(),
+                    Settings::lastFolderKey(), m_lastFolder);
+    });
+    trap.step(106, [&] { chosen = withTrailingSeparator(chosen); });
+    trap.step(108, [&] { m_view.setOutputFolderText(chosen); });
+}
+
+void OutputFolder::storeText() {
+    // No error report here: a box on every keystroke would make the box unusable. The folder
+    // text itself is still used by the exports, so nothing the user typed is lost.
+    try {
+        SaveSetting(m_services.settings, Settings::application(), Settings::section(),
+                    Settings::outputFolderKey(), m_view.outputFolderText());
+    } catch (const Failure& failure) {
+        qWarning("Output folder not stored: %s", qUtf8Printable(failure.description()));
+    }
+}

@@ -1,0 +1,42 @@
+#include "app/DesktopShell.h"
+#include "app/FileSettingsStore.h"
+#include "app/Form1.h"
+#include "app/QtFolderBrowser.h"
+#include "app/QtMessageBoxes.h"
+#include "app/SystemRandom.h"
+#include "skype/HistoryConnector.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QScreen>
+
+#include <cstdio>
+
+int main(int argc, char* argv[]) {
+#if defined(Q_OS_LINUX)
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
+        qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+        std::fputs(
+            "parlorix: no display to show the window on (neither DISPLAY nor WAYLAND_DISPLAY is set)\n",
+            stderr);
+        return 1;
+    }
+#endif
+    QApplication app(argc, argv);
+
+    QtMessageBoxes boxes;
+    DesktopShell shell;
+    FileSettingsStore settings(FileSettingsStore::userConfigFolder());
+    QtFolderBrowser browser;
+    HistoryConnector skype(settings);
+    SystemRandom random;
+    const QString programFolder = QDir::toNativeSeparators(QCoreApplication::applicationDirPath());
+
+    Form1 form(Services{boxes, shell, settings, browser, skype, random, programFolder});
+    boxes.setOwner(&form);
+    browser.setOwner(&form);
+    form.Form_Load();
+    form.move(form.screen()->availableGeometry().center() - form.rect().center());
+    form.show();
+    return app.exec();
+}

@@ -1,0 +1,196 @@
+#include "DatabaseHistory.h"
+
+#include "MessageBody.h"
+
+#include "app/Failure.h"
+
+#include <SQLiteCpp/Database.h>
+#include <SQLiteCpp/Statement.h>
+
+#include <map>
+
+namespace {
+
+// The kinds of message a transcript can show; everything else is an event.
+const char* const kShownTypes = "61, 60, 50, 64, 30, 39, 68, 63, 201, 253";
+
+QString text(const SQLite::Column& column) {
+    if (column.isNull())
+        return QString();
+    return QString::fromUtf8(static_cast<const char*>(column.getText()), column.getBytes());
+}
+
+} // namespace
+
+DatabaseHistory::DatabaseHistory(const QString& path)
+    : m_path(path) {
+    try {
+        m_db = std::make_unique<SQLite::Database>(path.toStdString(), SQLite::OPEN_READONLY);
+        SQLite::Statement tables(*m_db, "SELECT name FROM sqlite_master WHERE type = 'table'");
+        while (tables.executeStep())
+            m_columns[text(tables.getColumn(0)).toLower()];
+        for (auto& [table, columns] : m_columns) {
+            SQLite::Statement info(*m_db, "PRAGMA table_info(\"" + table.toStdString() + "\")");
+            while (info.executeStep())
+                columns.append(text(info.getColumn(1)).toLower());
+        }
+    } catch (const std::exception& error) {
+        throw Failure(
+            QStringLiteral("'%1' is not a Skype history: %2").arg(path, QString::fromUtf8(error.what())));
+    }
+    for (const char* table : {"accounts", "conversations", "messages"}) {
+        if (!m_columns.count(QString::fromLatin1(table)))
+            throw Failure(QStringLiteral("'%1' is not a Skype history: it has no %2 table")
+                              .arg(path, QString::fromLatin1(table)));
+    }
+    for (const char* required : {"id", "convo_id"}) {
+        const QString table =
+            QString::fromLatin1(qstrcmp(required, "id") == 0 ? "conversations" : "messages");
+        if (!m_columns.at(table).contains(QString::fromLatin1(required)))
+            throw Failure(QStringLiteral("'%1' is not a Skype history: its %2 table has no %3 column")
+                              .arg(path, table, QString::fromLatin1(required)));
+    }
+}
+
+DatabaseHistory::~DatabaseHistory() = default;
+
+void DatabaseHistory::fail(const std::exception& error) const {
+    throw Failure(QStringLiteral("Cannot read the Skype history '%1': %2")
+                      .arg(m_path, QString::fromUtf8(error.what())));
+}
+
+QString DatabaseHistory::column(const QString& table, const QString& name) const {
+    const auto found = m_columns.find(table);
+    if (found == m_columns.end() || !found->second.contains(name))
+        return QStringLiteral("NULL");
+    return name;
+}
+
+QStringList DatabaseHistory::contacts() {
+    QStringList handles;
+    try {
+        QString own;
+        if (m_columns.at(QStringLiteral("accounts")).contains(QStringLiteral("skypename"))) {
+            SQLite::Statement account(*m_db, "SELECT skypename FROM Accounts ORDER BY rowid LIMIT 1");
+            if (account.executeStep())
+                own = text(account.getColumn(0));
+        }
+        const QString contactsTable = QStringLiteral("contacts");
+        if (m_columns.count(contactsTable) &&
+            m_columns.at(contactsTable).contains(QStringLiteral("is_permanent"))) {
+            const QString sql = QStringLiteral("SELECT %1 FROM Contacts WHERE is_permanent = 1")
+                                    .arg(column(contactsTable, QStringLiteral("skypename")));
+            SQLite::Statement query(*m_db, sql.toStdString());
+            while (query.executeStep()) {
+                const SQLite::Column handle = query.getColumn(0);
+                if (handle.isNull() || text(handle) != own)
+                    handles.append(text(handle));
+            }
+        }
+        const QString conversations = QStringLiteral("conversations");
+        const QString sql = QStringLiteral("SELECT %1 FROM Conversations WHERE %2 = 1")
+                                .arg(column(conversations, QStringLiteral("identity")),
+                                     column(conversations, QStringLiteral("type")));
+        SQLite::Statement query(*m_db, sql.toStdString());
+        while (query.executeStep())
+            handles.append(text(query.getColumn(0)));
+    } catch (const SQLite::Exception& error) {
+        fail(error);
+    }
+    sortHandles(handles);
+    return handles;
+}
+
+const std::vector<HistoryChat>& DatabaseHistory::chats() {
+    if (!m_chatsLoaded) {
+        try {
+            loadChats();
+        } catch (const SQLite::Exception& error) {
+            fail(error);
+        }
+        m_chatsLoaded = true;
+    }
+    return m_chats;
+}
+
+void DatabaseHistory::loadChats() {
+    const QString conversations = QStringLiteral("conversations");
+    const QString sql = QStringLiteral("SELECT id, %1, %2, %3 FROM Conversations ORDER BY id")
+                            .arg(column(conversations, QStringLiteral("identity")),
+                                 column(conversations, QStringLiteral("type")),
+                                 column(conversations, QStringLiteral("creation_timestamp")));
+    SQLite::Statement query(*m_db, sql.toStdString());
+    bool stampMissing = false;
+    while (query.executeStep()) {
+        const QString identity = text(query.getColumn(1));
+        const bool oneToOne = !query.getColumn(2).isNull() && query.getColumn(2).getInt64() == 1;
+        m_chats.push_back({identity, oneToOne ? identity : QString()});
+        m_chatIds.push_back(query.getColumn(0).getInt64());
+        const qint64 created = query.getColumn(3).isNull() ? 0 : query.getColumn(3).getInt64();
+        stampMissing = stampMissing || created == 0;
+        m_stamps.push_back(created != 0 ? std::optional<qint64>(created * 1000) : std::nullopt);
+    }
+    if (!stampMissing || !m_columns.at(QStringLiteral("messages")).contains(QStringLiteral("timestamp")))
+        return;
+    // Chats without a creation time take the time of their earliest message, of any kind.
+    std::map<qint64, qint64> earliest;
+    SQLite::Statement first(*m_db,
+                            "SELECT convo_id, MIN(timestamp) FROM Messages WHERE timestamp IS NOT NULL "
+                            "GROUP BY convo_id");
+    while (first.executeStep())
+        earliest[first.getColumn(0).getInt64()] = first.getColumn(1).getInt64();
+    for (size_t i = 0; i < m_chats.size(); ++i) {
+        const auto found = earliest.find(m_chatIds[i]);
+        if (!m_stamps[i] && found != earliest.end())
+            m_stamps[i] = found->second * 1000;
+    }
+}
+
+void DatabaseHistory::prepareMessageQuery() {
+    const QString messages = QStringLiteral("messages");
+    const QString columns =
+        QStringLiteral("%1, %2, %3, %4")
+            .arg(column(messages, QStringLiteral("from_dispname")),
+                 column(messages, QStringLiteral("author")), column(messages, QStringLiteral("type")),
+                 column(messages, QStringLiteral("body_xml")));
+    const QString order =
+        QStringLiteral("ORDER BY %1 DESC, %2 DESC")
+            .arg(column(messages, QStringLiteral("timestamp")), column(messages, QStringLiteral("id")));
+    const QString sql =
+        QStringLiteral("SELECT %1 FROM Messages WHERE convo_id = ? AND %2 IN (%3) %4")
+            .arg(columns, column(messages, QStringLiteral("type")), QString::fromLatin1(kShownTypes), order);
+    m_messageQuery = std::make_unique<SQLite::Statement>(*m_db, sql.toStdString());
+}
+
+std::vector<HistoryMessage> DatabaseHistory::messages(size_t chat) {
+    chats();
+    std::vector<HistoryMessage> result;
+    try {
+        if (!m_messageQuery)
+            prepareMessageQuery();
+        SQLite::Statement& query = *m_messageQuery;
+        query.reset();
+        query.bind(1, static_cast<int64_t>(m_chatIds.at(chat)));
+        while (query.executeStep()) {
+            const SQLite::Column markup = query.getColumn(3);
+            const QString body =
+                QString::fromUtf8(static_cast<const char*>(markup.getText()), markup.getBytes());
+            std::optional<QString> shown =
+                MessageBody::bodyFor(MessageBody::kindOfDatabaseType(query.getColumn(2).getInt()), body);
+            if (!shown)
+                continue;
+            QString sender = text(query.getColumn(0));
+            if (sender.isEmpty())
+                sender = text(query.getColumn(1));
+            result.emplace_back(std::move(sender), std::move(*shown));
+        }
+    } catch (const SQLite::Exception& error) {
+        fail(error);
+    }
+    return result;
+}
+
+std::optional<qint64> DatabaseHistory::timeStamp(size_t chat) {
+    chats();
+    return m_stamps.at(chat);
+}

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "History.h"
+
+#include <map>
+#include <memory>
+
+namespace SQLite {
+class Database;
+class Statement;
+} // namespace SQLite
+
+// The classic client's main.db, opened read-only. Columns missing in older clients read as NULL.
+class DatabaseHistory final : public History {
+public:
+    // Fails with a description naming the path when it is not a usable Skype history.
+    explicit DatabaseHistory(const QString& path);
+    ~DatabaseHistory() override;
+
+    QStringList contacts() override;
+    const std::vector<HistoryChat>& chats() override;
+    std::vector<HistoryMessage> messages(size_t chat) override;
+    std::optional<qint64> timeStamp(size_t chat) override;
+
+private:
+    void loadChats();
+    void prepareMessageQuery();
+    QString column(const QString& table, const QString& name) const;
+    [[noreturn]] void fail(const std::exception& error) const;
+
+    QString m_path;
+    std::unique_ptr<SQLite::Database> m_db;
+    std::unique_ptr<SQLite::Statement> m_messageQuery;
+    // table -> its columns, lower case
+    std::map<QString, QStringList> m_columns;
+    std::vector<HistoryChat> m_chats;
+    std::vector<qint64> m_chatIds;
+    std::vector<std::optional<qint64>> m_stamps;
+    bool m_chatsLoaded = false;
+};

@@ -1,0 +1,346 @@
+#include "ExportHistory.h"
+
+#include "MessageBody.h"
+
+#include "app/Failure.h"
+
+#include <QFile>
+
+#include <archive.h>
+#include <archive_entry.h>
+
+#include <algorithm>
+#include <memory>
+
+namespace {
+
+QString fromUtf8(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// The text of a value that should be a string; null, missing and other types read as empty.
+std::string_view textOf(simdjson::ondemand::value value) {
+    std::string_view text;
+    if (value.type() == simdjson::ondemand::json_type::string)
+        text = value.get_string();
+    return text;
+}
+
+// "8:alice" gives "alice"; a text without a numeric prefix is kept whole.
+std::string_view withoutPrefix(std::string_view id, std::string_view* prefix = nullptr) {
+    size_t digits = 0;
+    while (digits < id.size() && id[digits] >= '0' && id[digits] <= '9')
+        ++digits;
+    if (digits == 0 || digits >= id.size() || id[digits] != ':')
+        return id;
+    if (prefix)
+        *prefix = id.substr(0, digits);
+    return id.substr(digits + 1);
+}
+
+bool endsWith(std::string_view text, std::string_view end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+qint64 numberOf(std::string_view digits) {
+    qint64 value = 0;
+    for (const char c : digits) {
+        if (c < '0' || c > '9' || value > (std::numeric_limits<qint64>::max() - 9) / 10)
+            return 0;
+        value = value * 10 + (c - '0');
+    }
+    return value;
+}
+
+// properties.deletetime marks a deleted message, properties.isserversidegenerated a server copy of an edit.
+bool isDeletedOrServerCopy(simdjson::ondemand::value properties) {
+    using simdjson::ondemand::json_type;
+    if (properties.type() != json_type::object)
+        return false;
+    bool hidden = false;
+    for (simdjson::ondemand::field property : properties.get_object()) {
+        const std::string_view name = property.unescaped_key();
+        simdjson::ondemand::value value = property.value();
+        const json_type type = value.type();
+        if (name == "deletetime") {
+            hidden = hidden || (type == json_type::string ? !textOf(value).empty() : type != json_type::null);
+        } else if (name == "isserversidegenerated") {
+            if (type == json_type::boolean)
+                hidden = hidden || bool(value.get_bool());
+            else if (type == json_type::string) {
+                const std::string_view flag = textOf(value);
+                hidden = hidden || flag == "true" || flag == "True";
+            }
+        }
+    }
+    return hidden;
+}
+
+struct ArchiveCloser {
+    void operator()(archive* a) const { archive_read_free(a); }
+};
+
+} // namespace
+
+ExportHistory::ExportHistory(const QString& path, Container container)
+    : m_path(path) {
+    if (container == Container::Tar)
+        readTar(path);
+    else
+        readJson(path);
+    prepare();
+}
+
+ExportHistory::ExportHistory(const QString& name, const QByteArray& json)
+    : m_path(name)
+    , m_json(json.constData(), static_cast<size_t>(json.size())) {
+    prepare();
+}
+
+void ExportHistory::prepare() {
+    if (!simdjson::validate_utf8(m_json.data(), m_json.size())) {
+        // Invalid bytes become U+FFFD instead of making the whole export unreadable.
+        const QByteArray repaired =
+            QString::fromUtf8(m_json.data(), static_cast<qsizetype>(m_json.size())).toUtf8();
+        m_json = simdjson::padded_string(repaired.constData(), static_cast<size_t>(repaired.size()));
+    }
+    indexConversations();
+}
+
+void ExportHistory::fail(const QString& reason) const {
+    throw Failure(QStringLiteral("'%1' is not a Skype history: %2").arg(m_path, reason));
+}
+
+void ExportHistory::readJson(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        fail(file.errorString());
+    const qint64 size = file.size();
+    m_json = simdjson::padded_string(static_cast<size_t>(size));
+    if (file.read(m_json.data(), size) != size)
+        fail(QStringLiteral("it cannot be read whole: %1").arg(file.errorString()));
+}
+
+void ExportHistory::readTar(const QString& path) {
+    std::unique_ptr<archive, ArchiveCloser> tar(archive_read_new());
+    archive_read_support_format_tar(tar.get());
+    archive_read_support_filter_all(tar.get());
+    const QByteArray local = QFile::encodeName(path);
+    if (archive_read_open_filename(tar.get(), local.constData(), 1 << 16) != ARCHIVE_OK)
+        fail(QString::fromUtf8(archive_error_string(tar.get())));
+    archive_entry* entry = nullptr;
+    int status;
+    while ((status = archive_read_next_header(tar.get(), &entry)) == ARCHIVE_OK) {
+        std::string_view name = archive_entry_pathname(entry) ? archive_entry_pathname(entry) : "";
+        if (name.substr(0, 2) == "./")
+            name.remove_prefix(2);
+        if (name != "messages.json")
+            continue;
+        const la_int64_t size = archive_entry_size(entry);
+        if (size < 0)
+            fail(QStringLiteral("the size of messages.json in the archive is unknown"));
+        m_json = simdjson::padded_string(static_cast<size_t>(size));
+        la_int64_t done = 0;
+        while (done < size) {
+            const la_ssize_t read =
+                archive_read_data(tar.get(), m_json.data() + done, static_cast<size_t>(size - done));
+            if (read < 0)
+                fail(QString::fromUtf8(archive_error_string(tar.get())));
+            if (read == 0)
+                fail(QStringLiteral("messages.json in the archive is cut short"));
+            done += read;
+        }
+        return;
+    }
+    if (status != ARCHIVE_EOF)
+        fail(QString::fromUtf8(archive_error_string(tar.get())));
+    fail(QStringLiteral("the archive holds no messages.json"));
+}
+
+void ExportHistory::indexConversations() {
+    using namespace simdjson;
+    bool found = false;
+    try {
+        ondemand::document document = m_parser.iterate(m_json);
+        for (ondemand::field field : document.get_object()) {
+            if (field.unescaped_key().value() != "conversations")
+                continue;
+            found = true;
+            for (ondemand::value entry : field.value().get_array()) {
+                if (entry.type() != ondemand::json_type::object)
+                    continue;
+                QString id;
+                Conversation conversation;
+                for (ondemand::field part : entry.get_object()) {
+                    const std::string_view key = part.unescaped_key();
+                    if (key == "id") {
+                        id = fromUtf8(textOf(part.value()));
+                    } else if (key == "MessageList") {
+                        ondemand::value list = part.value();
+                        if (list.type() == ondemand::json_type::array) {
+                            ondemand::array messages = list.get_array();
+                            conversation.messageList = messages.raw_json();
+                        }
+                    }
+                }
+                if (id.startsWith(QLatin1String("48:")))
+                    continue;
+                const QByteArray idUtf8 = id.toUtf8();
+                m_chats.push_back({id, partnerOf(std::string_view(idUtf8.constData(), idUtf8.size()))});
+                m_conversations.push_back(conversation);
+            }
+        }
+    } catch (const simdjson_error& error) {
+        fail(QString::fromUtf8(error.what()));
+    }
+    if (!found)
+        fail(QStringLiteral("it holds no conversations"));
+}
+
+QString ExportHistory::partnerOf(std::string_view conversationId) {
+    std::string_view prefix;
+    const std::string_view handle = withoutPrefix(conversationId, &prefix);
+    if (prefix.empty() || prefix == "19" || prefix == "48" || endsWith(handle, "@thread.skype") ||
+        endsWith(handle, "@thread.v2"))
+        return QString();
+    return fromUtf8(handle);
+}
+
+std::optional<qint64> ExportHistory::parseTime(std::string_view text) {
+    // 2020-07-06T17:20:30.609Z
+    const auto number = [&](size_t at, size_t length, int& out) {
+        if (at + length > text.size())
+            return false;
+        out = 0;
+        for (size_t i = at; i < at + length; ++i) {
+            if (text[i] < '0' || text[i] > '9')
+                return false;
+            out = out * 10 + (text[i] - '0');
+        }
+        return true;
+    };
+    int year, month, day, hour, minute, second;
+    if (!number(0, 4, year) || text.size() < 20 || text[4] != '-' || !number(5, 2, month) || text[7] != '-' ||
+        !number(8, 2, day) || text[10] != 'T' || !number(11, 2, hour) || text[13] != ':' ||
+        !number(14, 2, minute) || text[16] != ':' || !number(17, 2, second))
+        return std::nullopt;
+    size_t at = 19;
+    int millis = 0;
+    if (text[at] == '.') {
+        ++at;
+        int digits = 0;
+        while (at < text.size() && text[at] >= '0' && text[at] <= '9') {
+            if (digits < 3)
+                millis = millis * 10 + (text[at] - '0');
+            ++digits;
+            ++at;
+        }
+        if (digits == 0)
+            return std::nullopt;
+        for (; digits < 3; ++digits)
+            millis *= 10;
+    }
+    if (at + 1 != text.size() || text[at] != 'Z')
+        return std::nullopt;
+    const QDate date(year, month, day);
+    const QTime time(hour, minute, second);
+    if (!date.isValid() || !time.isValid())
+        return std::nullopt;
+    return QDateTime(date, time, Qt::UTC).toMSecsSinceEpoch() + millis;
+}
+
+QStringList ExportHistory::contacts() {
+    QStringList handles;
+    for (const HistoryChat& chat : m_chats) {
+        if (!chat.partner.isEmpty())
+            handles.append(chat.partner);
+    }
+    sortHandles(handles);
+    return handles;
+}
+
+const std::vector<HistoryChat>& ExportHistory::chats() {
+    return m_chats;
+}
+
+std::vector<HistoryMessage> ExportHistory::messages(size_t chat) {
+    using namespace simdjson;
+    Conversation& conversation = m_conversations.at(chat);
+    struct Row {
+        qint64 time;
+        qint64 id;
+        size_t order;
+        QString sender;
+        QString body;
+    };
+    std::vector<Row> rows;
+    std::optional<qint64> earliest;
+    if (!conversation.messageList.empty()) {
+        try {
+            const char* begin = conversation.messageList.data();
+            const size_t capacity =
+                static_cast<size_t>(m_json.data() + m_json.size() - begin) + SIMDJSON_PADDING;
+            ondemand::document document = m_parser.iterate(begin, conversation.messageList.size(), capacity);
+            for (ondemand::value entry : document.get_array()) {
+                if (entry.type() != ondemand::json_type::object)
+                    continue;
+                std::string_view id, name, arrival, type, content, from;
+                bool hidden = false;
+                for (ondemand::field field : entry.get_object()) {
+                    const std::string_view key = field.unescaped_key();
+                    ondemand::value value = field.value();
+                    if (key == "id") {
+                        id = value.type() == ondemand::json_type::number ? value.raw_json_token()
+                                                                         : textOf(value);
+                    } else if (key == "displayName") {
+                        name = textOf(value);
+                    } else if (key == "originalarrivaltime") {
+                        arrival = textOf(value);
+                    } else if (key == "messagetype") {
+                        type = textOf(value);
+                    } else if (key == "content") {
+                        content = textOf(value);
+                    } else if (key == "from") {
+                        from = textOf(value);
+                    } else if (key == "properties") {
+                        hidden = isDeletedOrServerCopy(value);
+                    }
+                }
+                const std::optional<qint64> time = parseTime(arrival);
+                if (time && (!earliest || *time < *earliest))
+                    earliest = time;
+                if (hidden)
+                    continue;
+                const QString markup = fromUtf8(content);
+                std::optional<QString> body =
+                    MessageBody::bodyFor(MessageBody::kindOfExportType(fromUtf8(type)), markup);
+                if (!body)
+                    continue;
+                QString sender = fromUtf8(name);
+                if (sender.isEmpty())
+                    sender = fromUtf8(withoutPrefix(from));
+                rows.push_back(
+                    {time.value_or(0), numberOf(id), rows.size(), std::move(sender), std::move(*body)});
+            }
+        } catch (const simdjson_error& error) {
+            fail(QString::fromUtf8(error.what()));
+        }
+    }
+    conversation.earliest = earliest;
+    conversation.parsed = true;
+
+    std::stable_sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) {
+        return a.time != b.time ? a.time > b.time : a.id > b.id;
+    });
+    std::vector<HistoryMessage> result;
+    result.reserve(rows.size());
+    for (Row& row : rows)
+        result.emplace_back(std::move(row.sender), std::move(row.body));
+    return result;
+}
+
+std::optional<qint64> ExportHistory::timeStamp(size_t chat) {
+    if (!m_conversations.at(chat).parsed)
+        messages(chat);
+    return m_conversations.at(chat).earliest;
+}

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "History.h"
+
+#include <simdjson.h>
+
+#include <string_view>
+
+// The Skype data export: messages.json, alone or read in place from the export .tar. The text is
+// kept in memory once; each conversation's messages are parsed when asked for.
+class ExportHistory final : public History {
+public:
+    enum class Container { Json, Tar };
+
+    // Fails with a description naming the path when it is not a usable Skype export.
+    ExportHistory(const QString& path, Container container);
+    // An export already in memory; `name` stands for it in descriptions.
+    ExportHistory(const QString& name, const QByteArray& json);
+
+    QStringList contacts() override;
+    const std::vector<HistoryChat>& chats() override;
+    std::vector<HistoryMessage> messages(size_t chat) override;
+    std::optional<qint64> timeStamp(size_t chat) override;
+
+    // "8:live:.cid.1a2b" gives "live:.cid.1a2b"; groups, system lists and ids without a numeric
+    // prefix give nothing.
+    static QString partnerOf(std::string_view conversationId);
+    // ISO 8601 UTC with 0 to 3 fraction digits, as milliseconds since 1970.
+    static std::optional<qint64> parseTime(std::string_view text);
+
+private:
+    struct Conversation {
+        std::string_view messageList; // the raw JSON array inside m_json
+        std::optional<qint64> earliest;
+        bool parsed = false;
+    };
+
+    void readJson(const QString& path);
+    void readTar(const QString& path);
+    void prepare();
+    void indexConversations();
+    [[noreturn]] void fail(const QString& reason) const;
+
+    QString m_path;
+    simdjson::padded_string m_json;
+    simdjson::ondemand::parser m_parser;
+    std::vector<HistoryChat> m_chats;
+    std::vector<Conversation> m_conversations;
+};

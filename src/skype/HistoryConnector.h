@@ -1,0 +1,16 @@
+#pragma once
+
+#include "SkypeConnector.h"
+
+class SettingsStore;
+
+// Connects to the user's Skype history: the one named by PARLORIX_SKYPE_DATA or dropped onto the
+// window, else the newest classic profile.
+class HistoryConnector final : public SkypeConnector {
+public:
+    explicit HistoryConnector(const SettingsStore& settings);
+    std::shared_ptr<SkypeRoot> createRoot() override;
+
+private:
+    const SettingsStore& m_settings;
+};

@@ -1,0 +1,197 @@
+#include "HistoryRoot.h"
+
+#include "HistorySource.h"
+
+#include "app/Failure.h"
+
+namespace {
+
+QDateTime localTime(const std::optional<qint64>& msecsSinceEpoch) {
+    if (!msecsSinceEpoch)
+        return QDateTime(QDate(1899, 12, 30), QTime(0, 0));
+    return QDateTime::fromMSecsSinceEpoch(*msecsSinceEpoch);
+}
+
+size_t indexOf(int position, size_t count) {
+    if (position < 1 || static_cast<size_t>(position) > count)
+        throw Failure(QStringLiteral("Index out of bounds"));
+    return static_cast<size_t>(position - 1);
+}
+
+class RootClient final : public ClientControl {
+public:
+    explicit RootClient(std::shared_ptr<HistoryRoot> root)
+        : m_root(std::move(root)) {}
+    bool isRunning() const override { return m_root->open(); }
+
+private:
+    std::shared_ptr<HistoryRoot> m_root;
+};
+
+class HandleContact final : public Contact {
+public:
+    explicit HandleContact(QString handle)
+        : m_handle(std::move(handle)) {}
+    QString handle() const override { return m_handle; }
+
+private:
+    QString m_handle;
+};
+
+class ContactWalk final : public Walk<Contact> {
+public:
+    explicit ContactWalk(QStringList handles)
+        : m_handles(std::move(handles)) {}
+    std::shared_ptr<Contact> next() override {
+        if (m_next >= m_handles.size())
+            return nullptr;
+        return std::make_shared<HandleContact>(m_handles.at(m_next++));
+    }
+
+private:
+    QStringList m_handles;
+    qsizetype m_next = 0;
+};
+
+class RootContacts final : public ContactCollection {
+public:
+    explicit RootContacts(QStringList handles)
+        : m_handles(std::move(handles)) {}
+    std::unique_ptr<Walk<Contact>> walk() const override { return std::make_unique<ContactWalk>(m_handles); }
+
+private:
+    QStringList m_handles;
+};
+
+class RootMessages final : public MessageCollection {
+public:
+    RootMessages(std::shared_ptr<HistoryRoot> root, size_t chat)
+        : m_root(std::move(root))
+        , m_chat(chat) {}
+    int count() const override {
+        return m_messages ? static_cast<int>(m_messages->size()) : m_root->messageCount(m_chat);
+    }
+    std::shared_ptr<Message> item(int position) const override {
+        if (!m_messages)
+            m_messages = m_root->messagesOf(m_chat);
+        // Shares the ownership of the whole chat's messages: no copy per item.
+        HistoryMessage& message = m_messages->at(indexOf(position, m_messages->size()));
+        return std::shared_ptr<Message>(m_messages, &message);
+    }
+
+private:
+    std::shared_ptr<HistoryRoot> m_root;
+    size_t m_chat;
+    mutable std::shared_ptr<std::vector<HistoryMessage>> m_messages;
+};
+
+class RootChat final : public Chat {
+public:
+    RootChat(std::shared_ptr<HistoryRoot> root, size_t chat)
+        : m_root(std::move(root))
+        , m_chat(chat) {}
+    QString name() const override { return m_root->history().chats().at(m_chat).name; }
+    std::shared_ptr<MessageCollection> messages() const override {
+        return std::make_shared<RootMessages>(m_root, m_chat);
+    }
+    QDateTime timeStamp() const override { return localTime(m_root->history().timeStamp(m_chat)); }
+    QString partnerHandle() const override { return m_root->history().chats().at(m_chat).partner; }
+
+private:
+    std::shared_ptr<HistoryRoot> m_root;
+    size_t m_chat;
+};
+
+class ChatWalk final : public Walk<Chat> {
+public:
+    ChatWalk(std::shared_ptr<HistoryRoot> root, size_t count)
+        : m_root(std::move(root))
+        , m_count(count) {}
+    std::shared_ptr<Chat> next() override {
+        if (m_next >= m_count)
+            return nullptr;
+        return std::make_shared<RootChat>(m_root, m_next++);
+    }
+
+private:
+    std::shared_ptr<HistoryRoot> m_root;
+    size_t m_count;
+    size_t m_next = 0;
+};
+
+class RootChats final : public ChatCollection {
+public:
+    explicit RootChats(std::shared_ptr<HistoryRoot> root)
+        : m_root(std::move(root))
+        , m_count(m_root->history().chats().size()) {}
+    int count() const override { return static_cast<int>(m_count); }
+    std::shared_ptr<Chat> item(int position) const override {
+        return std::make_shared<RootChat>(m_root, indexOf(position, m_count));
+    }
+    std::unique_ptr<Walk<Chat>> walk() const override { return std::make_unique<ChatWalk>(m_root, m_count); }
+
+private:
+    std::shared_ptr<HistoryRoot> m_root;
+    size_t m_count;
+};
+
+} // namespace
+
+HistoryRoot::HistoryRoot(Locator locate)
+    : m_locate(std::move(locate)) {}
+
+bool HistoryRoot::open() {
+    if (m_openFailure)
+        throw Failure(*m_openFailure);
+    if (!m_opened) {
+        const std::optional<QString> path = m_locate();
+        m_opened = true;
+        if (!path)
+            return false;
+        try {
+            m_history = HistorySource::open(HistorySource::identify(*path));
+        } catch (const Failure& failure) {
+            m_openFailure = failure.description();
+            throw;
+        }
+    }
+    return m_history != nullptr;
+}
+
+History& HistoryRoot::history() {
+    if (!open())
+        throw Failure(QStringLiteral("No Skype history was found. Drop your main.db or Skype export onto the "
+                                     "window, or name it in PARLORIX_SKYPE_DATA."));
+    return *m_history;
+}
+
+std::shared_ptr<ContactCollection> HistoryRoot::contacts() {
+    return std::make_shared<RootContacts>(history().contacts());
+}
+
+std::shared_ptr<ChatCollection> HistoryRoot::chats() {
+    return std::make_shared<RootChats>(shared_from_this());
+}
+
+std::shared_ptr<ClientControl> HistoryRoot::client() {
+    return std::make_shared<RootClient>(shared_from_this());
+}
+
+std::shared_ptr<std::vector<HistoryMessage>> HistoryRoot::messagesOf(size_t chat) {
+    if (!m_cachedMessages || m_cachedChat != chat) {
+        // Drop the previous chat first: only one chat's messages are held at a time.
+        m_cachedMessages.reset();
+        m_cachedMessages = std::make_shared<std::vector<HistoryMessage>>(history().messages(chat));
+        m_cachedChat = chat;
+        if (m_counts.size() <= chat)
+            m_counts.resize(history().chats().size(), -1);
+        m_counts[chat] = static_cast<int>(m_cachedMessages->size());
+    }
+    return m_cachedMessages;
+}
+
+int HistoryRoot::messageCount(size_t chat) {
+    if (chat < m_counts.size() && m_counts[chat] >= 0)
+        return m_counts[chat];
+    return static_cast<int>(messagesOf(chat)->size());
+}

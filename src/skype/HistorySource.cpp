@@ -1,0 +1,101 @@
+#include "HistorySource.h"
+
+#include "DatabaseHistory.h"
+#include "ExportHistory.h"
+
+#include "app/Failure.h"
+#include "app/Settings.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+
+namespace HistorySource {
+
+std::optional<QString> locate(const SettingsStore& settings) {
+    const QString named = qEnvironmentVariable("PARLORIX_SKYPE_DATA");
+    if (!named.isEmpty())
+        return named;
+    const QString stored = GetSetting(settings, Settings::application(), Settings::section(),
+                                      Settings::skypeHistoryKey(), QString());
+    if (!stored.isEmpty())
+        return stored;
+    return newestProfile(profileRoots());
+}
+
+QStringList profileRoots() {
+#if defined(Q_OS_WIN)
+    return {qEnvironmentVariable("APPDATA") + QStringLiteral("/Skype"),
+            qEnvironmentVariable("LOCALAPPDATA") +
+                QStringLiteral("/Packages/Microsoft.SkypeApp_kzf8qxf38zg5c/LocalState")};
+#elif defined(Q_OS_MACOS)
+    return {QDir::homePath() + QStringLiteral("/Library/Application Support/Skype")};
+#else
+    return {QDir::homePath() + QStringLiteral("/.Skype")};
+#endif
+}
+
+std::optional<QString> newestProfile(const QStringList& roots) {
+    std::optional<QString> newest;
+    QDateTime newestTime;
+    for (const QString& root : roots) {
+        const QFileInfoList profiles = QDir(root).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot);
+        for (const QFileInfo& profile : profiles) {
+            const QString name = profile.fileName();
+            if (name == QLatin1String("content") || name == QLatin1String("pictures") ||
+                name == QLatin1String("dbtemp") || name.startsWith(QLatin1String("shared")) ||
+                name == QLatin1String("My Skype Received Files"))
+                continue;
+            const QFileInfo database(profile.filePath() + QStringLiteral("/main.db"));
+            if (database.isFile() && (!newest || database.lastModified() > newestTime)) {
+                newest = QDir::toNativeSeparators(database.filePath());
+                newestTime = database.lastModified();
+            }
+        }
+    }
+    return newest;
+}
+
+Located identify(const QString& path) {
+    const auto notHistory = [&](const QString& reason) {
+        return Failure(QStringLiteral("'%1' is not a Skype history: %2").arg(path, reason));
+    };
+    const QFileInfo info(path);
+    if (!info.exists())
+        throw notHistory(QStringLiteral("no such file or folder"));
+    if (info.isDir()) {
+        for (const char* inside : {"main.db", "messages.json"}) {
+            const QString candidate = QDir(path).filePath(QString::fromLatin1(inside));
+            if (QFileInfo(candidate).isFile())
+                return identify(QDir::toNativeSeparators(candidate));
+        }
+        throw notHistory(QStringLiteral("the folder holds no main.db"));
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw notHistory(file.errorString());
+    const QByteArray head = file.read(512);
+    if (head.startsWith(QByteArrayLiteral("SQLite format 3\0")))
+        return {path, Kind::Database};
+    if (head.size() >= 262 && head.mid(257, 5) == "ustar")
+        return {path, Kind::ExportTar};
+    const QByteArray trimmed = head.startsWith("\xEF\xBB\xBF") ? head.mid(3).trimmed() : head.trimmed();
+    if (trimmed.startsWith('{'))
+        return {path, Kind::ExportJson};
+    throw notHistory(QStringLiteral("it is neither a main.db, a messages.json nor an export .tar"));
+}
+
+std::unique_ptr<History> open(const Located& source) {
+    switch (source.kind) {
+    case Kind::Database:
+        return std::make_unique<DatabaseHistory>(source.path);
+    case Kind::ExportJson:
+        return std::make_unique<ExportHistory>(source.path, ExportHistory::Container::Json);
+    case Kind::ExportTar:
+        return std::make_unique<ExportHistory>(source.path, ExportHistory::Container::Tar);
+    }
+    return nullptr;
+}
+
+} // namespace HistorySource

@@ -1,0 +1,240 @@
+#include "MarkupParser.h"
+
+namespace {
+
+bool isNameStart(QChar c) {
+    return c.isLetter() || c == QLatin1Char('_') || c == QLatin1Char(':') || c.unicode() >= 0x80;
+}
+
+bool isNameChar(QChar c) {
+    return isNameStart(c) || c.isDigit() || c == QLatin1Char('-') || c == QLatin1Char('.');
+}
+
+bool isBlank(QChar c) {
+    return c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\r') ||
+           c == QLatin1Char('\n');
+}
+
+bool isXmlChar(char32_t code) {
+    return code == 0x9 || code == 0xA || code == 0xD || (code >= 0x20 && code <= 0xD7FF) ||
+           (code >= 0xE000 && code <= 0xFFFD) || (code >= 0x10000 && code <= 0x10FFFF);
+}
+
+int digitValue(QChar c, bool hex) {
+    const char16_t u = c.unicode();
+    if (u >= '0' && u <= '9')
+        return u - '0';
+    if (hex && u >= 'a' && u <= 'f')
+        return u - 'a' + 10;
+    if (hex && u >= 'A' && u <= 'F')
+        return u - 'A' + 10;
+    return -1;
+}
+
+class Reader {
+public:
+    Reader(QStringView input, MarkupHandler& handler)
+        : m_in(input)
+        , m_handler(handler) {}
+
+    bool run() {
+        while (m_pos < m_in.size()) {
+            const QChar c = m_in.at(m_pos);
+            if (c == QLatin1Char('<')) {
+                if (!markup())
+                    return false;
+            } else if (c == QLatin1Char('&')) {
+                QString decoded;
+                if (!entity(decoded))
+                    return false;
+                m_handler.text(decoded);
+            } else {
+                const qsizetype start = m_pos;
+                while (m_pos < m_in.size() && m_in.at(m_pos) != QLatin1Char('<') &&
+                       m_in.at(m_pos) != QLatin1Char('&'))
+                    ++m_pos;
+                m_handler.text(m_in.mid(start, m_pos - start));
+            }
+        }
+        return m_open.empty();
+    }
+
+private:
+    bool startsWith(QLatin1String what) const { return m_in.mid(m_pos).startsWith(what); }
+
+    // Skips to just behind `end`; false when it never comes.
+    bool skipPast(QLatin1String end) {
+        const qsizetype found = m_in.indexOf(end, m_pos);
+        if (found < 0)
+            return false;
+        m_pos = found + end.size();
+        return true;
+    }
+
+    void skipBlanks() {
+        while (m_pos < m_in.size() && isBlank(m_in.at(m_pos)))
+            ++m_pos;
+    }
+
+    QStringView name() {
+        const qsizetype start = m_pos;
+        if (m_pos >= m_in.size() || !isNameStart(m_in.at(m_pos)))
+            return QStringView();
+        while (m_pos < m_in.size() && isNameChar(m_in.at(m_pos)))
+            ++m_pos;
+        return m_in.mid(start, m_pos - start);
+    }
+
+    bool entity(QString& out) {
+        const qsizetype semicolon = m_in.indexOf(QLatin1Char(';'), m_pos);
+        if (semicolon < 0 || semicolon - m_pos > 12)
+            return false;
+        if (!decodeEntity(m_in.mid(m_pos + 1, semicolon - m_pos - 1), out))
+            return false;
+        m_pos = semicolon + 1;
+        return true;
+    }
+
+    bool markup() {
+        if (startsWith(QLatin1String("<!--")))
+            return skipPast(QLatin1String("-->"));
+        if (startsWith(QLatin1String("<![CDATA["))) {
+            const qsizetype start = m_pos + 9;
+            if (!skipPast(QLatin1String("]]>")))
+                return false;
+            m_handler.text(m_in.mid(start, m_pos - 3 - start));
+            return true;
+        }
+        if (startsWith(QLatin1String("<?")))
+            return skipPast(QLatin1String("?>"));
+        if (startsWith(QLatin1String("</")))
+            return endTag();
+        return startTag();
+    }
+
+    bool endTag() {
+        m_pos += 2;
+        const QStringView tag = name();
+        skipBlanks();
+        if (tag.isEmpty() || m_pos >= m_in.size() || m_in.at(m_pos) != QLatin1Char('>'))
+            return false;
+        ++m_pos;
+        if (m_open.empty() || m_open.back() != tag)
+            return false;
+        m_open.pop_back();
+        m_handler.endElement(tag);
+        return true;
+    }
+
+    bool startTag() {
+        ++m_pos;
+        const QStringView tag = name();
+        if (tag.isEmpty())
+            return false;
+        m_attributes.clear();
+        for (;;) {
+            const qsizetype before = m_pos;
+            skipBlanks();
+            if (m_pos >= m_in.size())
+                return false;
+            const QChar c = m_in.at(m_pos);
+            if (c == QLatin1Char('>')) {
+                ++m_pos;
+                m_open.push_back(tag);
+                m_handler.startElement(tag, m_attributes);
+                return true;
+            }
+            if (c == QLatin1Char('/')) {
+                if (m_pos + 1 >= m_in.size() || m_in.at(m_pos + 1) != QLatin1Char('>'))
+                    return false;
+                m_pos += 2;
+                m_handler.startElement(tag, m_attributes);
+                m_handler.endElement(tag);
+                return true;
+            }
+            if (m_pos == before) // attributes are separated by blanks
+                return false;
+            if (!attribute())
+                return false;
+        }
+    }
+
+    bool attribute() {
+        const QStringView key = name();
+        if (key.isEmpty())
+            return false;
+        skipBlanks();
+        if (m_pos >= m_in.size() || m_in.at(m_pos) != QLatin1Char('='))
+            return false;
+        ++m_pos;
+        skipBlanks();
+        if (m_pos >= m_in.size())
+            return false;
+        const QChar quote = m_in.at(m_pos);
+        if (quote != QLatin1Char('"') && quote != QLatin1Char('\''))
+            return false;
+        ++m_pos;
+        QString value;
+        while (m_pos < m_in.size() && m_in.at(m_pos) != quote) {
+            const QChar c = m_in.at(m_pos);
+            if (c == QLatin1Char('<'))
+                return false;
+            if (c == QLatin1Char('&')) {
+                if (!entity(value))
+                    return false;
+                continue;
+            }
+            value += c;
+            ++m_pos;
+        }
+        if (m_pos >= m_in.size())
+            return false;
+        ++m_pos;
+        m_attributes.push_back({key, std::move(value)});
+        return true;
+    }
+
+    QStringView m_in;
+    MarkupHandler& m_handler;
+    qsizetype m_pos = 0;
+    std::vector<QStringView> m_open;
+    std::vector<MarkupAttribute> m_attributes;
+};
+
+} // namespace
+
+bool decodeEntity(QStringView reference, QString& out) {
+    if (reference == QLatin1String("lt"))
+        out += QLatin1Char('<');
+    else if (reference == QLatin1String("gt"))
+        out += QLatin1Char('>');
+    else if (reference == QLatin1String("amp"))
+        out += QLatin1Char('&');
+    else if (reference == QLatin1String("quot"))
+        out += QLatin1Char('"');
+    else if (reference == QLatin1String("apos"))
+        out += QLatin1Char('\'');
+    else if (reference.size() >= 2 && reference.at(0) == QLatin1Char('#')) {
+        const bool hex = reference.at(1) == QLatin1Char('x');
+        const QStringView digits = reference.mid(hex ? 2 : 1);
+        if (digits.isEmpty() || digits.size() > 8)
+            return false;
+        char32_t code = 0;
+        for (const QChar d : digits) {
+            const int value = digitValue(d, hex);
+            if (value < 0)
+                return false;
+            code = code * (hex ? 16 : 10) + static_cast<char32_t>(value);
+        }
+        if (!isXmlChar(code))
+            return false;
+        out += QString::fromUcs4(&code, 1);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+bool parseMarkup(QStringView markup, MarkupHandler& handler) {
+    return Reader(markup, handler).run();
+}

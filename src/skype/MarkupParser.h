@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QString>
+#include <QStringView>
+
+#include <vector>
+
+struct MarkupAttribute {
+    QStringView name;
+    QString value; // entities decoded
+};
+
+// What a pass over a message body reports, in document order.
+class MarkupHandler {
+public:
+    virtual ~MarkupHandler() = default;
+    virtual void startElement(QStringView name, const std::vector<MarkupAttribute>& attributes) = 0;
+    virtual void endElement(QStringView name) = 0;
+    virtual void text(QStringView text) = 0;
+};
+
+// Reads a message body as an XML fragment: any number of elements and text side by side.
+// Returns false, having possibly reported part of it, when the body is not well-formed.
+bool parseMarkup(QStringView markup, MarkupHandler& handler);
+
+// The value of an XML entity reference body ("amp", "#39", "#x1F600"), or nothing.
+bool decodeEntity(QStringView reference, QString& out);

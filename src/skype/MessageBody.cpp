@@ -1,0 +1,282 @@
+#include "MessageBody.h"
+
+#include "MarkupParser.h"
+
+#include <QStringList>
+
+namespace {
+
+// Builds the plain text: alt texts stand for their element, e_m for nothing, at for "@" and its
+// content, raw_pre and raw_post around their content.
+class PlainTextBuilder final : public MarkupHandler {
+public:
+    void startElement(QStringView name, const std::vector<MarkupAttribute>& attributes) override {
+        if (m_hidden > 0) {
+            ++m_hidden;
+            m_closing.emplace_back();
+            return;
+        }
+        const QString* alt = find(attributes, u"alt");
+        if ((alt && !alt->isEmpty()) || name == u"e_m") {
+            if (alt)
+                m_out += *alt;
+            m_hidden = 1;
+            m_closing.emplace_back();
+            return;
+        }
+        if (name == u"at") {
+            m_out += QLatin1Char('@');
+            m_closing.emplace_back();
+            return;
+        }
+        const QString* pre = find(attributes, u"raw_pre");
+        const QString* post = find(attributes, u"raw_post");
+        if (pre)
+            m_out += *pre;
+        m_closing.push_back(post ? *post : QString());
+    }
+
+    void endElement(QStringView) override {
+        if (m_closing.empty())
+            return;
+        if (m_hidden > 0)
+            --m_hidden;
+        else
+            m_out += m_closing.back();
+        m_closing.pop_back();
+    }
+
+    void text(QStringView text) override {
+        if (m_hidden == 0)
+            m_out += text;
+    }
+
+    QString take() { return std::move(m_out); }
+
+private:
+    static const QString* find(const std::vector<MarkupAttribute>& attributes, QStringView name) {
+        for (const MarkupAttribute& attribute : attributes) {
+            if (attribute.name == name)
+                return &attribute.value;
+        }
+        return nullptr;
+    }
+
+    QString m_out;
+    int m_hidden = 0;
+    std::vector<QString> m_closing;
+};
+
+// The elements of one name, with their attributes and the text inside them.
+class ElementCollector final : public MarkupHandler {
+public:
+    struct Element {
+        std::vector<MarkupAttribute> attributes;
+        QString text;
+
+        QString attribute(QStringView name) const {
+            for (const MarkupAttribute& a : attributes) {
+                if (a.name == name)
+                    return a.value;
+            }
+            return QString();
+        }
+    };
+
+    explicit ElementCollector(QStringView name)
+        : m_name(name) {}
+
+    void startElement(QStringView name, const std::vector<MarkupAttribute>& attributes) override {
+        if (m_depth > 0) {
+            ++m_depth;
+        } else if (name == m_name) {
+            m_depth = 1;
+            // The names point into the markup, which outlives the collector.
+            Element element{attributes, QString()};
+            m_found.push_back(std::move(element));
+        }
+    }
+
+    void endElement(QStringView) override {
+        if (m_depth > 0)
+            --m_depth;
+    }
+
+    void text(QStringView text) override {
+        if (m_depth > 0)
+            m_found.back().text += text;
+    }
+
+    const std::vector<Element>& found() const { return m_found; }
+
+private:
+    QStringView m_name;
+    int m_depth = 0;
+    std::vector<Element> m_found;
+};
+
+std::vector<ElementCollector::Element> collect(QStringView markup, QStringView name) {
+    ElementCollector collector(name);
+    if (!parseMarkup(markup, collector))
+        return {};
+    return collector.found();
+}
+
+// For a body that is not XML: every <...> removed, then the common entities decoded.
+QString strippedText(QStringView markup) {
+    QString withoutTags;
+    withoutTags.reserve(markup.size());
+    for (qsizetype i = 0; i < markup.size(); ++i) {
+        if (markup.at(i) == QLatin1Char('<')) {
+            const qsizetype close = markup.indexOf(QLatin1Char('>'), i + 1);
+            if (close >= 0) {
+                i = close;
+                continue;
+            }
+        }
+        withoutTags += markup.at(i);
+    }
+    QString out;
+    out.reserve(withoutTags.size());
+    for (qsizetype i = 0; i < withoutTags.size(); ++i) {
+        if (withoutTags.at(i) == QLatin1Char('&')) {
+            const qsizetype semicolon = withoutTags.indexOf(QLatin1Char(';'), i + 1);
+            if (semicolon > i && semicolon - i <= 12 &&
+                decodeEntity(QStringView(withoutTags).mid(i + 1, semicolon - i - 1), out)) {
+                i = semicolon;
+                continue;
+            }
+        }
+        out += withoutTags.at(i);
+    }
+    return out;
+}
+
+QString withCrLf(const QString& text) {
+    if (!text.contains(QLatin1Char('\r')) && !text.contains(QLatin1Char('\n')))
+        return text;
+    QString out;
+    out.reserve(text.size() + 16);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c == QLatin1Char('\r')) {
+            if (i + 1 < text.size() && text.at(i + 1) == QLatin1Char('\n'))
+                ++i;
+            out += QLatin1String("\r\n");
+        } else if (c == QLatin1Char('\n')) {
+            out += QLatin1String("\r\n");
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+namespace MessageBody {
+
+MessageKind kindOfDatabaseType(int type) {
+    switch (type) {
+    case 61: // text
+    case 60: // emote
+    case 50: // contact request
+    case 64: // SMS
+        return MessageKind::Text;
+    case 30:
+        return MessageKind::CallStarted;
+    case 39:
+        return MessageKind::CallEnded;
+    case 68:
+        return MessageKind::Files;
+    case 63:
+        return MessageKind::Contacts;
+    case 201:
+    case 253:
+        return MessageKind::Media;
+    default:
+        return MessageKind::Event;
+    }
+}
+
+MessageKind kindOfExportType(QStringView messageType) {
+    if (messageType == u"RichText" || messageType == u"Text")
+        return MessageKind::Text;
+    if (messageType == u"Event/Call")
+        return MessageKind::Call;
+    if (messageType == u"RichText/Files")
+        return MessageKind::Files;
+    if (messageType == u"RichText/Contacts")
+        return MessageKind::Contacts;
+    if (messageType == u"RichText/UriObject" || messageType.startsWith(u"RichText/Media_"))
+        return MessageKind::Media;
+    return MessageKind::Event;
+}
+
+QString plainText(QStringView markup) {
+    // Most messages are plain words: nothing to parse.
+    bool plain = true;
+    for (const QChar c : markup) {
+        if (c == QLatin1Char('<') || c == QLatin1Char('&') || c == QLatin1Char('\r') ||
+            c == QLatin1Char('\n')) {
+            plain = false;
+            break;
+        }
+    }
+    if (plain)
+        return markup.toString();
+    PlainTextBuilder builder;
+    const QString text = parseMarkup(markup, builder) ? builder.take() : strippedText(markup);
+    return withCrLf(text);
+}
+
+std::optional<QString> bodyFor(MessageKind kind, QStringView markup) {
+    switch (kind) {
+    case MessageKind::Text: {
+        QString text = plainText(markup);
+        if (text.isEmpty())
+            return std::nullopt;
+        return text;
+    }
+    case MessageKind::CallStarted:
+        return QStringLiteral("Call started");
+    case MessageKind::CallEnded:
+        return QStringLiteral("Call ended");
+    case MessageKind::Call: {
+        const auto parts = collect(markup, u"partlist");
+        const QString type = parts.empty() ? QString() : parts.front().attribute(u"type");
+        if (type == u"started")
+            return QStringLiteral("Call started");
+        if (type == u"ended")
+            return QStringLiteral("Call ended");
+        if (type == u"missed")
+            return QStringLiteral("Call missed");
+        return std::nullopt;
+    }
+    case MessageKind::Files: {
+        QStringList names;
+        for (const auto& file : collect(markup, u"file"))
+            names.append(file.text);
+        return QLatin1String("Sent files: ") % names.join(QLatin1String(", "));
+    }
+    case MessageKind::Contacts: {
+        QStringList names;
+        for (const auto& contact : collect(markup, u"c")) {
+            const QString full = contact.attribute(u"f");
+            names.append(full.isEmpty() ? contact.attribute(u"s") : full);
+        }
+        return QLatin1String("Sent contacts: ") % names.join(QLatin1String(", "));
+    }
+    case MessageKind::Media: {
+        const auto original = collect(markup, u"OriginalName");
+        if (!original.empty())
+            return QLatin1String("Shared file: ") % original.front().attribute(u"v");
+        return plainText(markup);
+    }
+    case MessageKind::Event:
+        break;
+    }
+    return std::nullopt;
+}
+
+} // namespace MessageBody

@@ -1,0 +1,72 @@
+#include "app/ErrorTrap.h"
+#include "app/Failure.h"
+
+#include "fakes/FakeMessageBoxes.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+namespace {
+
+const QString kLocation = QStringLiteral("in Dovecall2021/08/31.Form1.PushButton7_Click ");
+
+TEST(ErrorTrap, ReportHasTheExactTextTitleIconAndButton) {
+    FakeMessageBoxes boxes;
+    boxes.setApplicationTitle(QStringLiteral("Parlorix"));
+    ErrorTrap trap(boxes, kLocation);
+    EXPECT_FALSE(trap.step(134, [] { throw Failure(QStringLiteral("Permission denied")); }));
+
+    ASSERT_EQ(boxes.shown().size(), 1);
+    const auto& box = boxes.shown().first();
+    EXPECT_EQ(box.text.toUtf8(),
+              QByteArray("Permission denied\r\n"
+                         "in Dovecall2021/08/31.Form1.PushButton7_Click at line 134\r\r"
+                         "Please email screenshot of this message to support@parlorix.example"));
+    EXPECT_EQ(box.title, QStringLiteral("Application Error"));
+    EXPECT_EQ(box.icon, MessageBoxes::Icon::Warning);
+    EXPECT_EQ(box.buttons, MessageBoxes::Buttons::Ok);
+}
+
+TEST(ErrorTrap, EmptyDescriptionStartsWithTheLineBreak) {
+    FakeMessageBoxes boxes;
+    ErrorTrap trap(boxes, kLocation);
+    trap.step(100, [] { throw Failure(QString()); });
+    ASSERT_EQ(boxes.shown().size(), 1);
+    EXPECT_TRUE(boxes.shown().first().text.startsWith(QLatin1String("\r\nin Dovecall")));
+}
+
+TEST(ErrorTrap, GoesOnAfterEachFailureAndReportsEveryOne) {
+    FakeMessageBoxes boxes;
+    ErrorTrap trap(boxes, kLocation);
+    QStringList ran;
+    trap.step(100, [] { throw std::runtime_error("first"); });
+    trap.step(102, [&] { ran << QStringLiteral("102"); });
+    trap.step(104, [] { throw Failure(QStringLiteral("second")); });
+    trap.step(106, [&] { ran << QStringLiteral("106"); });
+
+    EXPECT_EQ(ran, (QStringList{QStringLiteral("102"), QStringLiteral("106")}));
+    ASSERT_EQ(boxes.shown().size(), 2);
+    EXPECT_TRUE(boxes.shown().at(0).text.startsWith(QLatin1String("first\r\n")));
+    EXPECT_TRUE(boxes.shown().at(0).text.contains(QLatin1String("at line 100\r\r")));
+    EXPECT_TRUE(boxes.shown().at(1).text.startsWith(QLatin1String("second\r\n")));
+    EXPECT_TRUE(boxes.shown().at(1).text.contains(QLatin1String("at line 104\r\r")));
+}
+
+TEST(ErrorTrap, FailedTestRunsItsBlockAndFailedLoopHeadRunsTheBodyAtMostOnce) {
+    FakeMessageBoxes boxes;
+    ErrorTrap trap(boxes, kLocation);
+    EXPECT_TRUE(trap.test(110, []() -> bool { throw Failure(QStringLiteral("x")); }));
+    EXPECT_FALSE(trap.test(110, [] { return false; }));
+    EXPECT_EQ(trap.count(118, []() -> int { throw Failure(QStringLiteral("x")); }), 1);
+    EXPECT_EQ(trap.count(
+                  100, []() -> int { throw Failure(QStringLiteral("x")); }, 0),
+              0);
+    EXPECT_EQ(trap.count(118, [] { return 7; }), 7);
+    EXPECT_EQ(trap.value(
+                  130, []() -> QString { throw Failure(QStringLiteral("x")); }, QStringLiteral("fallback")),
+              QStringLiteral("fallback"));
+    EXPECT_EQ(boxes.shown().size(), 4);
+}
+
+} // namespace

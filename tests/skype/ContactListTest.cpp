@@ -1,0 +1,239 @@
+#include "fakes/TestWindow.h"
+
+#include "skype/HistoryConnector.h"
+#include "skype/HistoryDrop.h"
+#include "skype/HistoryRoot.h"
+#include "skype/HistorySource.h"
+
+#include "HistoryFiles.h"
+
+#include "fakes/ScopedEnv.h"
+
+#include "app/Failure.h"
+
+#include <QDir>
+#include <QTreeWidget>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QStringList rows(Form1& form) {
+    QStringList out;
+    for (int row = 1; row <= form.rowCount(); ++row)
+        out.append(form.rowText(row) + (form.isRowChecked(row) ? QStringLiteral(" [x]") : QString()));
+    return out;
+}
+
+QString listingError(const char* description, int line) {
+    return errorReport(QString::fromLatin1(description), QStringLiteral("PushButton2_Click"), line);
+}
+
+TEST(ContactListing, AppendsEveryNonEmptyHandleUntickedInOrder) {
+    TestWindow w;
+    Form1& form = w.load();
+    w.skype.contacts = {QStringLiteral("zed"), QString(), QStringLiteral("  "), QStringLiteral("Ann"),
+                        QStringLiteral("live:.cid.1a")};
+    w.click("PushButton2");
+    EXPECT_TRUE(w.boxes.shown().isEmpty());
+    EXPECT_EQ(rows(form), (QStringList{QStringLiteral("zed"), QStringLiteral("  "), QStringLiteral("Ann"),
+                                       QStringLiteral("live:.cid.1a")}));
+    // Two handle reads for each listed contact, one for the empty one.
+    EXPECT_EQ(w.skype.calls.value(QStringLiteral("handle")), 9);
+    EXPECT_EQ(form.mousePointer(), 0);
+    EXPECT_EQ(w.skype.rootsCreated, 1);
+
+    w.click("PushButton2");
+    EXPECT_EQ(form.rowCount(), 8);
+    EXPECT_EQ(w.skype.rootsCreated, 2);
+}
+
+TEST(ContactListing, ShowsTheWaitPointerWhileItRuns) {
+    TestWindow w;
+    Form1& form = w.load();
+    w.skype.contacts = {QStringLiteral("ann")};
+    w.skype.failing.insert(QStringLiteral("handle"));
+    QList<int> pointers;
+    w.boxes.whileOpen = [&] { pointers.append(form.mousePointer()); };
+    w.click("PushButton2");
+    EXPECT_EQ(pointers, (QList<int>{11, 11}));
+    EXPECT_EQ(form.mousePointer(), 0);
+}
+
+TEST(ContactListing, NotRunningShowsTheGuidanceAndLeavesTheList) {
+    TestWindow w;
+    Form1& form = w.load();
+    form.appendRow(QStringLiteral("kept"));
+    w.skype.running = false;
+    w.boxes.answer(MessageBoxes::Answer::No);
+    w.click("PushButton2");
+    ASSERT_EQ(w.boxes.shown().size(), 1);
+    EXPECT_TRUE(w.boxes.shown().first().text.startsWith(QLatin1String("For your information")));
+    EXPECT_EQ(rows(form), QStringList{QStringLiteral("kept")});
+    EXPECT_EQ(form.mousePointer(), 0);
+    EXPECT_EQ(w.skype.calls.value(QStringLiteral("contacts")), 0);
+}
+
+TEST(ContactListing, NoLinkReportsCreateAndRunningThenGuides) {
+    TestWindow w;
+    Form1& form = w.load();
+    w.skype.failing.insert(QStringLiteral("create"));
+    w.boxes.answer(MessageBoxes::Answer::No);
+    w.click("PushButton2");
+    const QStringList texts = w.boxes.texts();
+    ASSERT_EQ(texts.size(), 3);
+    EXPECT_EQ(texts[0], listingError("Skype failed at create", 102));
+    EXPECT_EQ(texts[1], listingError("Object variable or With block variable not set", 104));
+    EXPECT_TRUE(texts[2].startsWith(QLatin1String("For your information")));
+    EXPECT_EQ(form.mousePointer(), 0);
+}
+
+TEST(ContactListing, FailingContactCollectionReportsThreeBoxesAndListsNothing) {
+    TestWindow w;
+    Form1& form = w.load();
+    w.skype.contacts = {QStringLiteral("ann")};
+    w.skype.failing.insert(QStringLiteral("contacts"));
+    w.click("PushButton2");
+    EXPECT_EQ(w.boxes.texts(),
+              (QStringList{listingError("Skype failed at contacts", 110),
+                           listingError("Object variable or With block variable not set", 112),
+                           listingError("Object variable or With block variable not set", 114)}));
+    EXPECT_EQ(form.rowCount(), 0);
+    EXPECT_EQ(form.mousePointer(), 0);
+}
+
+TEST(ContactListing, FailingHandleReadReportsTwoBoxesAndGoesOn) {
+    TestWindow w;
+    Form1& form = w.load();
+    w.skype.contacts = {QStringLiteral("ann"), QStringLiteral("bob"), QStringLiteral("cid")};
+    w.skype.failing.insert(QStringLiteral("handle#2"));
+    w.click("PushButton2");
+    EXPECT_EQ(w.boxes.texts(), (QStringList{listingError("Skype failed at handle", 112),
+                                            listingError("Skype failed at handle", 114)}));
+    EXPECT_EQ(rows(form), (QStringList{QStringLiteral("ann"), QStringLiteral("cid")}));
+}
+
+TEST(ContactListing, FailingAdvanceEndsTheWalk) {
+    TestWindow w;
+    Form1& form = w.load();
+    w.skype.contacts = {QStringLiteral("ann"), QStringLiteral("bob")};
+    w.skype.failing.insert(QStringLiteral("next#2"));
+    w.click("PushButton2");
+    EXPECT_EQ(w.boxes.texts(), QStringList{listingError("Skype failed at next", 116)});
+    EXPECT_EQ(rows(form), QStringList{QStringLiteral("ann")});
+    EXPECT_EQ(form.mousePointer(), 0);
+}
+
+TEST(CheckAll, TicksAndClearsEveryRowAndLaterRowsArriveUnticked) {
+    TestWindow w;
+    Form1& form = w.load();
+    w.click("PushButton3");
+    w.click("PushButton4");
+    EXPECT_TRUE(w.boxes.shown().isEmpty());
+
+    w.skype.contacts = {QStringLiteral("ann"), QStringLiteral("bob")};
+    w.click("PushButton2");
+    w.click("PushButton2");
+    w.click("PushButton3");
+    EXPECT_EQ(rows(form), (QStringList{QStringLiteral("ann [x]"), QStringLiteral("bob [x]"),
+                                       QStringLiteral("ann [x]"), QStringLiteral("bob [x]")}));
+    w.click("PushButton2");
+    EXPECT_EQ(rows(form).mid(4), (QStringList{QStringLiteral("ann"), QStringLiteral("bob")}));
+    w.click("PushButton4");
+    EXPECT_EQ(rows(form).join(QString()).count(QLatin1String("[x]")), 0);
+    EXPECT_TRUE(w.boxes.shown().isEmpty());
+    EXPECT_EQ(w.skype.rootsCreated, 3);
+}
+
+TEST(HistoryConnector, ListsTheContactsOfARealHistory) {
+    ScopedEnv env("PARLORIX_SKYPE_DATA", QFile::encodeName(HistoryFiles::fixture("skype6-main.db")));
+    TestWindow w;
+    HistoryConnector connector(w.settings);
+    Services services{w.boxes, w.shell, w.settings, w.browser, connector, w.random, w.programFolder()};
+    Form1 real(services);
+    real.Form_Load();
+    QMetaObject::invokeMethod(&real, "PushButton2_Click");
+    EXPECT_EQ(rows(real), (QStringList{QStringLiteral("+93123432123"), QStringLiteral("echo123"),
+                                       QStringLiteral("gohanuskas")}));
+    EXPECT_TRUE(w.boxes.shown().isEmpty());
+}
+
+TEST(HistoryConnector, ANamedHistoryThatCannotBeUsedIsReportedWithItsPath) {
+    HistoryFiles files;
+    const QString bad = files.file("notes.txt", "just text");
+    ScopedEnv env("PARLORIX_SKYPE_DATA", QFile::encodeName(bad));
+    TestWindow w;
+    HistoryConnector connector(w.settings);
+    Services services{w.boxes, w.shell, w.settings, w.browser, connector, w.random, w.programFolder()};
+    Form1 real(services);
+    real.Form_Load();
+    w.boxes.answer(MessageBoxes::Answer::No);
+    QMetaObject::invokeMethod(&real, "PushButton2_Click");
+    ASSERT_EQ(w.boxes.shown().size(), 2);
+    EXPECT_EQ(
+        w.boxes.texts().first(),
+        listingError(qPrintable(QStringLiteral("'%1' is not a Skype history: it is neither a main.db, a "
+                                               "messages.json nor an export .tar")
+                                    .arg(bad)),
+                     104));
+    EXPECT_EQ(real.rowCount(), 0);
+}
+
+TEST(HistorySource, EnvironmentThenStoredThenNewestProfile) {
+    HistoryFiles files;
+    TestWindow w;
+    ScopedEnv env;
+    env.set("PARLORIX_SKYPE_DATA", QByteArray()).set("HOME", QFile::encodeName(files.path("home")));
+    EXPECT_EQ(HistorySource::locate(w.settings), std::nullopt);
+
+    QDir().mkpath(files.path("home/.Skype/old.profile"));
+    QDir().mkpath(files.path("home/.Skype/new.profile"));
+    QDir().mkpath(files.path("home/.Skype/shared_dynco"));
+    QFile::copy(HistoryFiles::fixture("skype6-main.db"), files.path("home/.Skype/old.profile/main.db"));
+    QFile::copy(HistoryFiles::fixture("skype6-main.db"), files.path("home/.Skype/new.profile/main.db"));
+    QFile::copy(HistoryFiles::fixture("skype6-main.db"), files.path("home/.Skype/shared_dynco/main.db"));
+    QFile older(files.path("home/.Skype/old.profile/main.db"));
+    older.open(QIODevice::ReadWrite);
+    older.setFileTime(QDateTime::currentDateTime().addDays(-2), QFileDevice::FileModificationTime);
+    QFile shared(files.path("home/.Skype/shared_dynco/main.db"));
+    shared.open(QIODevice::ReadWrite);
+    shared.setFileTime(QDateTime::currentDateTime().addDays(2), QFileDevice::FileModificationTime);
+    EXPECT_EQ(HistorySource::locate(w.settings), files.path("home/.Skype/new.profile/main.db"));
+
+    w.settings.set(QStringLiteral("Skype History"), QStringLiteral("/stored/main.db"));
+    EXPECT_EQ(HistorySource::locate(w.settings), QStringLiteral("/stored/main.db"));
+    env.set("PARLORIX_SKYPE_DATA", "/named/export.tar");
+    EXPECT_EQ(HistorySource::locate(w.settings), QStringLiteral("/named/export.tar"));
+}
+
+TEST(HistorySource, IdentifiesEachKindOfSource) {
+    HistoryFiles files;
+    QDir().mkpath(files.path("profile"));
+    QFile::copy(HistoryFiles::fixture("skype6-main.db"), files.path("profile/main.db"));
+    EXPECT_EQ(HistorySource::identify(files.path("profile")).kind, HistorySource::Kind::Database);
+    EXPECT_EQ(HistorySource::identify(files.path("profile")).path, files.path("profile/main.db"));
+    EXPECT_EQ(HistorySource::identify(files.file("messages.json", "\xEF\xBB\xBF  {\"a\":1}")).kind,
+              HistorySource::Kind::ExportJson);
+    EXPECT_EQ(HistorySource::identify(files.tar("e.tar", {{"messages.json", "{}"}})).kind,
+              HistorySource::Kind::ExportTar);
+    QDir().mkpath(files.path("empty"));
+    for (const QString& bad : {files.path("empty"), files.path("missing"), files.file("x.txt", "text")})
+        EXPECT_THROW(HistorySource::identify(bad), Failure);
+}
+
+TEST(HistoryDrop, StoresAHistoryAndRefusesAnythingElse) {
+    HistoryFiles files;
+    TestWindow w;
+    w.load();
+    Services services = w.services();
+    EXPECT_TRUE(HistoryDrop::take(HistoryFiles::fixture("skype6-main.db"), services));
+    EXPECT_EQ(w.settings.get(QStringLiteral("Skype History")), HistoryFiles::fixture("skype6-main.db"));
+    const QString text = files.file("notes.txt", "hello");
+    EXPECT_FALSE(HistoryDrop::take(text, services));
+    EXPECT_EQ(w.settings.get(QStringLiteral("Skype History")), HistoryFiles::fixture("skype6-main.db"));
+    ASSERT_EQ(w.boxes.shown().size(), 2);
+    EXPECT_EQ(w.boxes.shown().last().icon, MessageBoxes::Icon::Warning);
+    EXPECT_TRUE(w.boxes.shown().last().text.contains(text));
+}
+
+} // namespace

@@ -1,0 +1,136 @@
+#include "HistoryFiles.h"
+
+#include "skype/DatabaseHistory.h"
+
+#include "app/Failure.h"
+
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QStringList senders(const std::vector<HistoryMessage>& messages) {
+    QStringList out;
+    for (const HistoryMessage& m : messages)
+        out.append(m.senderName() + QStringLiteral(": ") + m.body());
+    return out;
+}
+
+TEST(DatabaseHistory, ReadsTheSkype6Sample) {
+    DatabaseHistory history(HistoryFiles::fixture("skype6-main.db"));
+    // The phone-only contact has no handle and lists as "".
+    EXPECT_EQ(history.contacts(), (QStringList{QString(), QStringLiteral("+93123432123"),
+                                               QStringLiteral("echo123"), QStringLiteral("gohanuskas")}));
+    const auto& chats = history.chats();
+    ASSERT_EQ(chats.size(), 3u);
+    EXPECT_EQ(chats[1].name, QStringLiteral("gohanuskas"));
+    EXPECT_EQ(chats[1].partner, QStringLiteral("gohanuskas"));
+    EXPECT_EQ(history.timeStamp(1), 1425314422LL * 1000);
+    EXPECT_EQ(senders(history.messages(1)),
+              (QStringList{QStringLiteral("renesto testing: (rocknroll)"),
+                           QStringLiteral("renesto testing: exactly :)"),
+                           QStringLiteral("Aleksandar Kovacevic: hahaha, that is funny :)"),
+                           QStringLiteral("renesto testing: (poolparty)"),
+                           QStringLiteral("renesto testing: let's me show you some smileys as well"),
+                           QStringLiteral("renesto testing: hey whats up"),
+                           QStringLiteral("renesto testing: Please add me as a contact")}));
+    EXPECT_TRUE(history.messages(0).empty());
+}
+
+TEST(DatabaseHistory, ReadsTheSmsSample) {
+    DatabaseHistory history(HistoryFiles::fixture("skype-sms-main.db"));
+    EXPECT_FALSE(history.contacts().isEmpty());
+    size_t messages = 0;
+    for (size_t chat = 0; chat < history.chats().size(); ++chat) {
+        for (const HistoryMessage& m : history.messages(chat)) {
+            EXPECT_FALSE(m.body().isEmpty());
+            ++messages;
+        }
+    }
+    EXPECT_GT(messages, 0u);
+}
+
+TEST(DatabaseHistory, NewestFirstByTimeThenIdAndOnlyShownKinds) {
+    HistoryFiles files;
+    const QString path = files.database("main.db", QByteArray(QByteArray(kSkypeSchema) + R"(
+        INSERT INTO Accounts (skypename) VALUES ('me');
+        INSERT INTO Contacts (skypename, is_permanent) VALUES ('me', 1), ('ann', 1), ('Zed', 1), (NULL, 1),
+               ('seen.in.group', 0), ('bob', 1);
+        INSERT INTO Conversations VALUES (7, 'ann', 1, 'Ann', 0), (3, '19:x@thread.skype', 2, 'G', 100),
+               (9, 'carol', 1, 'Carol', NULL);
+        INSERT INTO Messages (id, convo_id, author, from_dispname, timestamp, type, body_xml) VALUES
+            (1, 7, 'ann', 'Ann', 500, 61, 'first'),
+            (3, 7, 'me', '', 600, 61, 'same second, higher id'),
+            (2, 7, 'me', NULL, 600, 61, 'same second, lower id'),
+            (4, 7, 'ann', 'Ann', 700, 61, ''),
+            (5, 7, 'ann', 'Ann', 800, 10, 'event'),
+            (6, 7, 'ann', 'Ann', 900, 30, NULL),
+            (8, 7, 'ann', 'Ann', 400, 13, 'left, earliest of all'),
+            (10, 3, 'bob', 'Bob', 50, 61, 'group');
+    )")
+                                                       .constData());
+    DatabaseHistory history(path);
+    EXPECT_EQ(history.contacts(), (QStringList{QString(), QStringLiteral("ann"), QStringLiteral("bob"),
+                                               QStringLiteral("carol"), QStringLiteral("Zed")}));
+    const auto& chats = history.chats();
+    ASSERT_EQ(chats.size(), 3u);
+    EXPECT_EQ(chats[0].name, QStringLiteral("19:x@thread.skype"));
+    EXPECT_EQ(chats[0].partner, QString());
+    EXPECT_EQ(history.timeStamp(0), 100000);
+    // No creation time: the earliest message of any kind.
+    EXPECT_EQ(history.timeStamp(1), 400000);
+    EXPECT_EQ(history.timeStamp(2), std::nullopt);
+    EXPECT_EQ(senders(history.messages(1)),
+              (QStringList{QStringLiteral("Ann: Call started"), QStringLiteral("me: same second, higher id"),
+                           QStringLiteral("me: same second, lower id"), QStringLiteral("Ann: first")}));
+}
+
+TEST(DatabaseHistory, OlderClientWithoutOptionalColumns) {
+    HistoryFiles files;
+    const QString path = files.database("old.db", R"(
+        CREATE TABLE Accounts (id INTEGER PRIMARY KEY);
+        CREATE TABLE Conversations (id INTEGER PRIMARY KEY, identity TEXT, type INTEGER);
+        CREATE TABLE Messages (id INTEGER PRIMARY KEY, convo_id INTEGER, author TEXT, timestamp INTEGER,
+                               type INTEGER, body_xml TEXT);
+        INSERT INTO Conversations VALUES (1, 'ann', 1);
+        INSERT INTO Messages VALUES (1, 1, 'ann', 10, 61, 'hi'), (2, 1, 'ann', 20, 61, 'there');
+    )");
+    DatabaseHistory history(path);
+    EXPECT_EQ(history.contacts(), QStringList{QStringLiteral("ann")});
+    EXPECT_EQ(history.timeStamp(0), 10000);
+    EXPECT_EQ(senders(history.messages(0)),
+              (QStringList{QStringLiteral("ann: there"), QStringLiteral("ann: hi")}));
+}
+
+TEST(DatabaseHistory, UnusableFilesFailWithTheirPathAndReason) {
+    HistoryFiles files;
+    QFile sample(HistoryFiles::fixture("skype6-main.db"));
+    ASSERT_TRUE(sample.open(QIODevice::ReadOnly));
+    const QByteArray whole = sample.readAll();
+    const struct {
+        QString path;
+        const char* reason;
+    } cases[] = {
+        {files.path("missing.db"), "unable to open database file"},
+        {files.file("garbage.db", QByteArray(4096, 'x')), "file is not a database"},
+        {files.file("truncated.db", whole.left(20000)), "database disk image is malformed"},
+        {files.database("other.db", "CREATE TABLE Notes (id INTEGER);"), "it has no accounts table"},
+        {files.database("nomessages.db", "CREATE TABLE Accounts (id); CREATE TABLE Conversations (id);"),
+         "it has no messages table"},
+    };
+    for (const auto& c : cases) {
+        try {
+            DatabaseHistory history(c.path);
+            for (size_t chat = 0; chat < history.chats().size(); ++chat)
+                history.messages(chat);
+            ADD_FAILURE() << "no failure for " << c.path.toStdString();
+        } catch (const Failure& failure) {
+            EXPECT_TRUE(failure.description().contains(c.path)) << failure.description().toStdString();
+            EXPECT_TRUE(failure.description().contains(QLatin1String(c.reason)))
+                << failure.description().toStdString();
+        }
+    }
+}
+
+} // namespace

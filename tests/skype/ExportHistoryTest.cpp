@@ -1,0 +1,156 @@
+#include "HistoryFiles.h"
+
+#include "skype/ExportHistory.h"
+
+#include "app/Failure.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const QByteArray kExport = R"({
+  "userId": "8:me", "exportDate": "2020-07-06T20:55",
+  "conversations": [
+    { "id": "48:calllogs", "displayName": null, "MessageList": [
+        { "id": "1", "originalarrivaltime": "2020-07-06T17:20:30Z", "messagetype": "RichText",
+          "content": "hidden", "from": "8:x" } ] },
+    { "id": "8:alice", "displayName": "Alice", "properties": {}, "threadProperties": null, "MessageList": [
+        { "id": "1594056032374", "displayName": "Alice", "originalarrivaltime": "2020-07-06T17:20:32.374Z",
+          "messagetype": "RichText", "content": "let&apos;s go <ss type=\"smile\">:)</ss>", "from": "8:alice",
+          "properties": null },
+        { "id": "1594056030609", "displayName": null, "originalarrivaltime": "2020-07-06T17:20:30.609Z",
+          "messagetype": "Text", "content": "hi\nthere", "from": "8:me", "properties": null },
+        { "id": "1594056030610", "displayName": "", "originalarrivaltime": "2020-07-06T17:20:30.609Z",
+          "messagetype": "Event/Call", "content": "<partlist type=\"missed\" alt=\"\"></partlist>", "from": "8:me" },
+        { "id": "1594056031000", "displayName": "Alice", "originalarrivaltime": "2020-07-06T17:20:31Z",
+          "messagetype": "RichText", "content": "deleted", "from": "8:alice",
+          "properties": { "deletetime": "1594056040000" } },
+        { "id": "1594056031500", "displayName": "Alice", "originalarrivaltime": "2020-07-06T17:20:31.5Z",
+          "messagetype": "RichText", "content": "server copy", "from": "8:alice",
+          "properties": { "isserversidegenerated": true } },
+        { "id": "1594056029000", "displayName": "Alice", "originalarrivaltime": "2020-07-06T17:20:29.1Z",
+          "messagetype": "ThreadActivity/AddMember", "content": "<addmember/>", "from": "8:alice" },
+        { "id": "1594056033000", "displayName": "Alice", "originalarrivaltime": "2020-07-06T17:20:33.000Z",
+          "messagetype": "RichText/Files", "content": "<files><file>a.pdf</file></files>", "from": "8:alice" },
+        { "id": "1594056034000", "displayName": "Alice", "originalarrivaltime": "2020-07-06T17:20:34Z",
+          "messagetype": "RichText/Media_Video", "content": "<URIObject><OriginalName v=\"v.mp4\"/></URIObject>",
+          "from": "8:alice" },
+        { "id": "1594056035000", "displayName": "Alice", "originalarrivaltime": "2020-07-06T17:20:35Z",
+          "messagetype": "RichText/Contacts", "content": "<contacts><c s=\"bob\"/></contacts>", "from": "8:alice" }
+    ] },
+    { "id": "19:abc@thread.skype", "displayName": "Group", "threadProperties": { "members": "[\"8:a\",{\"id\":\"8:b\"}]" },
+      "MessageList": [
+        { "id": "5", "displayName": null, "originalarrivaltime": "2019-01-01T00:00:00Z", "messagetype": "RichText",
+          "content": "<at id=\"8:bob\">Bob</at> hi", "from": "8:live:.cid.1a2b" } ] },
+    { "id": "8:live:.cid.1a2b", "displayName": "Cid", "MessageList": [] },
+    { "id": "28:bot", "displayName": "Bot", "MessageList": null },
+    { "id": "19:def@thread.v2", "MessageList": [
+        { "id": null, "displayName": 42, "originalarrivaltime": null, "messagetype": "RichText",
+          "content": null, "from": null },
+        { "id": 7, "displayName": null, "originalarrivaltime": "bad", "messagetype": "RichText",
+          "content": "x", "from": "8:zed" } ] },
+    "not a conversation"
+  ]
+})";
+
+QStringList lines(const std::vector<HistoryMessage>& messages) {
+    QStringList out;
+    for (const HistoryMessage& m : messages)
+        out.append(m.senderName() + QStringLiteral(": ") + m.body());
+    return out;
+}
+
+void expectTheExport(ExportHistory& history) {
+    EXPECT_EQ(history.contacts(), (QStringList{QStringLiteral("alice"), QStringLiteral("bot"),
+                                               QStringLiteral("live:.cid.1a2b")}));
+    const auto& chats = history.chats();
+    ASSERT_EQ(chats.size(), 5u);
+    EXPECT_EQ(chats[0].name, QStringLiteral("8:alice"));
+    EXPECT_EQ(chats[0].partner, QStringLiteral("alice"));
+    EXPECT_EQ(chats[1].partner, QString());
+    EXPECT_EQ(chats[2].partner, QStringLiteral("live:.cid.1a2b"));
+    EXPECT_EQ(chats[3].partner, QStringLiteral("bot"));
+    EXPECT_EQ(chats[4].partner, QString());
+
+    EXPECT_EQ(
+        lines(history.messages(0)),
+        (QStringList{QStringLiteral("Alice: Sent contacts: bob"), QStringLiteral("Alice: Shared file: v.mp4"),
+                     QStringLiteral("Alice: Sent files: a.pdf"), QStringLiteral("Alice: let's go :)"),
+                     QStringLiteral("me: Call missed"), QStringLiteral("me: hi\r\nthere")}));
+    // The earliest message of any kind, the event included.
+    EXPECT_EQ(history.timeStamp(0),
+              QDateTime(QDate(2020, 7, 6), QTime(17, 20, 29, 100), Qt::UTC).toMSecsSinceEpoch());
+    EXPECT_EQ(lines(history.messages(1)), QStringList{QStringLiteral("live:.cid.1a2b: @Bob hi")});
+    EXPECT_TRUE(history.messages(2).empty());
+    EXPECT_EQ(history.timeStamp(2), std::nullopt);
+    EXPECT_TRUE(history.messages(3).empty());
+    EXPECT_EQ(lines(history.messages(4)), QStringList{QStringLiteral("zed: x")});
+}
+
+TEST(ExportHistory, ReadsMessagesJson) {
+    HistoryFiles files;
+    ExportHistory history(files.file("messages.json", kExport), ExportHistory::Container::Json);
+    expectTheExport(history);
+}
+
+TEST(ExportHistory, ReadsMessagesJsonInsideTheTar) {
+    HistoryFiles files;
+    const QString tar = files.tar("export.tar", {{"endpoints.json", "{}"}, {"./messages.json", kExport}});
+    ExportHistory history(tar, ExportHistory::Container::Tar);
+    expectTheExport(history);
+}
+
+TEST(ExportHistory, InvalidUtf8BecomesReplacementCharacters) {
+    HistoryFiles files;
+    QByteArray json = R"({"conversations":[{"id":"8:ann","MessageList":[{"id":"1","displayName":"A)";
+    json += "\xff";
+    json += R"(","originalarrivaltime":"2020-01-01T00:00:00Z","messagetype":"RichText","content":"caf)";
+    json += "\xc3";
+    json += R"(","from":"8:ann"}]}]})";
+    ExportHistory history(files.file("messages.json", json), ExportHistory::Container::Json);
+    EXPECT_EQ(lines(history.messages(0)), QStringList{QStringLiteral("A\uFFFD: caf\uFFFD")});
+}
+
+TEST(ExportHistory, TimesWithZeroToThreeFractionDigits) {
+    const qint64 base = QDateTime(QDate(2020, 7, 6), QTime(17, 20, 30), Qt::UTC).toMSecsSinceEpoch();
+    EXPECT_EQ(ExportHistory::parseTime("2020-07-06T17:20:30Z"), base);
+    EXPECT_EQ(ExportHistory::parseTime("2020-07-06T17:20:30.6Z"), base + 600);
+    EXPECT_EQ(ExportHistory::parseTime("2020-07-06T17:20:30.61Z"), base + 610);
+    EXPECT_EQ(ExportHistory::parseTime("2020-07-06T17:20:30.609Z"), base + 609);
+    EXPECT_EQ(ExportHistory::parseTime("2020-07-06T17:20:30.6091Z"), base + 609);
+    for (const char* bad : {"", "2020-07-06", "2020-07-06T17:20:30", "2020-13-06T17:20:30Z",
+                            "2020-07-06T17:20:30.Z", "2020-07-06T17:20:30Zjunk", "2020-07-06 17:20:30Z"})
+        EXPECT_EQ(ExportHistory::parseTime(bad), std::nullopt) << bad;
+}
+
+TEST(ExportHistory, BadExportsFailWithTheirPathAndReason) {
+    HistoryFiles files;
+    const struct {
+        QString path;
+        ExportHistory::Container container;
+    } cases[] = {
+        {files.file("truncated.json", kExport.left(kExport.size() / 2)), ExportHistory::Container::Json},
+        {files.file("malformed.json", R"({"conversations":[{"id":"8:a","MessageList":[{"id":}]}]})"),
+         ExportHistory::Container::Json},
+        {files.file("array.json", "[1,2,3]"), ExportHistory::Container::Json},
+        {files.file("noconversations.json", R"({"userId":"8:me"})"), ExportHistory::Container::Json},
+        {files.file("wrongtype.json", R"({"conversations":"none"})"), ExportHistory::Container::Json},
+        {files.tar("nomessages.tar", {{"endpoints.json", "{}"}}), ExportHistory::Container::Tar},
+        {files.file("nottar.tar", QByteArray(2000, 'x')), ExportHistory::Container::Tar},
+        {files.path("missing.json"), ExportHistory::Container::Json},
+    };
+    for (const auto& c : cases) {
+        try {
+            ExportHistory history(c.path, c.container);
+            for (size_t chat = 0; chat < history.chats().size(); ++chat)
+                history.messages(chat);
+            ADD_FAILURE() << "no failure for " << c.path.toStdString();
+        } catch (const Failure& failure) {
+            EXPECT_TRUE(failure.description().startsWith(QLatin1Char('\'') + c.path +
+                                                         QLatin1String("' is not a Skype history: ")))
+                << failure.description().toStdString();
+        }
+    }
+}
+
+} // namespace

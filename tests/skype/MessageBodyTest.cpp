@@ -1,0 +1,111 @@
+#include "skype/MessageBody.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QString plain(const char* markup) {
+    return MessageBody::plainText(QString::fromUtf8(markup));
+}
+
+std::optional<QString> body(MessageKind kind, const char* markup) {
+    return MessageBody::bodyFor(kind, QString::fromUtf8(markup));
+}
+
+TEST(PlainText, ExamplesFromTheFormat) {
+    EXPECT_EQ(plain("let&apos;s go <ss type=\"smile\">:)</ss>"), QStringLiteral("let's go :)"));
+    EXPECT_EQ(plain("<b raw_pre=\"*\" raw_post=\"*\">I</b> will"), QStringLiteral("*I* will"));
+    EXPECT_EQ(plain("<at id=\"8:bob\">Bob</at> hi"), QStringLiteral("@Bob hi"));
+    EXPECT_EQ(plain("a < b"), QStringLiteral("a < b"));
+}
+
+TEST(PlainText, ElementsStandForTheirAltTextOrNothingOrTheirContent) {
+    EXPECT_EQ(plain("<ss type=\"cool\" alt=\"(cool)\">8-)</ss> yes"), QStringLiteral("(cool) yes"));
+    EXPECT_EQ(plain("<ss alt=\"\">:)</ss>"), QStringLiteral(":)"));
+    EXPECT_EQ(plain("edited<e_m ts=\"1\" a=\"x\" t=\"61\"/>"), QStringLiteral("edited"));
+    EXPECT_EQ(plain("x<e_m>hidden <b>too</b></e_m>y"), QStringLiteral("xy"));
+    EXPECT_EQ(plain("<a href=\"https://x.example/?a=1&amp;b=2\">https://x.example/?a=1&amp;b=2</a>"),
+              QStringLiteral("https://x.example/?a=1&b=2"));
+    EXPECT_EQ(plain("<i raw_pre=\"_\">only pre</i>"), QStringLiteral("_only pre"));
+    EXPECT_EQ(
+        plain("<quote author=\"bob\"><legacyquote>[1:00] Bob: </legacyquote>hi<legacyquote>\n\n&lt;&lt;&lt; "
+              "</legacyquote></quote>yes"),
+        QStringLiteral("[1:00] Bob: hi\r\n\r\n<<< yes"));
+    EXPECT_EQ(plain("<![CDATA[<raw> & text]]><!-- comment --><?pi x?>!"), QStringLiteral("<raw> & text!"));
+}
+
+TEST(PlainText, EntitiesAndNonLatinText) {
+    EXPECT_EQ(plain("&lt;&gt;&amp;&quot;&apos;&#8364;&#x1F600;"), QStringLiteral("<>&\"'€😀"));
+    EXPECT_EQ(plain("Привет 你好 😀 &amp; ❤️"),
+              QStringLiteral("Привет 你好 😀 & ❤️"));
+}
+
+TEST(PlainText, BodiesThatAreNotXmlLoseTheirTagsAndKeepTheirText) {
+    EXPECT_EQ(plain("<b>unclosed & text"), QStringLiteral("unclosed & text"));
+    EXPECT_EQ(plain("<b>bold</i> &amp; &nbsp; &#65;"), QStringLiteral("bold & &nbsp; A"));
+    EXPECT_EQ(plain("1 < 2 > 0"), QStringLiteral("1  0"));
+    EXPECT_EQ(plain("<a x=1>y</a>"), QStringLiteral("y"));
+    EXPECT_EQ(plain("&#0; &#xD800;"), QStringLiteral("&#0; &#xD800;"));
+}
+
+TEST(PlainText, EveryLineBreakBecomesCrLf) {
+    EXPECT_EQ(plain("a\nb\r\nc\rd\n\ne"), QStringLiteral("a\r\nb\r\nc\r\nd\r\n\r\ne"));
+    EXPECT_EQ(plain("<b>a\nb</b>"), QStringLiteral("a\r\nb"));
+    EXPECT_EQ(plain("a < b\nc"), QStringLiteral("a < b\r\nc"));
+}
+
+TEST(MessageBody, EveryKind) {
+    EXPECT_EQ(body(MessageKind::Text, "hi <ss type=\"smile\">:)</ss>"), QStringLiteral("hi :)"));
+    EXPECT_FALSE(body(MessageKind::Text, "").has_value());
+    EXPECT_FALSE(body(MessageKind::Text, "<e_m ts=\"1\"/>").has_value());
+    EXPECT_EQ(body(MessageKind::Text, " "), QStringLiteral(" "));
+    EXPECT_EQ(body(MessageKind::CallStarted, ""), QStringLiteral("Call started"));
+    EXPECT_EQ(body(MessageKind::CallEnded, "<partlist/>"), QStringLiteral("Call ended"));
+    EXPECT_EQ(body(MessageKind::Call, "<partlist type=\"started\" alt=\"\"><part/></partlist>"),
+              QStringLiteral("Call started"));
+    EXPECT_EQ(body(MessageKind::Call, "<partlist type=\"ended\"/>"), QStringLiteral("Call ended"));
+    EXPECT_EQ(body(MessageKind::Call, "<partlist type=\"missed\"/>"), QStringLiteral("Call missed"));
+    EXPECT_FALSE(body(MessageKind::Call, "<partlist/>").has_value());
+    EXPECT_EQ(body(MessageKind::Files,
+                   "<files alt=\"x\"><file size=\"1\">a.pdf</file><file>b &amp; c.txt</file></files>"),
+              QStringLiteral("Sent files: a.pdf, b & c.txt"));
+    EXPECT_EQ(body(MessageKind::Contacts,
+                   "<contacts><c t=\"s\" s=\"ann\" f=\"Ann Smith\"/><c s=\"bob\"/></contacts>"),
+              QStringLiteral("Sent contacts: Ann Smith, bob"));
+    EXPECT_EQ(body(MessageKind::Media,
+                   "<URIObject><OriginalName v=\"photo 1.jpg\"/><a href=\"u\">u</a></URIObject>"),
+              QStringLiteral("Shared file: photo 1.jpg"));
+    EXPECT_EQ(body(MessageKind::Media, "<URIObject>Photo <a href=\"u\">link</a></URIObject>"),
+              QStringLiteral("Photo link"));
+    EXPECT_FALSE(body(MessageKind::Event, "<addmember/>").has_value());
+}
+
+TEST(MessageBody, KindsOfBothHistories) {
+    const std::pair<int, MessageKind> database[] = {
+        {61, MessageKind::Text},   {60, MessageKind::Text},        {50, MessageKind::Text},
+        {64, MessageKind::Text},   {30, MessageKind::CallStarted}, {39, MessageKind::CallEnded},
+        {68, MessageKind::Files},  {63, MessageKind::Contacts},    {201, MessageKind::Media},
+        {253, MessageKind::Media}, {10, MessageKind::Event},       {12, MessageKind::Event},
+        {13, MessageKind::Event},  {2, MessageKind::Event},        {4, MessageKind::Event},
+        {51, MessageKind::Event}};
+    for (const auto& [type, kind] : database)
+        EXPECT_EQ(MessageBody::kindOfDatabaseType(type), kind) << type;
+    const std::pair<const char16_t*, MessageKind> exported[] = {
+        {u"RichText", MessageKind::Text},
+        {u"Text", MessageKind::Text},
+        {u"Event/Call", MessageKind::Call},
+        {u"RichText/Files", MessageKind::Files},
+        {u"RichText/Contacts", MessageKind::Contacts},
+        {u"RichText/UriObject", MessageKind::Media},
+        {u"RichText/Media_Video", MessageKind::Media},
+        {u"RichText/Media_GenericFile", MessageKind::Media},
+        {u"ThreadActivity/AddMember", MessageKind::Event},
+        {u"Notice", MessageKind::Event},
+        {u"PopCard", MessageKind::Event},
+        {u"Poll", MessageKind::Event},
+        {u"richtext", MessageKind::Event}};
+    for (const auto& [type, kind] : exported)
+        EXPECT_EQ(MessageBody::kindOfExportType(type), kind);
+}
+
+} // namespace

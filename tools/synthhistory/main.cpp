@@ -1,0 +1,95 @@
+// Writes a synthetic Skype history, the same for the same seed, as a classic main.db and as a
+// Skype data export (.tar holding messages.json).
+//   parlorix-synth [--seed N] [--contacts N] [--groups N] [--messages N] [--no-index]
+//                  [--db main.db] [--tar export.tar] [--json messages.json]
+
+#include "DatabaseWriter.h"
+#include "ExportWriter.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+int usage() {
+    std::fputs("usage: parlorix-synth [--seed N] [--contacts N] [--groups N] [--messages N] [--no-index]\n"
+               "                      [--db main.db] [--tar export.tar] [--json messages.json]\n",
+               stderr);
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    SyntheticHistory::Options options;
+    QString db, tar, json;
+    bool index = true;
+    const QStringList args = QCoreApplication::arguments().mid(1);
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString& flag = args.at(i);
+        if (flag == QLatin1String("--no-index")) {
+            index = false;
+            continue;
+        }
+        if (i + 1 >= args.size())
+            return usage();
+        const QString value = args.at(++i);
+        bool ok = true;
+        if (flag == QLatin1String("--seed"))
+            options.seed = value.toULongLong(&ok);
+        else if (flag == QLatin1String("--contacts"))
+            options.contacts = value.toInt(&ok);
+        else if (flag == QLatin1String("--groups"))
+            options.groups = value.toInt(&ok);
+        else if (flag == QLatin1String("--messages"))
+            options.messages = value.toLongLong(&ok);
+        else if (flag == QLatin1String("--db"))
+            db = value;
+        else if (flag == QLatin1String("--tar"))
+            tar = value;
+        else if (flag == QLatin1String("--json"))
+            json = value;
+        else
+            return usage();
+        if (!ok || options.contacts < 0 || options.groups < 0 || options.messages < 0)
+            return usage();
+    }
+    if (db.isEmpty() && tar.isEmpty() && json.isEmpty())
+        return usage();
+
+    try {
+        SyntheticHistory history(options);
+        QTemporaryDir scratch;
+        const QString jsonPath = !json.isEmpty() ? json : scratch.filePath(QStringLiteral("messages.json"));
+        std::unique_ptr<DatabaseWriter> database;
+        if (!db.isEmpty())
+            database = std::make_unique<DatabaseWriter>(db, history, index);
+        std::unique_ptr<ExportWriter> exporter;
+        if (!tar.isEmpty() || !json.isEmpty())
+            exporter = std::make_unique<ExportWriter>(jsonPath, history);
+        for (int i = 0; i < history.conversationCount(); ++i) {
+            const SyntheticHistory::Conversation conversation = history.conversation(i);
+            if (database)
+                database->add(conversation);
+            if (exporter)
+                exporter->add(conversation);
+        }
+        if (database)
+            database->finish();
+        if (exporter) {
+            exporter->finish();
+            if (!tar.isEmpty())
+                ExportWriter::packTar(jsonPath, tar);
+        }
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "parlorix-synth: %s\n", error.what());
+        return 1;
+    }
+    return 0;
+}
