@@ -8,6 +8,9 @@
 #include "PointerFeedback.h"
 #include "Settings.h"
 #include "SkinFramework.h"
+#include "export/DateRange.h"
+#include "export/ExportRun.h"
+#include "export/LegacyExport.h"
 #include "folder/OutputFolder.h"
 #include "skype/AccessGuidance.h"
 #include "skype/ContactList.h"
@@ -28,6 +31,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopedValueRollback>
 #include <QTreeWidget>
 
 namespace {
@@ -193,7 +197,13 @@ void Form1::createControls() {
     connect(m_pushButton3, &QPushButton::clicked, this, &Form1::PushButton3_Click);
     connect(m_pushButton4, &QPushButton::clicked, this, &Form1::PushButton4_Click);
     connect(m_pushButton5, &QPushButton::clicked, this, &Form1::PushButton5_Click);
+    connect(m_pushButton6, &QPushButton::clicked, this, &Form1::PushButton6_Click);
+    connect(m_pushButton7, &QPushButton::clicked, this, &Form1::PushButton7_Click);
     connect(m_text1, &QLineEdit::textChanged, this, &Form1::Text1_Change);
+    // Start-up and the handlers set the pickers with their signals blocked: these run only for
+    // the user's own changes.
+    connect(m_dtpFrom, &QDateTimeEdit::dateTimeChanged, this, &Form1::dtpFrom_Change);
+    connect(m_dtpTo, &QDateTimeEdit::dateTimeChanged, this, &Form1::dtpTo_Change);
 }
 
 void Form1::setTabOrder() {
@@ -388,6 +398,28 @@ void Form1::PushButton4_Click() {
 
 void Form1::PushButton5_Click() {
     m_outputFolder->browse();
+}
+
+void Form1::PushButton6_Click() {
+    if (m_exporting)
+        return;
+    const QScopedValueRollback<bool> busy(m_exporting, true);
+    LegacyExport(*this, m_services).run();
+}
+
+void Form1::PushButton7_Click() {
+    if (m_exporting)
+        return;
+    const QScopedValueRollback<bool> busy(m_exporting, true);
+    ExportRun(*this, m_services).run();
+}
+
+void Form1::dtpFrom_Change() {
+    DateRange(*this, m_services).fromChanged();
+}
+
+void Form1::dtpTo_Change() {
+    DateRange(*this, m_services).toChanged();
 }
 
 void Form1::Text1_Change() {

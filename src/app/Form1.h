@@ -59,7 +59,11 @@ public Q_SLOTS:
     void PushButton3_Click();
     void PushButton4_Click();
     void PushButton5_Click();
+    void PushButton6_Click();
+    void PushButton7_Click();
     void Text1_Change();
+    void dtpFrom_Change();
+    void dtpTo_Change();
 
     // Hover feedback: the hand over the push buttons, the default pointer elsewhere.
     void PushButton_MouseMove();
@@ -100,6 +104,8 @@ private:
     QLabel* m_label1;
     QDateTimeEdit* m_dtpTo;
 
+    // Two interleaved exports would corrupt the transcripts: a press during a run is ignored.
+    bool m_exporting = false;
     int m_mousePointer = 0;
     QCursor m_handCursor;
     bool m_hasHandPicture = false;

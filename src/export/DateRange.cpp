@@ -1,0 +1,41 @@
+#include "DateRange.h"
+
+#include "app/DateText.h"
+#include "app/Failure.h"
+#include "app/MainView.h"
+#include "app/Services.h"
+#include "app/Settings.h"
+
+#include <QtDebug>
+
+DateRange::DateRange(MainView& view, Services& services)
+    : m_view(view)
+    , m_services(services) {}
+
+void DateRange::fromChanged() {
+    if (m_view.dateFrom() > m_view.dateTo()) {
+        m_view.setDateTo(m_view.dateFrom());
+        // The end moved too: its own handler stores it, so the stored range stays in order.
+        toChanged();
+    }
+    store(Settings::date1Key(), m_view.dateFrom());
+}
+
+void DateRange::toChanged() {
+    if (m_view.dateTo() < m_view.dateFrom()) {
+        m_view.setDateFrom(m_view.dateTo());
+        fromChanged();
+    }
+    store(Settings::date2Key(), m_view.dateTo());
+}
+
+void DateRange::store(const QString& key, const QDateTime& value) {
+    // No error report here: the handler runs on every keystroke in the picker. The date itself
+    // stays in the picker and is used as shown.
+    try {
+        SaveSetting(m_services.settings, Settings::application(), Settings::section(), key,
+                    DateText::toText(value));
+    } catch (const Failure& failure) {
+        qWarning("Date not stored: %s", qUtf8Printable(failure.description()));
+    }
+}

@@ -1,0 +1,115 @@
+#include "LegacyExport.h"
+
+#include "FileRoutines.h"
+#include "Transcript.h"
+
+#include "app/AppInfo.h"
+#include "app/DateText.h"
+#include "app/ErrorTrap.h"
+#include "app/Failure.h"
+#include "app/MainView.h"
+#include "app/MessageBoxes.h"
+#include "app/PointerFeedback.h"
+#include "app/Services.h"
+#include "skype/AccessGuidance.h"
+#include "skype/SkypeConnector.h"
+#include "skype/SkypeLink.h"
+
+#include <optional>
+
+namespace {
+
+bool belongsTo(const Chat& chat, const QString& handle) {
+    return chat.name().contains(handle, Qt::CaseInsensitive);
+}
+
+} // namespace
+
+LegacyExport::LegacyExport(MainView& view, Services& services)
+    : m_view(view)
+    , m_services(services) {}
+
+void LegacyExport::run() {
+    ErrorTrap trap(m_services.boxes, AppInfo::location(QStringLiteral("PushButton6_Click")));
+    trap.step(100, [&] { m_view.setMousePointer(Pointer::Wait); });
+    std::shared_ptr<SkypeRoot> root;
+    trap.step(102, [&] { root = m_services.skype.createRoot(); });
+    // A running test that fails leads into the branch for a client that is not running.
+    if (trap.test(104, [&] {
+            if (!root)
+                throw Failure(QStringLiteral("Object variable or With block variable not set"));
+            return !root->client()->isRunning();
+        })) {
+        trap.step(106, [&] { m_view.setMousePointer(Pointer::Default); });
+        trap.step(108, [&] { AccessGuidance(m_view, m_services).showHelp(); });
+        return;
+    }
+
+    const int rows = trap.count(
+        110, [&] { return m_view.rowCount(); }, 0);
+    for (int row = 1; row <= rows; ++row) {
+        if (!trap.test(112, [&] { return m_view.isRowChecked(row); }))
+            continue;
+        // A handle that cannot name a file in the folder gets no path, and nothing is written for it.
+        std::optional<QString> path;
+        trap.step(114, [&] { path = transcriptPath(m_view.outputFolderText(), m_view.rowText(row)); });
+        if (!path)
+            continue;
+        if (trap.test(116, [&] { return m_view.isExportAllSelected(); }))
+            exportAll(trap, *root, *path, row);
+        else
+            exportRange(trap, *root, *path, row);
+    }
+    trap.step(154, [&] { m_view.setMousePointer(Pointer::Default); });
+    trap.step(156, [&] { m_services.boxes.inform(QStringLiteral("Done.")); });
+}
+
+void LegacyExport::exportAll(ErrorTrap& trap, SkypeRoot& root, const QString& path, int row) {
+    int writeNumber = 1;
+    const int chats = trap.count(
+        118, [&] { return root.chats()->count(); }, 0);
+    for (int chat = 1; chat <= chats; ++chat) {
+        if (!trap.test(120, [&] {
+                const std::shared_ptr<Chat> current = root.chats()->item(chat);
+                return current->messages()->count() > 0 && belongsTo(*current, m_view.rowText(row));
+            }))
+            continue;
+        trap.step(122, [&] {
+            WriteTextToFile(Transcript::header(*root.chats()->item(chat)) + QLatin1String("\r\n"), path,
+                            writeNumber);
+        });
+        writeNumber = 2;
+        const QString block =
+            Transcript::messageBlock(trap, 126, 128, [&] { return root.chats()->item(chat)->messages(); });
+        trap.step(132, [&] { WriteTextToFile(block + QLatin1String("\r\n"), path, 2); });
+    }
+}
+
+void LegacyExport::exportRange(ErrorTrap& trap, SkypeRoot& root, const QString& path, int row) {
+    int writeNumber = 1;
+    std::unique_ptr<Walk<Chat>> walk;
+    std::shared_ptr<Chat> chat;
+    // A walk that cannot start writes nothing.
+    if (!trap.step(138, [&] {
+            walk = root.chats()->walk();
+            chat = walk->next();
+        }))
+        return;
+    while (chat) {
+        if (trap.test(140, [&] { return chat->messages()->count() > 0; }) &&
+            trap.test(142, [&] { return belongsTo(*chat, m_view.rowText(row)); }) && trap.test(144, [&] {
+                const QDateTime stamp = chat->timeStamp();
+                return stamp >= m_view.dateFrom() && stamp <= m_view.dateTo();
+            })) {
+            trap.step(146, [&] {
+                const QString entry = QLatin1Char('[') + DateText::toText(chat->timeStamp()) +
+                                      QLatin1String("] \r\n") + chat->messages()->item(1)->body() +
+                                      QLatin1String("\r\n\r\n\r\n");
+                WriteTextToFile(entry, path, writeNumber);
+            });
+            trap.step(148, [&] { ++writeNumber; });
+        }
+        if (!trap.step(150, [&] { chat = walk->next(); }))
+            break;
+    }
+}

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QString>
+
+class ErrorTrap;
+class MainView;
+class SkypeRoot;
+struct Services;
+
+// "Old 3.": the older transcripts. Rows outer, chats inner; a chat is a contact's when the row text
+// occurs in its name, ignoring case. "Export All" writes every chat of the contact in full; the
+// date range writes one entry per chat stamped inside the range. Transcripts are not deleted first:
+// the first write for a row empties its file, and a file the run does not write keeps its content.
+class LegacyExport final {
+public:
+    LegacyExport(MainView& view, Services& services);
+    void run();
+
+private:
+    void exportAll(ErrorTrap& trap, SkypeRoot& root, const QString& path, int row);
+    void exportRange(ErrorTrap& trap, SkypeRoot& root, const QString& path, int row);
+
+    MainView& m_view;
+    Services& m_services;
+};

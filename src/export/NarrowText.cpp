@@ -1,0 +1,79 @@
+#include "NarrowText.h"
+
+#include <QStringEncoder>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
+#include <iconv.h>
+#include <langinfo.h>
+#endif
+
+namespace NarrowText {
+
+QByteArray systemCharset() {
+#ifdef Q_OS_WIN
+    return "CP" + QByteArray::number(GetACP());
+#else
+    return QByteArray(nl_langinfo(CODESET));
+#endif
+}
+
+static bool isUtf8(const QByteArray& charset) {
+    const QByteArray name = charset.toUpper();
+    // The C and POSIX locales name plain ASCII; our transcripts take UTF-8 there.
+    return name.isEmpty() || name == "UTF-8" || name == "UTF8" || name == "ANSI_X3.4-1968" ||
+           name == "ASCII" || name == "US-ASCII";
+}
+
+#ifndef Q_OS_WIN
+// One character at a time, so that each one the charset lacks becomes "?".
+static QByteArray encodeWithIconv(const QString& text, const QByteArray& charset) {
+    iconv_t converter = iconv_open(charset.constData(), "UTF-8");
+    if (converter == reinterpret_cast<iconv_t>(-1))
+        return text.toUtf8();
+    QByteArray out;
+    out.reserve(text.size());
+    char buffer[16];
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const bool pair =
+            text.at(i).isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate();
+        QByteArray character = text.mid(i, pair ? 2 : 1).toUtf8();
+        if (pair)
+            ++i;
+        char* in = character.data();
+        size_t inLeft = static_cast<size_t>(character.size());
+        char* result = buffer;
+        size_t outLeft = sizeof buffer;
+        if (iconv(converter, &in, &inLeft, &result, &outLeft) == static_cast<size_t>(-1))
+            out += '?';
+        else
+            out.append(buffer, static_cast<qsizetype>(sizeof buffer - outLeft));
+        iconv(converter, nullptr, nullptr, nullptr, nullptr);
+    }
+    iconv_close(converter);
+    return out;
+}
+#endif
+
+QByteArray encode(const QString& text, const QByteArray& charset) {
+    if (isUtf8(charset))
+        return text.toUtf8();
+#ifdef Q_OS_WIN
+    const int length = WideCharToMultiByte(CP_ACP, 0, reinterpret_cast<LPCWCH>(text.utf16()),
+                                           static_cast<int>(text.size()), nullptr, 0, "?", nullptr);
+    QByteArray out(length, Qt::Uninitialized);
+    WideCharToMultiByte(CP_ACP, 0, reinterpret_cast<LPCWCH>(text.utf16()), static_cast<int>(text.size()),
+                        out.data(), length, "?", nullptr);
+    return out;
+#else
+    return encodeWithIconv(text, charset);
+#endif
+}
+
+QByteArray encode(const QString& text) {
+    static const QByteArray charset = systemCharset();
+    return encode(text, charset);
+}
+
+} // namespace NarrowText

@@ -1,0 +1,47 @@
+#include "Transcript.h"
+
+#include "app/DateText.h"
+#include "app/ErrorTrap.h"
+#include "app/Failure.h"
+#include "skype/SkypeLink.h"
+
+#include <vector>
+
+namespace Transcript {
+
+QString header(const Chat& chat) {
+    return QLatin1Char('[') + DateText::toText(chat.timeStamp()) + QLatin1Char(']');
+}
+
+QString messageBlock(ErrorTrap& trap, int countLine, int messageLine,
+                     const std::function<std::shared_ptr<MessageCollection>()>& readMessages) {
+    std::shared_ptr<MessageCollection> messages;
+    const int count = trap.count(
+        countLine,
+        [&] {
+            messages = readMessages();
+            return messages->count();
+        },
+        0);
+
+    // Read in position order, written from the highest position down: collected, then joined once,
+    // which gives the bytes of putting each line in front while staying linear in the block's length.
+    std::vector<QString> lines;
+    lines.reserve(static_cast<size_t>(qMax(count, 0)));
+    qsizetype length = 0;
+    for (int position = 1; position <= count; ++position) {
+        trap.step(messageLine, [&] {
+            const std::shared_ptr<Message> message = messages->item(position);
+            lines.push_back(message->senderName() % QLatin1String(": ") % message->body() %
+                            QLatin1String("\r\n"));
+            length += lines.back().size();
+        });
+    }
+    QString block;
+    block.reserve(length);
+    for (auto line = lines.crbegin(); line != lines.crend(); ++line)
+        block += *line;
+    return block;
+}
+
+} // namespace Transcript

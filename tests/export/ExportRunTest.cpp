@@ -1,0 +1,282 @@
+#include "fakes/ScopedEnv.h"
+#include "fakes/TestWindow.h"
+
+#include "skype/HistoryConnector.h"
+
+#include <QDir>
+#include <QFile>
+#include <QPushButton>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const QDateTime kStamp(QDate(2021, 8, 31), QTime(15, 42, 10));
+
+QByteArray contents(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+QString exportError(const QString& description, int line) {
+    return errorReport(description, QStringLiteral("PushButton7_Click"), line);
+}
+
+// The window on fakes with an output folder of its own and US English dates in New York time.
+class ExportRun : public ::testing::Test {
+protected:
+    void SetUp() override {
+        env.set("LANG", "en_US.UTF-8").set("TZ", "America/New_York");
+        folder = QDir::toNativeSeparators(outputDir.path()) + QDir::separator();
+        w.settings.set(QStringLiteral("Output Folder"), folder);
+        w.load();
+    }
+    Form1& form() { return w.form(); }
+    QString transcript(const char* handle) const {
+        return folder + QString::fromUtf8(handle) + QStringLiteral(".txt");
+    }
+    void tick(const QStringList& handles) {
+        for (const QString& handle : handles) {
+            form().appendRow(handle);
+            form().setRowChecked(form().rowCount(), true);
+        }
+    }
+    void press() { w.click("PushButton7"); }
+
+    ScopedEnv env;
+    QTemporaryDir outputDir;
+    QString folder;
+    TestWindow w;
+};
+
+TEST_F(ExportRun, WritesTheExampleByteForByte) {
+    w.skype.addChat(QStringLiteral("ann"), kStamp,
+                    {QStringLiteral("Ann: hi"), QStringLiteral("Bob: hello"), QStringLiteral("Ann: bye")});
+    tick({QStringLiteral("ann")});
+    form().setMousePointer(99);
+    press();
+    EXPECT_EQ(contents(transcript("ann")),
+              QByteArray("[8/31/2021 3:42:10 PM]Ann: hi\r\nBob: hello\r\nAnn: bye\r\n"));
+    ASSERT_EQ(w.boxes.shown().size(), 1);
+    EXPECT_EQ(w.boxes.shown().first().text, QStringLiteral("Done."));
+    EXPECT_EQ(w.boxes.shown().first().title, QStringLiteral("Parlorix"));
+    EXPECT_EQ(w.boxes.shown().first().icon, MessageBoxes::Icon::None);
+    EXPECT_EQ(form().mousePointer(), 0);
+}
+
+TEST_F(ExportRun, SeveralChatsBackToBackAndEmptyChatsSkipped) {
+    w.skype.addChat(QStringLiteral("ann"), kStamp, {QStringLiteral("Ann: one")});
+    w.skype.addChat(QStringLiteral("bob"), kStamp, {QStringLiteral("Bob: not ann's")});
+    w.skype.addChat(QStringLiteral("ann"), QDateTime(QDate(2021, 9, 1), QTime(0, 0)), {});
+    w.skype.addChat(QStringLiteral("Ann"), kStamp, {QStringLiteral("Ann: other case")});
+    w.skype.addChat(QStringLiteral("ann"), QDateTime(QDate(2021, 9, 2), QTime(0, 0)),
+                    {QStringLiteral("Ann: two"), QStringLiteral("Me: multi\r\nline")});
+    tick({QStringLiteral("ann")});
+    press();
+    EXPECT_EQ(contents(transcript("ann")),
+              QByteArray("[8/31/2021 3:42:10 PM]Ann: one\r\n[9/2/2021]Ann: two\r\nMe: multi\r\nline\r\n"));
+    EXPECT_FALSE(QFile::exists(transcript("bob")));
+    EXPECT_FALSE(QFile::exists(transcript("Ann")));
+}
+
+TEST_F(ExportRun, NoTicksGivesOnlyDone) {
+    w.skype.addChat(QStringLiteral("ann"), kStamp, {QStringLiteral("Ann: hi")});
+    form().appendRow(QStringLiteral("ann"));
+    writeFile(transcript("ann"), "old");
+    press();
+    EXPECT_EQ(w.boxes.texts(), QStringList{QStringLiteral("Done.")});
+    EXPECT_EQ(contents(transcript("ann")), QByteArray("old"));
+}
+
+TEST_F(ExportRun, MissingFolderGivesOnlyItsMessage) {
+    for (const QString& text : QStringList{folder + QStringLiteral("gone") + QDir::separator(), QString()}) {
+        w.boxes.clear();
+        tick({QStringLiteral("ann")});
+        form().setOutputFolderText(text);
+        press();
+        EXPECT_EQ(w.boxes.texts(),
+                  QStringList{QStringLiteral("Folder does not exist. Please select another folder.")});
+        EXPECT_EQ(w.boxes.shown().first().title, QStringLiteral("Parlorix"));
+    }
+    EXPECT_EQ(w.skype.calls.value(QStringLiteral("running")), 0);
+}
+
+TEST_F(ExportRun, SkypeNotRunningShowsTheGuidanceAndTouchesNothing) {
+    w.skype.running = false;
+    tick({QStringLiteral("ann")});
+    writeFile(transcript("ann"), "old");
+    form().setMousePointer(99);
+    w.boxes.answer(MessageBoxes::Answer::No);
+    press();
+    ASSERT_EQ(w.boxes.shown().size(), 1);
+    EXPECT_TRUE(w.boxes.texts().first().startsWith(QLatin1String("For your information")));
+    EXPECT_EQ(contents(transcript("ann")), QByteArray("old"));
+    EXPECT_EQ(form().mousePointer(), 99);
+}
+
+TEST_F(ExportRun, FirstPassRemovesOldTranscriptsReadOnlyOnesToo) {
+    tick({QStringLiteral("ann"), QStringLiteral("bob")});
+    writeFile(transcript("ann"), "old");
+    writeFile(transcript("bob"), "old");
+    QFile::setPermissions(transcript("ann"), QFileDevice::ReadOwner | QFileDevice::ReadUser);
+    w.skype.addChat(QStringLiteral("bob"), kStamp, {QStringLiteral("Bob: new")});
+    press();
+    EXPECT_FALSE(QFile::exists(transcript("ann")));
+    EXPECT_EQ(contents(transcript("bob")), QByteArray("[8/31/2021 3:42:10 PM]Bob: new\r\n"));
+    EXPECT_EQ(w.boxes.texts(), QStringList{QStringLiteral("Done.")});
+}
+
+TEST_F(ExportRun, AContactListedAndTickedTwiceGetsEachChatTwice) {
+    w.skype.addChat(QStringLiteral("ann"), kStamp, {QStringLiteral("Ann: hi")});
+    tick({QStringLiteral("ann"), QStringLiteral("ann")});
+    press();
+    EXPECT_EQ(contents(transcript("ann")),
+              QByteArray("[8/31/2021 3:42:10 PM]Ann: hi\r\n[8/31/2021 3:42:10 PM]Ann: hi\r\n"));
+}
+
+TEST_F(ExportRun, FolderTextWithoutSeparatorWritesBesideTheFolder) {
+    w.skype.addChat(QStringLiteral("ann"), kStamp, {QStringLiteral("Ann: hi")});
+    tick({QStringLiteral("ann")});
+    QDir(outputDir.path()).mkdir(QStringLiteral("chats"));
+    form().setOutputFolderText(folder + QStringLiteral("chats"));
+    press();
+    EXPECT_EQ(contents(folder + QStringLiteral("chatsann.txt")),
+              QByteArray("[8/31/2021 3:42:10 PM]Ann: hi\r\n"));
+}
+
+TEST_F(ExportRun, UnwritableTranscriptReportsBothWritesForEachChatThenDone) {
+    w.skype.addChat(QStringLiteral("ann"), kStamp, {QStringLiteral("Ann: one")});
+    w.skype.addChat(QStringLiteral("ann"), kStamp, {QStringLiteral("Ann: two")});
+    tick({QStringLiteral("ann")});
+    // A folder where the transcript should be cannot be written, whoever runs the test.
+    QDir(outputDir.path()).mkdir(QStringLiteral("ann.txt"));
+    press();
+    const QStringList texts = w.boxes.texts();
+    ASSERT_EQ(texts.size(), 5);
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_TRUE(texts[i].startsWith(QStringLiteral("Cannot write '%1'").arg(transcript("ann"))))
+            << texts[i].toStdString();
+        EXPECT_TRUE(texts[i].contains(QStringLiteral("at line %1\r\r").arg(i % 2 ? 146 : 134)));
+    }
+    EXPECT_EQ(texts[4], QStringLiteral("Done."));
+}
+
+TEST_F(ExportRun, FailingMessageReadLeavesOutItsLineOnly) {
+    w.skype.addChat(QStringLiteral("ann"), kStamp,
+                    {QStringLiteral("Ann: one"), QStringLiteral("Ann: two"), QStringLiteral("Ann: three")});
+    w.skype.failing.insert(QStringLiteral("body#1.2"));
+    tick({QStringLiteral("ann")});
+    press();
+    EXPECT_EQ(w.boxes.texts(), (QStringList{exportError(QStringLiteral("Skype failed at body"), 142),
+                                            QStringLiteral("Done.")}));
+    EXPECT_EQ(contents(transcript("ann")), QByteArray("[8/31/2021 3:42:10 PM]Ann: one\r\nAnn: three\r\n"));
+}
+
+TEST_F(ExportRun, NonLatinTextAndEmojiAreWrittenAsUtf8) {
+    w.skype.addChat(QStringLiteral("ann"), kStamp, {QStringLiteral("Аня: привет 😀 你好 café")});
+    tick({QStringLiteral("ann")});
+    press();
+    EXPECT_EQ(contents(transcript("ann")),
+              QByteArray("[8/31/2021 3:42:10 PM]\xD0\x90\xD0\xBD\xD1\x8F: "
+                         "\xD0\xBF\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82 "
+                         "\xF0\x9F\x98\x80 \xE4\xBD\xA0\xE5\xA5\xBD caf\xC3\xA9\r\n"));
+}
+
+TEST_F(ExportRun, HostileRowTextIsRefusedAndNothingOutsideTheFolderIsTouched) {
+    QTemporaryDir parent;
+    const QString inner = QDir::toNativeSeparators(parent.path()) + QDir::separator() + QStringLiteral("out");
+    QDir().mkpath(inner);
+    form().setOutputFolderText(inner + QDir::separator());
+    writeFile(parent.path() + QStringLiteral("/victim.txt"), "keep me");
+    const QString hostile = QStringLiteral("../victim");
+    w.skype.addChat(hostile, kStamp, {QStringLiteral("Eve: pwned")});
+    w.skype.addChat(QStringLiteral(".."), kStamp, {QStringLiteral("Eve: pwned")});
+    tick({hostile, QStringLiteral("..")});
+    press();
+    EXPECT_EQ(contents(parent.path() + QStringLiteral("/victim.txt")), QByteArray("keep me"));
+    EXPECT_EQ(QDir(inner).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
+    const QString refused =
+        QStringLiteral("'%1' cannot name a transcript: it would not stay in the output folder");
+    EXPECT_EQ(w.boxes.texts(),
+              (QStringList{exportError(refused.arg(hostile), 112),
+                           exportError(refused.arg(QStringLiteral("..")), 112),
+                           exportError(refused.arg(hostile), 132),
+                           exportError(refused.arg(QStringLiteral("..")), 132), QStringLiteral("Done.")}));
+}
+
+TEST_F(ExportRun, NoLinkOrUnknownRunningStateEndsBeforeAnythingIsDeleted) {
+    tick({QStringLiteral("ann")});
+    writeFile(transcript("ann"), "old");
+    w.skype.failing.insert(QStringLiteral("create"));
+    press();
+    EXPECT_EQ(w.boxes.texts(), QStringList{exportError(QStringLiteral("Skype failed at create"), 100)});
+    EXPECT_EQ(contents(transcript("ann")), QByteArray("old"));
+
+    w.boxes.clear();
+    w.skype.failing = {QStringLiteral("running")};
+    press();
+    EXPECT_EQ(w.boxes.texts(), QStringList{exportError(QStringLiteral("Skype failed at running"), 104)});
+    EXPECT_EQ(contents(transcript("ann")), QByteArray("old"));
+}
+
+TEST_F(ExportRun, APressDuringARunIsIgnored) {
+    w.skype.addChat(QStringLiteral("ann"), kStamp, {QStringLiteral("Ann: one"), QStringLiteral("Ann: two")});
+    tick({QStringLiteral("ann")});
+    int nested = 0;
+    w.skype.onMessageRead = [&] {
+        if (nested++ == 0) {
+            w.click("PushButton7");
+            w.click("PushButton6");
+        }
+    };
+    press();
+    EXPECT_EQ(contents(transcript("ann")), QByteArray("[8/31/2021 3:42:10 PM]Ann: one\r\nAnn: two\r\n"));
+    EXPECT_EQ(w.boxes.texts(), QStringList{QStringLiteral("Done.")});
+    EXPECT_EQ(w.skype.rootsCreated, 1);
+
+    // Afterwards the buttons work again.
+    w.skype.onMessageRead = nullptr;
+    press();
+    EXPECT_EQ(w.skype.rootsCreated, 2);
+}
+
+TEST_F(ExportRun, TicksAreReadAfreshForEveryChat) {
+    w.skype.addChat(QStringLiteral("ann"), kStamp, {QStringLiteral("Ann: one")});
+    w.skype.addChat(QStringLiteral("ann"), kStamp, {QStringLiteral("Ann: two")});
+    tick({QStringLiteral("ann")});
+    w.skype.onMessageRead = [&] { form().setRowChecked(1, false); };
+    press();
+    EXPECT_EQ(contents(transcript("ann")), QByteArray("[8/31/2021 3:42:10 PM]Ann: one\r\n"));
+}
+
+TEST_F(ExportRun, WritesARealHistoryInLocalTime) {
+    ScopedEnv data("PARLORIX_SKYPE_DATA",
+                   QFile::encodeName(QStringLiteral(PARLORIX_FIXTURES_DIR "/skype6-main.db")));
+    HistoryConnector connector(w.settings);
+    Services services{w.boxes, w.shell, w.settings, w.browser, connector, w.random, w.programFolder()};
+    Form1 real(services);
+    real.Form_Load();
+    QMetaObject::invokeMethod(&real, "PushButton2_Click");
+    QMetaObject::invokeMethod(&real, "PushButton3_Click");
+    QMetaObject::invokeMethod(&real, "PushButton7_Click");
+    EXPECT_EQ(w.boxes.texts(), QStringList{QStringLiteral("Done.")});
+    // 1425314422 is 2 March 2015, 16:40:22 UTC: 11:40:22 in New York.
+    EXPECT_EQ(contents(transcript("gohanuskas")),
+              QByteArray("[3/2/2015 11:40:22 AM]renesto testing: Please add me as a contact\r\n"
+                         "renesto testing: hey whats up\r\n"
+                         "renesto testing: let's me show you some smileys as well\r\n"
+                         "renesto testing: (poolparty)\r\n"
+                         "Aleksandar Kovacevic: hahaha, that is funny :)\r\n"
+                         "renesto testing: exactly :)\r\n"
+                         "renesto testing: (rocknroll)\r\n"));
+    EXPECT_FALSE(QFile::exists(transcript("echo123")));
+}
+
+} // namespace

@@ -1,0 +1,66 @@
+#include "export/FileRoutines.h"
+#include "export/NarrowText.h"
+
+#include "app/Failure.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QByteArray contents(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+TEST(WriteTextToFile, OneOrLessEmptiesTwoOrMoreAppends) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("t.txt"));
+    WriteTextToFile(QStringLiteral("a"), path, 2);
+    WriteTextToFile(QStringLiteral("b\r\n"), path, 7);
+    EXPECT_EQ(contents(path), QByteArray("ab\r\n"));
+    WriteTextToFile(QStringLiteral("c"), path, 1);
+    EXPECT_EQ(contents(path), QByteArray("c"));
+    WriteTextToFile(QStringLiteral("d"), path, 0);
+    WriteTextToFile(QString(), path, -5);
+    EXPECT_EQ(contents(path), QByteArray());
+    EXPECT_THROW(WriteTextToFile(QStringLiteral("x"), dir.filePath(QStringLiteral("no/such/folder.txt")), 2),
+                 Failure);
+    EXPECT_THROW(WriteTextToFile(QStringLiteral("x"), dir.path(), 2), Failure);
+}
+
+TEST(NarrowText, Utf8WhereTheLocaleSaysSoOtherwiseTheCharsetWithQuestionMarks) {
+    const QString text = QStringLiteral("café Привет 😀");
+    EXPECT_EQ(NarrowText::encode(text, "UTF-8"), text.toUtf8());
+    EXPECT_EQ(NarrowText::encode(text, "ANSI_X3.4-1968"), text.toUtf8());
+    EXPECT_EQ(NarrowText::encode(text, "ISO-8859-1"), QByteArray("caf\xE9 ?????? ?"));
+    EXPECT_EQ(NarrowText::encode(QStringLiteral("Привет é"), "KOI8-R"),
+              QByteArray("\xF0\xD2\xC9\xD7\xC5\xD4 ?"));
+}
+
+TEST(FolderExists, OnlyExistingFolders) {
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("f")));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    EXPECT_TRUE(FolderExists(dir.path()));
+    EXPECT_TRUE(FolderExists(dir.path() + QDir::separator()));
+    EXPECT_FALSE(FolderExists(dir.filePath(QStringLiteral("f"))));
+    EXPECT_FALSE(FolderExists(dir.filePath(QStringLiteral("missing"))));
+    EXPECT_FALSE(FolderExists(QString()));
+}
+
+TEST(TranscriptPath, JoinsAsIsButStaysInTheFolder) {
+    EXPECT_EQ(transcriptPath(QStringLiteral("/out/"), QStringLiteral("live:.cid.1a")),
+              QStringLiteral("/out/live:.cid.1a.txt"));
+    EXPECT_EQ(transcriptPath(QStringLiteral("/out"), QStringLiteral(" ann ")),
+              QStringLiteral("/out ann .txt"));
+    for (const QString& hostile :
+         {QStringLiteral("."), QStringLiteral(".."), QStringLiteral("../x"), QStringLiteral("a/b"),
+          QString(QStringLiteral("a") + QChar(0) + QStringLiteral("b"))})
+        EXPECT_THROW(transcriptPath(QStringLiteral("/out/"), hostile), Failure);
+}
+
+} // namespace

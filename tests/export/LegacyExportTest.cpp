@@ -1,0 +1,159 @@
+#include "fakes/ScopedEnv.h"
+#include "fakes/TestWindow.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRadioButton>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const QDateTime kMorning(QDate(2021, 8, 31), QTime(9, 0));
+const QDateTime kEvening(QDate(2021, 8, 31), QTime(18, 30));
+
+QByteArray contents(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+class LegacyExport : public ::testing::Test {
+protected:
+    void SetUp() override {
+        env.set("LANG", "en_US.UTF-8").set("TZ", "UTC");
+        folder = QDir::toNativeSeparators(outputDir.path()) + QDir::separator();
+        w.settings.set(QStringLiteral("Output Folder"), folder);
+        w.load();
+    }
+    Form1& form() { return w.form(); }
+    QString transcript(const char* handle) const {
+        return folder + QString::fromUtf8(handle) + QStringLiteral(".txt");
+    }
+    void tick(const QStringList& handles) {
+        for (const QString& handle : handles) {
+            form().appendRow(handle);
+            form().setRowChecked(form().rowCount(), true);
+        }
+    }
+    FakeSkype::FakeChat& chat(const char* name, const QDateTime& stamp, const QStringList& lines) {
+        FakeSkype::FakeChat& added = w.skype.addChat(QString(), stamp, lines);
+        added.name = QString::fromUtf8(name);
+        return added;
+    }
+    void selectDateRange(const QDateTime& from, const QDateTime& to) {
+        w.find<QRadioButton>("Option2")->setChecked(true);
+        form().setDateFrom(from);
+        form().setDateTo(to);
+    }
+    void press() { w.click("PushButton6"); }
+
+    ScopedEnv env;
+    QTemporaryDir outputDir;
+    QString folder;
+    TestWindow w;
+};
+
+TEST_F(LegacyExport, ExportAllWritesEveryChatWhoseNameHoldsTheHandle) {
+    QFile old(transcript("ann"));
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write("old content that goes");
+    old.close();
+    chat("#joanna/$bob;1234", kMorning, {QStringLiteral("Jo: hi"), QStringLiteral("Bob: hey")});
+    chat("bob", kMorning, {QStringLiteral("Bob: only bob")});
+    chat("ANN", kEvening, {});
+    chat("ANN", kEvening, {QStringLiteral("Ann: upper case name")});
+    tick({QStringLiteral("ann"), QStringLiteral("bob")});
+    press();
+    EXPECT_EQ(contents(transcript("ann")),
+              QByteArray("[8/31/2021 9:00:00 AM]\r\nJo: hi\r\nBob: hey\r\n\r\n"
+                         "[8/31/2021 6:30:00 PM]\r\nAnn: upper case name\r\n\r\n"));
+    EXPECT_EQ(contents(transcript("bob")), QByteArray("[8/31/2021 9:00:00 AM]\r\nJo: hi\r\nBob: hey\r\n\r\n"
+                                                      "[8/31/2021 9:00:00 AM]\r\nBob: only bob\r\n\r\n"));
+    EXPECT_EQ(w.boxes.texts(), QStringList{QStringLiteral("Done.")});
+    EXPECT_EQ(form().mousePointer(), 0);
+}
+
+TEST_F(LegacyExport, DateRangeWritesTheFirstMessageOfEachChatInTheRangeEndsIncluded) {
+    const QDateTime from(QDate(2021, 8, 1), QTime(12, 0));
+    const QDateTime to(QDate(2021, 8, 31), QTime(12, 0));
+    chat("ann", from, {QStringLiteral("Ann: old"), QStringLiteral("Ann: newest at start")});
+    chat("ann", from.addSecs(-1), {QStringLiteral("Ann: just before")});
+    chat("ann", to, {QStringLiteral("Ann: at the end")});
+    chat("ann", to.addSecs(1), {QStringLiteral("Ann: later the same day")});
+    chat("ann", QDateTime(QDate(2021, 8, 15), QTime(0, 0)), {});
+    tick({QStringLiteral("ann")});
+    selectDateRange(from, to);
+    press();
+    EXPECT_EQ(contents(transcript("ann")), QByteArray("[8/1/2021 12:00:00 PM] \r\nnewest at start\r\n\r\n\r\n"
+                                                      "[8/31/2021 12:00:00 PM] \r\nat the end\r\n\r\n\r\n"));
+}
+
+TEST_F(LegacyExport, TranscriptsItDoesNotWriteKeepTheirContent) {
+    for (const char* handle : {"ann", "bob"}) {
+        QFile file(transcript(handle));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("kept");
+    }
+    chat("ann", kMorning, {});
+    chat("bob", QDateTime(QDate(2020, 1, 1), QTime(0, 0)), {QStringLiteral("Bob: outside")});
+    tick({QStringLiteral("ann")});
+    press();
+    tick({QStringLiteral("bob")});
+    selectDateRange(kMorning, kEvening);
+    press();
+    EXPECT_EQ(contents(transcript("ann")), QByteArray("kept"));
+    EXPECT_EQ(contents(transcript("bob")), QByteArray("kept"));
+}
+
+TEST_F(LegacyExport, NotRunningGuidesAndShowsTheWaitPointerMeanwhile) {
+    w.skype.running = false;
+    tick({QStringLiteral("ann")});
+    QList<int> pointers;
+    w.boxes.whileOpen = [&] { pointers.append(form().mousePointer()); };
+    w.boxes.answer(MessageBoxes::Answer::No);
+    press();
+    EXPECT_EQ(pointers, QList<int>{0});
+    EXPECT_TRUE(w.boxes.texts().first().startsWith(QLatin1String("For your information")));
+    EXPECT_FALSE(QFile::exists(transcript("ann")));
+
+    w.skype.running = true;
+    chat("ann", kMorning, {QStringLiteral("Ann: hi")});
+    int pointerWhileReading = -1;
+    w.skype.onMessageRead = [&] { pointerWhileReading = form().mousePointer(); };
+    press();
+    EXPECT_EQ(pointerWhileReading, 11);
+    EXPECT_EQ(form().mousePointer(), 0);
+}
+
+TEST_F(LegacyExport, MissingFolderReportsEveryWriteThenDone) {
+    chat("ann", kMorning, {QStringLiteral("Ann: hi")});
+    tick({QStringLiteral("ann")});
+    form().setOutputFolderText(folder + QStringLiteral("gone") + QDir::separator());
+    press();
+    const QStringList texts = w.boxes.texts();
+    ASSERT_EQ(texts.size(), 3);
+    EXPECT_TRUE(texts[0].contains(QLatin1String("PushButton6_Click at line 122\r\r")));
+    EXPECT_TRUE(texts[1].contains(QLatin1String("PushButton6_Click at line 132\r\r")));
+    EXPECT_EQ(texts[2], QStringLiteral("Done."));
+
+    w.boxes.clear();
+    selectDateRange(kMorning, kEvening);
+    press();
+    ASSERT_EQ(w.boxes.texts().size(), 2);
+    EXPECT_TRUE(w.boxes.texts()[0].contains(QLatin1String("PushButton6_Click at line 146\r\r")));
+}
+
+TEST_F(LegacyExport, NoLinkReportsCreateAndRunningThenGuides) {
+    w.skype.failing.insert(QStringLiteral("create"));
+    w.boxes.answer(MessageBoxes::Answer::No);
+    press();
+    const QStringList texts = w.boxes.texts();
+    ASSERT_EQ(texts.size(), 3);
+    EXPECT_TRUE(texts[0].contains(QLatin1String("PushButton6_Click at line 102\r\r")));
+    EXPECT_TRUE(texts[1].contains(QLatin1String("PushButton6_Click at line 104\r\r")));
+    EXPECT_TRUE(texts[2].startsWith(QLatin1String("For your information")));
+    EXPECT_EQ(form().mousePointer(), 0);
+}
+
+} // namespace

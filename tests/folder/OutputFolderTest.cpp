@@ -1,0 +1,68 @@
+#include "fakes/TestWindow.h"
+
+#include <QLineEdit>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class OutputFolder : public ::testing::Test {
+protected:
+    void SetUp() override {
+        w.settings.set(QStringLiteral("Output Folder"), QStringLiteral("/old/"));
+        w.load();
+        w.settings.writes.clear();
+    }
+    TestWindow w;
+};
+
+TEST_F(OutputFolder, CancelChangesNothing) {
+    w.click("PushButton5");
+    EXPECT_EQ(w.browser.prompts, QStringList{QStringLiteral("Please select folder:")});
+    EXPECT_EQ(w.browser.startFolders, QStringList{QString()});
+    EXPECT_EQ(w.form().outputFolderText(), QStringLiteral("/old/"));
+    EXPECT_TRUE(w.settings.writes.isEmpty());
+    EXPECT_TRUE(w.boxes.shown().isEmpty());
+}
+
+TEST_F(OutputFolder, APickIsRememberedAsGivenAndShownWithASeparator) {
+    w.browser.answers = {QStringLiteral("/data/Chats")};
+    w.click("PushButton5");
+    EXPECT_EQ(w.settings.writes, (QStringList{QStringLiteral("LastFolderDot=/data/Chats"),
+                                              QStringLiteral("Output Folder=/data/Chats/")}));
+    EXPECT_EQ(w.form().outputFolderText(), QStringLiteral("/data/Chats/"));
+
+    // The next press opens on the last pick, whatever the box shows meanwhile.
+    w.find<QLineEdit>("Text1")->setText(QStringLiteral("/typed"));
+    EXPECT_EQ(w.settings.get(QStringLiteral("Output Folder")), QStringLiteral("/typed"));
+    w.click("PushButton5");
+    EXPECT_EQ(w.browser.startFolders.last(), QStringLiteral("/data/Chats"));
+}
+
+TEST_F(OutputFolder, ARootKeepsItsOneSeparator) {
+    w.browser.answers = {QStringLiteral("/")};
+    w.click("PushButton5");
+    EXPECT_EQ(w.settings.get(QStringLiteral("LastFolderDot")), QStringLiteral("/"));
+    EXPECT_EQ(w.form().outputFolderText(), QStringLiteral("/"));
+}
+
+TEST_F(OutputFolder, EveryEditIsStoredUnchecked) {
+    auto* text = w.find<QLineEdit>("Text1");
+    text->clear();
+    text->insert(QStringLiteral("/x"));
+    EXPECT_EQ(w.settings.writes,
+              (QStringList{QStringLiteral("Output Folder="), QStringLiteral("Output Folder=/x")}));
+}
+
+TEST_F(OutputFolder, StoresThatFailDoNotEndTheProgram) {
+    w.settings.failWrites = true;
+    w.find<QLineEdit>("Text1")->setText(QStringLiteral("/y/"));
+    EXPECT_TRUE(w.boxes.shown().isEmpty());
+    w.browser.answers = {QStringLiteral("/z")};
+    w.click("PushButton5");
+    ASSERT_EQ(w.boxes.shown().size(), 1);
+    EXPECT_TRUE(w.boxes.texts().first().contains(QLatin1String("PushButton5_Click at line 104\r\r")));
+    EXPECT_EQ(w.form().outputFolderText(), QStringLiteral("/z/"));
+}
+
+} // namespace
