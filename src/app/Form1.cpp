@@ -340,6 +340,11 @@ void Form1::appendRow(const QString& text) {
     item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
     item->setCheckState(0, Qt::Unchecked);
     m_listView1->addTopLevelItem(item);
+    m_rowsByText[text].append(m_listView1->topLevelItemCount());
+}
+
+QList<int> Form1::rowsWithText(const QString& text) const {
+    return m_rowsByText.value(text);
 }
 
 QString Form1::outputFolderText() const {

@@ -43,6 +43,7 @@ public:
     bool isRowChecked(int row) const override;
     void setRowChecked(int row, bool checked) override;
     void appendRow(const QString& text) override;
+    QList<int> rowsWithText(const QString& text) const override;
     QString outputFolderText() const override;
     void setOutputFolderText(const QString& text) override;
     QString listButtonCaption() const override;
@@ -111,4 +112,6 @@ private:
     bool m_hasHandPicture = false;
     // The controls' own pointers, kept while a window-wide pointer overrides them.
     QHash<QWidget*, QCursor> m_ownCursors;
+    // Row numbers by row text, so that matching a chat to its rows does not walk the whole list.
+    QHash<QString, QList<int>> m_rowsByText;
 };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QList>
 #include <QString>
 
 // The main window as its handlers see it. Rows of the contact list count from 1; a row outside
@@ -19,6 +20,8 @@ public:
     virtual bool isRowChecked(int row) const = 0;
     virtual void setRowChecked(int row, bool checked) = 0;
     virtual void appendRow(const QString& text) = 0;
+    // The rows whose text is exactly this, in order. Row texts never change once appended.
+    virtual QList<int> rowsWithText(const QString& text) const = 0;
 
     virtual QString outputFolderText() const = 0;
     virtual void setOutputFolderText(const QString& text) = 0;

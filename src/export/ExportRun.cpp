@@ -67,8 +67,23 @@ void ExportRun::writeTranscripts(ErrorTrap& trap, SkypeRoot& root) {
         trap.step(120, [&] { m_view.processEvents(); });
         if (!trap.test(124, [&] { return root.chats()->item(chat)->messages()->count() > 0; }))
             continue;
+        // Every ticked row is offered the chat, but only rows whose text is the partner handle can
+        // take it: those are looked up rather than walked to. A partner handle that cannot be read
+        // walks every row, so each reports the failure and takes the chat, as the trap says.
+        std::optional<QString> partner;
+        try {
+            partner = root.chats()->item(chat)->partnerHandle();
+        } catch (...) {
+        }
         const int rows = trap.count(
             126, [&] { return m_view.rowCount(); }, 0);
+        if (partner) {
+            for (const int row : m_view.rowsWithText(*partner)) {
+                if (row <= rows && trap.test(128, [&] { return m_view.isRowChecked(row); }))
+                    writeChat(trap, root, chat, row);
+            }
+            continue;
+        }
         for (int row = 1; row <= rows; ++row) {
             if (!trap.test(128, [&] { return m_view.isRowChecked(row); }))
                 continue;

@@ -7,6 +7,8 @@
 #include <SQLiteCpp/Database.h>
 #include <SQLiteCpp/Statement.h>
 
+#include <sqlite3.h>
+
 #include <map>
 
 namespace {
@@ -23,7 +25,8 @@ QString text(const SQLite::Column& column) {
 } // namespace
 
 DatabaseHistory::DatabaseHistory(const QString& path)
-    : m_path(path) {
+    : m_path(path)
+    , m_messageQuery(nullptr, sqlite3_finalize) {
     try {
         m_db = std::make_unique<SQLite::Database>(path.toStdString(), SQLite::OPEN_READONLY);
         SQLite::Statement tables(*m_db, "SELECT name FROM sqlite_master WHERE type = 'table'");
@@ -159,35 +162,79 @@ void DatabaseHistory::prepareMessageQuery() {
     const QString sql =
         QStringLiteral("SELECT %1 FROM Messages WHERE convo_id = ? AND %2 IN (%3) %4")
             .arg(columns, column(messages, QStringLiteral("type")), QString::fromLatin1(kShownTypes), order);
-    m_messageQuery = std::make_unique<SQLite::Statement>(*m_db, sql.toStdString());
+    sqlite3_stmt* statement = nullptr;
+    const QByteArray utf8 = sql.toUtf8();
+    if (sqlite3_prepare_v2(m_db->getHandle(), utf8.constData(), static_cast<int>(utf8.size()), &statement,
+                           nullptr) != SQLITE_OK) {
+        sqlite3_finalize(statement);
+        throw SQLite::Exception(m_db->getHandle(), sqlite3_errcode(m_db->getHandle()));
+    }
+    m_messageQuery.reset(statement);
 }
 
-std::vector<HistoryMessage> DatabaseHistory::messages(size_t chat) {
+namespace {
+
+QString columnText(sqlite3_stmt* statement, int column) {
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
+    return text ? QString::fromUtf8(text, sqlite3_column_bytes(statement, column)) : QString();
+}
+
+// Consecutive messages mostly share a sender: the text already made is used again.
+class SenderCache {
+public:
+    const QString& sender(sqlite3_stmt* statement, int column) {
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
+        const int bytes = sqlite3_column_bytes(statement, column);
+        if (!text)
+            return m_empty;
+        if (m_bytes != QByteArrayView(text, bytes)) {
+            m_bytes = QByteArray(text, bytes);
+            m_text = QString::fromUtf8(m_bytes);
+        }
+        return m_text;
+    }
+
+private:
+    QByteArray m_bytes;
+    QString m_text;
+    QString m_empty;
+};
+
+} // namespace
+
+History::ChatContent DatabaseHistory::messages(size_t chat) {
     chats();
-    std::vector<HistoryMessage> result;
+    ChatContent content;
+    std::vector<HistoryMessage>& result = content.messages;
     try {
         if (!m_messageQuery)
             prepareMessageQuery();
-        SQLite::Statement& query = *m_messageQuery;
-        query.reset();
-        query.bind(1, static_cast<int64_t>(m_chatIds.at(chat)));
-        while (query.executeStep()) {
-            const SQLite::Column markup = query.getColumn(3);
-            const QString body =
-                QString::fromUtf8(static_cast<const char*>(markup.getText()), markup.getBytes());
-            std::optional<QString> shown =
-                MessageBody::bodyFor(MessageBody::kindOfDatabaseType(query.getColumn(2).getInt()), body);
+        sqlite3_stmt* query = m_messageQuery.get();
+        sqlite3_reset(query);
+        sqlite3_bind_int64(query, 1, m_chatIds.at(chat));
+        SenderCache names;
+        SenderCache authors;
+        int status;
+        while ((status = sqlite3_step(query)) == SQLITE_ROW) {
+            const MessageKind kind = MessageBody::kindOfDatabaseType(sqlite3_column_int(query, 2));
+            if (kind == MessageKind::Event)
+                continue;
+            std::optional<QString> shown = MessageBody::bodyFor(kind, columnText(query, 3));
             if (!shown)
                 continue;
-            QString sender = text(query.getColumn(0));
-            if (sender.isEmpty())
-                sender = text(query.getColumn(1));
-            result.emplace_back(std::move(sender), std::move(*shown));
+            const QString& name = names.sender(query, 0);
+            result.emplace_back(name.isEmpty() ? authors.sender(query, 1) : name, std::move(*shown));
         }
+        if (status != SQLITE_DONE)
+            throw SQLite::Exception(m_db->getHandle(), status);
     } catch (const SQLite::Exception& error) {
         fail(error);
     }
-    return result;
+    return content;
+}
+
+std::unique_ptr<History> DatabaseHistory::reader() const {
+    return std::make_unique<DatabaseHistory>(m_path);
 }
 
 std::optional<qint64> DatabaseHistory::timeStamp(size_t chat) {

@@ -7,8 +7,9 @@
 
 namespace SQLite {
 class Database;
-class Statement;
 } // namespace SQLite
+
+struct sqlite3_stmt;
 
 // The classic client's main.db, opened read-only. Columns missing in older clients read as NULL.
 class DatabaseHistory final : public History {
@@ -19,8 +20,9 @@ public:
 
     QStringList contacts() override;
     const std::vector<HistoryChat>& chats() override;
-    std::vector<HistoryMessage> messages(size_t chat) override;
+    ChatContent messages(size_t chat) override;
     std::optional<qint64> timeStamp(size_t chat) override;
+    std::unique_ptr<History> reader() const override;
 
 private:
     void loadChats();
@@ -30,7 +32,8 @@ private:
 
     QString m_path;
     std::unique_ptr<SQLite::Database> m_db;
-    std::unique_ptr<SQLite::Statement> m_messageQuery;
+    // The one query run per chat, kept prepared; driven through the C interface in the hot loop.
+    std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> m_messageQuery;
     // table -> its columns, lower case
     std::map<QString, QStringList> m_columns;
     std::vector<HistoryChat> m_chats;

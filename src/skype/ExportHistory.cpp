@@ -83,7 +83,8 @@ struct ArchiveCloser {
 } // namespace
 
 ExportHistory::ExportHistory(const QString& path, Container container)
-    : m_path(path) {
+    : m_path(path)
+    , m_index(std::make_shared<Index>()) {
     if (container == Container::Tar)
         readTar(path);
     else
@@ -93,18 +94,29 @@ ExportHistory::ExportHistory(const QString& path, Container container)
 
 ExportHistory::ExportHistory(const QString& name, const QByteArray& json)
     : m_path(name)
-    , m_json(json.constData(), static_cast<size_t>(json.size())) {
+    , m_index(std::make_shared<Index>()) {
+    m_index->json = simdjson::padded_string(json.constData(), static_cast<size_t>(json.size()));
     prepare();
 }
 
+ExportHistory::ExportHistory(QString path, std::shared_ptr<Index> index)
+    : m_path(std::move(path))
+    , m_index(std::move(index))
+    , m_stamps(m_index->chats.size()) {}
+
+std::unique_ptr<History> ExportHistory::reader() const {
+    return std::unique_ptr<History>(new ExportHistory(m_path, m_index));
+}
+
 void ExportHistory::prepare() {
-    if (!simdjson::validate_utf8(m_json.data(), m_json.size())) {
+    if (!simdjson::validate_utf8(m_index->json.data(), m_index->json.size())) {
         // Invalid bytes become U+FFFD instead of making the whole export unreadable.
         const QByteArray repaired =
-            QString::fromUtf8(m_json.data(), static_cast<qsizetype>(m_json.size())).toUtf8();
-        m_json = simdjson::padded_string(repaired.constData(), static_cast<size_t>(repaired.size()));
+            QString::fromUtf8(m_index->json.data(), static_cast<qsizetype>(m_index->json.size())).toUtf8();
+        m_index->json = simdjson::padded_string(repaired.constData(), static_cast<size_t>(repaired.size()));
     }
     indexConversations();
+    m_stamps.resize(m_index->chats.size());
 }
 
 void ExportHistory::fail(const QString& reason) const {
@@ -116,8 +128,8 @@ void ExportHistory::readJson(const QString& path) {
     if (!file.open(QIODevice::ReadOnly))
         fail(file.errorString());
     const qint64 size = file.size();
-    m_json = simdjson::padded_string(static_cast<size_t>(size));
-    if (file.read(m_json.data(), size) != size)
+    m_index->json = simdjson::padded_string(static_cast<size_t>(size));
+    if (file.read(m_index->json.data(), size) != size)
         fail(QStringLiteral("it cannot be read whole: %1").arg(file.errorString()));
 }
 
@@ -139,11 +151,11 @@ void ExportHistory::readTar(const QString& path) {
         const la_int64_t size = archive_entry_size(entry);
         if (size < 0)
             fail(QStringLiteral("the size of messages.json in the archive is unknown"));
-        m_json = simdjson::padded_string(static_cast<size_t>(size));
+        m_index->json = simdjson::padded_string(static_cast<size_t>(size));
         la_int64_t done = 0;
         while (done < size) {
             const la_ssize_t read =
-                archive_read_data(tar.get(), m_json.data() + done, static_cast<size_t>(size - done));
+                archive_read_data(tar.get(), m_index->json.data() + done, static_cast<size_t>(size - done));
             if (read < 0)
                 fail(QString::fromUtf8(archive_error_string(tar.get())));
             if (read == 0)
@@ -161,7 +173,7 @@ void ExportHistory::indexConversations() {
     using namespace simdjson;
     bool found = false;
     try {
-        ondemand::document document = m_parser.iterate(m_json);
+        ondemand::document document = m_parser.iterate(m_index->json);
         for (ondemand::field field : document.get_object()) {
             if (field.unescaped_key().value() != "conversations")
                 continue;
@@ -170,7 +182,7 @@ void ExportHistory::indexConversations() {
                 if (entry.type() != ondemand::json_type::object)
                     continue;
                 QString id;
-                Conversation conversation;
+                std::string_view messageList;
                 for (ondemand::field part : entry.get_object()) {
                     const std::string_view key = part.unescaped_key();
                     if (key == "id") {
@@ -179,15 +191,16 @@ void ExportHistory::indexConversations() {
                         ondemand::value list = part.value();
                         if (list.type() == ondemand::json_type::array) {
                             ondemand::array messages = list.get_array();
-                            conversation.messageList = messages.raw_json();
+                            messageList = messages.raw_json();
                         }
                     }
                 }
                 if (id.startsWith(QLatin1String("48:")))
                     continue;
                 const QByteArray idUtf8 = id.toUtf8();
-                m_chats.push_back({id, partnerOf(std::string_view(idUtf8.constData(), idUtf8.size()))});
-                m_conversations.push_back(conversation);
+                m_index->chats.push_back(
+                    {id, partnerOf(std::string_view(idUtf8.constData(), idUtf8.size()))});
+                m_index->messageLists.push_back(messageList);
             }
         }
     } catch (const simdjson_error& error) {
@@ -251,7 +264,7 @@ std::optional<qint64> ExportHistory::parseTime(std::string_view text) {
 
 QStringList ExportHistory::contacts() {
     QStringList handles;
-    for (const HistoryChat& chat : m_chats) {
+    for (const HistoryChat& chat : m_index->chats) {
         if (!chat.partner.isEmpty())
             handles.append(chat.partner);
     }
@@ -260,12 +273,12 @@ QStringList ExportHistory::contacts() {
 }
 
 const std::vector<HistoryChat>& ExportHistory::chats() {
-    return m_chats;
+    return m_index->chats;
 }
 
-std::vector<HistoryMessage> ExportHistory::messages(size_t chat) {
+History::ChatContent ExportHistory::messages(size_t chat) {
     using namespace simdjson;
-    Conversation& conversation = m_conversations.at(chat);
+    const std::string_view messageList = m_index->messageLists.at(chat);
     struct Row {
         qint64 time;
         qint64 id;
@@ -275,12 +288,14 @@ std::vector<HistoryMessage> ExportHistory::messages(size_t chat) {
     };
     std::vector<Row> rows;
     std::optional<qint64> earliest;
-    if (!conversation.messageList.empty()) {
+    QString lastName;
+    std::string_view lastNameUtf8;
+    if (!messageList.empty()) {
         try {
-            const char* begin = conversation.messageList.data();
+            const char* begin = messageList.data();
             const size_t capacity =
-                static_cast<size_t>(m_json.data() + m_json.size() - begin) + SIMDJSON_PADDING;
-            ondemand::document document = m_parser.iterate(begin, conversation.messageList.size(), capacity);
+                static_cast<size_t>(m_index->json.data() + m_index->json.size() - begin) + SIMDJSON_PADDING;
+            ondemand::document document = m_parser.iterate(begin, messageList.size(), capacity);
             for (ondemand::value entry : document.get_array()) {
                 if (entry.type() != ondemand::json_type::object)
                     continue;
@@ -311,14 +326,19 @@ std::vector<HistoryMessage> ExportHistory::messages(size_t chat) {
                     earliest = time;
                 if (hidden)
                     continue;
-                const QString markup = fromUtf8(content);
-                std::optional<QString> body =
-                    MessageBody::bodyFor(MessageBody::kindOfExportType(fromUtf8(type)), markup);
+                const MessageKind kind = MessageBody::kindOfExportType(type);
+                if (kind == MessageKind::Event)
+                    continue;
+                std::optional<QString> body = MessageBody::bodyFor(kind, fromUtf8(content));
                 if (!body)
                     continue;
-                QString sender = fromUtf8(name);
-                if (sender.isEmpty())
-                    sender = fromUtf8(withoutPrefix(from));
+                // Consecutive messages mostly share a sender: the text already made is used again.
+                const std::string_view senderUtf8 = name.empty() ? withoutPrefix(from) : name;
+                if (lastName.isNull() || senderUtf8 != lastNameUtf8) {
+                    lastName = fromUtf8(senderUtf8);
+                    lastNameUtf8 = senderUtf8;
+                }
+                QString sender = lastName;
                 rows.push_back(
                     {time.value_or(0), numberOf(id), rows.size(), std::move(sender), std::move(*body)});
             }
@@ -326,21 +346,21 @@ std::vector<HistoryMessage> ExportHistory::messages(size_t chat) {
             fail(QString::fromUtf8(error.what()));
         }
     }
-    conversation.earliest = earliest;
-    conversation.parsed = true;
+    m_stamps.at(chat) = {earliest, true};
 
     std::stable_sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) {
         return a.time != b.time ? a.time > b.time : a.id > b.id;
     });
-    std::vector<HistoryMessage> result;
-    result.reserve(rows.size());
+    ChatContent content;
+    content.messages.reserve(rows.size());
     for (Row& row : rows)
-        result.emplace_back(std::move(row.sender), std::move(row.body));
-    return result;
+        content.messages.emplace_back(std::move(row.sender), std::move(row.body));
+    content.timeStamp = earliest;
+    return content;
 }
 
 std::optional<qint64> ExportHistory::timeStamp(size_t chat) {
-    if (!m_conversations.at(chat).parsed)
+    if (!m_stamps.at(chat).known)
         messages(chat);
-    return m_conversations.at(chat).earliest;
+    return m_stamps.at(chat).earliest;
 }

@@ -4,6 +4,7 @@
 
 #include <simdjson.h>
 
+#include <memory>
 #include <string_view>
 
 // The Skype data export: messages.json, alone or read in place from the export .tar. The text is
@@ -19,8 +20,9 @@ public:
 
     QStringList contacts() override;
     const std::vector<HistoryChat>& chats() override;
-    std::vector<HistoryMessage> messages(size_t chat) override;
+    ChatContent messages(size_t chat) override;
     std::optional<qint64> timeStamp(size_t chat) override;
+    std::unique_ptr<History> reader() const override;
 
     // "8:live:.cid.1a2b" gives "live:.cid.1a2b"; groups, system lists and ids without a numeric
     // prefix give nothing.
@@ -29,11 +31,19 @@ public:
     static std::optional<qint64> parseTime(std::string_view text);
 
 private:
-    struct Conversation {
-        std::string_view messageList; // the raw JSON array inside m_json
-        std::optional<qint64> earliest;
-        bool parsed = false;
+    // The export's text and where each conversation's messages stand in it. Built once, then
+    // only read, also by readers on other threads.
+    struct Index {
+        simdjson::padded_string json;
+        std::vector<HistoryChat> chats;
+        std::vector<std::string_view> messageLists; // raw JSON arrays inside `json`
     };
+    struct Stamp {
+        std::optional<qint64> earliest;
+        bool known = false;
+    };
+
+    ExportHistory(QString path, std::shared_ptr<Index> index);
 
     void readJson(const QString& path);
     void readTar(const QString& path);
@@ -42,8 +52,7 @@ private:
     [[noreturn]] void fail(const QString& reason) const;
 
     QString m_path;
-    simdjson::padded_string m_json;
+    std::shared_ptr<Index> m_index;
     simdjson::ondemand::parser m_parser;
-    std::vector<HistoryChat> m_chats;
-    std::vector<Conversation> m_conversations;
+    std::vector<Stamp> m_stamps;
 };

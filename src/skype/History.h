@@ -4,6 +4,7 @@
 
 #include <QStringList>
 
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -36,10 +37,17 @@ public:
     virtual QStringList contacts() = 0;
     // In the history's own order; read once.
     virtual const std::vector<HistoryChat>& chats() = 0;
-    // The chat's messages of the kinds a transcript shows, newest first.
-    virtual std::vector<HistoryMessage> messages(size_t chat) = 0;
+    struct ChatContent {
+        // Of the kinds a transcript shows, newest first.
+        std::vector<HistoryMessage> messages;
+        // The chat's time stamp, where reading the messages told it.
+        std::optional<std::optional<qint64>> timeStamp;
+    };
+    virtual ChatContent messages(size_t chat) = 0;
     // Milliseconds since 1970 (UTC), or nothing when the chat has no time at all.
     virtual std::optional<qint64> timeStamp(size_t chat) = 0;
+    // Another reader of the same history, for use on another thread.
+    virtual std::unique_ptr<History> reader() const = 0;
 
     // Orders and de-duplicates contact handles the way both histories list them.
     static void sortHandles(QStringList& handles);

@@ -94,7 +94,7 @@ public:
     std::shared_ptr<MessageCollection> messages() const override {
         return std::make_shared<RootMessages>(m_root, m_chat);
     }
-    QDateTime timeStamp() const override { return localTime(m_root->history().timeStamp(m_chat)); }
+    QDateTime timeStamp() const override { return localTime(m_root->timeStamp(m_chat)); }
     QString partnerHandle() const override { return m_root->history().chats().at(m_chat).partner; }
 
 private:
@@ -178,20 +178,63 @@ std::shared_ptr<ClientControl> HistoryRoot::client() {
 }
 
 std::shared_ptr<std::vector<HistoryMessage>> HistoryRoot::messagesOf(size_t chat) {
-    if (!m_cachedMessages || m_cachedChat != chat) {
-        // Drop the previous chat first: only one chat's messages are held at a time.
-        m_cachedMessages.reset();
-        m_cachedMessages = std::make_shared<std::vector<HistoryMessage>>(history().messages(chat));
-        m_cachedChat = chat;
-        if (m_counts.size() <= chat)
-            m_counts.resize(history().chats().size(), -1);
-        m_counts[chat] = static_cast<int>(m_cachedMessages->size());
-    }
+    if (m_cachedMessages && m_cachedChat == chat)
+        return m_cachedMessages;
+    // Drop the previous chat first: only one chat's messages are held at a time.
+    m_cachedMessages.reset();
+    if (m_ahead.valid() && m_aheadChat == chat)
+        remember(chat, m_ahead.get());
+    else
+        remember(chat, history().messages(chat));
+    const bool inOrder = m_lastAsked ? chat == *m_lastAsked + 1 : chat == 0;
+    m_lastAsked = chat;
+    if (inOrder)
+        readAhead(chat + 1);
     return m_cachedMessages;
+}
+
+void HistoryRoot::remember(size_t chat, History::ChatContent content) {
+    const size_t chats = history().chats().size();
+    m_counts.resize(chats, -1);
+    m_stamps.resize(chats);
+    m_cachedMessages = std::make_shared<std::vector<HistoryMessage>>(std::move(content.messages));
+    m_cachedChat = chat;
+    m_counts.at(chat) = static_cast<int>(m_cachedMessages->size());
+    if (content.timeStamp)
+        m_stamps.at(chat) = content.timeStamp;
+}
+
+void HistoryRoot::readAhead(size_t chat) {
+    if (chat >= history().chats().size())
+        return;
+    if (m_ahead.valid()) {
+        // A chat read ahead that nobody asked for: its result, failure included, is not needed.
+        try {
+            m_ahead.get();
+        } catch (...) {
+        }
+    }
+    try {
+        if (!m_reader)
+            m_reader = history().reader();
+    } catch (const Failure&) {
+        return; // no reader-ahead: every chat is read when asked for
+    }
+    History* reader = m_reader.get();
+    m_ahead = std::async(std::launch::async, [reader, chat] { return reader->messages(chat); });
+    m_aheadChat = chat;
 }
 
 int HistoryRoot::messageCount(size_t chat) {
     if (chat < m_counts.size() && m_counts[chat] >= 0)
         return m_counts[chat];
     return static_cast<int>(messagesOf(chat)->size());
+}
+
+std::optional<qint64> HistoryRoot::timeStamp(size_t chat) {
+    if (m_ahead.valid() && m_aheadChat == chat)
+        messagesOf(chat);
+    if (chat < m_stamps.size() && m_stamps[chat])
+        return *m_stamps[chat];
+    return history().timeStamp(chat);
 }

@@ -4,6 +4,7 @@
 #include "SkypeLink.h"
 
 #include <functional>
+#include <future>
 #include <memory>
 #include <optional>
 
@@ -24,12 +25,18 @@ public:
     // The opened history; fails when there is none.
     History& history();
 
-    // The chat's messages, kept until another chat's are read.
+    // The chat's messages, kept until another chat's are read. While a caller walks the chats in
+    // order, the next chat's messages are read ahead on another thread.
     std::shared_ptr<std::vector<HistoryMessage>> messagesOf(size_t chat);
     // The number of messages, known without reading them again once they were read.
     int messageCount(size_t chat);
+    // Milliseconds since 1970 (UTC), or nothing.
+    std::optional<qint64> timeStamp(size_t chat);
 
 private:
+    void readAhead(size_t chat);
+    void remember(size_t chat, History::ChatContent content);
+
     Locator m_locate;
     bool m_opened = false;
     std::unique_ptr<History> m_history;
@@ -38,4 +45,11 @@ private:
     size_t m_cachedChat = 0;
     std::shared_ptr<std::vector<HistoryMessage>> m_cachedMessages;
     std::vector<int> m_counts;
+    std::vector<std::optional<std::optional<qint64>>> m_stamps;
+
+    // The reader-ahead: its own reader of the history, and the chat it is reading.
+    std::unique_ptr<History> m_reader;
+    std::future<History::ChatContent> m_ahead;
+    size_t m_aheadChat = 0;
+    std::optional<size_t> m_lastAsked;
 };

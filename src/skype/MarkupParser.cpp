@@ -96,6 +96,12 @@ private:
     }
 
     bool markup() {
+        // Most tags are plain start tags: only a few characters decide.
+        const QChar next = m_pos + 1 < m_in.size() ? m_in.at(m_pos + 1) : QChar();
+        if (next == QLatin1Char('/'))
+            return endTag();
+        if (next != QLatin1Char('!') && next != QLatin1Char('?'))
+            return startTag();
         if (startsWith(QLatin1String("<!--")))
             return skipPast(QLatin1String("-->"));
         if (startsWith(QLatin1String("<![CDATA["))) {
@@ -105,11 +111,9 @@ private:
             m_handler.text(m_in.mid(start, m_pos - 3 - start));
             return true;
         }
-        if (startsWith(QLatin1String("<?")))
+        if (next == QLatin1Char('?'))
             return skipPast(QLatin1String("?>"));
-        if (startsWith(QLatin1String("</")))
-            return endTag();
-        return startTag();
+        return false;
     }
 
     bool endTag() {
@@ -174,23 +178,24 @@ private:
         if (quote != QLatin1Char('"') && quote != QLatin1Char('\''))
             return false;
         ++m_pos;
-        QString value;
+        const qsizetype start = m_pos;
         while (m_pos < m_in.size() && m_in.at(m_pos) != quote) {
             const QChar c = m_in.at(m_pos);
             if (c == QLatin1Char('<'))
                 return false;
             if (c == QLatin1Char('&')) {
-                if (!entity(value))
+                m_scratch.clear();
+                if (!entity(m_scratch))
                     return false;
                 continue;
             }
-            value += c;
             ++m_pos;
         }
         if (m_pos >= m_in.size())
             return false;
+        const QStringView raw = m_in.mid(start, m_pos - start);
         ++m_pos;
-        m_attributes.push_back({key, std::move(value)});
+        m_attributes.push_back({key, raw});
         return true;
     }
 
@@ -199,6 +204,7 @@ private:
     qsizetype m_pos = 0;
     std::vector<QStringView> m_open;
     std::vector<MarkupAttribute> m_attributes;
+    QString m_scratch;
 };
 
 } // namespace
@@ -233,6 +239,23 @@ bool decodeEntity(QStringView reference, QString& out) {
         return false;
     }
     return true;
+}
+
+QString MarkupAttribute::value() const {
+    if (!raw.contains(QLatin1Char('&')))
+        return raw.toString();
+    // The parser checked every reference, so each one decodes.
+    QString out;
+    out.reserve(raw.size());
+    for (qsizetype i = 0; i < raw.size(); ++i) {
+        const qsizetype semicolon = raw.at(i) == QLatin1Char('&') ? raw.indexOf(QLatin1Char(';'), i) : -1;
+        if (semicolon > i && decodeEntity(raw.mid(i + 1, semicolon - i - 1), out)) {
+            i = semicolon;
+            continue;
+        }
+        out += raw.at(i);
+    }
+    return out;
 }
 
 bool parseMarkup(QStringView markup, MarkupHandler& handler) {

@@ -5,9 +5,13 @@
 
 #include <vector>
 
+// An attribute as it stands in the markup; both views point into the parsed text.
 struct MarkupAttribute {
     QStringView name;
-    QString value; // entities decoded
+    QStringView raw; // between the quotes, entities not yet decoded
+
+    // The value with its entities decoded.
+    QString value() const;
 };
 
 // What a pass over a message body reports, in document order.

@@ -10,16 +10,18 @@ namespace {
 // content, raw_pre and raw_post around their content.
 class PlainTextBuilder final : public MarkupHandler {
 public:
+    explicit PlainTextBuilder(qsizetype capacity) { m_out.reserve(capacity); }
+
     void startElement(QStringView name, const std::vector<MarkupAttribute>& attributes) override {
         if (m_hidden > 0) {
             ++m_hidden;
             m_closing.emplace_back();
             return;
         }
-        const QString* alt = find(attributes, u"alt");
-        if ((alt && !alt->isEmpty()) || name == u"e_m") {
+        const MarkupAttribute* alt = find(attributes, u"alt");
+        if ((alt && !alt->raw.isEmpty()) || name == u"e_m") {
             if (alt)
-                m_out += *alt;
+                m_out += alt->value();
             m_hidden = 1;
             m_closing.emplace_back();
             return;
@@ -29,11 +31,11 @@ public:
             m_closing.emplace_back();
             return;
         }
-        const QString* pre = find(attributes, u"raw_pre");
-        const QString* post = find(attributes, u"raw_post");
+        const MarkupAttribute* pre = find(attributes, u"raw_pre");
+        const MarkupAttribute* post = find(attributes, u"raw_post");
         if (pre)
-            m_out += *pre;
-        m_closing.push_back(post ? *post : QString());
+            m_out += pre->value();
+        m_closing.push_back(post ? post->value() : QString());
     }
 
     void endElement(QStringView) override {
@@ -54,10 +56,10 @@ public:
     QString take() { return std::move(m_out); }
 
 private:
-    static const QString* find(const std::vector<MarkupAttribute>& attributes, QStringView name) {
+    static const MarkupAttribute* find(const std::vector<MarkupAttribute>& attributes, QStringView name) {
         for (const MarkupAttribute& attribute : attributes) {
             if (attribute.name == name)
-                return &attribute.value;
+                return &attribute;
         }
         return nullptr;
     }
@@ -77,7 +79,7 @@ public:
         QString attribute(QStringView name) const {
             for (const MarkupAttribute& a : attributes) {
                 if (a.name == name)
-                    return a.value;
+                    return a.value();
             }
             return QString();
         }
@@ -199,38 +201,38 @@ MessageKind kindOfDatabaseType(int type) {
     }
 }
 
-MessageKind kindOfExportType(QStringView messageType) {
-    if (messageType == u"RichText" || messageType == u"Text")
+MessageKind kindOfExportType(std::string_view messageType) {
+    if (messageType == "RichText" || messageType == "Text")
         return MessageKind::Text;
-    if (messageType == u"Event/Call")
+    if (messageType == "Event/Call")
         return MessageKind::Call;
-    if (messageType == u"RichText/Files")
+    if (messageType == "RichText/Files")
         return MessageKind::Files;
-    if (messageType == u"RichText/Contacts")
+    if (messageType == "RichText/Contacts")
         return MessageKind::Contacts;
-    if (messageType == u"RichText/UriObject" || messageType.startsWith(u"RichText/Media_"))
+    if (messageType == "RichText/UriObject" || messageType.substr(0, 15) == "RichText/Media_")
         return MessageKind::Media;
     return MessageKind::Event;
 }
 
-QString plainText(QStringView markup) {
+QString plainText(const QString& markup) {
     // Most messages are plain words: nothing to parse.
     bool plain = true;
     for (const QChar c : markup) {
-        if (c == QLatin1Char('<') || c == QLatin1Char('&') || c == QLatin1Char('\r') ||
-            c == QLatin1Char('\n')) {
+        const char16_t u = c.unicode();
+        if (u <= u'<' && (u == u'<' || u == u'&' || u == u'\r' || u == u'\n')) {
             plain = false;
             break;
         }
     }
     if (plain)
-        return markup.toString();
-    PlainTextBuilder builder;
+        return markup;
+    PlainTextBuilder builder(markup.size());
     const QString text = parseMarkup(markup, builder) ? builder.take() : strippedText(markup);
     return withCrLf(text);
 }
 
-std::optional<QString> bodyFor(MessageKind kind, QStringView markup) {
+std::optional<QString> bodyFor(MessageKind kind, const QString& markup) {
     switch (kind) {
     case MessageKind::Text: {
         QString text = plainText(markup);

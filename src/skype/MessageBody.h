@@ -4,6 +4,7 @@
 #include <QStringView>
 
 #include <optional>
+#include <string_view>
 
 // What a message is, whichever history it comes from.
 enum class MessageKind { Text, CallStarted, CallEnded, Call, Files, Contacts, Media, Event };
@@ -12,12 +13,12 @@ enum class MessageKind { Text, CallStarted, CallEnded, Call, Files, Contacts, Me
 namespace MessageBody {
 
 MessageKind kindOfDatabaseType(int type);
-MessageKind kindOfExportType(QStringView messageType);
+MessageKind kindOfExportType(std::string_view messageType);
 
 // The plain text of a body's markup, line breaks as CR LF.
-QString plainText(QStringView markup);
+QString plainText(const QString& markup);
 
 // The body of a message of this kind, or nothing when the message is left out of the collection.
-std::optional<QString> bodyFor(MessageKind kind, QStringView markup);
+std::optional<QString> bodyFor(MessageKind kind, const QString& markup);
 
 } // namespace MessageBody

@@ -247,6 +247,20 @@ TEST_F(ExportRun, APressDuringARunIsIgnored) {
     EXPECT_EQ(w.skype.rootsCreated, 2);
 }
 
+TEST_F(ExportRun, APartnerHandleThatCannotBeReadOffersTheChatToEveryTickedRow) {
+    w.skype.addChat(QStringLiteral("ann"), kStamp, {QStringLiteral("Ann: hi")});
+    w.skype.failing.insert(QStringLiteral("partner"));
+    tick({QStringLiteral("ann"), QStringLiteral("bob")});
+    form().appendRow(QStringLiteral("cid"));
+    press();
+    EXPECT_EQ(w.boxes.texts(), (QStringList{exportError(QStringLiteral("Skype failed at partner"), 130),
+                                            exportError(QStringLiteral("Skype failed at partner"), 130),
+                                            QStringLiteral("Done.")}));
+    EXPECT_EQ(contents(transcript("ann")), QByteArray("[8/31/2021 3:42:10 PM]Ann: hi\r\n"));
+    EXPECT_EQ(contents(transcript("bob")), QByteArray("[8/31/2021 3:42:10 PM]Ann: hi\r\n"));
+    EXPECT_FALSE(QFile::exists(transcript("cid")));
+}
+
 TEST_F(ExportRun, TicksAreReadAfreshForEveryChat) {
     w.skype.addChat(QStringLiteral("ann"), kStamp, {QStringLiteral("Ann: one")});
     w.skype.addChat(QStringLiteral("ann"), kStamp, {QStringLiteral("Ann: two")});

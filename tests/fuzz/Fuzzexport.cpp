@@ -11,7 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         ExportHistory history(QStringLiteral("fuzz.json"), json);
         history.contacts();
         for (size_t chat = 0; chat < history.chats().size(); ++chat) {
-            for (const HistoryMessage& message : history.messages(chat))
+            for (const HistoryMessage& message : history.messages(chat).messages)
                 (void)message.body();
             history.timeStamp(chat);
         }

@@ -27,7 +27,7 @@ TEST(DatabaseHistory, ReadsTheSkype6Sample) {
     EXPECT_EQ(chats[1].name, QStringLiteral("gohanuskas"));
     EXPECT_EQ(chats[1].partner, QStringLiteral("gohanuskas"));
     EXPECT_EQ(history.timeStamp(1), 1425314422LL * 1000);
-    EXPECT_EQ(senders(history.messages(1)),
+    EXPECT_EQ(senders(history.messages(1).messages),
               (QStringList{QStringLiteral("renesto testing: (rocknroll)"),
                            QStringLiteral("renesto testing: exactly :)"),
                            QStringLiteral("Aleksandar Kovacevic: hahaha, that is funny :)"),
@@ -35,7 +35,7 @@ TEST(DatabaseHistory, ReadsTheSkype6Sample) {
                            QStringLiteral("renesto testing: let's me show you some smileys as well"),
                            QStringLiteral("renesto testing: hey whats up"),
                            QStringLiteral("renesto testing: Please add me as a contact")}));
-    EXPECT_TRUE(history.messages(0).empty());
+    EXPECT_TRUE(history.messages(0).messages.empty());
 }
 
 TEST(DatabaseHistory, ReadsTheSmsSample) {
@@ -43,7 +43,7 @@ TEST(DatabaseHistory, ReadsTheSmsSample) {
     EXPECT_FALSE(history.contacts().isEmpty());
     size_t messages = 0;
     for (size_t chat = 0; chat < history.chats().size(); ++chat) {
-        for (const HistoryMessage& m : history.messages(chat)) {
+        for (const HistoryMessage& m : history.messages(chat).messages) {
             EXPECT_FALSE(m.body().isEmpty());
             ++messages;
         }
@@ -81,7 +81,7 @@ TEST(DatabaseHistory, NewestFirstByTimeThenIdAndOnlyShownKinds) {
     // No creation time: the earliest message of any kind.
     EXPECT_EQ(history.timeStamp(1), 400000);
     EXPECT_EQ(history.timeStamp(2), std::nullopt);
-    EXPECT_EQ(senders(history.messages(1)),
+    EXPECT_EQ(senders(history.messages(1).messages),
               (QStringList{QStringLiteral("Ann: Call started"), QStringLiteral("me: same second, higher id"),
                            QStringLiteral("me: same second, lower id"), QStringLiteral("Ann: first")}));
 }
@@ -99,7 +99,7 @@ TEST(DatabaseHistory, OlderClientWithoutOptionalColumns) {
     DatabaseHistory history(path);
     EXPECT_EQ(history.contacts(), QStringList{QStringLiteral("ann")});
     EXPECT_EQ(history.timeStamp(0), 10000);
-    EXPECT_EQ(senders(history.messages(0)),
+    EXPECT_EQ(senders(history.messages(0).messages),
               (QStringList{QStringLiteral("ann: there"), QStringLiteral("ann: hi")}));
 }
 

@@ -73,18 +73,18 @@ void expectTheExport(ExportHistory& history) {
     EXPECT_EQ(chats[4].partner, QString());
 
     EXPECT_EQ(
-        lines(history.messages(0)),
+        lines(history.messages(0).messages),
         (QStringList{QStringLiteral("Alice: Sent contacts: bob"), QStringLiteral("Alice: Shared file: v.mp4"),
                      QStringLiteral("Alice: Sent files: a.pdf"), QStringLiteral("Alice: let's go :)"),
                      QStringLiteral("me: Call missed"), QStringLiteral("me: hi\r\nthere")}));
     // The earliest message of any kind, the event included.
     EXPECT_EQ(history.timeStamp(0),
               QDateTime(QDate(2020, 7, 6), QTime(17, 20, 29, 100), Qt::UTC).toMSecsSinceEpoch());
-    EXPECT_EQ(lines(history.messages(1)), QStringList{QStringLiteral("live:.cid.1a2b: @Bob hi")});
-    EXPECT_TRUE(history.messages(2).empty());
+    EXPECT_EQ(lines(history.messages(1).messages), QStringList{QStringLiteral("live:.cid.1a2b: @Bob hi")});
+    EXPECT_TRUE(history.messages(2).messages.empty());
     EXPECT_EQ(history.timeStamp(2), std::nullopt);
-    EXPECT_TRUE(history.messages(3).empty());
-    EXPECT_EQ(lines(history.messages(4)), QStringList{QStringLiteral("zed: x")});
+    EXPECT_TRUE(history.messages(3).messages.empty());
+    EXPECT_EQ(lines(history.messages(4).messages), QStringList{QStringLiteral("zed: x")});
 }
 
 TEST(ExportHistory, ReadsMessagesJson) {
@@ -108,7 +108,7 @@ TEST(ExportHistory, InvalidUtf8BecomesReplacementCharacters) {
     json += "\xc3";
     json += R"(","from":"8:ann"}]}]})";
     ExportHistory history(files.file("messages.json", json), ExportHistory::Container::Json);
-    EXPECT_EQ(lines(history.messages(0)), QStringList{QStringLiteral("A\uFFFD: caf\uFFFD")});
+    EXPECT_EQ(lines(history.messages(0).messages), QStringList{QStringLiteral("A\uFFFD: caf\uFFFD")});
 }
 
 TEST(ExportHistory, TimesWithZeroToThreeFractionDigits) {

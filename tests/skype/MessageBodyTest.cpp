@@ -90,20 +90,20 @@ TEST(MessageBody, KindsOfBothHistories) {
         {51, MessageKind::Event}};
     for (const auto& [type, kind] : database)
         EXPECT_EQ(MessageBody::kindOfDatabaseType(type), kind) << type;
-    const std::pair<const char16_t*, MessageKind> exported[] = {
-        {u"RichText", MessageKind::Text},
-        {u"Text", MessageKind::Text},
-        {u"Event/Call", MessageKind::Call},
-        {u"RichText/Files", MessageKind::Files},
-        {u"RichText/Contacts", MessageKind::Contacts},
-        {u"RichText/UriObject", MessageKind::Media},
-        {u"RichText/Media_Video", MessageKind::Media},
-        {u"RichText/Media_GenericFile", MessageKind::Media},
-        {u"ThreadActivity/AddMember", MessageKind::Event},
-        {u"Notice", MessageKind::Event},
-        {u"PopCard", MessageKind::Event},
-        {u"Poll", MessageKind::Event},
-        {u"richtext", MessageKind::Event}};
+    const std::pair<const char*, MessageKind> exported[] = {
+        {"RichText", MessageKind::Text},
+        {"Text", MessageKind::Text},
+        {"Event/Call", MessageKind::Call},
+        {"RichText/Files", MessageKind::Files},
+        {"RichText/Contacts", MessageKind::Contacts},
+        {"RichText/UriObject", MessageKind::Media},
+        {"RichText/Media_Video", MessageKind::Media},
+        {"RichText/Media_GenericFile", MessageKind::Media},
+        {"ThreadActivity/AddMember", MessageKind::Event},
+        {"Notice", MessageKind::Event},
+        {"PopCard", MessageKind::Event},
+        {"Poll", MessageKind::Event},
+        {"richtext", MessageKind::Event}};
     for (const auto& [type, kind] : exported)
         EXPECT_EQ(MessageBody::kindOfExportType(type), kind);
 }
