@@ -15,6 +15,7 @@
 #include "skype/SkypeConnector.h"
 #include "skype/SkypeLink.h"
 
+#include <algorithm>
 #include <optional>
 
 namespace {
@@ -64,14 +65,44 @@ void LegacyExport::run() {
     trap.step(156, [&] { m_services.boxes.inform(QStringLiteral("Done.")); });
 }
 
+std::vector<int> LegacyExport::candidates(SkypeRoot& root, int row, int count) {
+    std::vector<int> all;
+    for (int chat = 1; chat <= count; ++chat)
+        all.push_back(chat);
+    try {
+        const QString handle = m_view.rowText(row);
+        if (!m_names) {
+            const std::shared_ptr<ChatCollection> chats = root.chats();
+            std::vector<std::optional<QString>> names;
+            for (int chat = 1; chat <= chats->count(); ++chat) {
+                try {
+                    names.emplace_back(chats->item(chat)->name());
+                } catch (...) {
+                    names.emplace_back(); // tested again, and reported, where it is offered
+                }
+            }
+            m_names.emplace(names);
+        }
+        std::vector<int> found = m_names->candidates(handle);
+        found.erase(std::remove_if(found.begin(), found.end(), [&](int chat) { return chat > count; }),
+                    found.end());
+        return found;
+    } catch (...) {
+        // Without names to look in, every chat is offered and its own test reports what fails.
+        return all;
+    }
+}
+
+// Every chat is offered to the row; a chat whose name does not hold the row's text is passed over
+// without reading it, so only the chats that can belong to the row are tested, name first.
 void LegacyExport::exportAll(ErrorTrap& trap, SkypeRoot& root, const QString& path, int row) {
     int writeNumber = 1;
     const int chats = trap.count(
         118, [&] { return root.chats()->count(); }, 0);
-    for (int chat = 1; chat <= chats; ++chat) {
+    for (const int chat : candidates(root, row, chats)) {
         if (!trap.test(120, [&] {
                 const std::shared_ptr<Chat> current = root.chats()->item(chat);
-                return current->messages()->count() > 0 && belongsTo(*current, m_view.rowText(row));
+                return belongsTo(*current, m_view.rowText(row)) && current->messages()->count() > 0;
             }))
             continue;
         trap.step(122, [&] {
@@ -87,29 +118,29 @@ void LegacyExport::exportAll(ErrorTrap& trap, SkypeRoot& root, const QString& pa
 
 void LegacyExport::exportRange(ErrorTrap& trap, SkypeRoot& root, const QString& path, int row) {
     int writeNumber = 1;
-    std::unique_ptr<Walk<Chat>> walk;
-    std::shared_ptr<Chat> chat;
+    int chats = 0;
     // A walk that cannot start writes nothing.
-    if (!trap.step(138, [&] {
-            walk = root.chats()->walk();
-            chat = walk->next();
-        }))
+    if (!trap.step(138, [&] { chats = root.chats()->count(); }))
         return;
-    while (chat) {
-        if (trap.test(140, [&] { return chat->messages()->count() > 0; }) &&
-            trap.test(142, [&] { return belongsTo(*chat, m_view.rowText(row)); }) && trap.test(144, [&] {
-                const QDateTime stamp = chat->timeStamp();
+    for (const int position : candidates(root, row, chats)) {
+        std::shared_ptr<Chat> chat;
+        const auto current = [&]() -> Chat& {
+            if (!chat)
+                chat = root.chats()->item(position);
+            return *chat;
+        };
+        if (trap.test(140, [&] { return current().messages()->count() > 0; }) &&
+            trap.test(142, [&] { return belongsTo(current(), m_view.rowText(row)); }) && trap.test(144, [&] {
+                const QDateTime stamp = current().timeStamp();
                 return stamp >= m_view.dateFrom() && stamp <= m_view.dateTo();
             })) {
             trap.step(146, [&] {
-                const QString entry = QLatin1Char('[') + DateText::toText(chat->timeStamp()) +
-                                      QLatin1String("] \r\n") + chat->messages()->item(1)->body() +
+                const QString entry = QLatin1Char('[') + DateText::toText(current().timeStamp()) +
+                                      QLatin1String("] \r\n") + current().messages()->item(1)->body() +
                                       QLatin1String("\r\n\r\n\r\n");
                 WriteTextToFile(entry, path, writeNumber);
             });
             trap.step(148, [&] { ++writeNumber; });
         }
-        if (!trap.step(150, [&] { chat = walk->next(); }))
-            break;
     }
 }

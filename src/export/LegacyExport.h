@@ -1,6 +1,11 @@
 #pragma once
 
+#include "ChatNameIndex.h"
+
 #include <QString>
+
+#include <optional>
+#include <vector>
 
 class ErrorTrap;
 class MainView;
@@ -19,6 +24,10 @@ public:
 private:
     void exportAll(ErrorTrap& trap, SkypeRoot& root, const QString& path, int row);
     void exportRange(ErrorTrap& trap, SkypeRoot& root, const QString& path, int row);
+    // The chats, up to `count`, whose name may hold the row's text; the others cannot belong to it.
+    std::vector<int> candidates(SkypeRoot& root, int row, int count);
+
+    std::optional<ChatNameIndex> m_names;
 
     MainView& m_view;
     Services& m_services;

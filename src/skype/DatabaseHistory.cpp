@@ -149,19 +149,40 @@ void DatabaseHistory::loadChats() {
     }
 }
 
+bool DatabaseHistory::hasConversationIndex() const {
+    SQLite::Statement query(*m_db, "SELECT 1 FROM pragma_index_list('Messages') AS list, "
+                                   "pragma_index_info(list.name) AS info WHERE info.seqno = 0 AND "
+                                   "info.name = 'convo_id' COLLATE NOCASE");
+    return query.executeStep();
+}
+
 void DatabaseHistory::prepareMessageQuery() {
     const QString messages = QStringLiteral("messages");
-    const QString columns =
-        QStringLiteral("%1, %2, %3, %4")
-            .arg(column(messages, QStringLiteral("from_dispname")),
-                 column(messages, QStringLiteral("author")), column(messages, QStringLiteral("type")),
-                 column(messages, QStringLiteral("body_xml")));
-    const QString order =
-        QStringLiteral("ORDER BY %1 DESC, %2 DESC")
-            .arg(column(messages, QStringLiteral("timestamp")), column(messages, QStringLiteral("id")));
+    const auto field = [&](const char* name) {
+        const QString found = column(messages, QString::fromLatin1(name));
+        return found == QLatin1String("NULL") ? found : QStringLiteral("m.") + found;
+    };
+    QString from = QStringLiteral("Messages AS m");
+    QString chat = QStringLiteral("m.convo_id");
+    QString order = QStringLiteral("%1 DESC, %2 DESC").arg(field("timestamp"), field("id"));
+    if (!hasConversationIndex()) {
+        // Without the client's index every chat would cost a scan of all messages: one scan
+        // builds a private index in the connection's temporary storage instead.
+        m_db->exec(
+            QStringLiteral("CREATE TEMP TABLE IF NOT EXISTS chat_order AS SELECT convo_id, %1 AS time, "
+                           "%2 AS number, rowid AS message FROM Messages;"
+                           "CREATE INDEX IF NOT EXISTS temp.chat_order_key ON chat_order "
+                           "(convo_id, time, number)")
+                .arg(column(messages, QStringLiteral("timestamp")), column(messages, QStringLiteral("id")))
+                .toStdString());
+        from = QStringLiteral("temp.chat_order AS o JOIN Messages AS m ON m.rowid = o.message");
+        chat = QStringLiteral("o.convo_id");
+        order = QStringLiteral("o.time DESC, o.number DESC");
+    }
     const QString sql =
-        QStringLiteral("SELECT %1 FROM Messages WHERE convo_id = ? AND %2 IN (%3) %4")
-            .arg(columns, column(messages, QStringLiteral("type")), QString::fromLatin1(kShownTypes), order);
+        QStringLiteral("SELECT %1, %2, %3, %4 FROM %5 WHERE %6 = ? AND %3 IN (%7) ORDER BY %8")
+            .arg(field("from_dispname"), field("author"), field("type"), field("body_xml"), from, chat,
+                 QString::fromLatin1(kShownTypes), order);
     sqlite3_stmt* statement = nullptr;
     const QByteArray utf8 = sql.toUtf8();
     if (sqlite3_prepare_v2(m_db->getHandle(), utf8.constData(), static_cast<int>(utf8.size()), &statement,

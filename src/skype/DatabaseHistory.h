@@ -26,6 +26,7 @@ public:
 
 private:
     void loadChats();
+    bool hasConversationIndex() const;
     void prepareMessageQuery();
     QString column(const QString& table, const QString& name) const;
     [[noreturn]] void fail(const std::exception& error) const;

@@ -122,3 +122,31 @@ TEST(HistoryRoot, ReadingAheadGivesWhatReadingOnDemandGives) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(SameHistory, ADatabaseWithoutTheClientsIndexReadsTheSame) {
+    QTemporaryDir dir;
+    SyntheticHistory history({11, 6, 2, 800});
+    DatabaseWriter indexed(dir.filePath(QStringLiteral("indexed.db")), history, true);
+    DatabaseWriter plain(dir.filePath(QStringLiteral("plain.db")), history, false);
+    for (int i = 0; i < history.conversationCount(); ++i) {
+        const auto conversation = history.conversation(i);
+        indexed.add(conversation);
+        plain.add(conversation);
+    }
+    indexed.finish();
+    plain.finish();
+    DatabaseHistory a(dir.filePath(QStringLiteral("indexed.db")));
+    DatabaseHistory b(dir.filePath(QStringLiteral("plain.db")));
+    ASSERT_EQ(a.chats().size(), b.chats().size());
+    for (size_t chat = 0; chat < a.chats().size(); ++chat) {
+        const auto x = a.messages(chat).messages;
+        const auto y = b.messages(chat).messages;
+        ASSERT_EQ(x.size(), y.size());
+        for (size_t m = 0; m < x.size(); ++m)
+            EXPECT_EQ(x[m].body(), y[m].body());
+    }
+}
+
+} // namespace
