@@ -1,0 +1,143 @@
+#!/usr/bin/env python3
+"""Times the exports on a synthetic history against two baselines and prints the table.
+
+Usage: benchmark/bench.py [--scales 1] [--runs 3] [--build build/release]
+A scale of 1 is 2,000 contacts, 300 group conversations and 2,000,000 messages.
+"""
+import argparse
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+
+
+def measure(command, env=None, stdout=None):
+    """Runs a command; returns (wall seconds, peak KiB of the process, its standard output)."""
+    start = time.perf_counter()
+    process = subprocess.Popen(command, env=env, stdout=stdout or subprocess.PIPE, stderr=subprocess.PIPE)
+    _, status, usage = os.wait4(process.pid, 0)
+    wall = time.perf_counter() - start
+    out = process.stdout.read().decode() if process.stdout else ""
+    err = process.stderr.read().decode()
+    if os.waitstatus_to_exitcode(status) != 0:
+        sys.exit("failed: %s\n%s" % (" ".join(command), err))
+    return wall, usage.ru_maxrss, out
+
+
+def median_of(runs, fn):
+    results = [fn() for _ in range(runs)]
+    return statistics.median(r[0] for r in results), max(r[1] for r in results)
+
+
+def history(build, scale, folder):
+    os.makedirs(folder, exist_ok=True)
+    if not os.path.exists(os.path.join(folder, "done")):
+        synth = os.path.join(build, "tools/synthhistory/parlorix-synth")
+        sizes = ["--seed", "1", "--contacts", str(round(2000 * scale)), "--groups", str(round(300 * scale)),
+                 "--messages", str(round(2000000 * scale))]
+        subprocess.run([synth, *sizes, "--db", os.path.join(folder, "main.db"), "--tar",
+                        os.path.join(folder, "export.tar"), "--json", os.path.join(folder, "messages.json")],
+                       check=True)
+        subprocess.run([synth, *sizes, "--no-index", "--db", os.path.join(folder, "noindex.db")], check=True)
+        open(os.path.join(folder, "done"), "w").close()
+    return folder
+
+
+def handler(build, operation, source, scratch):
+    """Times one handler in the real window; the harness reports the handler's own time."""
+    def run():
+        out = tempfile.mkdtemp(dir=scratch)
+        env = dict(os.environ, PARLORIX_SKYPE_DATA=source, QT_QPA_PLATFORM="offscreen")
+        _, _, printed = measure([os.path.join(build, "benchmark/parlorix-bench"), operation, out], env=env)
+        shutil.rmtree(out)
+        seconds, peak, _rows = printed.split()
+        return float(seconds), int(peak)
+    return run
+
+
+def baseline_sqlite(db, scratch):
+    def run():
+        with open(os.path.join(scratch, "b1.txt"), "w") as out:
+            wall, peak, _ = measure(["sqlite3", db, "SELECT from_dispname || ': ' || body_xml FROM Messages "
+                                     "ORDER BY convo_id, timestamp DESC, id DESC"], stdout=out)
+        return wall, peak
+    return run
+
+
+def baseline_python(json_path, scratch):
+    def run():
+        wall, peak, _ = measure([sys.executable, os.path.join(ROOT, "benchmark/baseline_export.py"), json_path,
+                                 os.path.join(scratch, "b2.txt")])
+        return wall, peak
+    return run
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--scales", default="1", help="comma-separated sizes; 1 = 2,000,000 messages")
+    parser.add_argument("--runs", type=int, default=3)
+    parser.add_argument("--build", default=os.path.join(ROOT, "build/release"))
+    args = parser.parse_args()
+
+    per_message = {}
+    for scale in [float(s) for s in args.scales.split(",")]:
+        folder = history(args.build, scale, os.path.join(ROOT, "build/bench/scale-%g" % scale))
+        scratch = os.path.join(folder, "scratch")
+        os.makedirs(scratch, exist_ok=True)
+        db = os.path.join(folder, "main.db")
+        tar = os.path.join(folder, "export.tar")
+        json_path = os.path.join(folder, "messages.json")
+        json_mib = os.path.getsize(json_path) / 2**20
+        messages = round(2000000 * scale)
+
+        b1 = median_of(args.runs, baseline_sqlite(db, scratch))
+        b2 = median_of(args.runs, baseline_python(json_path, scratch))
+        rows = [
+            ("export run", "main.db", handler(args.build, "export", db, scratch), b1, "<= 1.0 x B1, <= 200 MiB"),
+            ("export run", "export .tar", handler(args.build, "export", tar, scratch), b2,
+             "<= 0.2 x B2, <= %.0f MiB" % (1.5 * json_mib)),
+            ("older export, Export All", "main.db", handler(args.build, "legacy-all", db, scratch), b1,
+             "<= 1.0 x B1, <= 200 MiB"),
+            ("older export, Date Range", "main.db", handler(args.build, "legacy-range", db, scratch), b1,
+             "<= 1.0 x B1, <= 200 MiB"),
+            ("contact listing", "main.db", handler(args.build, "list", db, scratch), b1, "<= 0.5 s"),
+            ("contact listing", "export .tar", handler(args.build, "list", tar, scratch), None,
+             "<= 0.3 x export run from the .tar"),
+            ("export run, no index", "main.db", handler(args.build, "export", os.path.join(folder, "noindex.db"),
+                                                        scratch), b1, "<= 3 x the indexed run"),
+        ]
+        print("\n%d messages (scale %g), messages.json %.0f MiB, median of %d runs" %
+              (messages, scale, json_mib, args.runs))
+        print("B1 sqlite3 shell: %.2f s, %.0f MiB    B2 Python json: %.2f s, %.0f MiB" %
+              (b1[0], b1[1] / 1024, b2[0], b2[1] / 1024))
+        print("%-26s %-12s %9s %8s %9s %12s  %s" % ("operation", "source", "wall s", "ratio", "peak MiB",
+                                                   "us/message", "target"))
+        results = {}
+        for name, source, run, base, target in rows:
+            wall, peak = median_of(args.runs, run)
+            results[(name, source)] = wall
+            ratio = "%.2f x %s" % (wall / base[0], "B1" if base is b1 else "B2") if base else ""
+            if name == "contact listing" and source == "export .tar":
+                ratio = "%.2f x run" % (wall / results[("export run", "export .tar")])
+            if name == "export run, no index":
+                ratio = "%.2f x idx" % (wall / results[("export run", "main.db")])
+            print("%-26s %-12s %9.2f %8s %9.0f %12.2f  %s" % (name, source, wall, ratio, peak / 1024,
+                                                            wall / messages * 1e6, target))
+            per_message.setdefault((name, source), []).append((scale, wall / messages * 1e6))
+        shutil.rmtree(scratch)
+
+    if len(per_message) and len(next(iter(per_message.values()))) > 1:
+        print("\ncost per message (us) by scale, and the spread from the cheapest:")
+        for (name, source), values in per_message.items():
+            costs = [c for _, c in values]
+            print("%-26s %-12s %s   spread %.0f %%" % (name, source, "  ".join("%g: %.2f" % v for v in values),
+                                                     100 * (max(costs) / min(costs) - 1)))
+
+
+if __name__ == "__main__":
+    main()
