@@ -1,5 +1,6 @@
 #include "ExportHistory.h"
 
+#include "JsonScanner.h"
 #include "MessageBody.h"
 
 #include "app/Failure.h"
@@ -170,44 +171,44 @@ void ExportHistory::readTar(const QString& path) {
 }
 
 void ExportHistory::indexConversations() {
-    using namespace simdjson;
-    bool found = false;
+    // Only the conversations' ids and where their messages stand are needed now; each
+    // conversation's messages are parsed when asked for. Parsing the whole export at once would
+    // hold its structure in memory, several times the size of the text.
+    std::optional<std::vector<std::vector<std::string_view>>> conversations;
     try {
-        ondemand::document document = m_parser.iterate(m_index->json);
-        for (ondemand::field field : document.get_object()) {
-            if (field.unescaped_key().value() != "conversations")
-                continue;
-            found = true;
-            for (ondemand::value entry : field.value().get_array()) {
-                if (entry.type() != ondemand::json_type::object)
-                    continue;
-                QString id;
-                std::string_view messageList;
-                for (ondemand::field part : entry.get_object()) {
-                    const std::string_view key = part.unescaped_key();
-                    if (key == "id") {
-                        id = fromUtf8(textOf(part.value()));
-                    } else if (key == "MessageList") {
-                        ondemand::value list = part.value();
-                        if (list.type() == ondemand::json_type::array) {
-                            ondemand::array messages = list.get_array();
-                            messageList = messages.raw_json();
-                        }
-                    }
-                }
-                if (id.startsWith(QLatin1String("48:")))
-                    continue;
-                const QByteArray idUtf8 = id.toUtf8();
-                m_index->chats.push_back(
-                    {id, partnerOf(std::string_view(idUtf8.constData(), idUtf8.size()))});
-                m_index->messageLists.push_back(messageList);
-            }
-        }
-    } catch (const simdjson_error& error) {
+        conversations = JsonScanner(std::string_view(m_index->json.data(), m_index->json.size()))
+                            .membersOfEach("conversations", {"id", "MessageList"});
+    } catch (const std::runtime_error& error) {
         fail(QString::fromUtf8(error.what()));
     }
-    if (!found)
+    if (!conversations)
         fail(QStringLiteral("it holds no conversations"));
+
+    for (const std::vector<std::string_view>& conversation : *conversations) {
+        const QString id = fromUtf8(jsonText(conversation[0]));
+        if (id.startsWith(QLatin1String("48:")))
+            continue;
+        const std::string_view messages = conversation[1];
+        const QByteArray idUtf8 = id.toUtf8();
+        m_index->chats.push_back({id, partnerOf(std::string_view(idUtf8.constData(), idUtf8.size()))});
+        m_index->messageLists.push_back(!messages.empty() && messages.front() == '[' ? messages
+                                                                                     : std::string_view());
+    }
+}
+
+std::string ExportHistory::jsonText(std::string_view raw) {
+    if (raw.size() < 2 || raw.front() != '"')
+        return std::string();
+    const std::string_view inside = raw.substr(1, raw.size() - 2);
+    if (inside.find('\\') == std::string_view::npos)
+        return std::string(inside);
+    // Escapes are rare in ids: the parser decodes them.
+    simdjson::ondemand::parser parser;
+    simdjson::padded_string text(raw);
+    std::string_view decoded;
+    if (parser.iterate(text).get_string().get(decoded) != simdjson::SUCCESS)
+        return std::string();
+    return std::string(decoded);
 }
 
 QString ExportHistory::partnerOf(std::string_view conversationId) {

@@ -5,6 +5,7 @@
 #include <simdjson.h>
 
 #include <memory>
+#include <string>
 #include <string_view>
 
 // The Skype data export: messages.json, alone or read in place from the export .tar. The text is
@@ -29,6 +30,8 @@ public:
     static QString partnerOf(std::string_view conversationId);
     // ISO 8601 UTC with 0 to 3 fraction digits, as milliseconds since 1970.
     static std::optional<qint64> parseTime(std::string_view text);
+    // A JSON string value as written (with its quotes), decoded; anything else gives "".
+    static std::string jsonText(std::string_view raw);
 
 private:
     // The export's text and where each conversation's messages stand in it. Built once, then

@@ -100,6 +100,13 @@ TEST(ExportHistory, ReadsMessagesJsonInsideTheTar) {
     expectTheExport(history);
 }
 
+TEST(ExportHistory, AByteOrderMarkMayStandFirst) {
+    HistoryFiles files;
+    ExportHistory history(files.file("messages.json", "\xEF\xBB\xBF" + kExport),
+                          ExportHistory::Container::Json);
+    expectTheExport(history);
+}
+
 TEST(ExportHistory, InvalidUtf8BecomesReplacementCharacters) {
     HistoryFiles files;
     QByteArray json = R"({"conversations":[{"id":"8:ann","MessageList":[{"id":"1","displayName":"A)";

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+// Finds where values stand in a JSON document without parsing them: enough to hand a huge export
+// to the parser one conversation at a time. Strings are skipped, never decoded.
+class JsonScanner final {
+public:
+    explicit JsonScanner(std::string_view json);
+
+    // For each object in the array under the root object's `arrayKey`, the raw text of its members
+    // named in `wanted`, in that order (empty where one is missing); elements that are not objects
+    // are passed over. Nothing when the root object has no such key. Throws std::runtime_error on a
+    // document whose brackets or strings do not close, or where the key holds no array.
+    std::optional<std::vector<std::vector<std::string_view>>>
+    membersOfEach(std::string_view arrayKey, const std::vector<std::string_view>& wanted) const;
+
+private:
+    // Handles the member `name` whose value starts at `valueAt`; returns the position behind the value.
+    using Member = std::function<size_t(std::string_view name, size_t valueAt)>;
+
+    // Walks the object that opens at `at`; returns the position just behind it.
+    size_t walkObject(size_t at, const Member& member) const;
+    // Walks the array that opens at `at`, handing each element's start to `element`.
+    size_t walkArray(size_t at, const std::function<size_t(size_t elementAt)>& element) const;
+    size_t skipBlanks(size_t at) const;
+    size_t skipString(size_t at) const;
+    size_t skipValue(size_t at) const;
+    [[noreturn]] void malformed(size_t at) const;
+
+    std::string_view m_json;
+};
