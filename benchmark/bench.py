@@ -82,13 +82,15 @@ def main():
     parser.add_argument("--scales", default="1", help="comma-separated sizes; 1 = 2,000,000 messages")
     parser.add_argument("--runs", type=int, default=3)
     parser.add_argument("--build", default=os.path.join(ROOT, "build/release"))
+    parser.add_argument("--output", default="/dev/shm" if os.path.isdir("/dev/shm") else None,
+                        help="where the transcripts go (default: memory, so that the disk's own file "
+                             "creation costs do not blur the figures)")
     args = parser.parse_args()
 
     per_message = {}
     for scale in [float(s) for s in args.scales.split(",")]:
         folder = history(args.build, scale, os.path.join(ROOT, "build/bench/scale-%g" % scale))
-        scratch = os.path.join(folder, "scratch")
-        os.makedirs(scratch, exist_ok=True)
+        scratch = tempfile.mkdtemp(prefix="parlorix-bench-", dir=args.output or folder)
         db = os.path.join(folder, "main.db")
         tar = os.path.join(folder, "export.tar")
         json_path = os.path.join(folder, "messages.json")
@@ -111,8 +113,8 @@ def main():
             ("export run, no index", "main.db", handler(args.build, "export", os.path.join(folder, "noindex.db"),
                                                         scratch), b1, "<= 3 x the indexed run"),
         ]
-        print("\n%d messages (scale %g), messages.json %.0f MiB, median of %d runs" %
-              (messages, scale, json_mib, args.runs))
+        print("\n%d messages (scale %g), messages.json %.0f MiB, median of %d runs, transcripts in %s" %
+              (messages, scale, json_mib, args.runs, args.output or folder))
         print("B1 sqlite3 shell: %.2f s, %.0f MiB    B2 Python json: %.2f s, %.0f MiB" %
               (b1[0], b1[1] / 1024, b2[0], b2[1] / 1024))
         print("%-26s %-12s %9s %8s %9s %12s  %s" % ("operation", "source", "wall s", "ratio", "peak MiB",

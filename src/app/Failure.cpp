@@ -8,6 +8,10 @@ Failure Failure::invalidArgument() {
     return Failure(QStringLiteral("Invalid procedure call or argument"));
 }
 
+Failure Failure::objectNotSet() {
+    return Failure(QStringLiteral("Object variable or With block variable not set"));
+}
+
 const char* Failure::what() const noexcept {
     return m_utf8.constData();
 }

@@ -12,6 +12,8 @@ public:
 
     // The platform's "invalid procedure call or argument" error.
     static Failure invalidArgument();
+    // A step that needs an object an earlier, failed step should have given.
+    static Failure objectNotSet();
 
     const QString& description() const { return m_description; }
     const char* what() const noexcept override;

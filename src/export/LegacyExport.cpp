@@ -38,7 +38,7 @@ void LegacyExport::run() {
     // A running test that fails leads into the branch for a client that is not running.
     if (trap.test(104, [&] {
             if (!root)
-                throw Failure(QStringLiteral("Object variable or With block variable not set"));
+                throw Failure::objectNotSet();
             return !root->client()->isRunning();
         })) {
         trap.step(106, [&] { m_view.setMousePointer(Pointer::Default); });

@@ -16,7 +16,7 @@ namespace {
 // What a step finds when an earlier one could not give it its object.
 template <typename T> T& present(const std::shared_ptr<T>& object) {
     if (!object)
-        throw Failure(QStringLiteral("Object variable or With block variable not set"));
+        throw Failure::objectNotSet();
     return *object;
 }
 

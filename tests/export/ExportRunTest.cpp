@@ -1,5 +1,6 @@
+#include "ExportWindow.h"
+
 #include "fakes/ScopedEnv.h"
-#include "fakes/TestWindow.h"
 
 #include "skype/HistoryConnector.h"
 
@@ -14,46 +15,15 @@ namespace {
 
 const QDateTime kStamp(QDate(2021, 8, 31), QTime(15, 42, 10));
 
-QByteArray contents(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-void writeFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
-
 QString exportError(const QString& description, int line) {
     return errorReport(description, QStringLiteral("PushButton7_Click"), line);
 }
 
-// The window on fakes with an output folder of its own and US English dates in New York time.
-class ExportRun : public ::testing::Test {
+class ExportRun : public ExportWindow {
 protected:
-    void SetUp() override {
-        env.set("LANG", "en_US.UTF-8").set("TZ", "America/New_York");
-        folder = QDir::toNativeSeparators(outputDir.path()) + QDir::separator();
-        w.settings.set(QStringLiteral("Output Folder"), folder);
-        w.load();
-    }
-    Form1& form() { return w.form(); }
-    QString transcript(const char* handle) const {
-        return folder + QString::fromUtf8(handle) + QStringLiteral(".txt");
-    }
-    void tick(const QStringList& handles) {
-        for (const QString& handle : handles) {
-            form().appendRow(handle);
-            form().setRowChecked(form().rowCount(), true);
-        }
-    }
+    ExportRun()
+        : ExportWindow("America/New_York") {}
     void press() { w.click("PushButton7"); }
-
-    ScopedEnv env;
-    QTemporaryDir outputDir;
-    QString folder;
-    TestWindow w;
 };
 
 TEST_F(ExportRun, WritesTheExampleByteForByte) {

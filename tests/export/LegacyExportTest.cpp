@@ -1,5 +1,4 @@
-#include "fakes/ScopedEnv.h"
-#include "fakes/TestWindow.h"
+#include "ExportWindow.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,29 +12,10 @@ namespace {
 const QDateTime kMorning(QDate(2021, 8, 31), QTime(9, 0));
 const QDateTime kEvening(QDate(2021, 8, 31), QTime(18, 30));
 
-QByteArray contents(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-class LegacyExport : public ::testing::Test {
+class LegacyExport : public ExportWindow {
 protected:
-    void SetUp() override {
-        env.set("LANG", "en_US.UTF-8").set("TZ", "UTC");
-        folder = QDir::toNativeSeparators(outputDir.path()) + QDir::separator();
-        w.settings.set(QStringLiteral("Output Folder"), folder);
-        w.load();
-    }
-    Form1& form() { return w.form(); }
-    QString transcript(const char* handle) const {
-        return folder + QString::fromUtf8(handle) + QStringLiteral(".txt");
-    }
-    void tick(const QStringList& handles) {
-        for (const QString& handle : handles) {
-            form().appendRow(handle);
-            form().setRowChecked(form().rowCount(), true);
-        }
-    }
+    LegacyExport()
+        : ExportWindow("UTC") {}
     FakeSkype::FakeChat& chat(const char* name, const QDateTime& stamp, const QStringList& lines) {
         FakeSkype::FakeChat& added = w.skype.addChat(QString(), stamp, lines);
         added.name = QString::fromUtf8(name);
@@ -47,11 +27,6 @@ protected:
         form().setDateTo(to);
     }
     void press() { w.click("PushButton6"); }
-
-    ScopedEnv env;
-    QTemporaryDir outputDir;
-    QString folder;
-    TestWindow w;
 };
 
 TEST_F(LegacyExport, ExportAllWritesEveryChatWhoseNameHoldsTheHandle) {

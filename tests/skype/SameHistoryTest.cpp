@@ -11,22 +11,33 @@
 
 namespace {
 
+// Writes the synthetic history as a main.db (with the client's index or without) and, where a path
+// is given, as messages.json.
+void writeHistory(const SyntheticHistory::Options& options, const QString& db, const QString& json,
+                  bool index = true) {
+    SyntheticHistory history(options);
+    DatabaseWriter database(db, history, index);
+    std::unique_ptr<ExportWriter> exporter;
+    if (!json.isEmpty())
+        exporter = std::make_unique<ExportWriter>(json, history);
+    for (int i = 0; i < history.conversationCount(); ++i) {
+        const auto conversation = history.conversation(i);
+        database.add(conversation);
+        if (exporter)
+            exporter->add(conversation);
+    }
+    database.finish();
+    if (exporter)
+        exporter->finish();
+}
+
 // The same synthetic history written both ways reads the same either way.
 TEST(SameHistory, DatabaseAndExportGiveTheSameContactsChatsAndMessages) {
     QTemporaryDir dir;
     const QString db = dir.filePath(QStringLiteral("main.db"));
     const QString json = dir.filePath(QStringLiteral("messages.json"));
     const QString tar = dir.filePath(QStringLiteral("export.tar"));
-    SyntheticHistory history({42, 15, 4, 3000});
-    DatabaseWriter database(db, history, true);
-    ExportWriter exporter(json, history);
-    for (int i = 0; i < history.conversationCount(); ++i) {
-        const auto conversation = history.conversation(i);
-        database.add(conversation);
-        exporter.add(conversation);
-    }
-    database.finish();
-    exporter.finish();
+    writeHistory({42, 15, 4, 3000}, db, json);
     ExportWriter::packTar(json, tar);
 
     DatabaseHistory fromDatabase(db);
@@ -90,20 +101,12 @@ TEST(HistoryRoot, ReadingAheadGivesWhatReadingOnDemandGives) {
     QTemporaryDir dir;
     const QString db = dir.filePath(QStringLiteral("main.db"));
     const QString json = dir.filePath(QStringLiteral("messages.json"));
-    SyntheticHistory history({5, 8, 3, 1500});
-    DatabaseWriter database(db, history, true);
-    ExportWriter exporter(json, history);
-    for (int i = 0; i < history.conversationCount(); ++i) {
-        const auto conversation = history.conversation(i);
-        database.add(conversation);
-        exporter.add(conversation);
-    }
-    database.finish();
-    exporter.finish();
+    const SyntheticHistory::Options options{5, 8, 3, 1500};
+    writeHistory(options, db, json);
 
     for (const QString& path : {db, json}) {
         std::vector<int> forward, backward;
-        for (int position = 1; position <= history.conversationCount(); ++position) {
+        for (int position = 1; position <= options.contacts + options.groups; ++position) {
             forward.push_back(position);
             backward.insert(backward.begin(), position);
         }
@@ -127,16 +130,8 @@ namespace {
 
 TEST(SameHistory, ADatabaseWithoutTheClientsIndexReadsTheSame) {
     QTemporaryDir dir;
-    SyntheticHistory history({11, 6, 2, 800});
-    DatabaseWriter indexed(dir.filePath(QStringLiteral("indexed.db")), history, true);
-    DatabaseWriter plain(dir.filePath(QStringLiteral("plain.db")), history, false);
-    for (int i = 0; i < history.conversationCount(); ++i) {
-        const auto conversation = history.conversation(i);
-        indexed.add(conversation);
-        plain.add(conversation);
-    }
-    indexed.finish();
-    plain.finish();
+    writeHistory({11, 6, 2, 800}, dir.filePath(QStringLiteral("indexed.db")), QString(), true);
+    writeHistory({11, 6, 2, 800}, dir.filePath(QStringLiteral("plain.db")), QString(), false);
     DatabaseHistory a(dir.filePath(QStringLiteral("indexed.db")));
     DatabaseHistory b(dir.filePath(QStringLiteral("plain.db")));
     ASSERT_EQ(a.chats().size(), b.chats().size());
