@@ -28,7 +28,9 @@ DatabaseHistory::DatabaseHistory(const QString& path)
     : m_path(path)
     , m_messageQuery(nullptr, sqlite3_finalize) {
     try {
-        m_db = std::make_unique<SQLite::Database>(path.toStdString(), SQLite::OPEN_READONLY);
+        // Each connection is used by one thread at a time: SQLite's own locking is not needed.
+        m_db = std::make_unique<SQLite::Database>(path.toStdString(),
+                                                  SQLite::OPEN_READONLY | SQLite::OPEN_NOMUTEX);
         SQLite::Statement tables(*m_db, "SELECT name FROM sqlite_master WHERE type = 'table'");
         while (tables.executeStep())
             m_columns[text(tables.getColumn(0)).toLower()];
