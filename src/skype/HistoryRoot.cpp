@@ -182,14 +182,20 @@ std::shared_ptr<std::vector<HistoryMessage>> HistoryRoot::messagesOf(size_t chat
         return m_cachedMessages;
     // Drop the previous chat first: only one chat's messages are held at a time.
     m_cachedMessages.reset();
-    if (m_ahead.valid() && m_aheadChat == chat)
-        remember(chat, m_ahead.get());
-    else
-        remember(chat, history().messages(chat));
     const bool inOrder = m_lastAsked ? chat == *m_lastAsked + 1 : chat == 0;
     m_lastAsked = chat;
+    const auto ahead = m_ahead.find(chat);
+    if (ahead != m_ahead.end()) {
+        std::future<History::ChatContent> reading = std::move(ahead->second);
+        m_ahead.erase(ahead);
+        remember(chat, reading.get());
+    } else {
+        remember(chat, history().messages(chat));
+    }
     if (inOrder)
         readAhead(chat + 1);
+    else
+        dropReadAhead();
     return m_cachedMessages;
 }
 
@@ -204,25 +210,32 @@ void HistoryRoot::remember(size_t chat, History::ChatContent content) {
         m_stamps.at(chat) = content.timeStamp;
 }
 
-void HistoryRoot::readAhead(size_t chat) {
-    if (chat >= history().chats().size())
-        return;
-    if (m_ahead.valid()) {
-        // A chat read ahead that nobody asked for: its result, failure included, is not needed.
+void HistoryRoot::readAhead(size_t from) {
+    const size_t chats = history().chats().size();
+    for (size_t chat = from; chat < from + kReadersAhead && chat < chats; ++chat) {
+        if (m_ahead.count(chat))
+            continue;
+        std::unique_ptr<History>& reader = m_readers[chat % kReadersAhead];
         try {
-            m_ahead.get();
+            if (!reader)
+                reader = history().reader();
+        } catch (const Failure&) {
+            return; // no reader-ahead: every chat is read when asked for
+        }
+        History* own = reader.get();
+        m_ahead.emplace(chat, std::async(std::launch::async, [own, chat] { return own->messages(chat); }));
+    }
+}
+
+void HistoryRoot::dropReadAhead() {
+    // Chats read ahead that nobody asked for: their results, failures included, are not needed.
+    for (auto& [chat, reading] : m_ahead) {
+        try {
+            reading.get();
         } catch (...) {
         }
     }
-    try {
-        if (!m_reader)
-            m_reader = history().reader();
-    } catch (const Failure&) {
-        return; // no reader-ahead: every chat is read when asked for
-    }
-    History* reader = m_reader.get();
-    m_ahead = std::async(std::launch::async, [reader, chat] { return reader->messages(chat); });
-    m_aheadChat = chat;
+    m_ahead.clear();
 }
 
 int HistoryRoot::messageCount(size_t chat) {
@@ -232,7 +245,7 @@ int HistoryRoot::messageCount(size_t chat) {
 }
 
 std::optional<qint64> HistoryRoot::timeStamp(size_t chat) {
-    if (m_ahead.valid() && m_aheadChat == chat)
+    if (m_ahead.count(chat))
         messagesOf(chat);
     if (chat < m_stamps.size() && m_stamps[chat])
         return *m_stamps[chat];

@@ -3,8 +3,10 @@
 #include "History.h"
 #include "SkypeLink.h"
 
+#include <array>
 #include <functional>
 #include <future>
+#include <map>
 #include <memory>
 #include <optional>
 
@@ -34,7 +36,8 @@ public:
     std::optional<qint64> timeStamp(size_t chat);
 
 private:
-    void readAhead(size_t chat);
+    void readAhead(size_t from);
+    void dropReadAhead();
     void remember(size_t chat, History::ChatContent content);
 
     Locator m_locate;
@@ -47,9 +50,11 @@ private:
     std::vector<int> m_counts;
     std::vector<std::optional<std::optional<qint64>>> m_stamps;
 
-    // The reader-ahead: its own reader of the history, and the chat it is reading.
-    std::unique_ptr<History> m_reader;
-    std::future<History::ChatContent> m_ahead;
-    size_t m_aheadChat = 0;
+    // Two readers-ahead (more only compete for the two cores of a typical machine), each with its
+    // own reader of the history: chat c is read by reader c % 2,
+    // so while one chat is written the next two are being read.
+    static constexpr size_t kReadersAhead = 2;
+    std::array<std::unique_ptr<History>, kReadersAhead> m_readers;
+    std::map<size_t, std::future<History::ChatContent>> m_ahead;
     std::optional<size_t> m_lastAsked;
 };
