@@ -66,9 +66,6 @@ void LegacyExport::run() {
 }
 
 std::vector<int> LegacyExport::candidates(SkypeRoot& root, int row, int count) {
-    std::vector<int> all;
-    for (int chat = 1; chat <= count; ++chat)
-        all.push_back(chat);
     try {
         const QString handle = m_view.rowText(row);
         if (!m_names) {
@@ -89,6 +86,9 @@ std::vector<int> LegacyExport::candidates(SkypeRoot& root, int row, int count) {
         return found;
     } catch (...) {
         // Without names to look in, every chat is offered and its own test reports what fails.
+        std::vector<int> all;
+        for (int chat = 1; chat <= count; ++chat)
+            all.push_back(chat);
         return all;
     }
 }

@@ -182,7 +182,9 @@ std::shared_ptr<std::vector<HistoryMessage>> HistoryRoot::messagesOf(size_t chat
         return m_cachedMessages;
     // Drop the previous chat first: only one chat's messages are held at a time.
     m_cachedMessages.reset();
-    const bool inOrder = m_lastAsked ? chat == *m_lastAsked + 1 : chat == 0;
+    // Two chats asked for one after the other make a walk in order worth reading ahead for.
+    const bool next = m_lastAsked ? chat == *m_lastAsked + 1 : chat == 0;
+    m_inOrder = next ? m_inOrder + 1 : 0;
     m_lastAsked = chat;
     const auto ahead = m_ahead.find(chat);
     if (ahead != m_ahead.end()) {
@@ -192,7 +194,7 @@ std::shared_ptr<std::vector<HistoryMessage>> HistoryRoot::messagesOf(size_t chat
     } else {
         remember(chat, history().messages(chat));
     }
-    if (inOrder)
+    if (m_inOrder >= 2)
         readAhead(chat + 1);
     else
         dropReadAhead();

@@ -57,4 +57,5 @@ private:
     std::array<std::unique_ptr<History>, kReadersAhead> m_readers;
     std::map<size_t, std::future<History::ChatContent>> m_ahead;
     std::optional<size_t> m_lastAsked;
+    int m_inOrder = 0;
 };
