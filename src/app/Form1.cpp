@@ -286,8 +286,11 @@ void Form1::loadHandPicture() {
 }
 
 void Form1::setMousePointer(int value) {
+    // Every move over a button sets the value again: the controls' pointers change only with it.
+    const bool changed = value != m_mousePointer;
     m_mousePointer = value;
-    applyPointerToWidgets();
+    if (changed)
+        applyPointerToWidgets();
 }
 
 void Form1::applyPointerToWidgets() {
