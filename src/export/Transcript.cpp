@@ -2,7 +2,6 @@
 
 #include "app/DateText.h"
 #include "app/ErrorTrap.h"
-#include "app/Failure.h"
 #include "skype/SkypeLink.h"
 
 #include <vector>

@@ -201,12 +201,11 @@ void ExportHistory::indexConversations() {
         fail(QStringLiteral("it holds no conversations"));
 
     for (const std::vector<std::string_view>& conversation : *conversations) {
-        const QString id = fromUtf8(jsonText(conversation[0]));
-        if (id.startsWith(QLatin1String("48:")))
+        const std::string id = jsonText(conversation[0]);
+        if (id.compare(0, 3, "48:") == 0)
             continue;
         const std::string_view messages = conversation[1];
-        const QByteArray idUtf8 = id.toUtf8();
-        m_index->chats.push_back({id, partnerOf(std::string_view(idUtf8.constData(), idUtf8.size()))});
+        m_index->chats.push_back({fromUtf8(id), partnerOf(id)});
         m_index->messageLists.push_back(!messages.empty() && messages.front() == '[' ? messages
                                                                                      : std::string_view());
     }
