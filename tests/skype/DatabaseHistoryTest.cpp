@@ -4,7 +4,9 @@
 
 #include "app/Failure.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <gtest/gtest.h>
 
@@ -134,3 +136,13 @@ TEST(DatabaseHistory, UnusableFilesFailWithTheirPathAndReason) {
 }
 
 } // namespace
+
+// A plain clone has nothing beside it: the real histories the tests read live in the checkout.
+TEST(TestData, TheRealHistoriesAreInsideTheCheckout) {
+    const QString checkout = QDir(QStringLiteral(PARLORIX_SOURCE_DIR)).canonicalPath() + QLatin1Char('/');
+    for (const char* name : {"skype6-main.db", "skype-sms-main.db", "NOTICE"}) {
+        const QFileInfo file(HistoryFiles::fixture(name));
+        EXPECT_TRUE(file.isFile()) << name;
+        EXPECT_TRUE(file.canonicalFilePath().startsWith(checkout)) << file.canonicalFilePath();
+    }
+}
