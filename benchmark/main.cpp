@@ -3,13 +3,13 @@
 //   parlorix-bench list|export|legacy-all|legacy-range <output folder>
 
 #include "app/Form1.h"
-#include "app/MessageBoxes.h"
-#include "app/Shell.h"
-#include "app/SystemRandom.h"
+#include "base/MessageBoxes.h"
+#include "base/Shell.h"
+#include "base/SystemRandom.h"
 #include "folder/FolderBrowser.h"
 #include "skype/HistoryConnector.h"
 
-#include "app/FileSettingsStore.h"
+#include "base/FileSettingsStore.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,9 +1,9 @@
 #include "app/DesktopShell.h"
-#include "app/FileSettingsStore.h"
+#include "base/FileSettingsStore.h"
 #include "app/Form1.h"
 #include "app/QtFolderBrowser.h"
 #include "app/QtMessageBoxes.h"
-#include "app/SystemRandom.h"
+#include "base/SystemRandom.h"
 #include "skype/HistoryConnector.h"
 
 #include <QApplication>

@@ -1,6 +1,6 @@
 #include "DesktopShell.h"
 
-#include "Failure.h"
+#include "base/Failure.h"
 
 #include <QDesktopServices>
 #include <QDir>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Shell.h"
+#include "base/Shell.h"
 
 class DesktopShell final : public Shell {
 public:

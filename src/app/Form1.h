@@ -1,7 +1,7 @@
 #pragma once
 
-#include "MainView.h"
-#include "Services.h"
+#include "base/MainView.h"
+#include "base/Services.h"
 
 #include <QCursor>
 #include <QHash>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "MessageBoxes.h"
+#include "base/MessageBoxes.h"
 
 class QWidget;
 

@@ -1,6 +1,6 @@
 #include "SkinFramework.h"
 
-#include "Failure.h"
+#include "base/Failure.h"
 
 #include <QApplication>
 #include <QFile>

@@ -1,10 +1,10 @@
 #include "DateRange.h"
 
-#include "app/DateText.h"
-#include "app/Failure.h"
-#include "app/MainView.h"
-#include "app/Services.h"
-#include "app/Settings.h"
+#include "base/DateText.h"
+#include "base/Failure.h"
+#include "base/MainView.h"
+#include "base/Services.h"
+#include "base/Settings.h"
 
 #include <QtDebug>
 

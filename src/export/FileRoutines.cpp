@@ -2,8 +2,8 @@
 
 #include "NarrowText.h"
 
-#include "app/Failure.h"
-#include "app/MainView.h"
+#include "base/Failure.h"
+#include "base/MainView.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
 #include "Transcript.h"
 
-#include "app/DateText.h"
-#include "app/ErrorTrap.h"
+#include "base/DateText.h"
+#include "base/ErrorTrap.h"
 #include "skype/SkypeLink.h"
 
 #include <vector>

@@ -2,12 +2,12 @@
 
 #include "FolderBrowser.h"
 
-#include "app/AppInfo.h"
-#include "app/ErrorTrap.h"
-#include "app/Failure.h"
-#include "app/MainView.h"
-#include "app/Services.h"
-#include "app/Settings.h"
+#include "base/AppInfo.h"
+#include "base/ErrorTrap.h"
+#include "base/Failure.h"
+#include "base/MainView.h"
+#include "base/Services.h"
+#include "base/Settings.h"
 
 #include <QDir>
 #include <QtDebug>

@@ -1,11 +1,11 @@
 #include "AccessGuidance.h"
 
-#include "app/AppInfo.h"
-#include "app/ErrorTrap.h"
-#include "app/MainView.h"
-#include "app/MessageBoxes.h"
-#include "app/Services.h"
-#include "app/Shell.h"
+#include "base/AppInfo.h"
+#include "base/ErrorTrap.h"
+#include "base/MainView.h"
+#include "base/MessageBoxes.h"
+#include "base/Services.h"
+#include "base/Shell.h"
 
 AccessGuidance::AccessGuidance(const MainView& view, Services& services)
     : m_view(view)

@@ -4,12 +4,12 @@
 #include "SkypeConnector.h"
 #include "SkypeLink.h"
 
-#include "app/AppInfo.h"
-#include "app/ErrorTrap.h"
-#include "app/Failure.h"
-#include "app/MainView.h"
-#include "app/PointerFeedback.h"
-#include "app/Services.h"
+#include "base/AppInfo.h"
+#include "base/ErrorTrap.h"
+#include "base/Failure.h"
+#include "base/MainView.h"
+#include "base/PointerFeedback.h"
+#include "base/Services.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include "MessageBody.h"
 
-#include "app/Failure.h"
+#include "base/Failure.h"
 
 #include <SQLiteCpp/Database.h>
 #include <SQLiteCpp/Statement.h>

@@ -3,7 +3,7 @@
 #include "JsonScanner.h"
 #include "MessageBody.h"
 
-#include "app/Failure.h"
+#include "base/Failure.h"
 
 #include <QFile>
 

@@ -2,10 +2,10 @@
 
 #include "HistorySource.h"
 
-#include "app/Failure.h"
-#include "app/MessageBoxes.h"
-#include "app/Services.h"
-#include "app/Settings.h"
+#include "base/Failure.h"
+#include "base/MessageBoxes.h"
+#include "base/Services.h"
+#include "base/Settings.h"
 
 namespace HistoryDrop {
 

@@ -2,7 +2,7 @@
 
 #include "HistorySource.h"
 
-#include "app/Failure.h"
+#include "base/Failure.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include "DatabaseHistory.h"
 #include "ExportHistory.h"
 
-#include "app/Failure.h"
-#include "app/Settings.h"
+#include "base/Failure.h"
+#include "base/Settings.h"
 
 #include <QDir>
 #include <QDirIterator>

@@ -1,8 +1,8 @@
 #include "fakes/ScopedEnv.h"
 #include "fakes/TestWindow.h"
 
-#include "app/AppInfo.h"
-#include "app/Failure.h"
+#include "base/AppInfo.h"
+#include "base/Failure.h"
 #include "app/SkinFramework.h"
 
 #include <QApplication>

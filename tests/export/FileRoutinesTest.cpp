@@ -1,7 +1,7 @@
 #include "export/FileRoutines.h"
 #include "export/NarrowText.h"
 
-#include "app/Failure.h"
+#include "base/Failure.h"
 
 #include <QDir>
 #include <QFile>

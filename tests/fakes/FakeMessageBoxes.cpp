@@ -1,7 +1,7 @@
 #include "FakeMessageBoxes.h"
 
-#include "app/AppInfo.h"
-#include "app/ErrorTrap.h"
+#include "base/AppInfo.h"
+#include "base/ErrorTrap.h"
 
 #include <gtest/gtest.h>
 

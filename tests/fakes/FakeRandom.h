@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/RandomSource.h"
+#include "base/RandomSource.h"
 
 #include <QList>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/Failure.h"
-#include "app/Shell.h"
+#include "base/Failure.h"
+#include "base/Shell.h"
 
 #include <QStringList>
 

@@ -1,6 +1,6 @@
 #include "FakeSkype.h"
 
-#include "app/Failure.h"
+#include "base/Failure.h"
 
 namespace {
 

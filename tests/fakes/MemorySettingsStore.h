@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/Failure.h"
-#include "app/Settings.h"
-#include "app/SettingsStore.h"
+#include "base/Failure.h"
+#include "base/Settings.h"
+#include "base/SettingsStore.h"
 
 #include <QMap>
 #include <QStringList>

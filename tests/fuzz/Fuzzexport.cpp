@@ -1,7 +1,7 @@
 // Any messages.json: reading it either works or fails with a Failure, never a crash or a hang.
 #include "skype/ExportHistory.h"
 
-#include "app/Failure.h"
+#include "base/Failure.h"
 
 #include <cstdint>
 

@@ -9,7 +9,7 @@
 
 #include "fakes/ScopedEnv.h"
 
-#include "app/Failure.h"
+#include "base/Failure.h"
 
 #include <QDir>
 #include <QTreeWidget>

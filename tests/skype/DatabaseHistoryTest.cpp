@@ -2,7 +2,7 @@
 
 #include "skype/DatabaseHistory.h"
 
-#include "app/Failure.h"
+#include "base/Failure.h"
 
 #include <QDir>
 #include <QFile>
@@ -143,6 +143,6 @@ TEST(TestData, TheRealHistoriesAreInsideTheCheckout) {
     for (const char* name : {"skype6-main.db", "skype-sms-main.db", "NOTICE"}) {
         const QFileInfo file(HistoryFiles::fixture(name));
         EXPECT_TRUE(file.isFile()) << name;
-        EXPECT_TRUE(file.canonicalFilePath().startsWith(checkout)) << file.canonicalFilePath();
+        EXPECT_TRUE(file.canonicalFilePath().startsWith(checkout)) << file.canonicalFilePath().toStdString();
     }
 }

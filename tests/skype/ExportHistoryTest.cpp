@@ -2,7 +2,7 @@
 
 #include "skype/ExportHistory.h"
 
-#include "app/Failure.h"
+#include "base/Failure.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "app/DateText.h"
+#include "base/DateText.h"
 
 #include "fakes/ScopedEnv.h"
 

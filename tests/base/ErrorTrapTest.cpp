@@ -1,5 +1,5 @@
-#include "app/ErrorTrap.h"
-#include "app/Failure.h"
+#include "base/ErrorTrap.h"
+#include "base/Failure.h"
 
 #include "fakes/FakeMessageBoxes.h"
 

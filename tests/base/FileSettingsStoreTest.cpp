@@ -1,6 +1,6 @@
-#include "app/FileSettingsStore.h"
-#include "app/Failure.h"
-#include "app/Settings.h"
+#include "base/FileSettingsStore.h"
+#include "base/Failure.h"
+#include "base/Settings.h"
 
 #include "fakes/ScopedEnv.h"
 
