@@ -132,22 +132,24 @@ void DatabaseHistory::loadChats() {
         m_chats.push_back({identity, oneToOne ? identity : QString()});
         m_chatIds.push_back(query.getColumn(0).getInt64());
         const qint64 created = query.getColumn(3).isNull() ? 0 : query.getColumn(3).getInt64();
-        stampMissing = stampMissing || created == 0;
-        m_stamps.push_back(created != 0 ? std::optional<qint64>(created * 1000) : std::nullopt);
+        const bool readable = created != 0 && isReadableTime(created);
+        stampMissing = stampMissing || !readable;
+        m_stamps.push_back(readable ? ChatTime(created) : std::nullopt);
     }
     if (!stampMissing || !m_columns.at(QStringLiteral("messages")).contains(QStringLiteral("timestamp")))
         return;
     // Chats without a creation time take the time of their earliest message, of any kind.
     std::map<qint64, qint64> earliest;
-    SQLite::Statement first(*m_db,
-                            "SELECT convo_id, MIN(timestamp) FROM Messages WHERE timestamp IS NOT NULL "
-                            "GROUP BY convo_id");
+    SQLite::Statement first(*m_db, "SELECT convo_id, MIN(timestamp) FROM Messages WHERE timestamp BETWEEN ? "
+                                   "AND ? GROUP BY convo_id");
+    first.bind(1, static_cast<int64_t>(kEarliestTime));
+    first.bind(2, static_cast<int64_t>(kLatestTime));
     while (first.executeStep())
         earliest[first.getColumn(0).getInt64()] = first.getColumn(1).getInt64();
     for (size_t i = 0; i < m_chats.size(); ++i) {
         const auto found = earliest.find(m_chatIds[i]);
         if (!m_stamps[i] && found != earliest.end())
-            m_stamps[i] = found->second * 1000;
+            m_stamps[i] = found->second;
     }
 }
 
@@ -260,7 +262,7 @@ std::unique_ptr<History> DatabaseHistory::reader() const {
     return std::make_unique<DatabaseHistory>(m_path);
 }
 
-std::optional<qint64> DatabaseHistory::timeStamp(size_t chat) {
+ChatTime DatabaseHistory::timeStamp(size_t chat) {
     chats();
     return m_stamps.at(chat);
 }

@@ -21,7 +21,7 @@ public:
     QStringList contacts() override;
     const std::vector<HistoryChat>& chats() override;
     ChatContent messages(size_t chat) override;
-    std::optional<qint64> timeStamp(size_t chat) override;
+    ChatTime timeStamp(size_t chat) override;
     std::unique_ptr<History> reader() const override;
 
 private:
@@ -39,6 +39,6 @@ private:
     std::map<QString, QStringList> m_columns;
     std::vector<HistoryChat> m_chats;
     std::vector<qint64> m_chatIds;
-    std::vector<std::optional<qint64>> m_stamps;
+    std::vector<ChatTime> m_stamps;
     bool m_chatsLoaded = false;
 };

@@ -6,6 +6,7 @@
 #include "base/Failure.h"
 
 #include <QFile>
+#include <QTimeZone>
 
 #include <archive.h>
 #ifdef Q_OS_LINUX
@@ -235,7 +236,7 @@ QString ExportHistory::partnerOf(std::string_view conversationId) {
     return fromUtf8(handle);
 }
 
-std::optional<qint64> ExportHistory::parseTime(std::string_view text) {
+ChatTime ExportHistory::parseTime(std::string_view text) {
     // 2020-07-06T17:20:30.609Z
     const auto number = [&](size_t at, size_t length, int& out) {
         if (at + length > text.size())
@@ -254,20 +255,12 @@ std::optional<qint64> ExportHistory::parseTime(std::string_view text) {
         !number(14, 2, minute) || text[16] != ':' || !number(17, 2, second))
         return std::nullopt;
     size_t at = 19;
-    int millis = 0;
     if (text[at] == '.') {
-        ++at;
-        int digits = 0;
-        while (at < text.size() && text[at] >= '0' && text[at] <= '9') {
-            if (digits < 3)
-                millis = millis * 10 + (text[at] - '0');
-            ++digits;
+        const size_t fraction = ++at;
+        while (at < text.size() && text[at] >= '0' && text[at] <= '9')
             ++at;
-        }
-        if (digits == 0)
+        if (at == fraction)
             return std::nullopt;
-        for (; digits < 3; ++digits)
-            millis *= 10;
     }
     if (at + 1 != text.size() || text[at] != 'Z')
         return std::nullopt;
@@ -275,7 +268,7 @@ std::optional<qint64> ExportHistory::parseTime(std::string_view text) {
     const QTime time(hour, minute, second);
     if (!date.isValid() || !time.isValid())
         return std::nullopt;
-    return QDateTime(date, time, Qt::UTC).toMSecsSinceEpoch() + millis;
+    return QDateTime(date, time, QTimeZone::utc()).toSecsSinceEpoch();
 }
 
 QStringList ExportHistory::contacts() {
@@ -303,7 +296,7 @@ History::ChatContent ExportHistory::messages(size_t chat) {
         QString body;
     };
     std::vector<Row> rows;
-    std::optional<qint64> earliest;
+    ChatTime earliest;
     QString lastName;
     std::string_view lastNameUtf8;
     if (!messageList.empty()) {
@@ -337,7 +330,7 @@ History::ChatContent ExportHistory::messages(size_t chat) {
                         hidden = isDeletedOrServerCopy(value);
                     }
                 }
-                const std::optional<qint64> time = parseTime(arrival);
+                const ChatTime time = parseTime(arrival);
                 if (time && (!earliest || *time < *earliest))
                     earliest = time;
                 if (hidden)
@@ -371,11 +364,12 @@ History::ChatContent ExportHistory::messages(size_t chat) {
     content.messages.reserve(rows.size());
     for (Row& row : rows)
         content.messages.emplace_back(std::move(row.sender), std::move(row.body));
+    content.timeStampKnown = true;
     content.timeStamp = earliest;
     return content;
 }
 
-std::optional<qint64> ExportHistory::timeStamp(size_t chat) {
+ChatTime ExportHistory::timeStamp(size_t chat) {
     if (!m_stamps.at(chat).known)
         messages(chat);
     return m_stamps.at(chat).earliest;

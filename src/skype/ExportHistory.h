@@ -22,14 +22,15 @@ public:
     QStringList contacts() override;
     const std::vector<HistoryChat>& chats() override;
     ChatContent messages(size_t chat) override;
-    std::optional<qint64> timeStamp(size_t chat) override;
+    ChatTime timeStamp(size_t chat) override;
     std::unique_ptr<History> reader() const override;
 
     // "8:live:.cid.1a2b" gives "live:.cid.1a2b"; groups, system lists and ids without a numeric
     // prefix give nothing.
     static QString partnerOf(std::string_view conversationId);
-    // ISO 8601 UTC with 0 to 3 fraction digits, as milliseconds since 1970.
-    static std::optional<qint64> parseTime(std::string_view text);
+    // ISO 8601 UTC with 0 to 3 fraction digits, as whole seconds since 1970 (the fraction dropped,
+    // so that a time shown in a header and the same time in a date range compare equal).
+    static ChatTime parseTime(std::string_view text);
     // A JSON string value as written (with its quotes), decoded; anything else gives "".
     static std::string jsonText(std::string_view raw);
 
@@ -42,7 +43,7 @@ private:
         std::vector<std::string_view> messageLists; // raw JSON arrays inside `json`
     };
     struct Stamp {
-        std::optional<qint64> earliest;
+        ChatTime earliest;
         bool known = false;
     };
 

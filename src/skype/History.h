@@ -22,6 +22,9 @@ private:
     QString m_body;
 };
 
+// A chat's time stamp: whole seconds since 1970 (UTC), or nothing when the chat has no time at all.
+using ChatTime = std::optional<qint64>;
+
 struct HistoryChat {
     QString name;
     // The other person of a one-to-one chat, else empty.
@@ -40,15 +43,20 @@ public:
     struct ChatContent {
         // Of the kinds a transcript shows, newest first.
         std::vector<HistoryMessage> messages;
-        // The chat's time stamp, where reading the messages told it.
-        std::optional<std::optional<qint64>> timeStamp;
+        // Whether reading the messages worked out the chat's time stamp (the export's stamp is its
+        // earliest message), and the stamp so found.
+        bool timeStampKnown = false;
+        ChatTime timeStamp;
     };
     virtual ChatContent messages(size_t chat) = 0;
-    // Milliseconds since 1970 (UTC), or nothing when the chat has no time at all.
-    virtual std::optional<qint64> timeStamp(size_t chat) = 0;
+    virtual ChatTime timeStamp(size_t chat) = 0;
     // Another reader of the same history, for use on another thread.
     virtual std::unique_ptr<History> reader() const = 0;
 
     // Orders and de-duplicates contact handles the way both histories list them.
     static void sortHandles(QStringList& handles);
+    // Times stored outside the years 1 to 9999 are damaged: they read as no time at all.
+    static constexpr qint64 kEarliestTime = -62135596800; // 0001-01-01T00:00:00Z
+    static constexpr qint64 kLatestTime = 253402300799;   // 9999-12-31T23:59:59Z
+    static bool isReadableTime(qint64 seconds) { return seconds >= kEarliestTime && seconds <= kLatestTime; }
 };

@@ -6,10 +6,10 @@
 
 namespace {
 
-QDateTime localTime(const std::optional<qint64>& msecsSinceEpoch) {
-    if (!msecsSinceEpoch)
+QDateTime localTime(const ChatTime& time) {
+    if (!time)
         return QDateTime(QDate(1899, 12, 30), QTime(0, 0));
-    return QDateTime::fromMSecsSinceEpoch(*msecsSinceEpoch);
+    return QDateTime::fromSecsSinceEpoch(*time);
 }
 
 size_t indexOf(int position, size_t count) {
@@ -208,7 +208,7 @@ void HistoryRoot::remember(size_t chat, History::ChatContent content) {
     m_cachedMessages = std::make_shared<std::vector<HistoryMessage>>(std::move(content.messages));
     m_cachedChat = chat;
     m_counts.at(chat) = static_cast<int>(m_cachedMessages->size());
-    if (content.timeStamp)
+    if (content.timeStampKnown)
         m_stamps.at(chat) = content.timeStamp;
 }
 
@@ -246,7 +246,7 @@ int HistoryRoot::messageCount(size_t chat) {
     return static_cast<int>(messagesOf(chat)->size());
 }
 
-std::optional<qint64> HistoryRoot::timeStamp(size_t chat) {
+ChatTime HistoryRoot::timeStamp(size_t chat) {
     if (m_ahead.count(chat))
         messagesOf(chat);
     if (chat < m_stamps.size() && m_stamps[chat])

@@ -32,8 +32,7 @@ public:
     std::shared_ptr<std::vector<HistoryMessage>> messagesOf(size_t chat);
     // The number of messages, known without reading them again once they were read.
     int messageCount(size_t chat);
-    // Milliseconds since 1970 (UTC), or nothing.
-    std::optional<qint64> timeStamp(size_t chat);
+    ChatTime timeStamp(size_t chat);
 
 private:
     void readAhead(size_t from);
@@ -48,7 +47,8 @@ private:
     size_t m_cachedChat = 0;
     std::shared_ptr<std::vector<HistoryMessage>> m_cachedMessages;
     std::vector<int> m_counts;
-    std::vector<std::optional<std::optional<qint64>>> m_stamps;
+    // Each chat's time stamp once reading its messages told it.
+    std::vector<std::optional<ChatTime>> m_stamps;
 
     // Two readers-ahead (more only compete for the two cores of a typical machine), each with its
     // own reader of the history: chat c is read by reader c % 2,

@@ -28,7 +28,7 @@ TEST(DatabaseHistory, ReadsTheSkype6Sample) {
     ASSERT_EQ(chats.size(), 3u);
     EXPECT_EQ(chats[1].name, QStringLiteral("gohanuskas"));
     EXPECT_EQ(chats[1].partner, QStringLiteral("gohanuskas"));
-    EXPECT_EQ(history.timeStamp(1), 1425314422LL * 1000);
+    EXPECT_EQ(history.timeStamp(1), 1425314422LL);
     EXPECT_EQ(senders(history.messages(1).messages),
               (QStringList{QStringLiteral("renesto testing: (rocknroll)"),
                            QStringLiteral("renesto testing: exactly :)"),
@@ -79,13 +79,34 @@ TEST(DatabaseHistory, NewestFirstByTimeThenIdAndOnlyShownKinds) {
     ASSERT_EQ(chats.size(), 3u);
     EXPECT_EQ(chats[0].name, QStringLiteral("19:x@thread.skype"));
     EXPECT_EQ(chats[0].partner, QString());
-    EXPECT_EQ(history.timeStamp(0), 100000);
+    EXPECT_EQ(history.timeStamp(0), 100);
     // No creation time: the earliest message of any kind.
-    EXPECT_EQ(history.timeStamp(1), 400000);
+    EXPECT_EQ(history.timeStamp(1), 400);
     EXPECT_EQ(history.timeStamp(2), std::nullopt);
     EXPECT_EQ(senders(history.messages(1).messages),
               (QStringList{QStringLiteral("Ann: Call started"), QStringLiteral("me: same second, higher id"),
                            QStringLiteral("me: same second, lower id"), QStringLiteral("Ann: first")}));
+}
+
+// Absurd stored times are damaged data: they read as no time, never as a date in year 246105574.
+TEST(DatabaseHistory, TimesOutsideTheYearsOneTo9999ReadAsNoTime) {
+    HistoryFiles files;
+    const QString path = files.database("absurd.db", R"(
+        CREATE TABLE Accounts (id INTEGER PRIMARY KEY);
+        CREATE TABLE Conversations (id INTEGER PRIMARY KEY, identity TEXT, type INTEGER,
+                                    creation_timestamp INTEGER);
+        CREATE TABLE Messages (id INTEGER PRIMARY KEY, convo_id INTEGER, author TEXT, timestamp INTEGER,
+                               type INTEGER, body_xml TEXT);
+        INSERT INTO Conversations VALUES (1, 'ann', 1, 99999999999999999), (2, 'bob', 1, NULL),
+                                         (3, 'cy', 1, -9223372036854775808);
+        INSERT INTO Messages VALUES (1, 1, 'ann', 9223372036854775807, 61, 'late'),
+                                    (2, 1, 'ann', 50, 61, 'fine'),
+                                    (3, 2, 'bob', -9223372036854775807, 61, 'early');
+    )");
+    DatabaseHistory history(path);
+    EXPECT_EQ(history.timeStamp(0), 50); // the earliest readable message
+    EXPECT_EQ(history.timeStamp(1), std::nullopt);
+    EXPECT_EQ(history.timeStamp(2), std::nullopt);
 }
 
 TEST(DatabaseHistory, OlderClientWithoutOptionalColumns) {
@@ -100,7 +121,7 @@ TEST(DatabaseHistory, OlderClientWithoutOptionalColumns) {
     )");
     DatabaseHistory history(path);
     EXPECT_EQ(history.contacts(), QStringList{QStringLiteral("ann")});
-    EXPECT_EQ(history.timeStamp(0), 10000);
+    EXPECT_EQ(history.timeStamp(0), 10);
     EXPECT_EQ(senders(history.messages(0).messages),
               (QStringList{QStringLiteral("ann: there"), QStringLiteral("ann: hi")}));
 }

@@ -4,6 +4,9 @@
 
 #include "base/Failure.h"
 
+#include <QDateTime>
+#include <QTimeZone>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -79,7 +82,7 @@ void expectTheExport(ExportHistory& history) {
                      QStringLiteral("me: Call missed"), QStringLiteral("me: hi\r\nthere")}));
     // The earliest message of any kind, the event included.
     EXPECT_EQ(history.timeStamp(0),
-              QDateTime(QDate(2020, 7, 6), QTime(17, 20, 29, 100), Qt::UTC).toMSecsSinceEpoch());
+              QDateTime(QDate(2020, 7, 6), QTime(17, 20, 29), QTimeZone::utc()).toSecsSinceEpoch());
     EXPECT_EQ(lines(history.messages(1).messages), QStringList{QStringLiteral("live:.cid.1a2b: @Bob hi")});
     EXPECT_TRUE(history.messages(2).messages.empty());
     EXPECT_EQ(history.timeStamp(2), std::nullopt);
@@ -118,13 +121,15 @@ TEST(ExportHistory, InvalidUtf8BecomesReplacementCharacters) {
     EXPECT_EQ(lines(history.messages(0).messages), QStringList{QStringLiteral("A\uFFFD: caf\uFFFD")});
 }
 
-TEST(ExportHistory, TimesWithZeroToThreeFractionDigits) {
-    const qint64 base = QDateTime(QDate(2020, 7, 6), QTime(17, 20, 30), Qt::UTC).toMSecsSinceEpoch();
+// Whole seconds, the fraction dropped: a header shown as 7:37:46 PM must fall inside a range that
+// ends at 7:37:46 PM.
+TEST(ExportHistory, TimesAreWholeSecondsWithTheFractionDropped) {
+    const qint64 base = QDateTime(QDate(2020, 7, 6), QTime(17, 20, 30), QTimeZone::utc()).toSecsSinceEpoch();
     EXPECT_EQ(ExportHistory::parseTime("2020-07-06T17:20:30Z"), base);
-    EXPECT_EQ(ExportHistory::parseTime("2020-07-06T17:20:30.6Z"), base + 600);
-    EXPECT_EQ(ExportHistory::parseTime("2020-07-06T17:20:30.61Z"), base + 610);
-    EXPECT_EQ(ExportHistory::parseTime("2020-07-06T17:20:30.609Z"), base + 609);
-    EXPECT_EQ(ExportHistory::parseTime("2020-07-06T17:20:30.6091Z"), base + 609);
+    EXPECT_EQ(ExportHistory::parseTime("2020-07-06T17:20:30.6Z"), base);
+    EXPECT_EQ(ExportHistory::parseTime("2020-07-06T17:20:30.61Z"), base);
+    EXPECT_EQ(ExportHistory::parseTime("2020-07-06T17:20:30.999Z"), base);
+    EXPECT_EQ(ExportHistory::parseTime("2020-07-06T17:20:30.6091Z"), base);
     for (const char* bad : {"", "2020-07-06", "2020-07-06T17:20:30", "2020-13-06T17:20:30Z",
                             "2020-07-06T17:20:30.Z", "2020-07-06T17:20:30Zjunk", "2020-07-06 17:20:30Z"})
         EXPECT_EQ(ExportHistory::parseTime(bad), std::nullopt) << bad;

@@ -1,6 +1,7 @@
 #include "ExportWriter.h"
 
 #include <QDateTime>
+#include <QTimeZone>
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -33,7 +34,7 @@ QByteArray typeOf(SyntheticHistory::Kind kind, qint64 id) {
 }
 
 QByteArray arrivalTime(const SyntheticHistory::Message& m) {
-    QByteArray text = QDateTime::fromSecsSinceEpoch(m.time, Qt::UTC)
+    QByteArray text = QDateTime::fromSecsSinceEpoch(m.time, QTimeZone::utc())
                           .toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss"))
                           .toLatin1();
     if (m.fractionDigits > 0)
