@@ -1,8 +1,8 @@
 #include "app/DesktopShell.h"
-#include "base/FileSettingsStore.h"
 #include "app/Form1.h"
 #include "app/QtFolderBrowser.h"
 #include "app/QtMessageBoxes.h"
+#include "base/FileSettingsStore.h"
 #include "base/SystemRandom.h"
 #include "skype/HistoryConnector.h"
 

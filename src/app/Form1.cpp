@@ -1,5 +1,6 @@
 #include "Form1.h"
 
+#include "SkinFramework.h"
 #include "base/AppInfo.h"
 #include "base/DateText.h"
 #include "base/ErrorTrap.h"
@@ -7,7 +8,6 @@
 #include "base/MessageBoxes.h"
 #include "base/PointerFeedback.h"
 #include "base/Settings.h"
-#include "SkinFramework.h"
 #include "export/DateRange.h"
 #include "export/ExportRun.h"
 #include "export/LegacyExport.h"

@@ -46,8 +46,7 @@ void ExportRun::run() {
 }
 
 void ExportRun::deleteOldTranscripts(ErrorTrap& trap) {
-    const int rows = trap.count(
-        106, [&] { return m_view.rowCount(); }, 0);
+    const int rows = trap.count(106, [&] { return m_view.rowCount(); }, 0);
     for (int row = 1; row <= rows; ++row) {
         trap.step(108, [&] { m_view.processEvents(); });
         if (!trap.test(110, [&] { return m_view.isRowChecked(row); }))
@@ -61,8 +60,7 @@ void ExportRun::deleteOldTranscripts(ErrorTrap& trap) {
 }
 
 void ExportRun::writeTranscripts(ErrorTrap& trap, SkypeRoot& root) {
-    const int chats = trap.count(
-        118, [&] { return root.chats()->count(); }, 0);
+    const int chats = trap.count(118, [&] { return root.chats()->count(); }, 0);
     for (int chat = 1; chat <= chats; ++chat) {
         trap.step(120, [&] { m_view.processEvents(); });
         if (!trap.test(124, [&] { return root.chats()->item(chat)->messages()->count() > 0; }))
@@ -75,8 +73,7 @@ void ExportRun::writeTranscripts(ErrorTrap& trap, SkypeRoot& root) {
             partner = root.chats()->item(chat)->partnerHandle();
         } catch (...) {
         }
-        const int rows = trap.count(
-            126, [&] { return m_view.rowCount(); }, 0);
+        const int rows = trap.count(126, [&] { return m_view.rowCount(); }, 0);
         if (partner) {
             for (const int row : m_view.rowsWithText(*partner)) {
                 if (row <= rows && trap.test(128, [&] { return m_view.isRowChecked(row); }))

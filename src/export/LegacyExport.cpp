@@ -46,8 +46,7 @@ void LegacyExport::run() {
         return;
     }
 
-    const int rows = trap.count(
-        110, [&] { return m_view.rowCount(); }, 0);
+    const int rows = trap.count(110, [&] { return m_view.rowCount(); }, 0);
     for (int row = 1; row <= rows; ++row) {
         if (!trap.test(112, [&] { return m_view.isRowChecked(row); }))
             continue;
@@ -97,8 +96,7 @@ std::vector<int> LegacyExport::candidates(SkypeRoot& root, int row, int count) {
 // without reading it, so only the chats that can belong to the row are tested, name first.
 void LegacyExport::exportAll(ErrorTrap& trap, SkypeRoot& root, const QString& path, int row) {
     int writeNumber = 1;
-    const int chats = trap.count(
-        118, [&] { return root.chats()->count(); }, 0);
+    const int chats = trap.count(118, [&] { return root.chats()->count(); }, 0);
     for (const int chat : candidates(root, row, chats)) {
         if (!trap.test(120, [&] {
                 const std::shared_ptr<Chat> current = root.chats()->item(chat);

@@ -1,9 +1,9 @@
 #include "fakes/ScopedEnv.h"
 #include "fakes/TestWindow.h"
 
+#include "app/SkinFramework.h"
 #include "base/AppInfo.h"
 #include "base/Failure.h"
-#include "app/SkinFramework.h"
 
 #include <QApplication>
 #include <QDateTimeEdit>

@@ -59,9 +59,7 @@ TEST(ErrorTrap, FailedTestRunsItsBlockAndFailedLoopHeadRunsTheBodyAtMostOnce) {
     EXPECT_TRUE(trap.test(110, []() -> bool { throw Failure(QStringLiteral("x")); }));
     EXPECT_FALSE(trap.test(110, [] { return false; }));
     EXPECT_EQ(trap.count(118, []() -> int { throw Failure(QStringLiteral("x")); }), 1);
-    EXPECT_EQ(trap.count(
-                  100, []() -> int { throw Failure(QStringLiteral("x")); }, 0),
-              0);
+    EXPECT_EQ(trap.count(100, []() -> int { throw Failure(QStringLiteral("x")); }, 0), 0);
     EXPECT_EQ(trap.count(118, [] { return 7; }), 7);
     EXPECT_EQ(trap.value(
                   130, []() -> QString { throw Failure(QStringLiteral("x")); }, QStringLiteral("fallback")),

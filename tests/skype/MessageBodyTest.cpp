@@ -36,8 +36,7 @@ TEST(PlainText, ElementsStandForTheirAltTextOrNothingOrTheirContent) {
 
 TEST(PlainText, EntitiesAndNonLatinText) {
     EXPECT_EQ(plain("&lt;&gt;&amp;&quot;&apos;&#8364;&#x1F600;"), QStringLiteral("<>&\"'€😀"));
-    EXPECT_EQ(plain("Привет 你好 😀 &amp; ❤️"),
-              QStringLiteral("Привет 你好 😀 & ❤️"));
+    EXPECT_EQ(plain("Привет 你好 😀 &amp; ❤️"), QStringLiteral("Привет 你好 😀 & ❤️"));
 }
 
 TEST(PlainText, BodiesThatAreNotXmlLoseTheirTagsAndKeepTheirText) {
