@@ -1,5 +1,7 @@
 #include "MarkupParser.h"
 
+#include <algorithm>
+
 namespace {
 
 bool isNameStart(QChar c) {
@@ -86,12 +88,14 @@ private:
     }
 
     bool entity(QString& out) {
-        const qsizetype semicolon = m_in.indexOf(QLatin1Char(';'), m_pos);
-        if (semicolon < 0 || semicolon - m_pos > 12)
+        // A reference is short: looking further than "&#x10FFFF;" would make a body of many '&'
+        // cost the square of its length.
+        const qsizetype semicolon = m_in.mid(m_pos, 13).indexOf(QLatin1Char(';'));
+        if (semicolon < 0)
             return false;
-        if (!decodeEntity(m_in.mid(m_pos + 1, semicolon - m_pos - 1), out))
+        if (!decodeEntity(m_in.mid(m_pos + 1, semicolon - 1), out))
             return false;
-        m_pos = semicolon + 1;
+        m_pos += semicolon + 1;
         return true;
     }
 
@@ -242,18 +246,32 @@ bool decodeEntity(QStringView reference, QString& out) {
 }
 
 QString MarkupAttribute::value() const {
-    if (!raw.contains(QLatin1Char('&')))
+    const auto special = [](QChar c) {
+        return c == QLatin1Char('&') || c == QLatin1Char('\r') || c == QLatin1Char('\n') ||
+               c == QLatin1Char('\t');
+    };
+    if (std::none_of(raw.begin(), raw.end(), special))
         return raw.toString();
-    // The parser checked every reference, so each one decodes.
+    // As XML reads a value: a written line break (CR LF, CR or LF) or tab is one space, while a
+    // character reference such as "&#10;" stands for its character. The parser checked every
+    // reference, so each one decodes.
     QString out;
     out.reserve(raw.size());
     for (qsizetype i = 0; i < raw.size(); ++i) {
-        const qsizetype semicolon = raw.at(i) == QLatin1Char('&') ? raw.indexOf(QLatin1Char(';'), i) : -1;
-        if (semicolon > i && decodeEntity(raw.mid(i + 1, semicolon - i - 1), out)) {
-            i = semicolon;
+        const QChar c = raw.at(i);
+        if (c == QLatin1Char('&')) {
+            const qsizetype semicolon = raw.indexOf(QLatin1Char(';'), i);
+            if (semicolon > i && decodeEntity(raw.mid(i + 1, semicolon - i - 1), out)) {
+                i = semicolon;
+                continue;
+            }
+        } else if (c == QLatin1Char('\r') || c == QLatin1Char('\n') || c == QLatin1Char('\t')) {
+            if (c == QLatin1Char('\r') && i + 1 < raw.size() && raw.at(i + 1) == QLatin1Char('\n'))
+                ++i;
+            out += QLatin1Char(' ');
             continue;
         }
-        out += raw.at(i);
+        out += c;
     }
     return out;
 }

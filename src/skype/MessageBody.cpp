@@ -76,12 +76,13 @@ public:
         std::vector<MarkupAttribute> attributes;
         QString text;
 
-        QString attribute(QStringView name) const {
+        // The attribute's value, or nothing when the element has no such attribute.
+        std::optional<QString> attribute(QStringView name) const {
             for (const MarkupAttribute& a : attributes) {
                 if (a.name == name)
                     return a.value();
             }
-            return QString();
+            return std::nullopt;
         }
     };
 
@@ -124,14 +125,21 @@ std::vector<ElementCollector::Element> collect(QStringView markup, QStringView n
     return collector.found();
 }
 
-// For a body that is not XML: every <...> removed, then the common entities decoded.
+// The longest entity reference decoded, "&#x10FFFF;" with room to spare.
+constexpr qsizetype kLongestEntity = 12;
+
+// For a body that is not XML: every <...> removed, then the common entities decoded. Linear in the
+// body's length, however many '<' and '&' it holds: no search runs past what the next one needs.
 QString strippedText(QStringView markup) {
     QString withoutTags;
     withoutTags.reserve(markup.size());
+    // Once no '>' follows, no later '<' can close either: the rest is text.
+    qsizetype close = markup.indexOf(QLatin1Char('>'));
     for (qsizetype i = 0; i < markup.size(); ++i) {
-        if (markup.at(i) == QLatin1Char('<')) {
-            const qsizetype close = markup.indexOf(QLatin1Char('>'), i + 1);
-            if (close >= 0) {
+        if (markup.at(i) == QLatin1Char('<') && close >= 0) {
+            if (close < i)
+                close = markup.indexOf(QLatin1Char('>'), i + 1);
+            if (close > i) {
                 i = close;
                 continue;
             }
@@ -140,16 +148,16 @@ QString strippedText(QStringView markup) {
     }
     QString out;
     out.reserve(withoutTags.size());
-    for (qsizetype i = 0; i < withoutTags.size(); ++i) {
-        if (withoutTags.at(i) == QLatin1Char('&')) {
-            const qsizetype semicolon = withoutTags.indexOf(QLatin1Char(';'), i + 1);
-            if (semicolon > i && semicolon - i <= 12 &&
-                decodeEntity(QStringView(withoutTags).mid(i + 1, semicolon - i - 1), out)) {
-                i = semicolon;
+    const QStringView text(withoutTags);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text.at(i) == QLatin1Char('&')) {
+            const qsizetype semicolon = text.mid(i + 1, kLongestEntity).indexOf(QLatin1Char(';'));
+            if (semicolon >= 0 && decodeEntity(text.mid(i + 1, semicolon), out)) {
+                i += semicolon + 1;
                 continue;
             }
         }
-        out += withoutTags.at(i);
+        out += text.at(i);
     }
     return out;
 }
@@ -246,7 +254,7 @@ std::optional<QString> bodyFor(MessageKind kind, const QString& markup) {
         return QStringLiteral("Call ended");
     case MessageKind::Call: {
         const auto parts = collect(markup, u"partlist");
-        const QString type = parts.empty() ? QString() : parts.front().attribute(u"type");
+        const QString type = parts.empty() ? QString() : parts.front().attribute(u"type").value_or(QString());
         if (type == u"started")
             return QStringLiteral("Call started");
         if (type == u"ended")
@@ -264,15 +272,16 @@ std::optional<QString> bodyFor(MessageKind kind, const QString& markup) {
     case MessageKind::Contacts: {
         QStringList names;
         for (const auto& contact : collect(markup, u"c")) {
-            const QString full = contact.attribute(u"f");
-            names.append(full.isEmpty() ? contact.attribute(u"s") : full);
+            const QString full = contact.attribute(u"f").value_or(QString());
+            names.append(full.isEmpty() ? contact.attribute(u"s").value_or(QString()) : full);
         }
         return QLatin1String("Sent contacts: ") % names.join(QLatin1String(", "));
     }
     case MessageKind::Media: {
-        const auto original = collect(markup, u"OriginalName");
-        if (!original.empty())
-            return QLatin1String("Shared file: ") % original.front().attribute(u"v");
+        for (const auto& original : collect(markup, u"OriginalName")) {
+            if (const std::optional<QString> name = original.attribute(u"v"))
+                return QLatin1String("Shared file: ") % *name;
+        }
         return plainText(markup);
     }
     case MessageKind::Event:

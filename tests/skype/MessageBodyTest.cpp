@@ -79,6 +79,38 @@ TEST(MessageBody, EveryKind) {
     EXPECT_FALSE(body(MessageKind::Event, "<addmember/>").has_value());
 }
 
+TEST(MessageBody, SharedMediaWithoutANameAttributeGiveTheirPlainText) {
+    EXPECT_EQ(body(MessageKind::Media, "<URIObject>Photo <OriginalName>x.jpg</OriginalName></URIObject>"),
+              QStringLiteral("Photo x.jpg"));
+    // The first OriginalName that has a v attribute names the file, an empty one too.
+    EXPECT_EQ(body(MessageKind::Media, "<URIObject><OriginalName/><OriginalName v=\"b.png\"/></URIObject>"),
+              QStringLiteral("Shared file: b.png"));
+    EXPECT_EQ(body(MessageKind::Media, "<URIObject><OriginalName v=\"\"/>t</URIObject>"),
+              QStringLiteral("Shared file: "));
+}
+
+// As XML reads an attribute: a line break or tab written in it is a space; a reference to one is
+// the character itself.
+TEST(PlainText, LineBreaksInsideAnAttributeAreSpaces) {
+    EXPECT_EQ(plain("<ss type=\"smile\" alt=\"a\r\nb\rc\nd\te\">:)</ss>"), QStringLiteral("a b c d e"));
+    EXPECT_EQ(plain("<ss alt=\"a&#10;b\">:)</ss>"), QStringLiteral("a\r\nb"));
+    EXPECT_EQ(body(MessageKind::Media, "<URIObject><OriginalName v=\"two\nlines.txt\"/></URIObject>"),
+              QStringLiteral("Shared file: two lines.txt"));
+}
+
+// Bodies of nothing but '<' and '&' are read in one pass (the speed is the benchmark's): here,
+// that the fallback still keeps every character that is not a tag or a reference.
+TEST(PlainText, BodiesOfManyOpenBracketsAndAmpersandsKeepTheirText) {
+    const QString brackets(100000, QLatin1Char('<'));
+    EXPECT_EQ(MessageBody::plainText(brackets), brackets);
+    const QString ampersands(100000, QLatin1Char('&'));
+    EXPECT_EQ(MessageBody::plainText(ampersands), ampersands);
+    EXPECT_EQ(plain("a < b <i>c</i> & d &amp; &#65; &#x42; &bogus; <e"),
+              QStringLiteral("a c & d & A B &bogus; <e"));
+    EXPECT_EQ(plain("x &#x1F600 y > z"), QStringLiteral("x &#x1F600 y > z"));
+    EXPECT_EQ(plain("<<<b>>> &&amp;; <"), QStringLiteral(">> &&; <"));
+}
+
 TEST(MessageBody, KindsOfBothHistories) {
     const std::pair<int, MessageKind> database[] = {
         {61, MessageKind::Text},   {60, MessageKind::Text},        {50, MessageKind::Text},
