@@ -7,6 +7,11 @@
 #include <SQLiteCpp/Database.h>
 #include <SQLiteCpp/Statement.h>
 
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QUrl>
+
 #include <sqlite3.h>
 
 #include <map>
@@ -22,52 +27,103 @@ QString text(const SQLite::Column& column) {
     return QString::fromUtf8(static_cast<const char*>(column.getText()), column.getBytes());
 }
 
+// The SQL for a column that may be missing: NULL stands in for it.
+QString sqlOf(const std::optional<QString>& column, const QString& prefix = QString()) {
+    return column ? prefix + *column : QStringLiteral("NULL");
+}
+
+// What went wrong, in words a user can act on where SQLite's own are no help.
+QString reasonOf(const std::exception& error) {
+    const auto* sqlite = dynamic_cast<const SQLite::Exception*>(&error);
+    if (sqlite && (sqlite->getErrorCode() == SQLITE_BUSY || sqlite->getErrorCode() == SQLITE_LOCKED))
+        return QStringLiteral("Skype is using this history; close Skype and try again");
+    return QString::fromUtf8(error.what());
+}
+
+// The header's read and write versions are 2 in WAL mode.
+bool isInWalMode(const QString& path) {
+    QFile file(path);
+    const QByteArray header = file.open(QIODevice::ReadOnly) ? file.read(20) : QByteArray();
+    return header.size() == 20 && header.at(18) == 2 && header.at(19) == 2;
+}
+
 } // namespace
 
+DatabaseHistory::Source DatabaseHistory::sourceFor(const QString& path) {
+    if (!isInWalMode(path))
+        return {path, false, nullptr};
+    // Even a read-only connection to a history in WAL mode creates its "-shm" file beside it, and
+    // fails where that folder cannot be written to. Without changes waiting in its "-wal", the
+    // file alone holds the whole history: it is read as immutable, which writes nothing.
+    const QFileInfo wal(path + QStringLiteral("-wal"));
+    if (!wal.exists() || wal.size() == 0) {
+        const QString uri =
+            QString::fromLatin1(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toEncoded());
+        return {uri + QStringLiteral("?immutable=1"), true, nullptr};
+    }
+    // Otherwise a private copy of both is read.
+    auto copy = std::make_shared<QTemporaryDir>();
+    const QString name = copy->filePath(QStringLiteral("main.db"));
+    if (!copy->isValid() || !QFile::copy(path, name) ||
+        !QFile::copy(wal.filePath(), name + QStringLiteral("-wal")))
+        throw Failure(
+            QStringLiteral("'%1' cannot be read: it is in WAL mode, and no private copy of it could be "
+                           "made in the temporary folder")
+                .arg(path));
+    return {name, false, std::move(copy)};
+}
+
 DatabaseHistory::DatabaseHistory(const QString& path)
-    : m_path(path)
+    : DatabaseHistory(path, sourceFor(path)) {}
+
+DatabaseHistory::DatabaseHistory(QString path, Source source)
+    : m_path(std::move(path))
+    , m_source(std::move(source))
     , m_messageQuery(nullptr, sqlite3_finalize) {
     try {
         // Each connection is used by one thread at a time: SQLite's own locking is not needed.
-        m_db = std::make_unique<SQLite::Database>(path.toStdString(),
-                                                  SQLite::OPEN_READONLY | SQLite::OPEN_NOMUTEX);
+        m_db = std::make_unique<SQLite::Database>(m_source.name.toStdString(),
+                                                  SQLite::OPEN_READONLY | SQLite::OPEN_NOMUTEX |
+                                                      (m_source.isUri ? SQLite::OPEN_URI : 0));
         SQLite::Statement tables(*m_db, "SELECT name FROM sqlite_master WHERE type = 'table'");
         while (tables.executeStep())
-            m_columns[text(tables.getColumn(0)).toLower()];
+            m_columns[text(tables.getColumn(0))];
+        std::map<QString, QStringList> lowered;
         for (auto& [table, columns] : m_columns) {
-            SQLite::Statement info(*m_db, "PRAGMA table_info(\"" + table.toStdString() + "\")");
+            SQLite::Statement info(*m_db, "SELECT name FROM pragma_table_info(?)");
+            info.bind(1, table.toStdString());
+            QStringList& names = lowered[table.toLower()];
             while (info.executeStep())
-                columns.append(text(info.getColumn(1)).toLower());
+                names.append(text(info.getColumn(0)).toLower());
         }
+        m_columns = std::move(lowered);
     } catch (const std::exception& error) {
-        throw Failure(
-            QStringLiteral("'%1' is not a Skype history: %2").arg(path, QString::fromUtf8(error.what())));
+        throw Failure(QStringLiteral("'%1' is not a Skype history: %2").arg(m_path, reasonOf(error)));
     }
     for (const char* table : {"accounts", "conversations", "messages"}) {
         if (!m_columns.count(QString::fromLatin1(table)))
             throw Failure(QStringLiteral("'%1' is not a Skype history: it has no %2 table")
-                              .arg(path, QString::fromLatin1(table)));
+                              .arg(m_path, QString::fromLatin1(table)));
     }
     for (const char* required : {"id", "convo_id"}) {
         const QString table =
             QString::fromLatin1(qstrcmp(required, "id") == 0 ? "conversations" : "messages");
         if (!m_columns.at(table).contains(QString::fromLatin1(required)))
             throw Failure(QStringLiteral("'%1' is not a Skype history: its %2 table has no %3 column")
-                              .arg(path, table, QString::fromLatin1(required)));
+                              .arg(m_path, table, QString::fromLatin1(required)));
     }
 }
 
 DatabaseHistory::~DatabaseHistory() = default;
 
 void DatabaseHistory::fail(const std::exception& error) const {
-    throw Failure(QStringLiteral("Cannot read the Skype history '%1': %2")
-                      .arg(m_path, QString::fromUtf8(error.what())));
+    throw Failure(QStringLiteral("Cannot read the Skype history '%1': %2").arg(m_path, reasonOf(error)));
 }
 
-QString DatabaseHistory::column(const QString& table, const QString& name) const {
+std::optional<QString> DatabaseHistory::column(const QString& table, const QString& name) const {
     const auto found = m_columns.find(table);
     if (found == m_columns.end() || !found->second.contains(name))
-        return QStringLiteral("NULL");
+        return std::nullopt;
     return name;
 }
 
@@ -84,7 +140,7 @@ QStringList DatabaseHistory::contacts() {
         if (m_columns.count(contactsTable) &&
             m_columns.at(contactsTable).contains(QStringLiteral("is_permanent"))) {
             const QString sql = QStringLiteral("SELECT %1 FROM Contacts WHERE is_permanent = 1")
-                                    .arg(column(contactsTable, QStringLiteral("skypename")));
+                                    .arg(sqlOf(column(contactsTable, QStringLiteral("skypename"))));
             SQLite::Statement query(*m_db, sql.toStdString());
             while (query.executeStep()) {
                 const SQLite::Column handle = query.getColumn(0);
@@ -94,8 +150,8 @@ QStringList DatabaseHistory::contacts() {
         }
         const QString conversations = QStringLiteral("conversations");
         const QString sql = QStringLiteral("SELECT %1 FROM Conversations WHERE %2 = 1")
-                                .arg(column(conversations, QStringLiteral("identity")),
-                                     column(conversations, QStringLiteral("type")));
+                                .arg(sqlOf(column(conversations, QStringLiteral("identity"))),
+                                     sqlOf(column(conversations, QStringLiteral("type"))));
         SQLite::Statement query(*m_db, sql.toStdString());
         while (query.executeStep())
             handles.append(text(query.getColumn(0)));
@@ -121,9 +177,9 @@ const std::vector<HistoryChat>& DatabaseHistory::chats() {
 void DatabaseHistory::loadChats() {
     const QString conversations = QStringLiteral("conversations");
     const QString sql = QStringLiteral("SELECT id, %1, %2, %3 FROM Conversations ORDER BY id")
-                            .arg(column(conversations, QStringLiteral("identity")),
-                                 column(conversations, QStringLiteral("type")),
-                                 column(conversations, QStringLiteral("creation_timestamp")));
+                            .arg(sqlOf(column(conversations, QStringLiteral("identity"))),
+                                 sqlOf(column(conversations, QStringLiteral("type"))),
+                                 sqlOf(column(conversations, QStringLiteral("creation_timestamp"))));
     SQLite::Statement query(*m_db, sql.toStdString());
     bool stampMissing = false;
     while (query.executeStep()) {
@@ -163,8 +219,7 @@ bool DatabaseHistory::hasConversationIndex() const {
 void DatabaseHistory::prepareMessageQuery() {
     const QString messages = QStringLiteral("messages");
     const auto field = [&](const char* name) {
-        const QString found = column(messages, QString::fromLatin1(name));
-        return found == QLatin1String("NULL") ? found : QStringLiteral("m.") + found;
+        return sqlOf(column(messages, QString::fromLatin1(name)), QStringLiteral("m."));
     };
     QString from = QStringLiteral("Messages AS m");
     QString chat = QStringLiteral("m.convo_id");
@@ -177,7 +232,8 @@ void DatabaseHistory::prepareMessageQuery() {
                            "%2 AS number, rowid AS message FROM Messages;"
                            "CREATE INDEX IF NOT EXISTS temp.chat_order_key ON chat_order "
                            "(convo_id, time, number)")
-                .arg(column(messages, QStringLiteral("timestamp")), column(messages, QStringLiteral("id")))
+                .arg(sqlOf(column(messages, QStringLiteral("timestamp"))),
+                     sqlOf(column(messages, QStringLiteral("id"))))
                 .toStdString());
         from = QStringLiteral("temp.chat_order AS o JOIN Messages AS m ON m.rowid = o.message");
         chat = QStringLiteral("o.convo_id");
@@ -259,7 +315,7 @@ History::ChatContent DatabaseHistory::messages(size_t chat) {
 }
 
 std::unique_ptr<History> DatabaseHistory::reader() const {
-    return std::make_unique<DatabaseHistory>(m_path);
+    return std::unique_ptr<History>(new DatabaseHistory(m_path, m_source));
 }
 
 ChatTime DatabaseHistory::timeStamp(size_t chat) {

@@ -6,6 +6,7 @@
 #include "base/Failure.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QTimeZone>
 
 #include <archive.h>
@@ -15,6 +16,8 @@
 #include <archive_entry.h>
 
 #include <algorithm>
+#include <cstring>
+#include <limits>
 #include <memory>
 
 namespace {
@@ -81,10 +84,45 @@ bool isDeletedOrServerCopy(simdjson::ondemand::value properties) {
     return hidden;
 }
 
+// Every "\uD800" to "\uDFFF" escape that is not half of a pair becomes "\uFFFD", which is just as
+// long: the parser refuses a lone surrogate, and one such character must not cost its conversation.
+void repairLoneSurrogates(char* json, size_t size) {
+    const auto surrogateAt = [&](size_t at, char16_t low, char16_t high) {
+        if (at + 6 > size || json[at] != '\\' || json[at + 1] != 'u')
+            return false;
+        char16_t unit = 0;
+        for (size_t i = at + 2; i < at + 6; ++i) {
+            const char c = json[i];
+            const int digit = c >= '0' && c <= '9'   ? c - '0'
+                              : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                              : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                     : -1;
+            if (digit < 0)
+                return false;
+            unit = static_cast<char16_t>(unit * 16 + digit);
+        }
+        return unit >= low && unit <= high;
+    };
+    for (char* found = static_cast<char*>(memchr(json, '\\', size)); found;) {
+        size_t at = static_cast<size_t>(found - json);
+        if (surrogateAt(at, 0xD800, 0xDBFF) && surrogateAt(at + 6, 0xDC00, 0xDFFF)) {
+            at += 12;
+        } else if (surrogateAt(at, 0xD800, 0xDFFF)) {
+            memcpy(json + at, "\\uFFFD", 6);
+            at += 6;
+        } else {
+            at += 2; // any other escape: the character after the backslash is not one
+        }
+        found = at < size ? static_cast<char*>(memchr(json + at, '\\', size - at)) : nullptr;
+    }
+}
+
 // A buffer for the whole export. On Linux it asks for huge pages: filling hundreds of megabytes page
-// by page costs more in page faults than the copy itself.
+// by page costs more in page faults than the copy itself. Empty when the memory cannot be had.
 simdjson::padded_string exportBuffer(size_t size) {
     simdjson::padded_string buffer(size);
+    if (!buffer.data())
+        return buffer;
 #ifdef Q_OS_LINUX
     const auto start = (reinterpret_cast<uintptr_t>(buffer.data()) + 4095) & ~uintptr_t(4095);
     const auto end = reinterpret_cast<uintptr_t>(buffer.data()) + size;
@@ -127,6 +165,11 @@ std::unique_ptr<History> ExportHistory::reader() const {
 }
 
 void ExportHistory::prepare() {
+    const std::string_view head(m_index->json.data(), std::min<size_t>(m_index->json.size(), 2));
+    if (head == "\xFF\xFE" || head == "\xFE\xFF" || (head.size() == 2 && (head[0] == 0 || head[1] == 0)))
+        fail(QStringLiteral(
+            "messages.json is saved as UTF-16; save it as UTF-8, as Skype exports it, and try again"));
+    repairLoneSurrogates(m_index->json.data(), m_index->json.size());
     if (!simdjson::validate_utf8(m_index->json.data(), m_index->json.size())) {
         // Invalid bytes become U+FFFD instead of making the whole export unreadable.
         const QByteArray repaired =
@@ -141,12 +184,22 @@ void ExportHistory::fail(const QString& reason) const {
     throw Failure(QStringLiteral("'%1' is not a Skype history: %2").arg(m_path, reason));
 }
 
+void ExportHistory::allocate(qint64 size) {
+    if (size < 0 ||
+        static_cast<quint64>(size) > std::numeric_limits<size_t>::max() - simdjson::SIMDJSON_PADDING)
+        fail(QStringLiteral("messages.json claims a size of %1 bytes").arg(size));
+    m_index->json = exportBuffer(static_cast<size_t>(size));
+    if (!m_index->json.data())
+        fail(QStringLiteral("messages.json (%1 MiB) is larger than the memory this computer can give")
+                 .arg(size >> 20));
+}
+
 void ExportHistory::readJson(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         fail(file.errorString());
     const qint64 size = file.size();
-    m_index->json = exportBuffer(static_cast<size_t>(size));
+    allocate(size);
     if (file.read(m_index->json.data(), size) != size)
         fail(QStringLiteral("it cannot be read whole: %1").arg(file.errorString()));
 }
@@ -166,10 +219,18 @@ void ExportHistory::readTar(const QString& path) {
             name.remove_prefix(2);
         if (name != "messages.json")
             continue;
+        if (archive_entry_filetype(entry) != AE_IFREG)
+            fail(QStringLiteral("messages.json in the archive is not a file but a link or a folder"));
         const la_int64_t size = archive_entry_size(entry);
         if (size < 0)
             fail(QStringLiteral("the size of messages.json in the archive is unknown"));
-        m_index->json = exportBuffer(static_cast<size_t>(size));
+        // A plain tar holds its members whole: a member larger than the archive is a damaged header.
+        if (archive_filter_code(tar.get(), 0) == ARCHIVE_FILTER_NONE && size > QFileInfo(path).size())
+            fail(QStringLiteral(
+                     "the archive is damaged: it claims messages.json holds %1 bytes, more than the "
+                     "archive itself")
+                     .arg(size));
+        allocate(size);
         la_int64_t done = 0;
         while (done < size) {
             const la_ssize_t read =

@@ -49,6 +49,8 @@ private:
 
     ExportHistory(QString path, std::shared_ptr<Index> index);
 
+    // Room for messages.json of this size; fails when the memory cannot be had.
+    void allocate(qint64 size);
     void readJson(const QString& path);
     void readTar(const QString& path);
     void prepare();

@@ -72,6 +72,9 @@ Located identify(const QString& path) {
         }
         throw notHistory(QStringLiteral("the folder holds no main.db"));
     }
+    // Opening a pipe, a device or a socket could wait for ever.
+    if (!info.isFile())
+        throw notHistory(QStringLiteral("it is not a file but a pipe, a device or a socket"));
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         throw notHistory(file.errorString());
@@ -80,6 +83,10 @@ Located identify(const QString& path) {
         return {path, Kind::Database};
     if (head.size() >= 262 && head.mid(257, 5) == "ustar")
         return {path, Kind::ExportTar};
+    if (head.startsWith("\xFF\xFE") || head.startsWith("\xFE\xFF") ||
+        head.startsWith(QByteArrayLiteral("{\0")) || head.startsWith(QByteArrayLiteral("\0{")))
+        throw notHistory(
+            QStringLiteral("it is saved as UTF-16; save it as UTF-8, as Skype exports it, and try again"));
     const QByteArray trimmed = head.startsWith("\xEF\xBB\xBF") ? head.mid(3).trimmed() : head.trimmed();
     if (trimmed.startsWith('{'))
         return {path, Kind::ExportJson};

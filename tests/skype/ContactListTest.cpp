@@ -12,9 +12,14 @@
 #include "base/Failure.h"
 
 #include <QDir>
+#include <QFile>
 #include <QTreeWidget>
 
 #include <gtest/gtest.h>
+
+#ifndef Q_OS_WIN
+#include <sys/stat.h>
+#endif
 
 namespace {
 
@@ -219,6 +224,40 @@ TEST(HistorySource, IdentifiesEachKindOfSource) {
     QDir().mkpath(files.path("empty"));
     for (const QString& bad : {files.path("empty"), files.path("missing"), files.file("x.txt", "text")})
         EXPECT_THROW(HistorySource::identify(bad), Failure);
+}
+
+QString identifyFailure(const QString& path) {
+    try {
+        HistorySource::identify(path);
+    } catch (const Failure& failure) {
+        return failure.description();
+    }
+    return QString();
+}
+
+#ifndef Q_OS_WIN
+// Opening a pipe would wait for a writer for ever: only files and folders are read.
+TEST(HistorySource, PipesAndDevicesAreRefusedWithoutOpeningThem) {
+    HistoryFiles files;
+    const QString fifo = files.path("history.fifo");
+    ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    for (const QString& path : {fifo, QStringLiteral("/dev/zero")})
+        EXPECT_EQ(
+            identifyFailure(path),
+            QLatin1Char('\'') + path +
+                QLatin1String("' is not a Skype history: it is not a file but a pipe, a device or a socket"));
+}
+#endif
+
+TEST(HistorySource, AMessagesJsonSavedAsUtf16IsNamedSo) {
+    HistoryFiles files;
+    for (const QByteArray& bytes : {QByteArray("\xFF\xFE{\0\"\0", 6), QByteArray("{\0\"\0", 4)}) {
+        const QString path = files.file("messages.json", bytes);
+        EXPECT_EQ(identifyFailure(path),
+                  QLatin1Char('\'') + path +
+                      QLatin1String("' is not a Skype history: it is saved as UTF-16; save "
+                                    "it as UTF-8, as Skype exports it, and try again"));
+    }
 }
 
 TEST(HistoryDrop, StoresAHistoryAndRefusesAnythingElse) {

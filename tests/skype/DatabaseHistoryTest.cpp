@@ -7,6 +7,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <SQLiteCpp/Database.h>
 
 #include <gtest/gtest.h>
 
@@ -157,6 +160,79 @@ TEST(DatabaseHistory, UnusableFilesFailWithTheirPathAndReason) {
 }
 
 } // namespace
+
+TEST(DatabaseHistory, TableNamesWithQuotesAreNoObstacle) {
+    HistoryFiles files;
+    const QString path = files.database("quoted.db", R"(
+        CREATE TABLE Accounts (id INTEGER PRIMARY KEY);
+        CREATE TABLE Conversations (id INTEGER PRIMARY KEY, identity TEXT, type INTEGER);
+        CREATE TABLE Messages (id INTEGER PRIMARY KEY, convo_id INTEGER, author TEXT, timestamp INTEGER,
+                               type INTEGER, body_xml TEXT);
+        CREATE TABLE "we""ird" (a);
+        CREATE TABLE "a]b" (c);
+        INSERT INTO Conversations VALUES (1, 'ann', 1);
+        INSERT INTO Messages VALUES (1, 1, 'ann', 10, 61, 'hi');
+    )");
+    DatabaseHistory history(path);
+    EXPECT_EQ(senders(history.messages(0).messages), QStringList{QStringLiteral("ann: hi")});
+}
+
+// Even a read-only connection to a history in WAL mode would create "main.db-shm" beside it.
+TEST(DatabaseHistory, AHistoryInWalModeIsReadWithoutWritingBesideIt) {
+    for (const bool pendingChanges : {false, true}) {
+        QTemporaryDir folder;
+        const QString path = folder.filePath(QStringLiteral("main.db"));
+        std::optional<SQLite::Database> writer;
+        writer.emplace(path.toStdString(), SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE);
+        writer->exec("PRAGMA journal_mode=WAL");
+        writer->exec(kSkypeSchema);
+        writer->exec("INSERT INTO Conversations (id, identity, type) VALUES (1, 'ann', 1);"
+                     "INSERT INTO Messages (id, convo_id, author, timestamp, type, body_xml) "
+                     "VALUES (1, 1, 'ann', 10, 61, 'hi')");
+        if (pendingChanges) {
+            // Keep the change in the -wal, as a client that was killed leaves it.
+            writer->exec("PRAGMA wal_autocheckpoint=0");
+            writer->exec("INSERT INTO Messages (id, convo_id, author, timestamp, type, body_xml) "
+                         "VALUES (2, 1, 'ann', 20, 61, 'there')");
+            QFile::copy(path, folder.filePath(QStringLiteral("saved.db")));
+            QFile::copy(path + QStringLiteral("-wal"), folder.filePath(QStringLiteral("saved.db-wal")));
+        }
+        writer.reset();
+        QString history = path;
+        if (pendingChanges) {
+            QFile::remove(path);
+            history = folder.filePath(QStringLiteral("saved.db"));
+        }
+        QFile::setPermissions(folder.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+        const QStringList before = QDir(folder.path()).entryList(QDir::Files);
+        {
+            DatabaseHistory reader(history);
+            const QStringList expected =
+                pendingChanges ? QStringList{QStringLiteral("ann: there"), QStringLiteral("ann: hi")}
+                               : QStringList{QStringLiteral("ann: hi")};
+            EXPECT_EQ(senders(reader.messages(0).messages), expected);
+            EXPECT_EQ(senders(reader.reader()->messages(0).messages), expected);
+        }
+        EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files), before);
+        QFile::setPermissions(folder.path(),
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    }
+}
+
+TEST(DatabaseHistory, AHistoryLockedByAnotherProgramSaysSo) {
+    HistoryFiles files;
+    const QString path = files.database("locked.db", kSkypeSchema);
+    SQLite::Database skype(path.toStdString(), SQLite::OPEN_READWRITE);
+    skype.exec("BEGIN EXCLUSIVE");
+    try {
+        DatabaseHistory history(path);
+        ADD_FAILURE() << "a locked history opened";
+    } catch (const Failure& failure) {
+        EXPECT_EQ(failure.description(), QLatin1Char('\'') + path +
+                                             QLatin1String("' is not a Skype history: Skype is using this "
+                                                           "history; close Skype and try again"));
+    }
+}
 
 // A plain clone has nothing beside it: the real histories the tests read live in the checkout.
 TEST(TestData, TheRealHistoriesAreInsideTheCheckout) {

@@ -165,4 +165,94 @@ TEST(ExportHistory, BadExportsFailWithTheirPathAndReason) {
     }
 }
 
+// A tar whose only member, messages.json, has a header written by hand: `size` is the size field
+// as stored (octal digits, or base-256 bytes), `type` the type flag.
+QByteArray handMadeTar(const QByteArray& size, char type, const QByteArray& content) {
+    QByteArray header(512, '\0');
+    const auto put = [&](int at, const QByteArray& field) { header.replace(at, field.size(), field); };
+    put(0, "messages.json");
+    put(100, "0000644");
+    put(108, "0000000");
+    put(116, "0000000");
+    put(124, size);
+    put(136, "00000000000");
+    put(148, "        ");
+    header[156] = type;
+    put(257, QByteArray("ustar\0"
+                        "00",
+                        8));
+    int sum = 0;
+    for (const char c : header)
+        sum += static_cast<unsigned char>(c);
+    put(148, QByteArray::number(sum, 8).rightJustified(6, '0') + QByteArray("\0 ", 2));
+    QByteArray data = content;
+    data.append(QByteArray((512 - data.size() % 512) % 512, '\0'));
+    return header + data + QByteArray(1024, '\0');
+}
+
+QString failureOf(const QString& path, ExportHistory::Container container) {
+    try {
+        ExportHistory history(path, container);
+        for (size_t chat = 0; chat < history.chats().size(); ++chat)
+            history.messages(chat);
+    } catch (const Failure& failure) {
+        return failure.description();
+    }
+    return QString();
+}
+
+// A 2.5 KB archive may claim a member of 64 GiB or more: refused with its reason, never read.
+TEST(ExportHistory, AnArchiveClaimingAHugeMessagesJsonIsRefused) {
+    HistoryFiles files;
+    const QByteArray json = R"({"conversations":[]})";
+    QByteArray base256(12, '\0');
+    base256[0] = static_cast<char>(0x80);
+    base256[7] = 0x10; // 64 GiB
+    QByteArray largest = QByteArray(4, '\0') + QByteArray(8, static_cast<char>(0xFF));
+    largest[0] = static_cast<char>(0x80);
+    largest[4] = 0x7F; // the largest size a signed 64-bit count holds
+    for (const QByteArray& size : {QByteArray("77777777777"), base256, largest}) {
+        const QString tar = files.file("huge.tar", handMadeTar(size, '0', json));
+        const QString failure = failureOf(tar, ExportHistory::Container::Tar);
+        EXPECT_TRUE(failure.startsWith(QLatin1Char('\'') + tar + QLatin1String("' is not a Skype history: ")))
+            << failure.toStdString();
+    }
+    // The same header with an honest size reads.
+    const QString honest = files.file(
+        "honest.tar", handMadeTar(QByteArray::number(json.size(), 8).rightJustified(11, '0'), '0', json));
+    EXPECT_EQ(failureOf(honest, ExportHistory::Container::Tar), QString());
+}
+
+TEST(ExportHistory, MessagesJsonThatIsALinkOrAFolderIsNamedSo) {
+    HistoryFiles files;
+    for (const char type : {'2', '5'}) {
+        const QString tar = files.file("odd.tar", handMadeTar("00000000000", type, QByteArray()));
+        EXPECT_TRUE(
+            failureOf(tar, ExportHistory::Container::Tar)
+                .endsWith(QLatin1String("messages.json in the archive is not a file but a link or a folder")))
+            << failureOf(tar, ExportHistory::Container::Tar).toStdString();
+    }
+}
+
+TEST(ExportHistory, MessagesJsonSavedAsUtf16IsNamedSo) {
+    HistoryFiles files;
+    const QString text = QString::fromUtf8(kExport);
+    const QByteArray utf16(reinterpret_cast<const char*>(text.utf16()), text.size() * 2);
+    const QString tar = files.tar("utf16.tar", {{"messages.json", "\xFF\xFE" + utf16}});
+    EXPECT_TRUE(failureOf(tar, ExportHistory::Container::Tar).contains(QLatin1String("saved as UTF-16")));
+    const QString bare = files.tar("bare16.tar", {{"messages.json", utf16}});
+    EXPECT_TRUE(failureOf(bare, ExportHistory::Container::Tar).contains(QLatin1String("saved as UTF-16")));
+}
+
+// "\ud83d" alone is valid JSON but no character: it becomes U+FFFD, and its conversation reads.
+TEST(ExportHistory, LoneSurrogateEscapesBecomeReplacementCharacters) {
+    HistoryFiles files;
+    const QByteArray json = R"({"conversations":[{"id":"8:ann","MessageList":[
+        {"id":"1","displayName":"A\ud83d","originalarrivaltime":"2020-01-01T00:00:00Z","messagetype":"RichText",
+         "content":"x\udc00y \ud83d\ude00 \\ud83d \\\ud83d\ud83d","from":"8:ann"}]}]})";
+    ExportHistory history(files.file("messages.json", json), ExportHistory::Container::Json);
+    EXPECT_EQ(lines(history.messages(0).messages),
+              QStringList{QStringLiteral("A\uFFFD: x\uFFFDy \U0001F600 \\ud83d \\\uFFFD\uFFFD")});
+}
+
 } // namespace
