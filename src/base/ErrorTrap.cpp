@@ -31,6 +31,7 @@ QString ErrorTrap::describe(const std::exception_ptr& error) {
 }
 
 void ErrorTrap::report(int line, const std::exception_ptr& error) {
+    ++m_failures;
     m_boxes.show(message(describe(error), m_location, line), QStringLiteral("Application Error"),
                  MessageBoxes::Buttons::Ok, MessageBoxes::Icon::Warning, MessageBoxes::Answer::Ok);
 }

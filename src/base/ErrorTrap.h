@@ -55,6 +55,9 @@ public:
         }
     }
 
+    // How many steps have failed so far: a handler tells from it whether a part of its work went wrong.
+    int failures() const { return m_failures; }
+
     // The text of the error report box.
     static QString message(const QString& description, const QString& location, int line);
     static QString describe(const std::exception_ptr& error);
@@ -64,4 +67,5 @@ private:
 
     MessageBoxes& m_boxes;
     QString m_location;
+    int m_failures = 0;
 };

@@ -1,7 +1,9 @@
 #include "ExportRun.h"
 
 #include "FileRoutines.h"
+#include "FolderLock.h"
 #include "Transcript.h"
+#include "TranscriptFiles.h"
 
 #include "base/AppInfo.h"
 #include "base/ErrorTrap.h"
@@ -13,8 +15,6 @@
 #include "skype/SkypeConnector.h"
 #include "skype/SkypeLink.h"
 
-#include <optional>
-
 ExportRun::ExportRun(MainView& view, Services& services)
     : m_view(view)
     , m_services(services) {}
@@ -22,8 +22,8 @@ ExportRun::ExportRun(MainView& view, Services& services)
 void ExportRun::run() {
     ErrorTrap trap(m_services.boxes, AppInfo::location(QStringLiteral("PushButton7_Click")));
     std::shared_ptr<SkypeRoot> root;
-    // Without a link, or without knowing whether Skype runs, the run would delete the ticked
-    // contacts' transcripts and have nothing to write in their place: it ends here instead.
+    // Without a link, or without knowing whether Skype runs, there would be nothing to write in
+    // place of the ticked contacts' transcripts: the run ends here instead.
     if (!trap.step(100, [&] { root = m_services.skype.createRoot(); }))
         return;
     if (!trap.test(102, [&] { return FolderExists(m_view.outputFolderText()); })) {
@@ -39,32 +39,47 @@ void ExportRun::run() {
         trap.step(156, [&] { AccessGuidance(m_view, m_services).showHelp(); });
         return;
     }
-    deleteOldTranscripts(trap);
-    writeTranscripts(trap, *root);
+    FolderLock lock(m_view.outputFolderText());
+    if (!lock.tryLock()) {
+        m_services.boxes.inform(lock.busyMessage());
+        return;
+    }
+    TranscriptFiles files;
+    restartTranscripts(trap, files);
+    writeTranscripts(trap, *root, files);
+    commitTranscripts(trap, files);
     trap.step(152, [&] { m_view.setMousePointer(Pointer::Default); });
     trap.step(154, [&] { m_services.boxes.inform(QStringLiteral("Done.")); });
 }
 
-void ExportRun::deleteOldTranscripts(ErrorTrap& trap) {
+// The first pass: the old transcripts of the ticked contacts no longer count. They are replaced
+// once the new ones are complete.
+void ExportRun::restartTranscripts(ErrorTrap& trap, TranscriptFiles& files) {
     const int rows = trap.count(106, [&] { return m_view.rowCount(); }, 0);
     for (int row = 1; row <= rows; ++row) {
         trap.step(108, [&] { m_view.processEvents(); });
         if (!trap.test(110, [&] { return m_view.isRowChecked(row); }))
             continue;
-        // A handle that cannot name a file in the folder gets no path, and nothing is deleted for it.
+        // A handle that cannot name a file in the folder gets no path, and nothing is done for it.
         std::optional<QString> path;
         trap.step(112, [&] { path = transcriptPath(m_view.outputFolderText(), m_view.rowText(row)); });
-        if (path)
-            trap.step(114, [&] { DeleteFileIfPresent(*path, m_view); });
+        if (path) {
+            trap.step(114, [&] {
+                m_view.processEvents();
+                files.restart(*path);
+            });
+        }
     }
 }
 
-void ExportRun::writeTranscripts(ErrorTrap& trap, SkypeRoot& root) {
+void ExportRun::writeTranscripts(ErrorTrap& trap, SkypeRoot& root, TranscriptFiles& files) {
+    const int failedBefore = trap.failures();
     const int chats = trap.count(118, [&] { return root.chats()->count(); }, 0);
+    if (trap.failures() != failedBefore)
+        files.spoilAll(); // no chat can be written: every old transcript stays
     for (int chat = 1; chat <= chats; ++chat) {
+        const int failedBeforeChat = trap.failures();
         trap.step(120, [&] { m_view.processEvents(); });
-        if (!trap.test(124, [&] { return root.chats()->item(chat)->messages()->count() > 0; }))
-            continue;
         // Every ticked row is offered the chat, but only rows whose text is the partner handle can
         // take it: those are looked up rather than walked to. A partner handle that cannot be read
         // walks every row, so each reports the failure and takes the chat, as the trap says.
@@ -73,32 +88,59 @@ void ExportRun::writeTranscripts(ErrorTrap& trap, SkypeRoot& root) {
             partner = root.chats()->item(chat)->partnerHandle();
         } catch (...) {
         }
-        const int rows = trap.count(126, [&] { return m_view.rowCount(); }, 0);
-        if (partner) {
-            for (const int row : m_view.rowsWithText(*partner)) {
-                if (row <= rows && trap.test(128, [&] { return m_view.isRowChecked(row); }))
-                    writeChat(trap, root, chat, row);
+        if (trap.test(124, [&] { return root.chats()->item(chat)->messages()->count() > 0; })) {
+            const int rows = trap.count(126, [&] { return m_view.rowCount(); }, 0);
+            if (partner) {
+                for (const int row : m_view.rowsWithText(*partner)) {
+                    if (row <= rows && trap.test(128, [&] { return m_view.isRowChecked(row); }))
+                        writeChat(trap, root, files, chat, row);
+                }
+            } else {
+                for (int row = 1; row <= rows; ++row) {
+                    if (!trap.test(128, [&] { return m_view.isRowChecked(row); }))
+                        continue;
+                    if (!trap.test(130, [&] {
+                            return root.chats()->item(chat)->partnerHandle() == m_view.rowText(row);
+                        }))
+                        continue;
+                    writeChat(trap, root, files, chat, row);
+                }
             }
-            continue;
         }
-        for (int row = 1; row <= rows; ++row) {
-            if (!trap.test(128, [&] { return m_view.isRowChecked(row); }))
-                continue;
-            if (!trap.test(130,
-                           [&] { return root.chats()->item(chat)->partnerHandle() == m_view.rowText(row); }))
-                continue;
-            writeChat(trap, root, chat, row);
-        }
+        if (trap.failures() != failedBeforeChat)
+            spoilChat(files, partner);
     }
 }
 
-void ExportRun::writeChat(ErrorTrap& trap, SkypeRoot& root, int chat, int row) {
+void ExportRun::writeChat(ErrorTrap& trap, SkypeRoot& root, TranscriptFiles& files, int chat, int row) {
     std::optional<QString> path;
     trap.step(132, [&] { path = transcriptPath(m_view.outputFolderText(), m_view.rowText(row)); });
     if (!path)
         return;
-    trap.step(134, [&] { WriteTextToFile(Transcript::header(*root.chats()->item(chat)), *path, 2); });
+    trap.step(134, [&] { files.append(*path, Transcript::header(*root.chats()->item(chat))); });
     const QString block =
         Transcript::messageBlock(trap, 140, 142, [&] { return root.chats()->item(chat)->messages(); });
-    trap.step(146, [&] { WriteTextToFile(block, *path, 2); });
+    trap.step(146, [&] { files.append(*path, block); });
+}
+
+void ExportRun::spoilChat(TranscriptFiles& files, const std::optional<QString>& partner) {
+    if (!partner) {
+        files.spoilAll();
+        return;
+    }
+    for (const int row : m_view.rowsWithText(*partner)) {
+        try {
+            files.spoil(transcriptPath(m_view.outputFolderText(), m_view.rowText(row)));
+        } catch (...) {
+        }
+    }
+}
+
+// The end of the second pass: each transcript takes the place of the old one, or the old one stays.
+void ExportRun::commitTranscripts(ErrorTrap& trap, TranscriptFiles& files) {
+    for (const QString& path : files.pending())
+        trap.step(150, [&] { files.commit(path); });
+    if (!files.kept().isEmpty())
+        m_services.boxes.show(files.keptMessage(), QString(), MessageBoxes::Buttons::Ok,
+                              MessageBoxes::Icon::Warning, MessageBoxes::Answer::Ok);
 }

@@ -1,25 +1,33 @@
 #pragma once
 
+#include <QString>
+
 #include <memory>
+#include <optional>
 
 class ErrorTrap;
 class MainView;
 class SkypeRoot;
+class TranscriptFiles;
 struct Services;
 
 // "3. Save Checked Chat Histories": one transcript per ticked contact. The old transcripts of the
-// ticked contacts are deleted first, then every chat is offered to every ticked row whose text is
+// ticked contacts are set aside first, then every chat is offered to every ticked row whose text is
 // the chat's partner handle. Ticks and the folder text are read afresh at every step, and the
-// window handles its events once per row and once per chat.
+// window handles its events once per row and once per chat. A transcript replaces the old one only
+// when every chat of its contact was read and written; otherwise the old one stays, and a box says so.
 class ExportRun final {
 public:
     ExportRun(MainView& view, Services& services);
     void run();
 
 private:
-    void deleteOldTranscripts(ErrorTrap& trap);
-    void writeTranscripts(ErrorTrap& trap, SkypeRoot& root);
-    void writeChat(ErrorTrap& trap, SkypeRoot& root, int chat, int row);
+    void restartTranscripts(ErrorTrap& trap, TranscriptFiles& files);
+    void writeTranscripts(ErrorTrap& trap, SkypeRoot& root, TranscriptFiles& files);
+    void writeChat(ErrorTrap& trap, SkypeRoot& root, TranscriptFiles& files, int chat, int row);
+    // A chat went wrong: the transcripts it may belong to keep their old content.
+    void spoilChat(TranscriptFiles& files, const std::optional<QString>& partner);
+    void commitTranscripts(ErrorTrap& trap, TranscriptFiles& files);
 
     MainView& m_view;
     Services& m_services;

@@ -3,7 +3,6 @@
 #include "NarrowText.h"
 
 #include "base/Failure.h"
-#include "base/MainView.h"
 
 #include <QDir>
 #include <QFile>
@@ -27,13 +26,18 @@ bool FolderExists(const QString& path) {
     return !path.isEmpty() && QFileInfo(path).isDir();
 }
 
-void DeleteFileIfPresent(const QString& path, MainView& view) {
-    view.processEvents();
-    if (path.isEmpty() || QFile::remove(path) || !QFileInfo(path).isFile())
+void DeleteFileIfPresent(const QString& path) {
+    if (path.isEmpty() || QFile::remove(path))
         return;
-    // A read-only file: make it writable, then try once more.
+#ifdef Q_OS_WIN
+    // Windows keeps a read-only file from being deleted: make it writable, then try once more. Only
+    // the file itself, never what a link points to. Elsewhere a file's own mode does not matter.
+    const QFileInfo info(path);
+    if (!info.isFile() || info.isSymLink())
+        return;
     QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::WriteOwner | QFileDevice::WriteUser);
     QFile::remove(path);
+#endif
 }
 
 QString transcriptPath(const QString& folderText, const QString& handle) {

@@ -1,7 +1,9 @@
 #include "LegacyExport.h"
 
 #include "FileRoutines.h"
+#include "FolderLock.h"
 #include "Transcript.h"
+#include "TranscriptFiles.h"
 
 #include "base/AppInfo.h"
 #include "base/DateText.h"
@@ -45,7 +47,14 @@ void LegacyExport::run() {
         trap.step(108, [&] { AccessGuidance(m_view, m_services).showHelp(); });
         return;
     }
+    FolderLock lock(m_view.outputFolderText());
+    if (!lock.tryLock()) {
+        m_view.setMousePointer(Pointer::Default);
+        m_services.boxes.inform(lock.busyMessage());
+        return;
+    }
 
+    TranscriptFiles files;
     const int rows = trap.count(110, [&] { return m_view.rowCount(); }, 0);
     for (int row = 1; row <= rows; ++row) {
         if (!trap.test(112, [&] { return m_view.isRowChecked(row); }))
@@ -55,11 +64,18 @@ void LegacyExport::run() {
         trap.step(114, [&] { path = transcriptPath(m_view.outputFolderText(), m_view.rowText(row)); });
         if (!path)
             continue;
+        const int failedBefore = trap.failures();
         if (trap.test(116, [&] { return m_view.isExportAllSelected(); }))
-            exportAll(trap, *root, *path, row);
+            exportAll(trap, *root, files, *path, row);
         else
-            exportRange(trap, *root, *path, row);
+            exportRange(trap, *root, files, *path, row);
+        if (trap.failures() != failedBefore)
+            files.spoil(*path);
+        trap.step(152, [&] { files.commit(*path); });
     }
+    if (!files.kept().isEmpty())
+        m_services.boxes.show(files.keptMessage(), QString(), MessageBoxes::Buttons::Ok,
+                              MessageBoxes::Icon::Warning, MessageBoxes::Answer::Ok);
     trap.step(154, [&] { m_view.setMousePointer(Pointer::Default); });
     trap.step(156, [&] { m_services.boxes.inform(QStringLiteral("Done.")); });
 }
@@ -94,8 +110,9 @@ std::vector<int> LegacyExport::candidates(SkypeRoot& root, int row, int count) {
 
 // Every chat is offered to the row; a chat whose name does not hold the row's text is passed over
 // without reading it, so only the chats that can belong to the row are tested, name first.
-void LegacyExport::exportAll(ErrorTrap& trap, SkypeRoot& root, const QString& path, int row) {
-    int writeNumber = 1;
+void LegacyExport::exportAll(ErrorTrap& trap, SkypeRoot& root, TranscriptFiles& files, const QString& path,
+                             int row) {
+    bool first = true;
     const int chats = trap.count(118, [&] { return root.chats()->count(); }, 0);
     for (const int chat : candidates(root, row, chats)) {
         if (!trap.test(120, [&] {
@@ -104,17 +121,19 @@ void LegacyExport::exportAll(ErrorTrap& trap, SkypeRoot& root, const QString& pa
             }))
             continue;
         trap.step(122, [&] {
-            WriteTextToFile(Transcript::header(*root.chats()->item(chat)) + QLatin1String("\r\n"), path,
-                            writeNumber);
+            if (first)
+                files.restart(path);
+            files.append(path, Transcript::header(*root.chats()->item(chat)) + QLatin1String("\r\n"));
         });
-        writeNumber = 2;
+        first = false;
         const QString block =
             Transcript::messageBlock(trap, 126, 128, [&] { return root.chats()->item(chat)->messages(); });
-        trap.step(132, [&] { WriteTextToFile(block + QLatin1String("\r\n"), path, 2); });
+        trap.step(132, [&] { files.append(path, block + QLatin1String("\r\n")); });
     }
 }
 
-void LegacyExport::exportRange(ErrorTrap& trap, SkypeRoot& root, const QString& path, int row) {
+void LegacyExport::exportRange(ErrorTrap& trap, SkypeRoot& root, TranscriptFiles& files, const QString& path,
+                               int row) {
     int writeNumber = 1;
     int chats = 0;
     // A walk that cannot start writes nothing.
@@ -136,7 +155,9 @@ void LegacyExport::exportRange(ErrorTrap& trap, SkypeRoot& root, const QString& 
                 const QString entry = QLatin1Char('[') + DateText::toText(current().timeStamp()) +
                                       QLatin1String("] \r\n") + current().messages()->item(1)->body() +
                                       QLatin1String("\r\n\r\n\r\n");
-                WriteTextToFile(entry, path, writeNumber);
+                if (writeNumber <= 1)
+                    files.restart(path);
+                files.append(path, entry);
             });
             trap.step(148, [&] { ++writeNumber; });
         }

@@ -10,20 +10,22 @@
 class ErrorTrap;
 class MainView;
 class SkypeRoot;
+class TranscriptFiles;
 struct Services;
 
 // "Old 3.": the older transcripts. Rows outer, chats inner; a chat is a contact's when the row text
 // occurs in its name, ignoring case. "Export All" writes every chat of the contact in full; the
 // date range writes one entry per chat stamped inside the range. Transcripts are not deleted first:
-// the first write for a row empties its file, and a file the run does not write keeps its content.
+// the first write for a row starts its file afresh, and a file the run does not write keeps its
+// content. A row's new transcript replaces the old one only when all of it was read and written.
 class LegacyExport final {
 public:
     LegacyExport(MainView& view, Services& services);
     void run();
 
 private:
-    void exportAll(ErrorTrap& trap, SkypeRoot& root, const QString& path, int row);
-    void exportRange(ErrorTrap& trap, SkypeRoot& root, const QString& path, int row);
+    void exportAll(ErrorTrap& trap, SkypeRoot& root, TranscriptFiles& files, const QString& path, int row);
+    void exportRange(ErrorTrap& trap, SkypeRoot& root, TranscriptFiles& files, const QString& path, int row);
     // The chats, up to `count`, whose name may hold the row's text; the others cannot belong to it.
     std::vector<int> candidates(SkypeRoot& root, int row, int count);
 
