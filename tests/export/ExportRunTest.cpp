@@ -61,6 +61,7 @@ TEST_F(ExportRun, SeveralChatsBackToBackAndEmptyChatsSkipped) {
               QByteArray("[8/31/2021 3:42:10 PM]Ann: one\r\n[9/2/2021]Ann: two\r\nMe: multi\r\nline\r\n"));
     EXPECT_FALSE(QFile::exists(transcript("bob")));
     EXPECT_FALSE(QFile::exists(transcript("Ann")));
+    EXPECT_EQ(w.boxes.texts(), QStringList{QStringLiteral("Done.")});
 }
 
 TEST_F(ExportRun, NoTicksGivesOnlyDone) {
@@ -116,6 +117,7 @@ TEST_F(ExportRun, AContactListedAndTickedTwiceGetsEachChatTwice) {
     press();
     EXPECT_EQ(contents(transcript("ann")),
               QByteArray("[8/31/2021 3:42:10 PM]Ann: hi\r\n[8/31/2021 3:42:10 PM]Ann: hi\r\n"));
+    EXPECT_EQ(w.boxes.texts(), QStringList{QStringLiteral("Done.")});
 }
 
 TEST_F(ExportRun, FolderTextWithoutSeparatorWritesBesideTheFolder) {
@@ -126,6 +128,7 @@ TEST_F(ExportRun, FolderTextWithoutSeparatorWritesBesideTheFolder) {
     press();
     EXPECT_EQ(contents(folder + QStringLiteral("chatsann.txt")),
               QByteArray("[8/31/2021 3:42:10 PM]Ann: hi\r\n"));
+    EXPECT_EQ(w.boxes.texts(), QStringList{QStringLiteral("Done.")});
 }
 
 // A folder where the transcript should be cannot be replaced, whoever runs the test: the new
@@ -171,6 +174,7 @@ TEST_F(ExportRun, NonLatinTextAndEmojiAreWrittenAsUtf8) {
               QByteArray("[8/31/2021 3:42:10 PM]\xD0\x90\xD0\xBD\xD1\x8F: "
                          "\xD0\xBF\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82 "
                          "\xF0\x9F\x98\x80 \xE4\xBD\xA0\xE5\xA5\xBD caf\xC3\xA9\r\n"));
+    EXPECT_EQ(w.boxes.texts(), QStringList{QStringLiteral("Done.")});
 }
 
 TEST_F(ExportRun, HostileRowTextIsRefusedAndNothingOutsideTheFolderIsTouched) {
@@ -229,6 +233,7 @@ TEST_F(ExportRun, APressDuringARunIsIgnored) {
     w.skype.onMessageRead = nullptr;
     press();
     EXPECT_EQ(w.skype.rootsCreated, 2);
+    EXPECT_EQ(w.boxes.texts(), (QStringList{QStringLiteral("Done."), QStringLiteral("Done.")}));
 }
 
 TEST_F(ExportRun, APartnerHandleThatCannotBeReadOffersTheChatToEveryTickedRow) {
@@ -256,6 +261,7 @@ TEST_F(ExportRun, TicksAreReadAfreshForEveryChat) {
     w.skype.onMessageRead = [&] { form().setRowChecked(1, false); };
     press();
     EXPECT_EQ(contents(transcript("ann")), QByteArray("[8/31/2021 3:42:10 PM]Ann: one\r\n"));
+    EXPECT_EQ(w.boxes.texts(), QStringList{QStringLiteral("Done.")});
 }
 
 TEST_F(ExportRun, WritesARealHistoryInLocalTime) {

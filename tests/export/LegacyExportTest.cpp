@@ -62,6 +62,7 @@ TEST_F(LegacyExport, DateRangeWritesTheFirstMessageOfEachChatInTheRangeEndsInclu
     press();
     EXPECT_EQ(contents(transcript("ann")), QByteArray("[8/1/2021 12:00:00 PM] \r\nnewest at start\r\n\r\n\r\n"
                                                       "[8/31/2021 12:00:00 PM] \r\nat the end\r\n\r\n\r\n"));
+    EXPECT_EQ(w.boxes.texts(), QStringList{QStringLiteral("Done.")});
 }
 
 TEST_F(LegacyExport, TranscriptsItDoesNotWriteKeepTheirContent) {
@@ -77,6 +78,7 @@ TEST_F(LegacyExport, TranscriptsItDoesNotWriteKeepTheirContent) {
     tick({QStringLiteral("bob")});
     selectDateRange(kMorning, kEvening);
     press();
+    EXPECT_EQ(w.boxes.texts(), (QStringList{QStringLiteral("Done."), QStringLiteral("Done.")}));
     EXPECT_EQ(contents(transcript("ann")), QByteArray("kept"));
     EXPECT_EQ(contents(transcript("bob")), QByteArray("kept"));
 }
@@ -99,6 +101,7 @@ TEST_F(LegacyExport, NotRunningGuidesAndShowsTheWaitPointerMeanwhile) {
     press();
     EXPECT_EQ(pointerWhileReading, 11);
     EXPECT_EQ(form().mousePointer(), 0);
+    EXPECT_EQ(w.boxes.texts().last(), QStringLiteral("Done."));
 }
 
 TEST_F(LegacyExport, MissingFolderReportsEveryWriteThenDone) {

@@ -24,7 +24,8 @@ namespace {
 
 const QDateTime kStamp(QDate(2021, 8, 31), QTime(15, 42, 10));
 const QFileDevice::Permissions kReadOnly = QFileDevice::ReadOwner | QFileDevice::ReadUser;
-const QFileDevice::Permissions kOwnerBits = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
+const QFileDevice::Permissions kOwnerBits =
+    QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
 
 class TranscriptSafety : public ExportWindow {
 protected:

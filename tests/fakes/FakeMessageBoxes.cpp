@@ -5,7 +5,23 @@
 
 #include <gtest/gtest.h>
 
+FakeMessageBoxes::~FakeMessageBoxes() {
+    for (qsizetype i = m_seen; i < m_shown.size(); ++i)
+        ADD_FAILURE() << "a box the test never looked at: " << m_shown.at(i).text.toStdString();
+}
+
+const QList<FakeMessageBoxes::Shown>& FakeMessageBoxes::shown() const {
+    m_seen = m_shown.size();
+    return m_shown;
+}
+
+void FakeMessageBoxes::clear() {
+    m_shown.clear();
+    m_seen = 0;
+}
+
 QStringList FakeMessageBoxes::texts() const {
+    m_seen = m_shown.size();
     QStringList result;
     for (const Shown& box : m_shown)
         result.append(box.text);

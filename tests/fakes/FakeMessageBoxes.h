@@ -9,7 +9,8 @@
 #include <functional>
 
 // Records every box; answers Yes/No boxes from a script. A Yes/No box the test did not script
-// fails the test.
+// fails the test, and so does any box the test never looked at (through shown(), texts() or clear())
+// by the time the fake goes: no box passes unseen.
 class FakeMessageBoxes final : public MessageBoxes {
 public:
     struct Shown {
@@ -20,11 +21,16 @@ public:
         Answer defaultButton;
     };
 
+    FakeMessageBoxes() = default;
+    ~FakeMessageBoxes() override;
+    FakeMessageBoxes(const FakeMessageBoxes&) = delete;
+    FakeMessageBoxes& operator=(const FakeMessageBoxes&) = delete;
+
     void answer(Answer next) { m_script.append(next); }
-    const QList<Shown>& shown() const { return m_shown; }
+    const QList<Shown>& shown() const;
     QStringList texts() const;
     // Clears what was recorded so far.
-    void clear() { m_shown.clear(); }
+    void clear();
     // Called from inside the box, while it is open (the pointer the window shows meanwhile, say).
     std::function<void()> whileOpen;
 
@@ -35,6 +41,7 @@ protected:
 private:
     QList<Answer> m_script;
     QList<Shown> m_shown;
+    mutable qsizetype m_seen = 0;
 };
 
 // The error report text a trap shows for a failing step.

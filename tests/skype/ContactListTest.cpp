@@ -63,6 +63,7 @@ TEST(ContactListing, ShowsTheWaitPointerWhileItRuns) {
     w.click("PushButton2");
     EXPECT_EQ(pointers, (QList<int>{11, 11}));
     EXPECT_EQ(form.mousePointer(), 0);
+    EXPECT_EQ(w.boxes.shown().size(), 2); // the handle's failure, reported at two steps
 }
 
 TEST(ContactListing, NotRunningShowsTheGuidanceAndLeavesTheList) {
