@@ -1,6 +1,10 @@
 #include "Settings.h"
 
+#include "Failure.h"
+#include "MessageBoxes.h"
 #include "SettingsStore.h"
+
+#include <QtDebug>
 
 namespace Settings {
 
@@ -42,4 +46,21 @@ QString GetSetting(const SettingsStore& store, const QString& application, const
 void SaveSetting(SettingsStore& store, const QString& application, const QString& section, const QString& key,
                  const QString& value) {
     store.write(application, section, key, value);
+}
+
+void SaveSettingTellingOnce(SettingsStore& store, MessageBoxes& boxes, const QString& key,
+                            const QString& value) {
+    try {
+        SaveSetting(store, Settings::application(), Settings::section(), key, value);
+    } catch (const Failure& failure) {
+        qWarning("Setting \"%s\" not stored: %s", qUtf8Printable(key), qUtf8Printable(failure.description()));
+        if (store.failureTold())
+            return;
+        store.setFailureTold();
+        boxes.show(
+            QStringLiteral("Your settings cannot be saved: %1\r\nThe program goes on with what the window "
+                           "shows, but will not remember it. This is said only once.")
+                .arg(failure.description()),
+            QString(), MessageBoxes::Buttons::Ok, MessageBoxes::Icon::Warning, MessageBoxes::Answer::Ok);
+    }
 }

@@ -14,4 +14,11 @@ public:
     // Stores the text at once; fails with a description when it cannot.
     virtual void write(const QString& application, const QString& section, const QString& key,
                        const QString& value) = 0;
+
+    // Whether the user has been told this session that a value could not be stored.
+    bool failureTold() const { return m_failureTold; }
+    void setFailureTold() { m_failureTold = true; }
+
+private:
+    bool m_failureTold = false;
 };

@@ -30,12 +30,5 @@ void DateRange::toChanged() {
 }
 
 void DateRange::store(const QString& key, const QDateTime& value) {
-    // No error report here: the handler runs on every keystroke in the picker. The date itself
-    // stays in the picker and is used as shown.
-    try {
-        SaveSetting(m_services.settings, Settings::application(), Settings::section(), key,
-                    DateText::toText(value));
-    } catch (const Failure& failure) {
-        qWarning("Date not stored: %s", qUtf8Printable(failure.description()));
-    }
+    SaveSettingTellingOnce(m_services.settings, m_services.boxes, key, DateText::toText(value));
 }

@@ -44,12 +44,6 @@ void OutputFolder::browse() {
 }
 
 void OutputFolder::storeText() {
-    // No error report here: a box on every keystroke would make the box unusable. The folder
-    // text itself is still used by the exports, so nothing the user typed is lost.
-    try {
-        SaveSetting(m_services.settings, Settings::application(), Settings::section(),
-                    Settings::outputFolderKey(), m_view.outputFolderText());
-    } catch (const Failure& failure) {
-        qWarning("Output folder not stored: %s", qUtf8Printable(failure.description()));
-    }
+    SaveSettingTellingOnce(m_services.settings, m_services.boxes, Settings::outputFolderKey(),
+                           m_view.outputFolderText());
 }

@@ -64,11 +64,13 @@ TEST_F(DateRange, AnEndBeforeTheStartMovesTheStartOnTheSameDayByTime) {
     EXPECT_EQ(w.settings.get(QStringLiteral("Date2")), QStringLiteral("8/1/2021 7:59:59 AM"));
 }
 
-TEST_F(DateRange, AStoreThatFailsDoesNotEndTheProgram) {
+TEST_F(DateRange, AStoreThatFailsIsToldOnceAndDoesNotEndTheProgram) {
     w.settings.failWrites = true;
     from->setDateTime(kNoon.addDays(1));
-    EXPECT_EQ(to->dateTime(), kNoon.addDays(1));
-    EXPECT_TRUE(w.boxes.shown().isEmpty());
+    from->setDateTime(kNoon.addDays(2));
+    EXPECT_EQ(to->dateTime(), kNoon.addDays(2));
+    ASSERT_EQ(w.boxes.shown().size(), 1);
+    EXPECT_TRUE(w.boxes.texts().first().startsWith(QLatin1String("Your settings cannot be saved")));
 }
 
 } // namespace

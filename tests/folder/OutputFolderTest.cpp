@@ -54,10 +54,21 @@ TEST_F(OutputFolder, EveryEditIsStoredUnchecked) {
               (QStringList{QStringLiteral("Output Folder="), QStringLiteral("Output Folder=/x")}));
 }
 
-TEST_F(OutputFolder, StoresThatFailDoNotEndTheProgram) {
+// Typing stores every keystroke: a store that fails is told once for the session, not per key,
+// and the dates that fail to store later say nothing more.
+TEST_F(OutputFolder, StoresThatFailAreToldOnceAndDoNotEndTheProgram) {
     w.settings.failWrites = true;
+    w.find<QLineEdit>("Text1")->setText(QStringLiteral("/y"));
     w.find<QLineEdit>("Text1")->setText(QStringLiteral("/y/"));
-    EXPECT_TRUE(w.boxes.shown().isEmpty());
+    ASSERT_EQ(w.boxes.shown().size(), 1);
+    EXPECT_EQ(
+        w.boxes.shown().first().text,
+        QStringLiteral("Your settings cannot be saved: The settings cannot be written\r\nThe program goes on "
+                       "with what the window shows, but will not remember it. This is said only once."));
+    EXPECT_EQ(w.boxes.shown().first().icon, MessageBoxes::Icon::Warning);
+    EXPECT_EQ(w.form().outputFolderText(), QStringLiteral("/y/"));
+    w.boxes.clear();
+    w.form().setDateTo(w.form().dateTo().addDays(1));
     w.browser.answers = {QStringLiteral("/z")};
     w.click("PushButton5");
     ASSERT_EQ(w.boxes.shown().size(), 1);
