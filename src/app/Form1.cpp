@@ -25,6 +25,7 @@
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QImageReader>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
@@ -190,6 +191,9 @@ void Form1::createControls() {
          std::initializer_list<QWidget*>{m_text1, m_option1, m_option2, m_label1, m_dtpFrom, m_dtpTo})
         silent->setAttribute(Qt::WA_NoMousePropagation);
     installEventFilter(this);
+    // For their keys only: Tab leaves a picker.
+    m_dtpFrom->installEventFilter(this);
+    m_dtpTo->installEventFilter(this);
 
     connect(m_pushButton1, &QPushButton::clicked, this, &Form1::PushButton1_Click);
     connect(m_pushButton13, &QPushButton::clicked, this, &Form1::PushButton13_Click);
@@ -443,7 +447,9 @@ void Form1::Background_MouseMove() {
 }
 
 bool Form1::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() != QEvent::MouseMove)
+    if (event->type() == QEvent::KeyPress && keyPressed(watched, *static_cast<QKeyEvent*>(event)))
+        return true;
+    if (event->type() != QEvent::MouseMove || watched == m_dtpFrom || watched == m_dtpTo)
         return QWidget::eventFilter(watched, event);
     const bool overButton = qobject_cast<QPushButton*>(watched) != nullptr;
     if (overButton)
@@ -456,6 +462,24 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
         return true;
     }
     return QWidget::eventFilter(watched, event);
+}
+
+// Enter presses a focused button, as Space does. A date picker is one Tab stop: Tab goes on to the
+// next control, and the arrow keys move between the picker's fields.
+bool Form1::keyPressed(QObject* watched, const QKeyEvent& key) {
+    const Qt::KeyboardModifiers modifiers = key.modifiers() & ~Qt::KeypadModifier;
+    auto* button = qobject_cast<QPushButton*>(watched);
+    if (button && modifiers == Qt::NoModifier &&
+        (key.key() == Qt::Key_Return || key.key() == Qt::Key_Enter)) {
+        button->click();
+        return true;
+    }
+    if ((watched == m_dtpFrom || watched == m_dtpTo) &&
+        (key.key() == Qt::Key_Tab || key.key() == Qt::Key_Backtab)) {
+        focusNextPrevChild(key.key() == Qt::Key_Tab && !(modifiers & Qt::ShiftModifier));
+        return true;
+    }
+    return false;
 }
 
 void Form1::dragEnterEvent(QDragEnterEvent* event) {

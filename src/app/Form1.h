@@ -10,6 +10,7 @@
 #include <memory>
 
 class QDateTimeEdit;
+class QKeyEvent;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -79,6 +80,8 @@ protected:
 private:
     void createControls();
     void setTabOrder();
+    // Keys as on the desktop the window was designed for; true when the key was used up.
+    bool keyPressed(QObject* watched, const QKeyEvent& key);
     void ApplySkin();
     void loadHandPicture();
     void applyPointerToWidgets();

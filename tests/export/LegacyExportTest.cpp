@@ -1,5 +1,7 @@
 #include "ExportWindow.h"
 
+#include "skype/HistoryConnector.h"
+
 #include <QDir>
 #include <QFile>
 #include <QRadioButton>
@@ -133,6 +135,29 @@ TEST_F(LegacyExport, NoLinkReportsCreateAndRunningThenGuides) {
     EXPECT_TRUE(texts[1].contains(QLatin1String("PushButton6_Click at line 104\r\r")));
     EXPECT_TRUE(texts[2].startsWith(QLatin1String("For your information")));
     EXPECT_EQ(form().mousePointer(), 0);
+}
+
+// The export keeps milliseconds; the header shows whole seconds and the pickers have none. A chat
+// shown as [12/31/2014 7:37:46 PM] falls inside a range that ends at 7:37:46 PM.
+TEST_F(LegacyExport, AnExportChatStampedWithinTheLastSecondOfTheRangeIsWritten) {
+    QTemporaryDir historyDir;
+    const QString json = historyDir.filePath(QStringLiteral("messages.json"));
+    writeFile(json, R"({"conversations":[{"id":"8:ann","MessageList":[{"id":"1","displayName":"Ann",
+        "originalarrivaltime":"2014-12-31T19:37:46.999Z","messagetype":"RichText","content":"late",
+        "from":"8:ann"}]}]})");
+    ScopedEnv data("PARLORIX_SKYPE_DATA", QFile::encodeName(json));
+    HistoryConnector connector(w.settings);
+    Services services{w.boxes, w.shell, w.settings, w.browser, connector, w.random, w.programFolder()};
+    Form1 real(services);
+    real.Form_Load();
+    real.appendRow(QStringLiteral("ann"));
+    real.setRowChecked(1, true);
+    real.findChild<QRadioButton*>(QStringLiteral("Option2"))->setChecked(true);
+    real.setDateFrom(QDateTime(QDate(2014, 12, 31), QTime(0, 0)));
+    real.setDateTo(QDateTime(QDate(2014, 12, 31), QTime(19, 37, 46)));
+    QMetaObject::invokeMethod(&real, "PushButton6_Click");
+    EXPECT_EQ(w.boxes.texts(), QStringList{QStringLiteral("Done.")});
+    EXPECT_EQ(contents(transcript("ann")), QByteArray("[12/31/2014 7:37:46 PM] \r\nlate\r\n\r\n\r\n"));
 }
 
 } // namespace
