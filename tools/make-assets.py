@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
-"""Draws the program's icon (resources/parlorix.ico) and hand pointer (resources/HAND-M.CUR).
+"""Draws the program's icon (resources/parlorix.ico, and as PNG files for the desktop's icon theme in
+resources/icons/) and hand pointer (resources/HAND-M.CUR).
 
 Both are our own design, drawn from shapes so they can be made again: run this script from the
 repository root and commit what it writes.
 """
+import os
 import struct
 import zlib
 
@@ -165,6 +167,10 @@ def main():
     images.append((48, 32, bmp_entry(icon_pixels(48), 32), None))
     write_container("resources/parlorix.ico", 1, images)
     write_container("resources/HAND-M.CUR", 2, [(32, 32, bmp_entry(hand_pixels(), 32), (5, 0))])
+    os.makedirs("resources/icons", exist_ok=True)
+    for size in (32, 48, 128, 256):
+        with open(f"resources/icons/{size}.png", "wb") as f:
+            f.write(png_entry(icon_pixels(size)))
 
 
 if __name__ == "__main__":

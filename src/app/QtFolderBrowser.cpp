@@ -2,11 +2,17 @@
 
 #include <QDir>
 #include <QFileDialog>
+#include <QStandardPaths>
+
+QString QtFolderBrowser::openingFolder(const QString& startFolder) {
+    if (!startFolder.isEmpty() && QDir(startFolder).exists())
+        return startFolder;
+    const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    return QDir(desktop).exists() ? desktop : QDir::homePath();
+}
 
 QString QtFolderBrowser::browseForFolder(const QString& prompt, const QString& startFolder) {
-    // A start folder that no longer exists opens the browser with nothing selected.
-    const QString start = QDir(startFolder).exists() ? startFolder : QString();
-    const QString chosen =
-        QFileDialog::getExistingDirectory(m_owner, prompt, start, QFileDialog::ShowDirsOnly);
+    const QString chosen = QFileDialog::getExistingDirectory(m_owner, prompt, openingFolder(startFolder),
+                                                             QFileDialog::ShowDirsOnly);
     return QDir::toNativeSeparators(chosen);
 }

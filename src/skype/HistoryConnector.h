@@ -2,6 +2,8 @@
 
 #include "SkypeConnector.h"
 
+#include <QString>
+
 class SettingsStore;
 
 // Connects to the user's Skype history: the one named by PARLORIX_SKYPE_DATA or dropped onto the
@@ -10,7 +12,9 @@ class HistoryConnector final : public SkypeConnector {
 public:
     explicit HistoryConnector(const SettingsStore& settings);
     std::shared_ptr<SkypeRoot> createRoot() override;
+    void chooseHistory(const QString& path) override;
 
 private:
     const SettingsStore& m_settings;
+    QString m_chosen;
 };

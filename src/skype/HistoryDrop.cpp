@@ -6,6 +6,7 @@
 #include "base/MessageBoxes.h"
 #include "base/Services.h"
 #include "base/Settings.h"
+#include "skype/SkypeConnector.h"
 
 namespace HistoryDrop {
 
@@ -14,6 +15,7 @@ bool take(const QString& path, Services& services) {
         const HistorySource::Located history = HistorySource::identify(path);
         SaveSetting(services.settings, Settings::application(), Settings::section(),
                     Settings::skypeHistoryKey(), path);
+        services.skype.chooseHistory(path);
         services.boxes.inform(
             QStringLiteral("The Skype history in '%1' will be read from now on.").arg(history.path));
         return true;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 #include <memory>
 
 class SkypeRoot;
@@ -9,4 +11,7 @@ class SkypeConnector {
 public:
     virtual ~SkypeConnector() = default;
     virtual std::shared_ptr<SkypeRoot> createRoot() = 0;
+    // The user chose this history (dropped it onto the window): the latest explicit choice, read
+    // from now on in this session, whatever else names one.
+    virtual void chooseHistory(const QString& path) = 0;
 };

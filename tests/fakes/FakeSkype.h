@@ -29,6 +29,8 @@ public:
     };
 
     std::shared_ptr<SkypeRoot> createRoot() override;
+    void chooseHistory(const QString& path) override { chosenHistory = path; }
+    QString chosenHistory;
 
     // Fails when the operation, or the operation on this object, is scripted to fail; counts calls.
     void touch(const QString& operation, const QString& object = QString()) const;

@@ -1,6 +1,12 @@
+#include "fakes/ScopedEnv.h"
 #include "fakes/TestWindow.h"
 
+#include "app/QtFolderBrowser.h"
+
+#include <QDir>
+#include <QFile>
 #include <QLineEdit>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -74,6 +80,21 @@ TEST_F(OutputFolder, StoresThatFailAreToldOnceAndDoNotEndTheProgram) {
     ASSERT_EQ(w.boxes.shown().size(), 1);
     EXPECT_TRUE(w.boxes.texts().first().contains(QLatin1String("PushButton5_Click at line 104\r\r")));
     EXPECT_EQ(w.form().outputFolderText(), QStringLiteral("/z/"));
+}
+
+// With no folder picked before, or one that is gone, the browser opens on the desktop, never in the
+// folder the program was started from.
+TEST(QtFolderBrowser, OpensOnTheLastFolderElseOnTheDesktop) {
+    QTemporaryDir home;
+    ScopedEnv env;
+    env.set("HOME", QFile::encodeName(home.path()))
+        .set("XDG_CONFIG_HOME", QFile::encodeName(home.filePath(QStringLiteral("config"))));
+    const QString desktop = home.filePath(QStringLiteral("Desktop"));
+    EXPECT_EQ(QtFolderBrowser::openingFolder(QString()), QDir::homePath());
+    QDir().mkpath(desktop);
+    EXPECT_EQ(QtFolderBrowser::openingFolder(QString()), desktop);
+    EXPECT_EQ(QtFolderBrowser::openingFolder(home.filePath(QStringLiteral("gone"))), desktop);
+    EXPECT_EQ(QtFolderBrowser::openingFolder(home.path()), home.path());
 }
 
 } // namespace

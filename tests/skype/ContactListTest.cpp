@@ -261,6 +261,33 @@ TEST(HistorySource, AMessagesJsonSavedAsUtf16IsNamedSo) {
     }
 }
 
+// The latest explicit choice wins: a history dropped onto the window is read at once, even while
+// PARLORIX_SKYPE_DATA names another, and the box says so truthfully.
+TEST(HistoryDrop, ADroppedHistoryIsReadAtOnceWhateverTheVariableSays) {
+    HistoryFiles files;
+    const QString named = files.database("named.db", R"(
+        CREATE TABLE Accounts (id INTEGER PRIMARY KEY);
+        CREATE TABLE Conversations (id INTEGER PRIMARY KEY, identity TEXT, type INTEGER);
+        CREATE TABLE Messages (id INTEGER PRIMARY KEY, convo_id INTEGER);
+        INSERT INTO Conversations VALUES (1, 'zed', 1);
+    )");
+    ScopedEnv env("PARLORIX_SKYPE_DATA", QFile::encodeName(named));
+    TestWindow w;
+    HistoryConnector connector(w.settings);
+    Services services{w.boxes, w.shell, w.settings, w.browser, connector, w.random, w.programFolder()};
+    Form1 real(services);
+    real.Form_Load();
+    QMetaObject::invokeMethod(&real, "PushButton2_Click");
+    EXPECT_EQ(rows(real), QStringList{QStringLiteral("zed")});
+    const QString dropped = HistoryFiles::fixture("skype6-main.db");
+    EXPECT_TRUE(HistoryDrop::take(dropped, services));
+    EXPECT_EQ(
+        w.boxes.texts(),
+        QStringList{QStringLiteral("The Skype history in '%1' will be read from now on.").arg(dropped)});
+    QMetaObject::invokeMethod(&real, "PushButton2_Click");
+    EXPECT_TRUE(rows(real).contains(QStringLiteral("echo123")));
+}
+
 TEST(HistoryDrop, StoresAHistoryAndRefusesAnythingElse) {
     HistoryFiles files;
     TestWindow w;
