@@ -45,16 +45,6 @@ public:
         }
     }
 
-    // A value read by a step; the fallback stands in when the step fails.
-    template <typename T, typename Read> T value(int line, Read&& read, T fallback) {
-        try {
-            return std::forward<Read>(read)();
-        } catch (...) {
-            report(line, std::current_exception());
-            return fallback;
-        }
-    }
-
     // How many steps have failed so far: a handler tells from it whether a part of its work went wrong.
     int failures() const { return m_failures; }
 

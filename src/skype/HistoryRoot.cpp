@@ -102,23 +102,6 @@ private:
     size_t m_chat;
 };
 
-class ChatWalk final : public Walk<Chat> {
-public:
-    ChatWalk(std::shared_ptr<HistoryRoot> root, size_t count)
-        : m_root(std::move(root))
-        , m_count(count) {}
-    std::shared_ptr<Chat> next() override {
-        if (m_next >= m_count)
-            return nullptr;
-        return std::make_shared<RootChat>(m_root, m_next++);
-    }
-
-private:
-    std::shared_ptr<HistoryRoot> m_root;
-    size_t m_count;
-    size_t m_next = 0;
-};
-
 class RootChats final : public ChatCollection {
 public:
     explicit RootChats(std::shared_ptr<HistoryRoot> root)
@@ -128,7 +111,6 @@ public:
     std::shared_ptr<Chat> item(int position) const override {
         return std::make_shared<RootChat>(m_root, indexOf(position, m_count));
     }
-    std::unique_ptr<Walk<Chat>> walk() const override { return std::make_unique<ChatWalk>(m_root, m_count); }
 
 private:
     std::shared_ptr<HistoryRoot> m_root;

@@ -48,7 +48,6 @@ public:
     virtual int count() const = 0;
     // The same position gives the same chat for the collection's whole life.
     virtual std::shared_ptr<Chat> item(int position) const = 0;
-    virtual std::unique_ptr<Walk<Chat>> walk() const = 0;
 };
 
 class Contact {

@@ -79,22 +79,6 @@ private:
     int m_chat;
 };
 
-class FakeChatWalk final : public Walk<Chat> {
-public:
-    explicit FakeChatWalk(const FakeSkype& skype)
-        : m_skype(skype) {}
-    std::shared_ptr<Chat> next() override {
-        m_skype.touch(QStringLiteral("chatNext"));
-        if (m_next > m_skype.chats.size())
-            return nullptr;
-        return std::make_shared<FakeChatObject>(m_skype, m_next++);
-    }
-
-private:
-    const FakeSkype& m_skype;
-    int m_next = 1;
-};
-
 class FakeChats final : public ChatCollection {
 public:
     explicit FakeChats(const FakeSkype& skype)
@@ -108,10 +92,6 @@ public:
         if (position < 1 || position > m_skype.chats.size())
             throw Failure(QStringLiteral("Index out of bounds"));
         return std::make_shared<FakeChatObject>(m_skype, position);
-    }
-    std::unique_ptr<Walk<Chat>> walk() const override {
-        m_skype.touch(QStringLiteral("chatWalk"));
-        return std::make_unique<FakeChatWalk>(m_skype);
     }
 
 private:

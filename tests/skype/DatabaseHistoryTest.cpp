@@ -1,3 +1,4 @@
+#include "DatabaseWriter.h"
 #include "HistoryFiles.h"
 
 #include "skype/DatabaseHistory.h"
@@ -58,7 +59,7 @@ TEST(DatabaseHistory, ReadsTheSmsSample) {
 
 TEST(DatabaseHistory, NewestFirstByTimeThenIdAndOnlyShownKinds) {
     HistoryFiles files;
-    const QString path = files.database("main.db", QByteArray(QByteArray(kSkypeSchema) + R"(
+    const QString path = files.database("main.db", QByteArray(QByteArray(DatabaseWriter::kSchema) + R"(
         INSERT INTO Accounts (skypename) VALUES ('me');
         INSERT INTO Contacts (skypename, is_permanent) VALUES ('me', 1), ('ann', 1), ('Zed', 1), (NULL, 1),
                ('seen.in.group', 0), ('bob', 1);
@@ -185,7 +186,7 @@ TEST(DatabaseHistory, AHistoryInWalModeIsReadWithoutWritingBesideIt) {
         std::optional<SQLite::Database> writer;
         writer.emplace(path.toStdString(), SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE);
         writer->exec("PRAGMA journal_mode=WAL");
-        writer->exec(kSkypeSchema);
+        writer->exec(DatabaseWriter::kSchema);
         writer->exec("INSERT INTO Conversations (id, identity, type) VALUES (1, 'ann', 1);"
                      "INSERT INTO Messages (id, convo_id, author, timestamp, type, body_xml) "
                      "VALUES (1, 1, 'ann', 10, 61, 'hi')");
@@ -221,7 +222,7 @@ TEST(DatabaseHistory, AHistoryInWalModeIsReadWithoutWritingBesideIt) {
 
 TEST(DatabaseHistory, AHistoryLockedByAnotherProgramSaysSo) {
     HistoryFiles files;
-    const QString path = files.database("locked.db", kSkypeSchema);
+    const QString path = files.database("locked.db", DatabaseWriter::kSchema);
     SQLite::Database skype(path.toStdString(), SQLite::OPEN_READWRITE);
     skype.exec("BEGIN EXCLUSIVE");
     try {

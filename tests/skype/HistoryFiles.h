@@ -19,6 +19,3 @@ public:
 private:
     QTemporaryDir m_dir;
 };
-
-// The schema of a classic main.db, as far as the program reads it.
-extern const char* const kSkypeSchema;

@@ -16,20 +16,22 @@ std::string freshFile(const QString& path) {
 
 } // namespace
 
+const char* const DatabaseWriter::kSchema =
+    "CREATE TABLE Accounts (id INTEGER PRIMARY KEY, skypename TEXT, fullname TEXT);"
+    "CREATE TABLE Contacts (id INTEGER PRIMARY KEY, skypename TEXT, fullname TEXT, displayname TEXT, "
+    "is_permanent INTEGER, buddystatus INTEGER);"
+    "CREATE TABLE Conversations (id INTEGER PRIMARY KEY, identity TEXT, type INTEGER, displayname TEXT, "
+    "creation_timestamp INTEGER);"
+    "CREATE TABLE Messages (id INTEGER PRIMARY KEY, convo_id INTEGER, chatname TEXT, author TEXT, "
+    "from_dispname TEXT, timestamp INTEGER, type INTEGER, body_xml TEXT, edited_timestamp INTEGER, "
+    "identities TEXT);";
+
 DatabaseWriter::DatabaseWriter(const QString& path, const SyntheticHistory& history, bool index)
     : m_db(freshFile(path), SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE)
     , m_me(history.me().handle)
     , m_index(index) {
     m_db.exec("PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF; PRAGMA page_size = 4096;");
-    m_db.exec(
-        "CREATE TABLE Accounts (id INTEGER PRIMARY KEY, skypename TEXT, fullname TEXT);"
-        "CREATE TABLE Contacts (id INTEGER PRIMARY KEY, skypename TEXT, fullname TEXT, displayname TEXT, "
-        "is_permanent INTEGER, buddystatus INTEGER);"
-        "CREATE TABLE Conversations (id INTEGER PRIMARY KEY, identity TEXT, type INTEGER, displayname TEXT, "
-        "creation_timestamp INTEGER);"
-        "CREATE TABLE Messages (id INTEGER PRIMARY KEY, convo_id INTEGER, chatname TEXT, author TEXT, "
-        "from_dispname TEXT, timestamp INTEGER, type INTEGER, body_xml TEXT, edited_timestamp INTEGER, "
-        "identities TEXT);");
+    m_db.exec(kSchema);
     m_transaction = std::make_unique<SQLite::Transaction>(m_db);
 
     SQLite::Statement account(m_db, "INSERT INTO Accounts (skypename, fullname) VALUES (?, ?)");

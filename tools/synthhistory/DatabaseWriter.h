@@ -18,6 +18,9 @@ public:
 
     static int typeOf(SyntheticHistory::Kind kind, qint64 id);
 
+    // The tables of a classic main.db, as far as the program reads them.
+    static const char* const kSchema;
+
 private:
     SQLite::Database m_db;
     std::unique_ptr<SQLite::Transaction> m_transaction;

@@ -1,10 +1,9 @@
 #include "ExportWriter.h"
 
+#include "TarWriter.h"
+
 #include <QDateTime>
 #include <QTimeZone>
-
-#include <archive.h>
-#include <archive_entry.h>
 
 #include <stdexcept>
 
@@ -164,28 +163,11 @@ void ExportWriter::packTar(const QString& jsonPath, const QString& tarPath) {
     QFile json(jsonPath);
     if (!json.open(QIODevice::ReadOnly))
         throw std::runtime_error("cannot read " + jsonPath.toStdString());
-    archive* tar = archive_write_new();
-    archive_write_set_format_pax_restricted(tar);
-    if (archive_write_open_filename(tar, QFile::encodeName(tarPath).constData()) != ARCHIVE_OK)
-        throw std::runtime_error(archive_error_string(tar));
-
-    const auto add = [&](const char* name, qint64 size) {
-        archive_entry* entry = archive_entry_new();
-        archive_entry_set_pathname(entry, name);
-        archive_entry_set_size(entry, size);
-        archive_entry_set_filetype(entry, AE_IFREG);
-        archive_entry_set_perm(entry, 0644);
-        archive_entry_set_mtime(entry, 1630424530, 0);
-        archive_write_header(tar, entry);
-        archive_entry_free(entry);
-    };
-    const QByteArray summary = "{\"exportDate\":\"2021-08-31T15:42\"}\n";
-    add("export_summary.json", summary.size());
-    archive_write_data(tar, summary.constData(), static_cast<size_t>(summary.size()));
-    add("messages.json", json.size());
+    TarWriter tar(tarPath);
+    tar.add("export_summary.json", "{\"exportDate\":\"2021-08-31T15:42\"}\n");
+    tar.begin("messages.json", json.size());
     QByteArray chunk;
     while (!(chunk = json.read(1 << 20)).isEmpty())
-        archive_write_data(tar, chunk.constData(), static_cast<size_t>(chunk.size()));
-    archive_write_close(tar);
-    archive_write_free(tar);
+        tar.write(chunk);
+    tar.finish();
 }
