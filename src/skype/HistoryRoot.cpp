@@ -168,19 +168,24 @@ std::shared_ptr<std::vector<HistoryMessage>> HistoryRoot::messagesOf(size_t chat
     const bool next = m_lastAsked ? chat == *m_lastAsked + 1 : chat == 0;
     m_inOrder = next ? m_inOrder + 1 : 0;
     m_lastAsked = chat;
-    const auto ahead = m_ahead.find(chat);
-    if (ahead != m_ahead.end()) {
-        std::future<History::ChatContent> reading = std::move(ahead->second);
-        m_ahead.erase(ahead);
-        remember(chat, reading.get());
+    ReadAhead& ahead = readAhead();
+    remember(chat, ahead.holds(chat) ? ahead.take(chat) : history().messages(chat));
+    if (m_inOrder >= 2) {
+        const size_t chats = history().chats().size();
+        for (size_t later = chat + 1; later <= chat + ReadAhead::kWorkers && later < chats; ++later) {
+            if (!ahead.holds(later))
+                ahead.request(later);
+        }
     } else {
-        remember(chat, history().messages(chat));
+        ahead.drop();
     }
-    if (m_inOrder >= 2)
-        readAhead(chat + 1);
-    else
-        dropReadAhead();
     return m_cachedMessages;
+}
+
+ReadAhead& HistoryRoot::readAhead() {
+    if (!m_readAhead)
+        m_readAhead = std::make_unique<ReadAhead>([this] { return history().reader(); });
+    return *m_readAhead;
 }
 
 void HistoryRoot::remember(size_t chat, History::ChatContent content) {
@@ -191,35 +196,7 @@ void HistoryRoot::remember(size_t chat, History::ChatContent content) {
     m_cachedChat = chat;
     m_counts.at(chat) = static_cast<int>(m_cachedMessages->size());
     if (content.timeStampKnown)
-        m_stamps.at(chat) = content.timeStamp;
-}
-
-void HistoryRoot::readAhead(size_t from) {
-    const size_t chats = history().chats().size();
-    for (size_t chat = from; chat < from + kReadersAhead && chat < chats; ++chat) {
-        if (m_ahead.count(chat))
-            continue;
-        std::unique_ptr<History>& reader = m_readers[chat % kReadersAhead];
-        try {
-            if (!reader)
-                reader = history().reader();
-        } catch (const Failure&) {
-            return; // no reader-ahead: every chat is read when asked for
-        }
-        History* own = reader.get();
-        m_ahead.emplace(chat, std::async(std::launch::async, [own, chat] { return own->messages(chat); }));
-    }
-}
-
-void HistoryRoot::dropReadAhead() {
-    // Chats read ahead that nobody asked for: their results, failures included, are not needed.
-    for (auto& [chat, reading] : m_ahead) {
-        try {
-            reading.get();
-        } catch (...) {
-        }
-    }
-    m_ahead.clear();
+        m_stamps.at(chat) = {true, content.timeStamp};
 }
 
 int HistoryRoot::messageCount(size_t chat) {
@@ -229,9 +206,20 @@ int HistoryRoot::messageCount(size_t chat) {
 }
 
 ChatTime HistoryRoot::timeStamp(size_t chat) {
-    if (m_ahead.count(chat))
-        messagesOf(chat);
-    if (chat < m_stamps.size() && m_stamps[chat])
-        return *m_stamps[chat];
+    if (chat < m_stamps.size() && m_stamps[chat].known)
+        return m_stamps[chat].time;
+    // A chat being read ahead tells its stamp on the way: waited for, not taken, so the walk and
+    // its read-ahead go on as they were.
+    if (m_readAhead && m_readAhead->holds(chat)) {
+        try {
+            const History::ChatContent& content = m_readAhead->peek(chat);
+            if (content.timeStampKnown)
+                return content.timeStamp;
+        } catch (...) {
+            // the history is asked itself, and reports its own failure
+        }
+    }
     return history().timeStamp(chat);
 }
+
+HistoryRoot::~HistoryRoot() = default;

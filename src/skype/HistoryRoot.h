@@ -1,14 +1,13 @@
 #pragma once
 
 #include "History.h"
+#include "ReadAhead.h"
 #include "SkypeLink.h"
 
-#include <array>
 #include <functional>
-#include <future>
-#include <map>
 #include <memory>
 #include <optional>
+#include <vector>
 
 // The Skype link over a history file. The history is found and opened once, at the first
 // operation that needs it; each chat's messages are read when asked for, one chat at a time.
@@ -17,6 +16,7 @@ public:
     using Locator = std::function<std::optional<QString>()>;
 
     explicit HistoryRoot(Locator locate);
+    ~HistoryRoot() override;
 
     std::shared_ptr<ContactCollection> contacts() override;
     std::shared_ptr<ChatCollection> chats() override;
@@ -28,15 +28,14 @@ public:
     History& history();
 
     // The chat's messages, kept until another chat's are read. While a caller walks the chats in
-    // order, the next chat's messages are read ahead on another thread.
+    // order, the next two chats are read ahead on other threads.
     std::shared_ptr<std::vector<HistoryMessage>> messagesOf(size_t chat);
     // The number of messages, known without reading them again once they were read.
     int messageCount(size_t chat);
     ChatTime timeStamp(size_t chat);
 
 private:
-    void readAhead(size_t from);
-    void dropReadAhead();
+    ReadAhead& readAhead();
     void remember(size_t chat, History::ChatContent content);
 
     Locator m_locate;
@@ -47,15 +46,14 @@ private:
     size_t m_cachedChat = 0;
     std::shared_ptr<std::vector<HistoryMessage>> m_cachedMessages;
     std::vector<int> m_counts;
-    // Each chat's time stamp once reading its messages told it.
-    std::vector<std::optional<ChatTime>> m_stamps;
+    // A chat's time stamp, once reading its messages told it.
+    struct KnownStamp {
+        bool known = false;
+        ChatTime time;
+    };
+    std::vector<KnownStamp> m_stamps;
 
-    // Two readers-ahead (more only compete for the two cores of a typical machine), each with its
-    // own reader of the history: chat c is read by reader c % 2,
-    // so while one chat is written the next two are being read.
-    static constexpr size_t kReadersAhead = 2;
-    std::array<std::unique_ptr<History>, kReadersAhead> m_readers;
-    std::map<size_t, std::future<History::ChatContent>> m_ahead;
+    std::unique_ptr<ReadAhead> m_readAhead;
     std::optional<size_t> m_lastAsked;
     int m_inOrder = 0;
 };

@@ -3,7 +3,6 @@
 
 #include "skype/DatabaseHistory.h"
 #include "skype/ExportHistory.h"
-#include "skype/HistoryRoot.h"
 
 #include <QTemporaryDir>
 
@@ -76,51 +75,6 @@ TEST(SameHistory, TheGeneratorIsDeterministic) {
         EXPECT_EQ(x.identity, y.identity);
         for (size_t m = 0; m < x.messages.size(); ++m)
             EXPECT_EQ(x.messages[m].markup, y.messages[m].markup);
-    }
-}
-
-} // namespace
-
-namespace {
-
-QStringList transcriptOf(SkypeRoot& root, const std::vector<int>& order) {
-    QStringList out;
-    const auto chats = root.chats();
-    for (const int position : order) {
-        const auto chat = chats->item(position);
-        const auto messages = chat->messages();
-        out.append(chat->name() + QLatin1Char(' ') + chat->timeStamp().toString(Qt::ISODateWithMs));
-        for (int k = 1; k <= messages->count(); ++k)
-            out.append(messages->item(k)->senderName() + QStringLiteral(": ") + messages->item(k)->body());
-    }
-    return out;
-}
-
-// Walking the chats in order reads ahead on another thread; any order gives the same.
-TEST(HistoryRoot, ReadingAheadGivesWhatReadingOnDemandGives) {
-    QTemporaryDir dir;
-    const QString db = dir.filePath(QStringLiteral("main.db"));
-    const QString json = dir.filePath(QStringLiteral("messages.json"));
-    const SyntheticHistory::Options options{5, 8, 3, 1500};
-    writeHistory(options, db, json);
-
-    for (const QString& path : {db, json}) {
-        std::vector<int> forward, backward;
-        for (int position = 1; position <= options.contacts + options.groups; ++position) {
-            forward.push_back(position);
-            backward.insert(backward.begin(), position);
-        }
-        auto inOrder = std::make_shared<HistoryRoot>([&] { return std::optional<QString>(path); });
-        ASSERT_TRUE(inOrder->client()->isRunning());
-        auto reversed = std::make_shared<HistoryRoot>([&] { return std::optional<QString>(path); });
-        const QStringList a = transcriptOf(*inOrder, forward);
-        QStringList b = transcriptOf(*reversed, backward);
-        EXPECT_GT(a.size(), 1000);
-        // Same chats, each with the same lines, whatever the order of asking.
-        QStringList sortedA = a, sortedB = b;
-        sortedA.sort();
-        sortedB.sort();
-        EXPECT_EQ(sortedA, sortedB) << path.toStdString();
     }
 }
 

@@ -1,0 +1,195 @@
+#include "DatabaseWriter.h"
+#include "ExportWriter.h"
+
+#include "base/Failure.h"
+#include "skype/HistoryRoot.h"
+#include "skype/HistorySource.h"
+#include "skype/ReadAhead.h"
+
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <future>
+#include <mutex>
+#include <set>
+
+namespace {
+
+// A history whose chat i holds i messages; reading a chat in `failing` throws. Its readers share a
+// log of what happened, in order.
+class LoggingHistory final : public History {
+public:
+    struct Log {
+        std::mutex mutex;
+        QStringList events;
+        void add(const QString& event) {
+            std::lock_guard<std::mutex> lock(mutex);
+            events.append(event);
+        }
+    };
+
+    LoggingHistory(std::shared_ptr<Log> log, std::set<size_t> failing,
+                   std::function<void()> whileReading = {})
+        : m_log(std::move(log))
+        , m_failing(std::move(failing))
+        , m_whileReading(std::move(whileReading)) {
+        for (int i = 0; i < 6; ++i)
+            m_chats.push_back({QString::number(i), QString()});
+    }
+    ~LoggingHistory() override { m_log->add(QStringLiteral("reader gone")); }
+
+    QStringList contacts() override { return {}; }
+    const std::vector<HistoryChat>& chats() override { return m_chats; }
+    ChatContent messages(size_t chat) override {
+        if (m_whileReading)
+            m_whileReading();
+        if (m_failing.count(chat))
+            throw Failure(QStringLiteral("chat %1 is damaged").arg(chat));
+        ChatContent content;
+        for (size_t i = 0; i < chat; ++i)
+            content.messages.emplace_back(QStringLiteral("s"), QStringLiteral("m%1").arg(chat));
+        content.timeStampKnown = true;
+        content.timeStamp = static_cast<qint64>(chat) * 100;
+        m_log->add(QStringLiteral("read %1").arg(chat));
+        return content;
+    }
+    ChatTime timeStamp(size_t chat) override { return static_cast<qint64>(chat) * 100; }
+    std::unique_ptr<History> reader() const override {
+        return std::make_unique<LoggingHistory>(m_log, m_failing, m_whileReading);
+    }
+
+private:
+    std::shared_ptr<Log> m_log;
+    std::set<size_t> m_failing;
+    std::function<void()> m_whileReading;
+    std::vector<HistoryChat> m_chats;
+};
+
+TEST(ReadAhead, OneChatPerWorkerAndAFailureGoesToWhoeverTakesIt) {
+    auto log = std::make_shared<LoggingHistory::Log>();
+    LoggingHistory history(log, {3});
+    ReadAhead ahead([&] { return history.reader(); });
+    EXPECT_TRUE(ahead.request(2));
+    EXPECT_TRUE(ahead.request(3));
+    EXPECT_FALSE(ahead.request(4)); // chat 2's worker is busy: refused, not queued
+    EXPECT_FALSE(ahead.holds(4));
+    EXPECT_EQ(ahead.peek(2).messages.size(), 2u);
+    EXPECT_TRUE(ahead.holds(2)); // peeking does not take
+    EXPECT_EQ(ahead.take(2).timeStamp, 200);
+    EXPECT_FALSE(ahead.holds(2));
+    EXPECT_THROW(ahead.take(3), Failure);
+    EXPECT_TRUE(ahead.request(5)); // the worker is free again after a failure
+    EXPECT_EQ(ahead.take(5).messages.size(), 5u);
+}
+
+TEST(ReadAhead, DroppedChatsAreForgottenAndAFailingFactoryLeavesItsWorkerOut) {
+    auto log = std::make_shared<LoggingHistory::Log>();
+    LoggingHistory history(log, {1});
+    ReadAhead ahead([&] { return history.reader(); });
+    ahead.request(0);
+    ahead.request(1);
+    ahead.drop();
+    EXPECT_FALSE(ahead.holds(0));
+    EXPECT_FALSE(ahead.holds(1));
+    EXPECT_TRUE(ahead.request(0));
+    EXPECT_EQ(ahead.take(0).messages.size(), 0u);
+
+    int made = 0;
+    ReadAhead none([&]() -> std::unique_ptr<History> {
+        ++made;
+        throw Failure(QStringLiteral("no reader"));
+    });
+    EXPECT_FALSE(none.request(0));
+    EXPECT_FALSE(none.request(2));
+    EXPECT_EQ(made, 1); // not asked again for the same worker
+}
+
+// The worker's thread ends after its current read, and only then does its reader go.
+TEST(ReadAhead, NoReaderIsDestroyedWhileItReads) {
+    auto log = std::make_shared<LoggingHistory::Log>();
+    std::promise<void> started;
+    std::promise<void> go;
+    std::shared_future<void> goSignal = go.get_future().share();
+    std::once_flag once;
+    LoggingHistory history(log, {}, [&] {
+        std::call_once(once, [&] { started.set_value(); });
+        goSignal.wait();
+    });
+    auto ahead = std::make_unique<ReadAhead>([&] { return history.reader(); });
+    ahead->request(4);
+    started.get_future().wait();
+    std::thread destroyer([&] { ahead.reset(); });
+    go.set_value();
+    destroyer.join();
+    const QStringList events = log->events;
+    ASSERT_EQ(events.size(), 2);
+    EXPECT_EQ(events[0], QStringLiteral("read 4"));
+    EXPECT_EQ(events[1], QStringLiteral("reader gone"));
+}
+
+void writeHistory(const SyntheticHistory::Options& options, const QString& db, const QString& json) {
+    SyntheticHistory history(options);
+    DatabaseWriter database(db, history, true);
+    ExportWriter exporter(json, history);
+    for (int i = 0; i < history.conversationCount(); ++i) {
+        const auto conversation = history.conversation(i);
+        database.add(conversation);
+        exporter.add(conversation);
+    }
+    database.finish();
+    exporter.finish();
+}
+
+QStringList linesOf(const Chat& chat) {
+    QStringList lines{chat.name() + QLatin1Char(' ') + chat.timeStamp().toString(Qt::ISODate)};
+    const auto messages = chat.messages();
+    for (int k = 1; k <= messages->count(); ++k)
+        lines.append(messages->item(k)->senderName() + QStringLiteral(": ") + messages->item(k)->body());
+    return lines;
+}
+
+// Chat by chat and in order: what a walk reads ahead is exactly what reading each chat alone gives,
+// also when the walk breaks off half-way and starts again, and when the time stamp is asked first.
+TEST(HistoryRoot, AWalkThatReadsAheadGivesEachChatItsOwnMessages) {
+    QTemporaryDir dir;
+    const QString db = dir.filePath(QStringLiteral("main.db"));
+    const QString json = dir.filePath(QStringLiteral("messages.json"));
+    writeHistory({5, 8, 3, 1500}, db, json);
+    for (const QString& path : {db, json}) {
+        std::unique_ptr<History> alone = HistorySource::open(HistorySource::identify(path));
+        const int count = static_cast<int>(alone->chats().size());
+        auto expected = [&](int position) {
+            auto single = std::make_shared<HistoryRoot>([&] { return std::optional<QString>(path); });
+            return linesOf(*single->chats()->item(position));
+        };
+        auto root = std::make_shared<HistoryRoot>([&] { return std::optional<QString>(path); });
+        const auto chats = root->chats();
+        for (int position = 1; position <= count; ++position) {
+            if (position % 3 == 0)
+                chats->item(position)->timeStamp(); // a stamp asked first changes nothing
+            EXPECT_EQ(linesOf(*chats->item(position)), expected(position))
+                << path.toStdString() << " " << position;
+            if (position == count / 2) {
+                // Broken off: back to the start, then on to the end.
+                for (int again = 1; again <= 3; ++again)
+                    EXPECT_EQ(linesOf(*chats->item(again)), expected(again));
+            }
+        }
+    }
+}
+
+// The root goes while its readers are still reading ahead: nothing is left running or dangling.
+TEST(HistoryRoot, ARootDestroyedWhileReadingAheadEndsCleanly) {
+    QTemporaryDir dir;
+    const QString db = dir.filePath(QStringLiteral("main.db"));
+    writeHistory({7, 6, 2, 2000}, db, dir.filePath(QStringLiteral("messages.json")));
+    for (int stop = 2; stop <= 4; ++stop) {
+        auto root = std::make_shared<HistoryRoot>([&] { return std::optional<QString>(db); });
+        const auto chats = root->chats();
+        for (int position = 1; position <= stop; ++position)
+            chats->item(position)->messages()->count();
+    }
+}
+
+} // namespace
