@@ -24,7 +24,6 @@
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QHeaderView>
-#include <QImageReader>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -61,20 +60,6 @@ QTreeWidgetItem* rowItem(const QTreeWidget* list, int row) {
     if (row < 1 || row > list->topLevelItemCount())
         throw Failure(QStringLiteral("Index out of bounds"));
     return list->topLevelItem(row - 1);
-}
-
-// The hot spot of a Windows cursor file: the first image's entry of its directory.
-QPoint cursorHotSpot(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QPoint();
-    const QByteArray head = file.read(14);
-    if (head.size() < 14)
-        return QPoint();
-    const auto word = [&](int at) {
-        return static_cast<int>(static_cast<uchar>(head.at(at)) | (static_cast<uchar>(head.at(at + 1)) << 8));
-    };
-    return QPoint(word(10), word(12));
 }
 
 } // namespace
@@ -226,7 +211,8 @@ void Form1::Form_Load() {
     trap.step(100, [&] { ApplySkin(); });
     const QString handFile = AppInfo::handPointerFile(m_services.programFolder);
     if (trap.test(104, [&] { return QFileInfo::exists(handFile); }))
-        trap.step(106, [&] { loadHandPicture(); });
+        trap.step(106,
+                  [&] { m_pointer.loadHandPicture(AppInfo::handPointerFile(m_services.programFolder)); });
     trap.step(108, [&] { AppInfo::openHomePageAtRandom(m_services.random, m_services.shell); });
     trap.step(126, [&] { setWindowTitle(AppInfo::productName()); });
     trap.step(126, [&] { setWindowIcon(QIcon(QStringLiteral(":/parlorix.ico"))); });
@@ -279,47 +265,12 @@ void Form1::ApplySkin() {
     m_skin->invoke(3, {static_cast<qulonglong>(winId())});
 }
 
-void Form1::loadHandPicture() {
-    const QString file = AppInfo::handPointerFile(m_services.programFolder);
-    QImageReader reader(file);
-    const QImage picture = reader.read();
-    if (picture.isNull())
-        throw Failure(QStringLiteral("Invalid picture: '%1'").arg(file));
-    m_handCursor = QCursor(QPixmap::fromImage(picture), cursorHotSpot(file).x(), cursorHotSpot(file).y());
-    m_hasHandPicture = true;
-}
-
 void Form1::setMousePointer(int value) {
     // Every move over a button sets the value again: the controls' pointers change only with it.
     const bool changed = value != m_mousePointer;
     m_mousePointer = value;
     if (changed)
-        applyPointerToWidgets();
-}
-
-void Form1::applyPointerToWidgets() {
-    QList<QWidget*> widgets = findChildren<QWidget*>();
-    widgets.prepend(this);
-    if (m_mousePointer == Pointer::Default) {
-        for (QWidget* widget : widgets) {
-            const auto own = m_ownCursors.constFind(widget);
-            if (own != m_ownCursors.cend())
-                widget->setCursor(*own);
-            else
-                widget->unsetCursor();
-        }
-        m_ownCursors.clear();
-        return;
-    }
-    const QCursor cursor = m_mousePointer == Pointer::Wait ? QCursor(Qt::WaitCursor)
-                           : m_hasHandPicture              ? m_handCursor
-                                                           : QCursor(Qt::PointingHandCursor);
-    const bool firstOverride = m_ownCursors.isEmpty();
-    for (QWidget* widget : widgets) {
-        if (firstOverride && widget->testAttribute(Qt::WA_SetCursor))
-            m_ownCursors.insert(widget, widget->cursor());
-        widget->setCursor(cursor);
-    }
+        m_pointer.apply(*this, value);
 }
 
 void Form1::processEvents() {

@@ -1,9 +1,10 @@
 #pragma once
 
+#include "WindowPointer.h"
+
 #include "base/MainView.h"
 #include "base/Services.h"
 
-#include <QCursor>
 #include <QHash>
 #include <QWidget>
 
@@ -33,7 +34,7 @@ public:
     void Form_Load();
 
     SkinFramework& skin() { return *m_skin; }
-    bool hasHandPicture() const { return m_hasHandPicture; }
+    bool hasHandPicture() const { return m_pointer.hasHandPicture(); }
 
     // MainView
     int mousePointer() const override { return m_mousePointer; }
@@ -83,8 +84,6 @@ private:
     // Keys as on the desktop the window was designed for; true when the key was used up.
     bool keyPressed(QObject* watched, const QKeyEvent& key);
     void ApplySkin();
-    void loadHandPicture();
-    void applyPointerToWidgets();
 
     Services m_services;
     SkinFramework* m_skin;
@@ -111,10 +110,8 @@ private:
     // Two interleaved exports would corrupt the transcripts: a press during a run is ignored.
     bool m_exporting = false;
     int m_mousePointer = 0;
-    QCursor m_handCursor;
-    bool m_hasHandPicture = false;
+    WindowPointer m_pointer;
     // The controls' own pointers, kept while a window-wide pointer overrides them.
-    QHash<QWidget*, QCursor> m_ownCursors;
     // Row numbers by row text, so that matching a chat to its rows does not walk the whole list.
     QHash<QString, QList<int>> m_rowsByText;
 };

@@ -1,6 +1,9 @@
 #include "fakes/TestWindow.h"
 
+#include "base/PointerFeedback.h"
+
 #include <QCoreApplication>
+#include <QFile>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -73,6 +76,19 @@ TEST(Pointer, HandValueIsSetEvenWithoutAHandPicture) {
     moveOver(w.find<QPushButton>("PushButton1"));
     EXPECT_EQ(form.mousePointer(), 99);
     EXPECT_EQ(form.cursor().shape(), Qt::PointingHandCursor);
+}
+
+// The shipped hand points with its finger tip: the hot spot comes from the cursor file itself.
+TEST(Pointer, TheHotSpotIsReadFromTheCursorFile) {
+    QFile hand(QStringLiteral(PARLORIX_SOURCE_DIR "/resources/HAND-M.CUR"));
+    ASSERT_TRUE(hand.open(QIODevice::ReadOnly));
+    EXPECT_EQ(Pointer::cursorHotSpot(hand.readAll()), QPoint(5, 0));
+    QByteArray made(22, '\0');
+    made[10] = 17;
+    made[12] = 1;
+    made[13] = 1; // 257
+    EXPECT_EQ(Pointer::cursorHotSpot(made), QPoint(17, 257));
+    EXPECT_EQ(Pointer::cursorHotSpot(QByteArray(13, '\x7F')), QPoint());
 }
 
 } // namespace
