@@ -1,0 +1,59 @@
+#include "skype/JsonScanner.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+
+namespace {
+
+using Members = std::vector<std::vector<std::string_view>>;
+
+Members scan(std::string_view json) {
+    return JsonScanner(json).membersOfEach("conversations", {"id", "MessageList"}).value_or(Members());
+}
+
+// A string ends at the first quote behind an even number of backslashes, wherever it stands.
+TEST(JsonScanner, EscapedQuotesAndBackslashesInsideStrings) {
+    const std::string json = R"({"conversations":[
+        {"id":"a\"b","MessageList":["x\\"]},
+        {"MessageList":["\\\"]}", "{[\""],"id":"c\\\\"},
+        {"id":"\\","MessageList":[]}]})";
+    const Members found = scan(json);
+    ASSERT_EQ(found.size(), 3u);
+    EXPECT_EQ(found[0][0], R"("a\"b")");
+    EXPECT_EQ(found[0][1], R"(["x\\"])");
+    EXPECT_EQ(found[1][0], R"("c\\\\")");
+    EXPECT_EQ(found[1][1], R"(["\\\"]}", "{[\""])");
+    EXPECT_EQ(found[2][0], R"("\\")");
+    EXPECT_EQ(found[2][1], "[]");
+}
+
+// The document's edges: nothing is read past the end of the text given, even where the memory
+// behind it would close the string.
+TEST(JsonScanner, AStringOpenAtTheEndOfTheTextIsMalformed) {
+    const std::string closed = R"({"conversations":[{"id":"abc"}]})";
+    const std::string escaped = R"({"conversations":[{"id":"ab\\"}]})";
+    ASSERT_EQ(scan(closed).size(), 1u);
+    ASSERT_EQ(scan(escaped).size(), 1u);
+    const std::string_view cuts[] = {
+        std::string_view(closed).substr(0, closed.find("\"}")),      // the closing quote lies just behind
+        std::string_view(escaped).substr(0, escaped.find('\\') + 1), // a backslash is the last byte
+        std::string_view(escaped).substr(0, escaped.find('\\') + 2),
+        R"({"conversations":[{"id":"\"}]})",
+    };
+    for (const std::string_view cut : cuts)
+        EXPECT_THROW(scan(cut), std::runtime_error) << cut;
+}
+
+TEST(JsonScanner, OnlyTheRootsKeyCountsAndNonObjectsArePassedOver) {
+    const Members found =
+        scan(R"({"x":{"conversations":[{"id":"no"}]},"conversations":[1,"s",{"id":"yes"}]})");
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0][0], R"("yes")");
+    EXPECT_EQ(found[0][1], std::string_view());
+    EXPECT_FALSE(JsonScanner(R"({"userId":"8:me"})").membersOfEach("conversations", {"id"}).has_value());
+    EXPECT_THROW(scan(R"({"conversations":"none"})"), std::runtime_error);
+}
+
+} // namespace
