@@ -24,6 +24,10 @@ public:
 };
 
 // Reads a message body as an XML fragment: any number of elements and text side by side.
+// Hand-written rather than QXmlStreamReader because it is the hot loop of every export: on 300,000
+// bodies of the synthetic history (25 million characters) it takes 0.24 s where the same rules on
+// QXmlStreamReader take 2.1 s, 8.7 times as long (benchmark/markup.cpp, Release build). It is
+// linear in the body's length, whatever the body holds.
 // Returns false, having possibly reported part of it, when the body is not well-formed.
 bool parseMarkup(QStringView markup, MarkupHandler& handler);
 

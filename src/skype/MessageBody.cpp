@@ -129,36 +129,48 @@ std::vector<ElementCollector::Element> collect(QStringView markup, QStringView n
 constexpr qsizetype kLongestEntity = 12;
 
 // For a body that is not XML: every <...> removed, then the common entities decoded. Linear in the
-// body's length, however many '<' and '&' it holds: no search runs past what the next one needs.
+// body's length, however many '<' and '&' it holds: no search runs past what the next one needs,
+// and text between them is copied in runs.
 QString strippedText(QStringView markup) {
     QString withoutTags;
     withoutTags.reserve(markup.size());
+    qsizetype at = 0;
     // Once no '>' follows, no later '<' can close either: the rest is text.
     qsizetype close = markup.indexOf(QLatin1Char('>'));
-    for (qsizetype i = 0; i < markup.size(); ++i) {
-        if (markup.at(i) == QLatin1Char('<') && close >= 0) {
-            if (close < i)
-                close = markup.indexOf(QLatin1Char('>'), i + 1);
-            if (close > i) {
-                i = close;
-                continue;
-            }
-        }
-        withoutTags += markup.at(i);
+    while (close >= 0) {
+        const qsizetype open = markup.indexOf(QLatin1Char('<'), at);
+        if (open < 0)
+            break;
+        if (close < open)
+            close = markup.indexOf(QLatin1Char('>'), open + 1);
+        if (close < 0)
+            break;
+        withoutTags += markup.mid(at, open - at);
+        at = close + 1;
     }
-    QString out;
-    out.reserve(withoutTags.size());
+    withoutTags += markup.mid(at);
+
     const QStringView text(withoutTags);
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text.at(i) == QLatin1Char('&')) {
-            const qsizetype semicolon = text.mid(i + 1, kLongestEntity).indexOf(QLatin1Char(';'));
-            if (semicolon >= 0 && decodeEntity(text.mid(i + 1, semicolon), out)) {
-                i += semicolon + 1;
-                continue;
-            }
+    QString out;
+    out.reserve(text.size());
+    at = 0;
+    qsizetype semicolon = text.indexOf(QLatin1Char(';'));
+    for (;;) {
+        const qsizetype ampersand = semicolon < 0 ? -1 : text.indexOf(QLatin1Char('&'), at);
+        if (ampersand < 0)
+            break;
+        out += text.mid(at, ampersand - at);
+        if (semicolon >= 0 && semicolon < ampersand)
+            semicolon = text.indexOf(QLatin1Char(';'), ampersand + 1);
+        if (semicolon > ampersand && semicolon - ampersand <= kLongestEntity &&
+            decodeEntity(text.mid(ampersand + 1, semicolon - ampersand - 1), out)) {
+            at = semicolon + 1;
+        } else {
+            out += QLatin1Char('&');
+            at = ampersand + 1;
         }
-        out += text.at(i);
     }
+    out += text.mid(at);
     return out;
 }
 
