@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """Times the exports on a synthetic history against two baselines and prints the table.
 
-Usage: benchmark/bench.py [--scales 1] [--runs 3] [--build build/release]
-A scale of 1 is 2,000 contacts, 300 group conversations and 2,000,000 messages.
+Usage: benchmark/bench.py [--scales 1] [--runs 3] [--build build/release] [--output DIR] [--disk DIR]
+A scale of 1 is 2,000 contacts, 300 group conversations and 2,000,000 messages. The database's
+messages lie in order of arrival, all conversations interleaved, as a client writes them; one more
+row measures the same history laid out conversation by conversation.
 """
 import argparse
 import os
@@ -44,6 +46,7 @@ def history(build, scale, folder):
                         os.path.join(folder, "export.tar"), "--json", os.path.join(folder, "messages.json")],
                        check=True)
         subprocess.run([synth, *sizes, "--no-index", "--db", os.path.join(folder, "noindex.db")], check=True)
+        subprocess.run([synth, *sizes, "--grouped", "--db", os.path.join(folder, "grouped.db")], check=True)
         open(os.path.join(folder, "done"), "w").close()
     return folder
 
@@ -85,12 +88,15 @@ def main():
     parser.add_argument("--output", default="/dev/shm" if os.path.isdir("/dev/shm") else None,
                         help="where the transcripts go (default: memory, so that the disk's own file "
                              "creation costs do not blur the figures)")
+    parser.add_argument("--disk", default=os.path.join(ROOT, "build/bench"),
+                        help="a folder on disk, for the row that writes the transcripts where users do")
     args = parser.parse_args()
 
     per_message = {}
     for scale in [float(s) for s in args.scales.split(",")]:
-        folder = history(args.build, scale, os.path.join(ROOT, "build/bench/scale-%g" % scale))
+        folder = history(args.build, scale, os.path.join(ROOT, "build/bench/arrival-scale-%g" % scale))
         scratch = tempfile.mkdtemp(prefix="parlorix-bench-", dir=args.output or folder)
+        on_disk = tempfile.mkdtemp(prefix="parlorix-bench-", dir=args.disk)
         db = os.path.join(folder, "main.db")
         tar = os.path.join(folder, "export.tar")
         json_path = os.path.join(folder, "messages.json")
@@ -98,6 +104,7 @@ def main():
         messages = round(2000000 * scale)
 
         b1 = median_of(args.runs, baseline_sqlite(db, scratch))
+        b1_grouped = median_of(args.runs, baseline_sqlite(os.path.join(folder, "grouped.db"), scratch))
         b2 = median_of(args.runs, baseline_python(json_path, scratch))
         rows = [
             ("export run", "main.db", handler(args.build, "export", db, scratch), b1, "<= 1.0 x B1, <= 200 MiB"),
@@ -112,18 +119,21 @@ def main():
              "<= 0.3 x export run from the .tar"),
             ("export run, no index", "main.db", handler(args.build, "export", os.path.join(folder, "noindex.db"),
                                                         scratch), b1, "<= 3 x the indexed run"),
+            ("export run, on disk", "main.db", handler(args.build, "export", db, on_disk), b1, ""),
+            ("export run, grouped", "main.db", handler(args.build, "export", os.path.join(folder, "grouped.db"),
+                                                       scratch), b1_grouped, ""),
         ]
         print("\n%d messages (scale %g), messages.json %.0f MiB, median of %d runs, transcripts in %s" %
               (messages, scale, json_mib, args.runs, args.output or folder))
-        print("B1 sqlite3 shell: %.2f s, %.0f MiB    B2 Python json: %.2f s, %.0f MiB" %
-              (b1[0], b1[1] / 1024, b2[0], b2[1] / 1024))
+        print("B1 sqlite3 shell: %.2f s, %.0f MiB (grouped layout: %.2f s)    B2 Python json: %.2f s, %.0f MiB" %
+              (b1[0], b1[1] / 1024, b1_grouped[0], b2[0], b2[1] / 1024))
         print("%-26s %-12s %9s %8s %9s %12s  %s" % ("operation", "source", "wall s", "ratio", "peak MiB",
                                                    "us/message", "target"))
         results = {}
         for name, source, run, base, target in rows:
             wall, peak = median_of(args.runs, run)
             results[(name, source)] = wall
-            ratio = "%.2f x %s" % (wall / base[0], "B1" if base is b1 else "B2") if base else ""
+            ratio = "%.2f x %s" % (wall / base[0], "B2" if base is b2 else "B1") if base else ""
             if name == "contact listing" and source == "export .tar":
                 ratio = "%.2f x run" % (wall / results[("export run", "export .tar")])
             if name == "export run, no index":
@@ -132,6 +142,10 @@ def main():
                                                             wall / messages * 1e6, target))
             per_message.setdefault((name, source), []).append((scale, wall / messages * 1e6))
         shutil.rmtree(scratch)
+        shutil.rmtree(on_disk)
+
+    print("\nthe markup conversion alone, and on hostile bodies:")
+    subprocess.run([os.path.join(args.build, "benchmark/parlorix-bench-markup")], check=True)
 
     if len(per_message) and len(next(iter(per_message.values()))) > 1:
         print("\ncost per message (us) by scale, and the spread from the cheapest:")

@@ -26,12 +26,17 @@ const char* const DatabaseWriter::kSchema =
     "from_dispname TEXT, timestamp INTEGER, type INTEGER, body_xml TEXT, edited_timestamp INTEGER, "
     "identities TEXT);";
 
-DatabaseWriter::DatabaseWriter(const QString& path, const SyntheticHistory& history, bool index)
+DatabaseWriter::DatabaseWriter(const QString& path, const SyntheticHistory& history, bool index,
+                               Layout layout)
     : m_db(freshFile(path), SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE)
     , m_me(history.me().handle)
-    , m_index(index) {
+    , m_index(index)
+    , m_layout(layout) {
     m_db.exec("PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF; PRAGMA page_size = 4096;");
     m_db.exec(kSchema);
+    // Arriving messages are collected per conversation first, then moved in order of arrival.
+    if (m_layout == Layout::Arrival)
+        m_db.exec("CREATE TEMP TABLE Arriving AS SELECT * FROM Messages WHERE 0");
     m_transaction = std::make_unique<SQLite::Transaction>(m_db);
 
     SQLite::Statement account(m_db, "INSERT INTO Accounts (skypename, fullname) VALUES (?, ?)");
@@ -56,8 +61,9 @@ DatabaseWriter::DatabaseWriter(const QString& path, const SyntheticHistory& hist
 
     m_insertMessage = std::make_unique<SQLite::Statement>(
         m_db,
-        "INSERT INTO Messages (id, convo_id, chatname, author, from_dispname, timestamp, type, body_xml, "
-        "edited_timestamp, identities) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, NULL)");
+        std::string("INSERT INTO ") + (m_layout == Layout::Arrival ? "temp.Arriving" : "Messages") +
+            " (id, convo_id, chatname, author, from_dispname, timestamp, type, body_xml, edited_timestamp, "
+            "identities) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, NULL)");
 }
 
 int DatabaseWriter::typeOf(SyntheticHistory::Kind kind, qint64 id) {
@@ -125,6 +131,16 @@ void DatabaseWriter::add(const SyntheticHistory::Conversation& conversation) {
 }
 
 void DatabaseWriter::finish() {
+    if (m_layout == Layout::Arrival) {
+        // Ids in order of arrival, as a client gives them; within one second the earlier id first.
+        m_insertMessage.reset();
+        m_db.exec(
+            "INSERT INTO Messages (id, convo_id, chatname, author, from_dispname, timestamp, type, "
+            "body_xml, edited_timestamp, identities) SELECT row_number() OVER (ORDER BY timestamp, id), "
+            "convo_id, chatname, author, from_dispname, timestamp, type, body_xml, edited_timestamp, "
+            "identities FROM temp.Arriving ORDER BY timestamp, id;"
+            "DROP TABLE temp.Arriving");
+    }
     if (m_index)
         m_db.exec("CREATE INDEX IX_Messages_convo_id_timestamp ON Messages (convo_id, timestamp)");
     m_transaction->commit();

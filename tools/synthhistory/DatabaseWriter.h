@@ -11,8 +11,14 @@
 // Writes a synthetic history as a classic client's main.db.
 class DatabaseWriter {
 public:
+    // How the messages lie in the file. A client appends them as they arrive, all conversations
+    // interleaved, with ids in that order; grouped by conversation is what a tool writing one
+    // conversation at a time would give, and makes every per-chat read cheaper than real ones.
+    enum class Layout { Arrival, Grouped };
+
     // `index`: the client's index on Messages (convo_id, timestamp).
-    DatabaseWriter(const QString& path, const SyntheticHistory& history, bool index);
+    DatabaseWriter(const QString& path, const SyntheticHistory& history, bool index,
+                   Layout layout = Layout::Arrival);
     void add(const SyntheticHistory::Conversation& conversation);
     void finish();
 
@@ -27,4 +33,5 @@ private:
     std::unique_ptr<SQLite::Statement> m_insertMessage;
     QString m_me;
     bool m_index;
+    Layout m_layout;
 };

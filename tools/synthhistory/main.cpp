@@ -1,7 +1,9 @@
 // Writes a synthetic Skype history, the same for the same seed, as a classic main.db and as a
 // Skype data export (.tar holding messages.json).
-//   parlorix-synth [--seed N] [--contacts N] [--groups N] [--messages N] [--no-index]
+//   parlorix-synth [--seed N] [--contacts N] [--groups N] [--messages N] [--no-index] [--grouped]
 //                  [--db main.db] [--tar export.tar] [--json messages.json]
+// The database's messages lie in order of arrival, as a client writes them; --grouped lays them
+// out conversation by conversation instead.
 
 #include "DatabaseWriter.h"
 #include "ExportWriter.h"
@@ -17,7 +19,8 @@
 namespace {
 
 int usage() {
-    std::fputs("usage: parlorix-synth [--seed N] [--contacts N] [--groups N] [--messages N] [--no-index]\n"
+    std::fputs("usage: parlorix-synth [--seed N] [--contacts N] [--groups N] [--messages N] [--no-index] "
+               "[--grouped]\n"
                "                      [--db main.db] [--tar export.tar] [--json messages.json]\n",
                stderr);
     return 2;
@@ -30,11 +33,16 @@ int main(int argc, char* argv[]) {
     SyntheticHistory::Options options;
     QString db, tar, json;
     bool index = true;
+    DatabaseWriter::Layout layout = DatabaseWriter::Layout::Arrival;
     const QStringList args = QCoreApplication::arguments().mid(1);
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString& flag = args.at(i);
         if (flag == QLatin1String("--no-index")) {
             index = false;
+            continue;
+        }
+        if (flag == QLatin1String("--grouped")) {
+            layout = DatabaseWriter::Layout::Grouped;
             continue;
         }
         if (i + 1 >= args.size())
@@ -69,7 +77,7 @@ int main(int argc, char* argv[]) {
         const QString jsonPath = !json.isEmpty() ? json : scratch.filePath(QStringLiteral("messages.json"));
         std::unique_ptr<DatabaseWriter> database;
         if (!db.isEmpty())
-            database = std::make_unique<DatabaseWriter>(db, history, index);
+            database = std::make_unique<DatabaseWriter>(db, history, index, layout);
         std::unique_ptr<ExportWriter> exporter;
         if (!tar.isEmpty() || !json.isEmpty())
             exporter = std::make_unique<ExportWriter>(jsonPath, history);
