@@ -13,8 +13,16 @@ QLocale userLocale() {
     const qsizetype cut = name.indexOf('.') >= 0 ? name.indexOf('.') : name.indexOf('@');
     if (cut >= 0)
         name.truncate(cut);
+    const QLocale unitedStates(QLocale::English, QLocale::UnitedStates);
+#if defined(Q_OS_WIN) || defined(Q_OS_MACOS)
+    // There the user's regional settings come from the system, not from the environment.
+    if (name.isEmpty()) {
+        const QLocale system = QLocale::system();
+        return system.language() == QLocale::C ? unitedStates : system;
+    }
+#endif
     if (name.isEmpty() || name == "C" || name == "POSIX")
-        return QLocale(QLocale::English, QLocale::UnitedStates);
+        return unitedStates;
     return QLocale(QString::fromLatin1(name));
 }
 

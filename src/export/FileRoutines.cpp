@@ -40,10 +40,55 @@ void DeleteFileIfPresent(const QString& path) {
 #endif
 }
 
+namespace {
+
+#ifdef Q_OS_WIN
+constexpr bool kWindowsNames = true;
+#else
+constexpr bool kWindowsNames = false;
+#endif
+
+QString escaped(QChar c) {
+    return QStringLiteral("%%1").arg(c.unicode(), 2, 16, QLatin1Char('0')).toUpper();
+}
+
+bool isDeviceName(const QString& name) {
+    // "CON", "con.txt" and "COM1.log" all name the device.
+    const QString stem = name.section(QLatin1Char('.'), 0, 0).trimmed().toUpper();
+    static const QStringList devices{QStringLiteral("CON"), QStringLiteral("PRN"), QStringLiteral("AUX"),
+                                     QStringLiteral("NUL")};
+    if (devices.contains(stem))
+        return true;
+    return stem.size() == 4 &&
+           (stem.startsWith(QLatin1String("COM")) || stem.startsWith(QLatin1String("LPT"))) &&
+           stem.at(3) >= QLatin1Char('0') && stem.at(3) <= QLatin1Char('9');
+}
+
+} // namespace
+
+QString transcriptName(const QString& handle, bool windowsNames) {
+    if (!windowsNames)
+        return handle;
+    QString name;
+    name.reserve(handle.size());
+    qsizetype keep = handle.size();
+    while (keep > 0 && (handle.at(keep - 1) == QLatin1Char('.') || handle.at(keep - 1) == QLatin1Char(' ')))
+        --keep;
+    for (qsizetype i = 0; i < handle.size(); ++i) {
+        const QChar c = handle.at(i);
+        const bool inTheWay = c.unicode() < 0x20 || QStringView(u"<>:\"/\\|?*%").contains(c) || i >= keep;
+        name += inTheWay ? escaped(c) : QString(c);
+    }
+    if (isDeviceName(name))
+        name.replace(0, 1, escaped(name.at(0)));
+    return name;
+}
+
 QString transcriptPath(const QString& folderText, const QString& handle) {
-    if (handle == QLatin1String(".") || handle == QLatin1String("..") || handle.contains(QLatin1Char('/')) ||
-        handle.contains(QDir::separator()) || handle.contains(QChar(0)))
+    const QString name = transcriptName(handle, kWindowsNames);
+    if (name == QLatin1String(".") || name == QLatin1String("..") || name.contains(QLatin1Char('/')) ||
+        name.contains(QDir::separator()) || name.contains(QChar(0)))
         throw Failure(QStringLiteral("'%1' cannot name a transcript: it would not stay in the output folder")
                           .arg(handle));
-    return folderText + handle + QStringLiteral(".txt");
+    return folderText + name + QStringLiteral(".txt");
 }

@@ -15,6 +15,13 @@ bool FolderExists(const QString& path);
 // fails.
 void DeleteFileIfPresent(const QString& path);
 
-// The transcript of a contact: the folder text, the contact's handle and ".txt", joined as they are.
-// Fails when the handle would put the transcript outside the folder.
+// The transcript of a contact: the folder text, the contact's file name and ".txt", joined as they
+// are. Fails when the handle would put the transcript outside the folder.
 QString transcriptPath(const QString& folderText, const QString& handle);
+
+// The name a handle's transcript is written under, ".txt" not included. Elsewhere the handle as it
+// is. On Windows, whose file names cannot hold <>:"/\|?*, control characters, a trailing dot or
+// blank, or a device name such as CON or COM1 (handles made since 2016 look like
+// "live:.cid.1a2b3c"), each character in the way is written as %XX, its code in hexadecimal, and a
+// '%' as %25: the same handle always gives the same name, and two handles never share one.
+QString transcriptName(const QString& handle, bool windowsNames);

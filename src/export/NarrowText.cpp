@@ -22,8 +22,9 @@ QByteArray systemCharset() {
 static bool isUtf8(const QByteArray& charset) {
     const QByteArray name = charset.toUpper();
     // The C and POSIX locales name plain ASCII; our transcripts take UTF-8 there.
-    return name.isEmpty() || name == "UTF-8" || name == "UTF8" || name == "ANSI_X3.4-1968" ||
-           name == "ASCII" || name == "US-ASCII";
+    // CP65001 is Windows' "use Unicode UTF-8 for worldwide language support".
+    return name.isEmpty() || name == "UTF-8" || name == "UTF8" || name == "CP65001" ||
+           name == "ANSI_X3.4-1968" || name == "ASCII" || name == "US-ASCII";
 }
 
 #ifndef Q_OS_WIN
@@ -60,11 +61,22 @@ QByteArray encode(const QString& text, const QByteArray& charset) {
     if (isUtf8(charset))
         return text.toUtf8();
 #ifdef Q_OS_WIN
-    const int length = WideCharToMultiByte(CP_ACP, 0, reinterpret_cast<LPCWCH>(text.utf16()),
-                                           static_cast<int>(text.size()), nullptr, 0, "?", nullptr);
+    // No ANSI code page holds a character beyond the BMP: it becomes one "?", not one per half.
+    QString units = text;
+    for (qsizetype i = 0; i + 1 < units.size(); ++i) {
+        if (units.at(i).isHighSurrogate() && units.at(i + 1).isLowSurrogate())
+            units.replace(i, 2, QLatin1Char('?'));
+    }
+    const auto wide = reinterpret_cast<LPCWCH>(units.utf16());
+    const int size = static_cast<int>(units.size());
+    const int length = size == 0 ? 0 : WideCharToMultiByte(CP_ACP, 0, wide, size, nullptr, 0, "?", nullptr);
     QByteArray out(length, Qt::Uninitialized);
-    WideCharToMultiByte(CP_ACP, 0, reinterpret_cast<LPCWCH>(text.utf16()), static_cast<int>(text.size()),
-                        out.data(), length, "?", nullptr);
+    if (length > 0 && WideCharToMultiByte(CP_ACP, 0, wide, size, out.data(), length, "?", nullptr) == length)
+        return out;
+    // A code page the call refuses: never an empty transcript; what is not ASCII becomes "?".
+    out.clear();
+    for (const QChar c : units)
+        out += c.unicode() < 0x80 ? static_cast<char>(c.unicode()) : '?';
     return out;
 #else
     return encodeWithIconv(text, charset);

@@ -208,8 +208,14 @@ void ExportHistory::readTar(const QString& path) {
     std::unique_ptr<archive, ArchiveCloser> tar(archive_read_new());
     archive_read_support_format_tar(tar.get());
     archive_read_support_filter_all(tar.get());
-    const QByteArray local = QFile::encodeName(path);
-    if (archive_read_open_filename(tar.get(), local.constData(), 1 << 16) != ARCHIVE_OK)
+#ifdef Q_OS_WIN
+    // The wide call: a folder with letters outside the ANSI code page opens too.
+    const std::wstring wide = path.toStdWString();
+    const int opened = archive_read_open_filename_w(tar.get(), wide.c_str(), 1 << 16);
+#else
+    const int opened = archive_read_open_filename(tar.get(), QFile::encodeName(path).constData(), 1 << 16);
+#endif
+    if (opened != ARCHIVE_OK)
         fail(QString::fromUtf8(archive_error_string(tar.get())));
     archive_entry* entry = nullptr;
     int status;

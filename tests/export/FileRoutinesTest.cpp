@@ -63,4 +63,27 @@ TEST(TranscriptPath, JoinsAsIsButStaysInTheFolder) {
         EXPECT_THROW(transcriptPath(QStringLiteral("/out/"), hostile), Failure);
 }
 
+// Windows' rules, tested everywhere: names that cannot stand as they are get %XX for each character
+// in the way, the same way every time, and no two handles share a name.
+TEST(TranscriptName, WindowsNamesEscapeWhatCannotStandAndNothingElse) {
+    const auto windows = [](const QString& handle) { return transcriptName(handle, true); };
+    EXPECT_EQ(windows(QStringLiteral("live:.cid.1a2b3c")), QStringLiteral("live%3A.cid.1a2b3c"));
+    EXPECT_EQ(windows(QStringLiteral("ann.smith_1-2,x")), QStringLiteral("ann.smith_1-2,x"));
+    EXPECT_EQ(windows(QStringLiteral("a<b>c\"d/e\\f|g?h*i")),
+              QStringLiteral("a%3Cb%3Ec%22d%2Fe%5Cf%7Cg%3Fh%2Ai"));
+    EXPECT_EQ(windows(QStringLiteral("tab\there")), QStringLiteral("tab%09here"));
+    EXPECT_EQ(windows(QStringLiteral("ann. .")), QStringLiteral("ann%2E%20%2E"));
+    EXPECT_EQ(windows(QStringLiteral("..")), QStringLiteral("%2E%2E"));
+    EXPECT_EQ(windows(QStringLiteral("100%")), QStringLiteral("100%25"));
+    EXPECT_EQ(windows(QStringLiteral("Аня")), QStringLiteral("Аня"));
+    for (const char* device : {"CON", "con", "Nul", "aux.x", "COM1", "lpt9", "prn"})
+        EXPECT_EQ(windows(QString::fromLatin1(device)).at(0), QLatin1Char('%')) << device;
+    for (const char* plain : {"COM", "COM10", "console", "nullable"})
+        EXPECT_EQ(windows(QString::fromLatin1(plain)), QString::fromLatin1(plain));
+    // Injective: a handle that looks like an escaped one gets a name of its own.
+    EXPECT_NE(windows(QStringLiteral("live:x")), windows(QStringLiteral("live%3Ax")));
+    // Elsewhere the handle stands as it is.
+    EXPECT_EQ(transcriptName(QStringLiteral("live:.cid.1a"), false), QStringLiteral("live:.cid.1a"));
+}
+
 } // namespace
