@@ -1,4 +1,5 @@
 #include "ExportWindow.h"
+#include "fakes/RealHistoryWindow.h"
 
 #include "fakes/ScopedEnv.h"
 
@@ -265,12 +266,8 @@ TEST_F(ExportRun, TicksAreReadAfreshForEveryChat) {
 }
 
 TEST_F(ExportRun, WritesARealHistoryInLocalTime) {
-    ScopedEnv data("PARLORIX_SKYPE_DATA",
-                   QFile::encodeName(QStringLiteral(PARLORIX_FIXTURES_DIR "/skype6-main.db")));
-    HistoryConnector connector(w.settings);
-    Services services{w.boxes, w.shell, w.settings, w.browser, connector, w.random, w.programFolder()};
-    Form1 real(services);
-    real.Form_Load();
+    RealHistoryWindow history(w, QStringLiteral(PARLORIX_FIXTURES_DIR "/skype6-main.db"));
+    Form1& real = history.form();
     QMetaObject::invokeMethod(&real, "PushButton2_Click");
     QMetaObject::invokeMethod(&real, "PushButton3_Click");
     QMetaObject::invokeMethod(&real, "PushButton7_Click");

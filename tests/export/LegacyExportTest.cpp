@@ -1,4 +1,5 @@
 #include "ExportWindow.h"
+#include "fakes/RealHistoryWindow.h"
 
 #include "skype/HistoryConnector.h"
 
@@ -145,11 +146,8 @@ TEST_F(LegacyExport, AnExportChatStampedWithinTheLastSecondOfTheRangeIsWritten) 
     writeFile(json, R"({"conversations":[{"id":"8:ann","MessageList":[{"id":"1","displayName":"Ann",
         "originalarrivaltime":"2014-12-31T19:37:46.999Z","messagetype":"RichText","content":"late",
         "from":"8:ann"}]}]})");
-    ScopedEnv data("PARLORIX_SKYPE_DATA", QFile::encodeName(json));
-    HistoryConnector connector(w.settings);
-    Services services{w.boxes, w.shell, w.settings, w.browser, connector, w.random, w.programFolder()};
-    Form1 real(services);
-    real.Form_Load();
+    RealHistoryWindow history(w, json);
+    Form1& real = history.form();
     real.appendRow(QStringLiteral("ann"));
     real.setRowChecked(1, true);
     real.findChild<QRadioButton*>(QStringLiteral("Option2"))->setChecked(true);

@@ -1,4 +1,5 @@
 #include "ExportWindow.h"
+#include "fakes/RealHistoryWindow.h"
 
 #include "DatabaseWriter.h"
 #include "fakes/OrdinaryUser.h"
@@ -176,11 +177,8 @@ TEST_F(TranscriptSafety, ADamagedDatabaseLeavesEveryGoodTranscriptWhole) {
             writer.add(history.conversation(i));
         writer.finish();
     }
-    ScopedEnv data("PARLORIX_SKYPE_DATA", QFile::encodeName(db));
-    HistoryConnector connector(w.settings);
-    Services services{w.boxes, w.shell, w.settings, w.browser, connector, w.random, w.programFolder()};
-    Form1 real(services);
-    real.Form_Load();
+    RealHistoryWindow history(w, db);
+    Form1& real = history.form();
     QMetaObject::invokeMethod(&real, "PushButton2_Click");
     QMetaObject::invokeMethod(&real, "PushButton3_Click");
     QMetaObject::invokeMethod(&real, "PushButton7_Click");

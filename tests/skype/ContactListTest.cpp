@@ -1,3 +1,4 @@
+#include "fakes/RealHistoryWindow.h"
 #include "fakes/TestWindow.h"
 
 #include "skype/HistoryConnector.h"
@@ -152,12 +153,9 @@ TEST(CheckAll, TicksAndClearsEveryRowAndLaterRowsArriveUnticked) {
 }
 
 TEST(HistoryConnector, ListsTheContactsOfARealHistory) {
-    ScopedEnv env("PARLORIX_SKYPE_DATA", QFile::encodeName(HistoryFiles::fixture("skype6-main.db")));
     TestWindow w;
-    HistoryConnector connector(w.settings);
-    Services services{w.boxes, w.shell, w.settings, w.browser, connector, w.random, w.programFolder()};
-    Form1 real(services);
-    real.Form_Load();
+    RealHistoryWindow history(w, HistoryFiles::fixture("skype6-main.db"));
+    Form1& real = history.form();
     QMetaObject::invokeMethod(&real, "PushButton2_Click");
     EXPECT_EQ(rows(real), (QStringList{QStringLiteral("+93123432123"), QStringLiteral("echo123"),
                                        QStringLiteral("gohanuskas")}));
@@ -167,12 +165,9 @@ TEST(HistoryConnector, ListsTheContactsOfARealHistory) {
 TEST(HistoryConnector, ANamedHistoryThatCannotBeUsedIsReportedWithItsPath) {
     HistoryFiles files;
     const QString bad = files.file("notes.txt", "just text");
-    ScopedEnv env("PARLORIX_SKYPE_DATA", QFile::encodeName(bad));
     TestWindow w;
-    HistoryConnector connector(w.settings);
-    Services services{w.boxes, w.shell, w.settings, w.browser, connector, w.random, w.programFolder()};
-    Form1 real(services);
-    real.Form_Load();
+    RealHistoryWindow history(w, bad);
+    Form1& real = history.form();
     w.boxes.answer(MessageBoxes::Answer::No);
     QMetaObject::invokeMethod(&real, "PushButton2_Click");
     ASSERT_EQ(w.boxes.shown().size(), 2);
@@ -271,16 +266,13 @@ TEST(HistoryDrop, ADroppedHistoryIsReadAtOnceWhateverTheVariableSays) {
         CREATE TABLE Messages (id INTEGER PRIMARY KEY, convo_id INTEGER);
         INSERT INTO Conversations VALUES (1, 'zed', 1);
     )");
-    ScopedEnv env("PARLORIX_SKYPE_DATA", QFile::encodeName(named));
     TestWindow w;
-    HistoryConnector connector(w.settings);
-    Services services{w.boxes, w.shell, w.settings, w.browser, connector, w.random, w.programFolder()};
-    Form1 real(services);
-    real.Form_Load();
+    RealHistoryWindow history(w, named);
+    Form1& real = history.form();
     QMetaObject::invokeMethod(&real, "PushButton2_Click");
     EXPECT_EQ(rows(real), QStringList{QStringLiteral("zed")});
     const QString dropped = HistoryFiles::fixture("skype6-main.db");
-    EXPECT_TRUE(HistoryDrop::take(dropped, services));
+    EXPECT_TRUE(HistoryDrop::take(dropped, history.services()));
     EXPECT_EQ(
         w.boxes.texts(),
         QStringList{QStringLiteral("The Skype history in '%1' will be read from now on.").arg(dropped)});
