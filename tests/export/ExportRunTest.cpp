@@ -3,7 +3,6 @@
 
 #include "fakes/ScopedEnv.h"
 
-#include "skype/HistoryConnector.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,6 @@
 #include "ExportWindow.h"
 #include "fakes/RealHistoryWindow.h"
 
-#include "skype/HistoryConnector.h"
 
 #include <QDir>
 #include <QFile>

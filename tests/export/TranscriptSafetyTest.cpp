@@ -5,7 +5,6 @@
 #include "fakes/OrdinaryUser.h"
 
 #include "export/FolderLock.h"
-#include "skype/HistoryConnector.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,6 @@
 #include "fakes/RealHistoryWindow.h"
 #include "fakes/TestWindow.h"
 
-#include "skype/HistoryConnector.h"
 #include "skype/HistoryDrop.h"
 #include "skype/HistoryRoot.h"
 #include "skype/HistorySource.h"
