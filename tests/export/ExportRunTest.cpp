@@ -3,7 +3,6 @@
 
 #include "fakes/ScopedEnv.h"
 
-
 #include <QDir>
 #include <QFile>
 #include <QPushButton>

@@ -1,7 +1,6 @@
 #include "ExportWindow.h"
 #include "fakes/RealHistoryWindow.h"
 
-
 #include <QDir>
 #include <QFile>
 #include <QRadioButton>
