@@ -8,7 +8,10 @@
 FolderLock::FolderLock(const QString& folderText)
     : m_folder(QDir::toNativeSeparators(QFileInfo(folderText + QStringLiteral("x")).absolutePath())) {
     const QString canonical = QFileInfo(m_folder).canonicalFilePath();
-    const QByteArray key = QCryptographicHash::hash((canonical.isEmpty() ? m_folder : canonical).toUtf8(),
+    // Per user as well: a lock left in the shared temporary folder by another user who died could
+    // not be taken over.
+    const QString folder = canonical.isEmpty() ? m_folder : canonical;
+    const QByteArray key = QCryptographicHash::hash((QDir::homePath() + QLatin1Char('\n') + folder).toUtf8(),
                                                     QCryptographicHash::Sha1)
                                .toHex();
     m_lock = std::make_unique<QLockFile>(

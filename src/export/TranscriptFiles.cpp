@@ -8,6 +8,10 @@
 #include <QFileInfo>
 #include <QTemporaryFile>
 
+#ifndef Q_OS_WIN
+#include <sys/stat.h>
+#endif
+
 #include <filesystem>
 #include <system_error>
 
@@ -21,6 +25,28 @@ std::filesystem::path nativePath(const QString& path) {
 #endif
 }
 
+// What a file created in place would get: read and write as the user's umask allows (a temporary
+// file starts readable by its owner only).
+QFileDevice::Permissions newFilePermissions() {
+#ifdef Q_OS_WIN
+    return QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+#else
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    const mode_t mode = 0666 & ~mask;
+    QFileDevice::Permissions permissions;
+    const std::pair<mode_t, QFileDevice::Permission> bits[] = {
+        {S_IRUSR, QFileDevice::ReadOwner}, {S_IWUSR, QFileDevice::WriteOwner},
+        {S_IRGRP, QFileDevice::ReadGroup}, {S_IWGRP, QFileDevice::WriteGroup},
+        {S_IROTH, QFileDevice::ReadOther}, {S_IWOTH, QFileDevice::WriteOther}};
+    for (const auto& [bit, permission] : bits) {
+        if (mode & bit)
+            permissions |= permission;
+    }
+    return permissions;
+#endif
+}
+
 // A new, empty file in the transcript's folder; only a file in the same folder can be moved over
 // the old one in one step.
 QString createNewFile(const QString& path) {
@@ -30,9 +56,7 @@ QString createNewFile(const QString& path) {
     file.setAutoRemove(false);
     if (!file.open())
         throw Failure(QStringLiteral("Cannot write '%1': %2").arg(path, file.errorString()));
-    // As a transcript written in place would be: readable by others, writable by its owner.
-    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
-                        QFileDevice::ReadOther);
+    file.setPermissions(newFilePermissions());
     return file.fileName();
 }
 

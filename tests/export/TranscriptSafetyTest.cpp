@@ -16,6 +16,7 @@
 #ifdef Q_OS_LINUX
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #endif
 
 // What a run must never do, whatever the folder holds and whatever fails half-way: write through a
@@ -106,12 +107,19 @@ TEST_F(TranscriptSafety, AReadOnlyTranscriptIsReplacedByAnOrdinaryUser) {
     QFile::setPermissions(outputDir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
                                                 QFileDevice::ExeOwner | QFileDevice::ReadOther |
                                                 QFileDevice::WriteOther | QFileDevice::ExeOther);
+    const mode_t savedMask = umask(027);
     {
         OrdinaryUser user;
         pressSave();
     }
+    umask(savedMask);
     EXPECT_EQ(w.boxes.texts(), QStringList{QStringLiteral("Done.")});
     EXPECT_EQ(contents(transcript("ann")), QByteArray("[8/31/2021 3:42:10 PM]Ann: new\r\n"));
+    // As a file created in place: what the umask leaves of read and write for all.
+    EXPECT_EQ(QFile::permissions(transcript("ann")) &
+                  (kOwnerBits | QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ReadOther |
+                   QFileDevice::WriteOther),
+              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup);
 }
 
 // A disk that fills up: every write past 100 bytes of a file fails, as on a full disk. The contact
