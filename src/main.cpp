@@ -26,7 +26,7 @@ int main(int argc, char* argv[]) {
 
     QtMessageBoxes boxes;
     DesktopShell shell;
-    FileSettingsStore settings(FileSettingsStore::userConfigFolder());
+    FileSettingsStore settings(FileSettingsStore::userRoot());
     QtFolderBrowser browser;
     HistoryConnector skype(settings);
     SystemRandom random;

@@ -16,10 +16,13 @@ constexpr auto kFormat = QSettings::IniFormat;
 
 } // namespace
 
-FileSettingsStore::FileSettingsStore(QString folder)
-    : m_folder(std::move(folder)) {}
+FileSettingsStore::FileSettingsStore(QString root)
+    : m_root(std::move(root)) {}
 
-QString FileSettingsStore::userConfigFolder() {
+QString FileSettingsStore::userRoot() {
+#ifdef Q_OS_WIN
+    return QStringLiteral("HKEY_CURRENT_USER\\Software\\VB and VBA Program Settings");
+#endif
     const QString configured = qEnvironmentVariable("XDG_CONFIG_HOME");
     if (!configured.isEmpty() && QDir::isAbsolutePath(configured))
         return configured;
@@ -28,9 +31,9 @@ QString FileSettingsStore::userConfigFolder() {
 
 QString FileSettingsStore::location(const QString& application) const {
 #ifdef Q_OS_WIN
-    return QStringLiteral("HKEY_CURRENT_USER\\Software\\VB and VBA Program Settings\\") + application;
+    return m_root + QLatin1Char('\\') + application;
 #else
-    return m_folder + QLatin1Char('/') + application + QStringLiteral(".conf");
+    return m_root + QLatin1Char('/') + application + QStringLiteral(".conf");
 #endif
 }
 
@@ -47,8 +50,8 @@ std::optional<QString> FileSettingsStore::read(const QString& application, const
 void FileSettingsStore::write(const QString& application, const QString& section, const QString& key,
                               const QString& value) {
 #ifndef Q_OS_WIN
-    if (!QDir().mkpath(m_folder))
-        throw Failure(QStringLiteral("Cannot create the settings folder '%1'").arg(m_folder));
+    if (!QDir().mkpath(m_root))
+        throw Failure(QStringLiteral("Cannot create the settings folder '%1'").arg(m_root));
 #endif
     QSettings settings(location(application), kFormat);
     settings.setAtomicSyncRequired(true);

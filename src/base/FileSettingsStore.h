@@ -7,11 +7,13 @@
 // section. Every write reaches the disk at once and atomically (written aside, then renamed).
 class FileSettingsStore final : public SettingsStore {
 public:
-    // Keeps the INI files in `folder`; ignored on Windows, where the registry is used.
-    explicit FileSettingsStore(QString folder);
+    // Keeps the INI files in the folder `root`; on Windows `root` is the registry key under which
+    // each application has its key.
+    explicit FileSettingsStore(QString root);
 
-    // $XDG_CONFIG_HOME, else ~/.config.
-    static QString userConfigFolder();
+    // Where the user's settings are kept: $XDG_CONFIG_HOME, else ~/.config; on Windows
+    // "HKEY_CURRENT_USER\Software\VB and VBA Program Settings", where the program always kept them.
+    static QString userRoot();
 
     std::optional<QString> read(const QString& application, const QString& section,
                                 const QString& key) const override;
@@ -21,5 +23,5 @@ public:
     QString location(const QString& application) const;
 
 private:
-    QString m_folder;
+    QString m_root;
 };
