@@ -69,9 +69,14 @@ QByteArray encode(const QString& text, const QByteArray& charset) {
     }
     const auto wide = reinterpret_cast<LPCWCH>(units.utf16());
     const int size = static_cast<int>(units.size());
-    const int length = size == 0 ? 0 : WideCharToMultiByte(CP_ACP, 0, wide, size, nullptr, 0, "?", nullptr);
+    // "?" for what the code page lacks, never a look-alike ("é" is not "e" in code page 1251).
+    constexpr DWORD kFlags = WC_NO_BEST_FIT_CHARS;
+    // "CP1252" names code page 1252; the system's names the ANSI code page.
+    const UINT codePage = charset.toUpper().startsWith("CP") ? charset.mid(2).toUInt() : CP_ACP;
+    const int length = size == 0 ? 0 : WideCharToMultiByte(codePage, kFlags, wide, size, nullptr, 0, "?", nullptr);
     QByteArray out(length, Qt::Uninitialized);
-    if (length > 0 && WideCharToMultiByte(CP_ACP, 0, wide, size, out.data(), length, "?", nullptr) == length)
+    if (length > 0 &&
+        WideCharToMultiByte(codePage, kFlags, wide, size, out.data(), length, "?", nullptr) == length)
         return out;
     // A code page the call refuses: never an empty transcript; what is not ASCII becomes "?".
     out.clear();

@@ -32,6 +32,16 @@ TEST(WriteTextToFile, OneOrLessEmptiesTwoOrMoreAppends) {
     EXPECT_THROW(WriteTextToFile(QStringLiteral("x"), dir.path(), 2), Failure);
 }
 
+#ifdef Q_OS_WIN
+// The ANSI code pages by number; under "use Unicode UTF-8" (65001) the text is never emptied.
+TEST(NarrowText, TheCodePageWithOneQuestionMarkPerCharacterItLacks) {
+    const QString text = QStringLiteral("café Привет 😀");
+    EXPECT_EQ(NarrowText::encode(text, "CP65001"), text.toUtf8());
+    EXPECT_EQ(NarrowText::encode(text, "CP1252"), QByteArray("caf\xE9 ?????? ?"));
+    EXPECT_EQ(NarrowText::encode(QStringLiteral("Привет é 😀"), "CP1251"),
+              QByteArray("\xCF\xF0\xE8\xE2\xE5\xF2 ? ?"));
+}
+#else
 TEST(NarrowText, Utf8WhereTheLocaleSaysSoOtherwiseTheCharsetWithQuestionMarks) {
     const QString text = QStringLiteral("café Привет 😀");
     EXPECT_EQ(NarrowText::encode(text, "UTF-8"), text.toUtf8());
@@ -40,6 +50,7 @@ TEST(NarrowText, Utf8WhereTheLocaleSaysSoOtherwiseTheCharsetWithQuestionMarks) {
     EXPECT_EQ(NarrowText::encode(QStringLiteral("Привет é"), "KOI8-R"),
               QByteArray("\xF0\xD2\xC9\xD7\xC5\xD4 ?"));
 }
+#endif
 
 TEST(FolderExists, OnlyExistingFolders) {
     QTemporaryDir dir;
@@ -52,6 +63,17 @@ TEST(FolderExists, OnlyExistingFolders) {
     EXPECT_FALSE(FolderExists(QString()));
 }
 
+#ifdef Q_OS_WIN
+TEST(TranscriptPath, JoinsTheNameWindowsCanTake) {
+    EXPECT_EQ(transcriptPath(QStringLiteral("C:\\out\\"), QStringLiteral("live:.cid.1a")),
+              QStringLiteral("C:\\out\\live%3A.cid.1a.txt"));
+    // What would leave the folder is written as %XX instead.
+    EXPECT_EQ(transcriptPath(QStringLiteral("C:\\out\\"), QStringLiteral("..\\x")),
+              QStringLiteral("C:\\out\\..%5Cx.txt"));
+    EXPECT_EQ(transcriptPath(QStringLiteral("C:\\out\\"), QStringLiteral("..")),
+              QStringLiteral("C:\\out\\%2E%2E.txt"));
+}
+#else
 TEST(TranscriptPath, JoinsAsIsButStaysInTheFolder) {
     EXPECT_EQ(transcriptPath(QStringLiteral("/out/"), QStringLiteral("live:.cid.1a")),
               QStringLiteral("/out/live:.cid.1a.txt"));
@@ -62,6 +84,7 @@ TEST(TranscriptPath, JoinsAsIsButStaysInTheFolder) {
           QString(QStringLiteral("a") + QChar(0) + QStringLiteral("b"))})
         EXPECT_THROW(transcriptPath(QStringLiteral("/out/"), hostile), Failure);
 }
+#endif
 
 // Windows' rules, tested everywhere: names that cannot stand as they are get %XX for each character
 // in the way, the same way every time, and no two handles share a name.
