@@ -73,7 +73,8 @@ QByteArray encode(const QString& text, const QByteArray& charset) {
     constexpr DWORD kFlags = WC_NO_BEST_FIT_CHARS;
     // "CP1252" names code page 1252; the system's names the ANSI code page.
     const UINT codePage = charset.toUpper().startsWith("CP") ? charset.mid(2).toUInt() : CP_ACP;
-    const int length = size == 0 ? 0 : WideCharToMultiByte(codePage, kFlags, wide, size, nullptr, 0, "?", nullptr);
+    const int length =
+        size == 0 ? 0 : WideCharToMultiByte(codePage, kFlags, wide, size, nullptr, 0, "?", nullptr);
     QByteArray out(length, Qt::Uninitialized);
     if (length > 0 &&
         WideCharToMultiByte(codePage, kFlags, wide, size, out.data(), length, "?", nullptr) == length)
