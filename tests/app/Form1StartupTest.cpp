@@ -116,9 +116,10 @@ TEST(Form1Startup, FirstStartOnAnEmptyStore) {
     TestWindow w;
     Form1& form = w.load();
     EXPECT_TRUE(w.boxes.shown().isEmpty());
-    EXPECT_EQ(form.outputFolderText(), QStringLiteral("/home/tester/Desktop/"));
-    EXPECT_EQ(w.settings.get(QStringLiteral("Output Folder")), QStringLiteral("/home/tester/Desktop/"));
-    EXPECT_EQ(w.settings.writes, QStringList{QStringLiteral("Output Folder=/home/tester/Desktop/")});
+    const QString desktop = QStringLiteral("/home/tester/Desktop") + QDir::separator();
+    EXPECT_EQ(form.outputFolderText(), desktop);
+    EXPECT_EQ(w.settings.get(QStringLiteral("Output Folder")), desktop);
+    EXPECT_EQ(w.settings.writes, QStringList{QStringLiteral("Output Folder=") + desktop});
     EXPECT_EQ(form.dateFrom(), today());
     EXPECT_EQ(form.dateTo(), today());
     EXPECT_TRUE(form.isExportAllSelected());

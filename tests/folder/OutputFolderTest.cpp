@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -86,12 +87,18 @@ TEST_F(OutputFolder, StoresThatFailAreToldOnceAndDoNotEndTheProgram) {
 // folder the program was started from.
 TEST(QtFolderBrowser, OpensOnTheLastFolderElseOnTheDesktop) {
     QTemporaryDir home;
+#ifdef Q_OS_WIN
+    // The desktop is the shell's own folder there.
+    const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    QDir().mkpath(desktop);
+#else
     ScopedEnv env;
     env.set("HOME", QFile::encodeName(home.path()))
         .set("XDG_CONFIG_HOME", QFile::encodeName(home.filePath(QStringLiteral("config"))));
     const QString desktop = home.filePath(QStringLiteral("Desktop"));
     EXPECT_EQ(QtFolderBrowser::openingFolder(QString()), QDir::homePath());
     QDir().mkpath(desktop);
+#endif
     EXPECT_EQ(QtFolderBrowser::openingFolder(QString()), desktop);
     EXPECT_EQ(QtFolderBrowser::openingFolder(home.filePath(QStringLiteral("gone"))), desktop);
     EXPECT_EQ(QtFolderBrowser::openingFolder(home.path()), home.path());

@@ -183,22 +183,34 @@ TEST(HistorySource, EnvironmentThenStoredThenNewestProfile) {
     HistoryFiles files;
     TestWindow w;
     ScopedEnv env;
-    env.set("PARLORIX_SKYPE_DATA", QByteArray()).set("HOME", QFile::encodeName(files.path("home")));
+    env.set("PARLORIX_SKYPE_DATA", QByteArray());
+#if defined(Q_OS_WIN)
+    env.set("APPDATA", QFile::encodeName(files.path("home")))
+        .set("LOCALAPPDATA", QFile::encodeName(files.path("local")));
+    const QString skype = files.path("home/Skype");
+#elif defined(Q_OS_MACOS)
+    env.set("HOME", QFile::encodeName(files.path("home")));
+    const QString skype = files.path("home/Library/Application Support/Skype");
+#else
+    env.set("HOME", QFile::encodeName(files.path("home")));
+    const QString skype = files.path("home/.Skype");
+#endif
+    const auto profile = [&](const char* name) -> QString {
+        return skype + QLatin1Char('/') + QString::fromLatin1(name);
+    };
     EXPECT_EQ(HistorySource::locate(w.settings), std::nullopt);
 
-    QDir().mkpath(files.path("home/.Skype/old.profile"));
-    QDir().mkpath(files.path("home/.Skype/new.profile"));
-    QDir().mkpath(files.path("home/.Skype/shared_dynco"));
-    QFile::copy(HistoryFiles::fixture("skype6-main.db"), files.path("home/.Skype/old.profile/main.db"));
-    QFile::copy(HistoryFiles::fixture("skype6-main.db"), files.path("home/.Skype/new.profile/main.db"));
-    QFile::copy(HistoryFiles::fixture("skype6-main.db"), files.path("home/.Skype/shared_dynco/main.db"));
-    QFile older(files.path("home/.Skype/old.profile/main.db"));
+    for (const char* name : {"old.profile", "new.profile", "shared_dynco"}) {
+        QDir().mkpath(profile(name));
+        QFile::copy(HistoryFiles::fixture("skype6-main.db"), profile(name) + QStringLiteral("/main.db"));
+    }
+    QFile older(profile("old.profile/main.db"));
     older.open(QIODevice::ReadWrite);
     older.setFileTime(QDateTime::currentDateTime().addDays(-2), QFileDevice::FileModificationTime);
-    QFile shared(files.path("home/.Skype/shared_dynco/main.db"));
+    QFile shared(profile("shared_dynco/main.db"));
     shared.open(QIODevice::ReadWrite);
     shared.setFileTime(QDateTime::currentDateTime().addDays(2), QFileDevice::FileModificationTime);
-    EXPECT_EQ(HistorySource::locate(w.settings), files.path("home/.Skype/new.profile/main.db"));
+    EXPECT_EQ(HistorySource::locate(w.settings), QDir::toNativeSeparators(profile("new.profile/main.db")));
 
     w.settings.set(QStringLiteral("Skype History"), QStringLiteral("/stored/main.db"));
     EXPECT_EQ(HistorySource::locate(w.settings), QStringLiteral("/stored/main.db"));
