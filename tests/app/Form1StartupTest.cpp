@@ -223,7 +223,8 @@ TEST(Form1Startup, SkinIsAppliedOnlyWhenTheSkinFileExists) {
                      form.findChild<QWidget*>(QString::fromLatin1(name))->palette().color(QPalette::Window) ==
                          buttonFace)
             << name;
-    EXPECT_EQ(form.skin().loadedFile(), w.programFolder() + QStringLiteral("/x/o.cjs"));
+    EXPECT_EQ(form.skin().loadedFile(),
+              QDir::toNativeSeparators(w.programFolder() + QStringLiteral("/x/o.cjs")));
     EXPECT_EQ(form.skin().getProperty(1).toInt() & 1, 1);
     EXPECT_TRUE(form.skin().getProperty(5).toBool());
     EXPECT_TRUE(form.skin().getProperty(10).toBool());

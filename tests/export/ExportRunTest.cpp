@@ -3,6 +3,8 @@
 
 #include "fakes/ScopedEnv.h"
 
+#include "export/NarrowText.h"
+
 #include <QDir>
 #include <QFile>
 #include <QPushButton>
@@ -59,7 +61,9 @@ TEST_F(ExportRun, SeveralChatsBackToBackAndEmptyChatsSkipped) {
     EXPECT_EQ(contents(transcript("ann")),
               QByteArray("[8/31/2021 3:42:10 PM]Ann: one\r\n[9/2/2021]Ann: two\r\nMe: multi\r\nline\r\n"));
     EXPECT_FALSE(QFile::exists(transcript("bob")));
+#ifndef Q_OS_WIN // where Ann.txt and ann.txt are one file
     EXPECT_FALSE(QFile::exists(transcript("Ann")));
+#endif
     EXPECT_EQ(w.boxes.texts(), QStringList{QStringLiteral("Done.")});
 }
 
@@ -165,17 +169,45 @@ TEST_F(ExportRun, FailingMessageReadLeavesOutItsLineOnly) {
     EXPECT_EQ(contents(transcript("bob")), QByteArray("[8/31/2021 3:42:10 PM]Bob: fine\r\n"));
 }
 
-TEST_F(ExportRun, NonLatinTextAndEmojiAreWrittenAsUtf8) {
+TEST_F(ExportRun, NonLatinTextAndEmojiAreWrittenInTheSystemsCharacterSet) {
     w.skype.addChat(QStringLiteral("ann"), kStamp, {QStringLiteral("Аня: привет 😀 你好 café")});
     tick({QStringLiteral("ann")});
     press();
+#ifdef Q_OS_WIN
+    // The ANSI code page: one "?" for each character it lacks.
+    if (NarrowText::systemCharset() != "CP1252")
+        GTEST_SKIP() << "the expected bytes are code page 1252's, the system has "
+                     << NarrowText::systemCharset().constData();
+    EXPECT_EQ(contents(transcript("ann")), QByteArray("[8/31/2021 3:42:10 PM]???: ?????? ? ?? caf\xE9\r\n"));
+#else
     EXPECT_EQ(contents(transcript("ann")),
               QByteArray("[8/31/2021 3:42:10 PM]\xD0\x90\xD0\xBD\xD1\x8F: "
                          "\xD0\xBF\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82 "
                          "\xF0\x9F\x98\x80 \xE4\xBD\xA0\xE5\xA5\xBD caf\xC3\xA9\r\n"));
+#endif
     EXPECT_EQ(w.boxes.texts(), QStringList{QStringLiteral("Done.")});
 }
 
+#ifdef Q_OS_WIN
+// There a handle's separators and dots are written as %XX: the transcript stays in the folder.
+TEST_F(ExportRun, HostileRowTextStaysInTheFolder) {
+    QTemporaryDir parent;
+    const QString inner = QDir::toNativeSeparators(parent.path()) + QDir::separator() + QStringLiteral("out");
+    QDir().mkpath(inner);
+    form().setOutputFolderText(inner + QDir::separator());
+    writeFile(parent.path() + QStringLiteral("/victim.txt"), "keep me");
+    for (const char* hostile : {"../victim", "..\\victim", ".."}) {
+        w.skype.addChat(QString::fromLatin1(hostile), kStamp, {QStringLiteral("Eve: pwned")});
+        tick({QString::fromLatin1(hostile)});
+    }
+    press();
+    EXPECT_EQ(w.boxes.texts(), QStringList{QStringLiteral("Done.")});
+    EXPECT_EQ(contents(parent.path() + QStringLiteral("/victim.txt")), QByteArray("keep me"));
+    EXPECT_EQ(QDir(inner).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+              (QStringList{QStringLiteral("%2E%2E.txt"), QStringLiteral("..%2Fvictim.txt"),
+                           QStringLiteral("..%5Cvictim.txt")}));
+}
+#else
 TEST_F(ExportRun, HostileRowTextIsRefusedAndNothingOutsideTheFolderIsTouched) {
     QTemporaryDir parent;
     const QString inner = QDir::toNativeSeparators(parent.path()) + QDir::separator() + QStringLiteral("out");
@@ -197,6 +229,7 @@ TEST_F(ExportRun, HostileRowTextIsRefusedAndNothingOutsideTheFolderIsTouched) {
                            exportError(refused.arg(hostile), 132),
                            exportError(refused.arg(QStringLiteral("..")), 132), QStringLiteral("Done.")}));
 }
+#endif
 
 TEST_F(ExportRun, NoLinkOrUnknownRunningStateEndsBeforeAnythingIsDeleted) {
     tick({QStringLiteral("ann")});
@@ -264,6 +297,9 @@ TEST_F(ExportRun, TicksAreReadAfreshForEveryChat) {
 }
 
 TEST_F(ExportRun, WritesARealHistoryInLocalTime) {
+#ifdef Q_OS_WIN
+    GTEST_SKIP() << "Wine keeps the host's time zone, whatever TZ says";
+#endif
     RealHistoryWindow history(w, QStringLiteral(PARLORIX_FIXTURES_DIR "/skype6-main.db"));
     Form1& real = history.form();
     QMetaObject::invokeMethod(&real, "PushButton2_Click");

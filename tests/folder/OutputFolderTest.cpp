@@ -35,9 +35,10 @@ TEST_F(OutputFolder, CancelChangesNothing) {
 TEST_F(OutputFolder, APickIsRememberedAsGivenAndShownWithASeparator) {
     w.browser.answers = {QStringLiteral("/data/Chats")};
     w.click("PushButton5");
+    const QString shown = QStringLiteral("/data/Chats") + QDir::separator();
     EXPECT_EQ(w.settings.writes, (QStringList{QStringLiteral("LastFolderDot=/data/Chats"),
-                                              QStringLiteral("Output Folder=/data/Chats/")}));
-    EXPECT_EQ(w.form().outputFolderText(), QStringLiteral("/data/Chats/"));
+                                              QStringLiteral("Output Folder=") + shown}));
+    EXPECT_EQ(w.form().outputFolderText(), shown);
 
     // The next press opens on the last pick, whatever the box shows meanwhile.
     w.find<QLineEdit>("Text1")->setText(QStringLiteral("/typed"));
@@ -47,10 +48,11 @@ TEST_F(OutputFolder, APickIsRememberedAsGivenAndShownWithASeparator) {
 }
 
 TEST_F(OutputFolder, ARootKeepsItsOneSeparator) {
-    w.browser.answers = {QStringLiteral("/")};
+    const QString root = QDir::toNativeSeparators(QDir::rootPath()); // "/", or "C:\" on Windows
+    w.browser.answers = {root};
     w.click("PushButton5");
-    EXPECT_EQ(w.settings.get(QStringLiteral("LastFolderDot")), QStringLiteral("/"));
-    EXPECT_EQ(w.form().outputFolderText(), QStringLiteral("/"));
+    EXPECT_EQ(w.settings.get(QStringLiteral("LastFolderDot")), root);
+    EXPECT_EQ(w.form().outputFolderText(), root);
 }
 
 TEST_F(OutputFolder, EveryEditIsStoredUnchecked) {
@@ -80,7 +82,7 @@ TEST_F(OutputFolder, StoresThatFailAreToldOnceAndDoNotEndTheProgram) {
     w.click("PushButton5");
     ASSERT_EQ(w.boxes.shown().size(), 1);
     EXPECT_TRUE(w.boxes.texts().first().contains(QLatin1String("PushButton5_Click at line 104\r\r")));
-    EXPECT_EQ(w.form().outputFolderText(), QStringLiteral("/z/"));
+    EXPECT_EQ(w.form().outputFolderText(), QStringLiteral("/z") + QDir::separator());
 }
 
 // With no folder picked before, or one that is gone, the browser opens on the desktop, never in the

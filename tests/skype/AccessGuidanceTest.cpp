@@ -2,6 +2,8 @@
 
 #include "skype/AccessGuidance.h"
 
+#include <QDir>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -30,8 +32,8 @@ TEST(AccessGuidance, HelpAsksAndYesOpensTheVideo) {
     EXPECT_EQ(box.buttons, MessageBoxes::Buttons::YesNo);
     EXPECT_EQ(box.icon, MessageBoxes::Icon::None);
     EXPECT_EQ(box.defaultButton, MessageBoxes::Answer::Yes);
-    EXPECT_EQ(w.shell.documents,
-              QStringList{w.programFolder() + QStringLiteral("/Help Video/Skype Allow.avi")});
+    EXPECT_EQ(w.shell.documents, QStringList{QDir::toNativeSeparators(
+                                     w.programFolder() + QStringLiteral("/Help Video/Skype Allow.avi"))});
 }
 
 TEST(AccessGuidance, NoClosesTheMessageAndNothingElse) {
@@ -48,8 +50,8 @@ TEST(AccessGuidance, AllowAccessButtonOpensTheVideoWithoutAsking) {
     w.load();
     w.click("PushButton1");
     EXPECT_TRUE(w.boxes.shown().isEmpty());
-    EXPECT_EQ(w.shell.documents,
-              QStringList{w.programFolder() + QStringLiteral("/Help Video/Skype Allow.avi")});
+    EXPECT_EQ(w.shell.documents, QStringList{QDir::toNativeSeparators(
+                                     w.programFolder() + QStringLiteral("/Help Video/Skype Allow.avi"))});
 }
 
 TEST(AccessGuidance, MessageTakesTheListButtonCaption) {

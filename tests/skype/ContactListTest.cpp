@@ -223,7 +223,8 @@ TEST(HistorySource, IdentifiesEachKindOfSource) {
     QDir().mkpath(files.path("profile"));
     QFile::copy(HistoryFiles::fixture("skype6-main.db"), files.path("profile/main.db"));
     EXPECT_EQ(HistorySource::identify(files.path("profile")).kind, HistorySource::Kind::Database);
-    EXPECT_EQ(HistorySource::identify(files.path("profile")).path, files.path("profile/main.db"));
+    EXPECT_EQ(HistorySource::identify(files.path("profile")).path,
+              QDir::toNativeSeparators(files.path("profile/main.db")));
     EXPECT_EQ(HistorySource::identify(files.file("messages.json", "\xEF\xBB\xBF  {\"a\":1}")).kind,
               HistorySource::Kind::ExportJson);
     EXPECT_EQ(HistorySource::identify(files.tar("e.tar", {{"messages.json", "{}"}})).kind,
