@@ -54,4 +54,16 @@ TEST(DateText, ReadsBackWhatItWritesAndNothingElse) {
     EXPECT_FALSE(DateText::fromText(QStringLiteral("8/31/2021 3:42:10 PM trailing")).has_value());
 }
 
+#if defined(Q_OS_WIN) || defined(Q_OS_MACOS)
+// There the regional settings come from the system when no POSIX variable names a locale.
+TEST(DateText, WithoutLocaleVariablesTheSystemsRegionalSettingsCount) {
+    ScopedEnv env;
+    env.set("LC_ALL", QByteArray()).set("LC_TIME", QByteArray()).set("LANG", QByteArray());
+    const QLocale system = QLocale::system();
+    const QLocale expected =
+        system.language() == QLocale::C ? QLocale(QLocale::English, QLocale::UnitedStates) : system;
+    EXPECT_EQ(DateText::userLocale().name(), expected.name());
+}
+#endif
+
 } // namespace

@@ -5,6 +5,7 @@
 #include "base/Failure.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QTimeZone>
 
 #include <gtest/gtest.h>
@@ -253,6 +254,16 @@ TEST(ExportHistory, LoneSurrogateEscapesBecomeReplacementCharacters) {
     ExportHistory history(files.file("messages.json", json), ExportHistory::Container::Json);
     EXPECT_EQ(lines(history.messages(0).messages),
               QStringList{QStringLiteral("A\uFFFD: x\uFFFDy \U0001F600 \\ud83d \\\uFFFD\uFFFD")});
+}
+
+// A folder whose name the ANSI code page of Windows cannot spell: the archive is opened by its
+// wide path there.
+TEST(ExportHistory, ATarInAFolderWithLettersOfAnyScriptIsRead) {
+    HistoryFiles files;
+    QDir().mkpath(files.path("Историяé 你好"));
+    const QString tar = files.tar("Историяé 你好/export.tar", {{"messages.json", kExport}});
+    ExportHistory history(tar, ExportHistory::Container::Tar);
+    expectTheExport(history);
 }
 
 } // namespace

@@ -6,13 +6,19 @@
 #include <archive_entry.h>
 
 #include <stdexcept>
+#include <string>
 
 TarWriter::TarWriter(const QString& path)
     : m_path(path)
     , m_tar(archive_write_new()) {
     check(m_tar != nullptr, "create");
     check(archive_write_set_format_pax_restricted(m_tar) == ARCHIVE_OK, "choose the tar format for");
+#ifdef Q_OS_WIN
+    const std::wstring wide = path.toStdWString();
+    check(archive_write_open_filename_w(m_tar, wide.c_str()) == ARCHIVE_OK, "open");
+#else
     check(archive_write_open_filename(m_tar, QFile::encodeName(path).constData()) == ARCHIVE_OK, "open");
+#endif
 }
 
 TarWriter::~TarWriter() {
