@@ -109,4 +109,18 @@ TEST(TranscriptName, WindowsNamesEscapeWhatCannotStandAndNothingElse) {
     EXPECT_EQ(transcriptName(QStringLiteral("live:.cid.1a"), false), QStringLiteral("live:.cid.1a"));
 }
 
+// Windows takes COM and LPT with a superscript one, two or three for the ports as well.
+TEST(TranscriptName, SuperscriptPortNamesAreDeviceNamesToo) {
+    const auto windows = [](const QString& handle) { return transcriptName(handle, true); };
+    for (const QString& device :
+         {QStringLiteral("COM\u00B9"), QStringLiteral("COM\u00B2"), QStringLiteral("com\u00B3"),
+          QStringLiteral("LPT\u00B9"), QStringLiteral("lpt\u00B2.txt"), QStringLiteral("LPT\u00B3")})
+        EXPECT_EQ(windows(device),
+                  QStringLiteral("%") + QString::number(device.at(0).unicode(), 16).toUpper() + device.mid(1))
+            << device.toStdString();
+    // Other superscripts name no device.
+    EXPECT_EQ(windows(QStringLiteral("COM\u2074")), QStringLiteral("COM\u2074"));
+    EXPECT_EQ(windows(QStringLiteral("LPT\u00B9\u00B9")), QStringLiteral("LPT\u00B9\u00B9"));
+}
+
 } // namespace
