@@ -268,6 +268,27 @@ TEST(HistorySource, AMessagesJsonSavedAsUtf16IsNamedSo) {
     }
 }
 
+// Text in UTF-16 shows its NUL bytes beside every ASCII character; NUL bytes after a '{' alone are
+// no text in any encoding.
+TEST(HistorySource, NulBytesAfterABraceAreDamageNotUtf16) {
+    HistoryFiles files;
+    const QString bigEndian = files.file("be.json", QByteArray("\0{\0\n\0 \0\"", 8));
+    EXPECT_TRUE(identifyFailure(bigEndian).contains(QLatin1String("saved as UTF-16")))
+        << bigEndian.toStdString();
+    for (const QByteArray& bytes : {QByteArray(QByteArray("{") + QByteArray(1 << 20, '\0')),
+                                    QByteArray("\xEF\xBB\xBF {\"c\0\0\0\0", 11)}) {
+        const QString path = files.file("messages.json", bytes);
+        EXPECT_EQ(identifyFailure(path), QLatin1Char('\'') + path +
+                                             QLatin1String("' is not a Skype history: it begins like a "
+                                                           "messages.json but holds NUL bytes where its text "
+                                                           "should be; it is damaged"));
+    }
+    // Binary data that does not begin like a messages.json is named as before.
+    const QString binary = files.file("picture.png", QByteArray("\x89PNG\r\n\x1A\n\0\0\0\rIHDR", 16));
+    EXPECT_TRUE(identifyFailure(binary).endsWith(
+        QLatin1String("neither a main.db, a messages.json nor an export .tar")));
+}
+
 // The latest explicit choice wins: a history dropped onto the window is read at once, even while
 // PARLORIX_SKYPE_DATA names another, and the box says so truthfully.
 TEST(HistoryDrop, ADroppedHistoryIsReadAtOnceWhateverTheVariableSays) {
