@@ -52,6 +52,27 @@ TEST(NarrowText, Utf8WhereTheLocaleSaysSoOtherwiseTheCharsetWithQuestionMarks) {
 }
 #endif
 
+// The ANSI code pages hold no character beyond the BMP: each pair becomes one "?" in one pass, also
+// for a long chat full of emoji (a pass per pair would shift the rest of the text each time).
+TEST(NarrowText, EachSurrogatePairBecomesOneQuestionMarkInOnePass) {
+    EXPECT_EQ(NarrowText::withPairsAsQuestionMarks(QStringLiteral("a😀b\U0001F600\U0001F600")),
+              QStringLiteral("a?b??"));
+    // Halves that make no pair stay as they are: the code page makes its own "?" of each.
+    const QString lone = QString(QChar(0xD83D)) + QLatin1Char('x') + QChar(0xDE00) + QChar(0xD83D);
+    EXPECT_EQ(NarrowText::withPairsAsQuestionMarks(lone), lone);
+    EXPECT_EQ(NarrowText::withPairsAsQuestionMarks(QString()), QString());
+
+    // 2.4 million characters, a million of them emoji.
+    QString chat;
+    QString expected;
+    for (int i = 0; i < 200000; ++i) {
+        chat += QStringLiteral("ab😀c😀😀d😀😀");
+        expected += QStringLiteral("ab?c??d??");
+    }
+    EXPECT_EQ(NarrowText::withPairsAsQuestionMarks(chat), expected);
+    EXPECT_EQ(NarrowText::encode(chat, "CP1252"), expected.toLatin1());
+}
+
 TEST(FolderExists, OnlyExistingFolders) {
     QTemporaryDir dir;
     QFile file(dir.filePath(QStringLiteral("f")));
