@@ -233,50 +233,63 @@ std::optional<QString> DatabaseHistory::conversationIndex() const {
 
 // A page of the index overwritten by another one (a misdirected write) leaves the table whole and
 // the index readable: the per-chat queries would get other rows, or fewer, and no error. So the
-// number of messages per conversation, and the sum of their row ids, are taken once through the
-// index and once from the table alone; they must agree.
-DatabaseHistory::IndexCheck DatabaseHistory::checkIndex(const QString& index) const {
+// messages are counted, and their row ids and conversations summed, once through the index and
+// once from the table alone; they must agree. A table that cannot be read whole leaves nothing to
+// check against: each chat's own read then finds the damage it meets.
+bool DatabaseHistory::indexAgreesWithTable(const QString& index) const {
+    const auto tally = [&](const QString& from) {
+        SQLite::Statement query(*m_db, QStringLiteral("SELECT COUNT(*), SUM(rowid % 4294967296), "
+                                                      "SUM(convo_id % 4294967296) FROM Messages %1")
+                                           .arg(from)
+                                           .toStdString());
+        query.executeStep();
+        return QStringList{text(query.getColumn(0)), text(query.getColumn(1)), text(query.getColumn(2))};
+    };
+    QStringList table;
+    try {
+        table = tally(QStringLiteral("NOT INDEXED"));
+    } catch (const SQLite::Exception&) {
+        return true;
+    }
+    try {
+        return tally(QStringLiteral("INDEXED BY ") + quotedName(index)) == table;
+    } catch (const SQLite::Exception&) {
+        return false;
+    }
+}
+
+std::set<qint64> DatabaseHistory::chatsTheIndexMisreads(const QString& index) const {
     using Tally = std::map<QString, std::pair<qint64, qint64>>;
     const auto tally = [&](const QString& from) {
         Tally result;
         SQLite::Statement query(*m_db,
-                                QStringLiteral("SELECT quote(convo_id), COUNT(*), "
-                                               "SUM(rowid % 4294967296) FROM Messages %1 GROUP BY convo_id")
+                                QStringLiteral("SELECT quote(convo_id), COUNT(*), SUM(rowid % 4294967296) "
+                                               "FROM Messages %1 GROUP BY convo_id")
                                     .arg(from)
                                     .toStdString());
         while (query.executeStep())
             result[text(query.getColumn(0))] = {query.getColumn(1).getInt64(), query.getColumn(2).getInt64()};
         return result;
     };
-    IndexCheck check;
-    Tally table;
+    std::set<qint64> misread;
     try {
-        table = tally(QStringLiteral("NOT INDEXED"));
-    } catch (const SQLite::Exception&) {
-        // The table cannot be read whole: nothing to check the index against. Each chat's own read
-        // finds the damage it meets.
-        return check;
-    }
-    try {
+        const Tally table = tally(QStringLiteral("NOT INDEXED"));
         const Tally indexed = tally(QStringLiteral("INDEXED BY ") + quotedName(index));
         const auto disagree = [&](const Tally& one, const Tally& other) {
             for (const auto& [chat, counts] : one) {
                 const auto found = other.find(chat);
-                if (found != other.end() && found->second == counts)
-                    continue;
-                check.trusted = false;
                 bool number = false;
                 const qint64 id = chat.toLongLong(&number);
-                if (number)
-                    check.disagreeing.insert(id);
+                if ((found == other.end() || found->second != counts) && number)
+                    misread.insert(id);
             }
         };
         disagree(table, indexed);
         disagree(indexed, table);
     } catch (const SQLite::Exception&) {
-        check.trusted = false;
+        // Which chats it misreads cannot be told: each chat's own read finds what it meets.
     }
-    return check;
+    return misread;
 }
 
 void DatabaseHistory::prepareMessageQuery() {
@@ -289,7 +302,7 @@ void DatabaseHistory::prepareMessageQuery() {
     QString order = QStringLiteral("%1 DESC, %2 DESC").arg(field("timestamp"), field("id"));
     const std::optional<QString> index = conversationIndex();
     if (index && !m_indexCheck)
-        m_indexCheck = std::make_shared<const IndexCheck>(checkIndex(*index));
+        m_indexCheck = std::make_shared<const IndexCheck>(IndexCheck{indexAgreesWithTable(*index)});
     if (!index || !m_indexCheck->trusted) {
         // Without the client's index every chat would cost a scan of all messages, and a damaged
         // one gives the wrong messages: one scan of the table itself builds a private index in
@@ -309,8 +322,8 @@ void DatabaseHistory::prepareMessageQuery() {
         } catch (const SQLite::Exception&) {
             if (!index)
                 throw;
-            // No room for a private index: the client's serves the chats it agrees on.
-            m_readsDisagreeingIndex = true;
+            // No room for a private index: the client's serves the chats it reads right.
+            m_misread = chatsTheIndexMisreads(*index);
         }
     }
     const QString sql =
@@ -365,7 +378,7 @@ History::ChatContent DatabaseHistory::messages(size_t chat) {
         if (!m_messageQuery)
             prepareMessageQuery();
         const qint64 id = m_list->ids.at(chat);
-        if (m_readsDisagreeingIndex && m_indexCheck->disagreeing.count(id))
+        if (m_misread && m_misread->count(id))
             throw Failure(QStringLiteral("Cannot read the Skype history '%1': its message index is damaged "
                                          "where it lists the messages of '%2'")
                               .arg(m_path, m_list->chats.at(chat).name));

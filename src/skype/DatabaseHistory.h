@@ -47,8 +47,6 @@ private:
     // Whether the client's message index agrees with the messages themselves, found once.
     struct IndexCheck {
         bool trusted = true;
-        // The conversations whose messages the index tells otherwise than the table.
-        std::set<qint64> disagreeing;
     };
     static Source sourceFor(const QString& path);
     DatabaseHistory(QString path, Source source);
@@ -56,7 +54,9 @@ private:
     void loadChats();
     // The name of the client's index on Messages (convo_id, ...), if it has one.
     std::optional<QString> conversationIndex() const;
-    IndexCheck checkIndex(const QString& index) const;
+    bool indexAgreesWithTable(const QString& index) const;
+    // The conversations whose messages the index tells otherwise than the table.
+    std::set<qint64> chatsTheIndexMisreads(const QString& index) const;
     void prepareMessageQuery();
     // The column's name when the table has it; older clients lack some.
     std::optional<QString> column(const QString& table, const QString& name) const;
@@ -71,6 +71,7 @@ private:
     std::map<QString, QStringList> m_columns;
     std::shared_ptr<const ChatList> m_list;
     std::shared_ptr<const IndexCheck> m_indexCheck;
-    // The chats read through the client's index although it disagrees on them: they fail.
-    bool m_readsDisagreeingIndex = false;
+    // Where the client's index is read although it disagrees with the table: the chats it misreads,
+    // which fail.
+    std::optional<std::set<qint64>> m_misread;
 };
