@@ -10,6 +10,8 @@
 #include <QFile>
 #include <QMap>
 
+#include <optional>
+
 #include <gtest/gtest.h>
 
 // Histories that are damaged in ways SQLite does not notice: a run must not take what it reads
