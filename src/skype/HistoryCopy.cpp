@@ -89,6 +89,8 @@ std::shared_ptr<HistoryCopy> HistoryCopy::make(const QString& database) {
     const auto cannot = [&](const QString& why) {
         return Failure(QStringLiteral("'%1' cannot be read: it is in WAL mode, and %2").arg(database, why));
     };
+    if (walHeader(wal).isEmpty())
+        return nullptr;
     std::shared_ptr<HistoryCopy> copy(new HistoryCopy());
     if (!copy->makeFolder())
         throw cannot(
@@ -97,7 +99,8 @@ std::shared_ptr<HistoryCopy> HistoryCopy::make(const QString& database) {
     const QString copiedWal = copy->m_database + QStringLiteral("-wal");
     // The database first, then its log. A checkpoint in between only copies pages from the log into
     // the database, which the copied log holds as well; unless the log started over, which changes
-    // its header: then the copy is taken again.
+    // its header (its salts): when the header is not the same before, in the copy and after, the
+    // copy is taken again.
     for (int attempt = 0; attempt < 5; ++attempt) {
         const QByteArray before = walHeader(wal);
         if (before.isEmpty())
@@ -110,7 +113,7 @@ std::shared_ptr<HistoryCopy> HistoryCopy::make(const QString& database) {
             betweenCopies()();
         if (!QFile::copy(wal, copiedWal))
             throw cannot(QStringLiteral("no private copy of it could be made in '%1'").arg(copy->m_folder));
-        if (walHeader(copiedWal) == before)
+        if (walHeader(copiedWal) == before && walHeader(wal) == before)
             return copy;
     }
     throw cannot(QStringLiteral("it changed during every copy; close Skype and try again"));
