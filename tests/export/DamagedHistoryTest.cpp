@@ -132,4 +132,34 @@ TEST_F(DamagedHistory, ConversationTypesThatCannotBeReadLoseNothing) {
     }
 }
 
+class HostileHistory : public ExportWindow {
+protected:
+    HostileHistory()
+        : ExportWindow("UTC") {}
+};
+
+// "Old 3." on an export whose group id is 400 KB of one letter: the chat name index takes it at
+// once, and the group goes to the contact whose handle it holds.
+TEST_F(HostileHistory, OldThreeTakesAFourHundredKilobyteGroupIdAtOnce) {
+    QTemporaryDir historyDir;
+    const QString json = historyDir.filePath(QStringLiteral("messages.json"));
+    const QByteArray group = "19:" + QByteArray(400000, 'a') + "@thread.skype";
+    writeFile(json,
+              R"({"conversations":[{"id":")" + group + R"(","MessageList":[{"id":"1","displayName":"Ann",
+        "originalarrivaltime":"2021-08-31T15:42:10Z","messagetype":"RichText","content":"to the group",
+        "from":"8:aaa"}]},{"id":"8:aaa","MessageList":[{"id":"2","displayName":"Ann",
+        "originalarrivaltime":"2021-08-31T09:00:00Z","messagetype":"RichText","content":"alone",
+        "from":"8:aaa"}]},{"id":"8:bob","MessageList":[]}]})");
+    RealHistoryWindow history(w, json);
+    Form1& real = history.form();
+    QMetaObject::invokeMethod(&real, "PushButton2_Click");
+    QMetaObject::invokeMethod(&real, "PushButton3_Click");
+    ASSERT_EQ(real.rowCount(), 2);
+    QMetaObject::invokeMethod(&real, "PushButton6_Click");
+    EXPECT_EQ(w.boxes.texts(), QStringList{QStringLiteral("Done.")});
+    EXPECT_EQ(contents(transcript("aaa")), QByteArray("[8/31/2021 3:42:10 PM]\r\nAnn: to the group\r\n\r\n"
+                                                      "[8/31/2021 9:00:00 AM]\r\nAnn: alone\r\n\r\n"));
+    EXPECT_EQ(contents(transcript("bob")), QByteArray("<missing>"));
+}
+
 } // namespace
