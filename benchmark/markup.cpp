@@ -1,9 +1,12 @@
 // Times the markup-to-text conversion on the synthetic history's bodies, the hand-written parser
-// against Qt's QXmlStreamReader doing the same, and the hand-written one on hostile bodies.
+// against Qt's QXmlStreamReader doing the same, and the hand-written one on hostile bodies; then the
+// transcripts' conversion to an ANSI code page and the older export's chat name index on hostile texts.
 //   parlorix-bench-markup [messages]
 
 #include "SyntheticHistory.h"
 
+#include "export/ChatNameIndex.h"
+#include "export/NarrowText.h"
 #include "skype/MessageBody.h"
 
 #include <QElapsedTimer>
@@ -136,5 +139,18 @@ int main(int argc, char** argv) {
         std::printf("%-28s %.3f s (%lld characters out)\n", name, seconds(timer),
                     static_cast<long long>(length));
     }
+
+    // A chat of 2.2 million characters, 100,000 of them emoji, as Windows' code pages take it; and a
+    // group whose id is 400 KB of one character, indexed for the older export.
+    const QString emoji =
+        QString(QString(20, QLatin1Char('a')) + QStringLiteral("\U0001F600")).repeated(100000);
+    timer.restart();
+    const qsizetype narrow = NarrowText::withPairsAsQuestionMarks(emoji).size();
+    std::printf("%-28s %.3f s (%lld characters out)\n", "100,000 emoji to one '?'", seconds(timer),
+                static_cast<long long>(narrow));
+    timer.restart();
+    const ChatNameIndex names({QString(400000, QLatin1Char('a')), QStringLiteral("ann")});
+    const size_t found = names.candidates(QStringLiteral("aaa")).size();
+    std::printf("%-28s %.3f s (%zu chats found)\n", "400 KB chat name indexed", seconds(timer), found);
     return 0;
 }

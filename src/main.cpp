@@ -5,6 +5,7 @@
 #include "base/FileSettingsStore.h"
 #include "base/SystemRandom.h"
 #include "skype/HistoryConnector.h"
+#include "skype/HistoryCopy.h"
 
 #include <QApplication>
 #include <QDir>
@@ -23,6 +24,8 @@ int main(int argc, char* argv[]) {
     }
 #endif
     QApplication app(argc, argv);
+    // Private copies of histories that a killed run left behind.
+    HistoryCopy::removeLeftovers();
 
     QtMessageBoxes boxes;
     DesktopShell shell;

@@ -32,6 +32,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScopedValueRollback>
+#include <QSignalBlocker>
 #include <QTreeWidget>
 
 namespace {
@@ -291,6 +292,22 @@ bool Form1::isRowChecked(int row) const {
 
 void Form1::setRowChecked(int row, bool checked) {
     rowItem(m_listView1, row)->setCheckState(0, checked ? Qt::Checked : Qt::Unchecked);
+}
+
+void Form1::setRowsChecked(int first, int last, bool checked) {
+    if (first > last)
+        return;
+    rowItem(m_listView1, first);
+    rowItem(m_listView1, last);
+    QAbstractItemModel* model = m_listView1->model();
+    {
+        // The tree looks up each changed item's row by a search through the list: one change per
+        // row would make ticking every row quadratic. One change for the whole range instead.
+        const QSignalBlocker quiet(model);
+        for (int row = first; row <= last; ++row)
+            m_listView1->topLevelItem(row - 1)->setCheckState(0, checked ? Qt::Checked : Qt::Unchecked);
+    }
+    Q_EMIT model->dataChanged(model->index(first - 1, 0), model->index(last - 1, 0), {Qt::CheckStateRole});
 }
 
 void Form1::appendRow(const QString& text) {

@@ -44,6 +44,7 @@ public:
     QString rowText(int row) const override;
     bool isRowChecked(int row) const override;
     void setRowChecked(int row, bool checked) override;
+    void setRowsChecked(int first, int last, bool checked) override;
     void appendRow(const QString& text) override;
     QList<int> rowsWithText(const QString& text) const override;
     QString outputFolderText() const override;

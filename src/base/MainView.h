@@ -19,6 +19,8 @@ public:
     virtual QString rowText(int row) const = 0;
     virtual bool isRowChecked(int row) const = 0;
     virtual void setRowChecked(int row, bool checked) = 0;
+    // Rows first to last at once, in time linear in their number.
+    virtual void setRowsChecked(int first, int last, bool checked) = 0;
     virtual void appendRow(const QString& text) = 0;
     // The rows whose text is exactly this, in order. Row texts never change once appended.
     virtual QList<int> rowsWithText(const QString& text) const = 0;

@@ -59,9 +59,11 @@ bool isDeviceName(const QString& name) {
                                      QStringLiteral("NUL")};
     if (devices.contains(stem))
         return true;
+    // "COM¹", "COM²", "COM³" and the same for LPT name the ports too.
     return stem.size() == 4 &&
            (stem.startsWith(QLatin1String("COM")) || stem.startsWith(QLatin1String("LPT"))) &&
-           stem.at(3) >= QLatin1Char('0') && stem.at(3) <= QLatin1Char('9');
+           ((stem.at(3) >= QLatin1Char('0') && stem.at(3) <= QLatin1Char('9')) ||
+            QStringView(u"\u00B9\u00B2\u00B3").contains(stem.at(3)));
 }
 
 } // namespace

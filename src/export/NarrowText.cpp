@@ -19,6 +19,20 @@ QByteArray systemCharset() {
 #endif
 }
 
+QString withPairsAsQuestionMarks(QStringView text) {
+    QString out;
+    out.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text.at(i).isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
+            out += QLatin1Char('?');
+            ++i;
+        } else {
+            out += text.at(i);
+        }
+    }
+    return out;
+}
+
 static bool isUtf8(const QByteArray& charset) {
     const QByteArray name = charset.toUpper();
     // The C and POSIX locales name plain ASCII; our transcripts take UTF-8 there.
@@ -62,11 +76,7 @@ QByteArray encode(const QString& text, const QByteArray& charset) {
         return text.toUtf8();
 #ifdef Q_OS_WIN
     // No ANSI code page holds a character beyond the BMP: it becomes one "?", not one per half.
-    QString units = text;
-    for (qsizetype i = 0; i + 1 < units.size(); ++i) {
-        if (units.at(i).isHighSurrogate() && units.at(i + 1).isLowSurrogate())
-            units.replace(i, 2, QLatin1Char('?'));
-    }
+    const QString units = withPairsAsQuestionMarks(text);
     const auto wide = reinterpret_cast<LPCWCH>(units.utf16());
     const int size = static_cast<int>(units.size());
     // "?" for what the code page lacks, never a look-alike ("é" is not "e" in code page 1251).

@@ -15,4 +15,8 @@ QByteArray encode(const QString& text, const QByteArray& charset);
 // The character set in force, as the C library names it.
 QByteArray systemCharset();
 
+// Each character beyond the BMP (a surrogate pair) as one "?", which is what an ANSI code page
+// makes of it; everything else, lone surrogates included, as it is. One pass.
+QString withPairsAsQuestionMarks(QStringView text);
+
 } // namespace NarrowText

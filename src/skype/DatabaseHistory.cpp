@@ -1,5 +1,6 @@
 #include "DatabaseHistory.h"
 
+#include "HistoryCopy.h"
 #include "MessageBody.h"
 
 #include "base/Failure.h"
@@ -9,7 +10,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryDir>
 #include <QUrl>
 
 #include <sqlite3.h>
@@ -40,6 +40,21 @@ QString reasonOf(const std::exception& error) {
     return QString::fromUtf8(error.what());
 }
 
+// A conversation's kind: type 1 is a dialog. A type that is no number cannot be read as a kind, and
+// is not taken for another one: the identity's shape tells it, as a group's is "#creator/$..." or
+// "19:...", and a dialog's is the other person's handle.
+bool isDialog(const SQLite::Column& type, const QString& identity) {
+    if (type.isInteger())
+        return type.getInt64() == 1;
+    return !identity.isEmpty() && !identity.startsWith(QLatin1Char('#')) &&
+           !identity.startsWith(QLatin1String("19:"));
+}
+
+QString quotedName(const QString& name) {
+    return QLatin1Char('"') + QString(name).replace(QLatin1Char('"'), QLatin1String("\"\"")) +
+           QLatin1Char('"');
+}
+
 // The header's read and write versions are 2 in WAL mode.
 bool isInWalMode(const QString& path) {
     QFile file(path);
@@ -53,23 +68,16 @@ DatabaseHistory::Source DatabaseHistory::sourceFor(const QString& path) {
     if (!isInWalMode(path))
         return {path, false, nullptr};
     // Even a read-only connection to a history in WAL mode creates its "-shm" file beside it, and
-    // fails where that folder cannot be written to. Without changes waiting in its "-wal", the
-    // file alone holds the whole history: it is read as immutable, which writes nothing.
-    const QFileInfo wal(path + QStringLiteral("-wal"));
-    if (!wal.exists() || wal.size() == 0) {
+    // fails where that folder cannot be written to: a private copy of both files is read. Without
+    // changes waiting in its "-wal", the file alone holds the whole history: it is read as
+    // immutable, which writes nothing.
+    std::shared_ptr<HistoryCopy> copy = HistoryCopy::make(path);
+    if (!copy) {
         const QString uri =
             QString::fromLatin1(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toEncoded());
         return {uri + QStringLiteral("?immutable=1"), true, nullptr};
     }
-    // Otherwise a private copy of both is read.
-    auto copy = std::make_shared<QTemporaryDir>();
-    const QString name = copy->filePath(QStringLiteral("main.db"));
-    if (!copy->isValid() || !QFile::copy(path, name) ||
-        !QFile::copy(wal.filePath(), name + QStringLiteral("-wal")))
-        throw Failure(
-            QStringLiteral("'%1' cannot be read: it is in WAL mode, and no private copy of it could be "
-                           "made in the temporary folder")
-                .arg(path));
+    const QString name = copy->databasePath();
     return {name, false, std::move(copy)};
 }
 
@@ -149,12 +157,15 @@ QStringList DatabaseHistory::contacts() {
             }
         }
         const QString conversations = QStringLiteral("conversations");
-        const QString sql = QStringLiteral("SELECT %1 FROM Conversations WHERE %2 = 1")
+        const QString sql = QStringLiteral("SELECT %1, %2 FROM Conversations")
                                 .arg(sqlOf(column(conversations, QStringLiteral("identity"))),
                                      sqlOf(column(conversations, QStringLiteral("type"))));
         SQLite::Statement query(*m_db, sql.toStdString());
-        while (query.executeStep())
-            handles.append(text(query.getColumn(0)));
+        while (query.executeStep()) {
+            const QString identity = text(query.getColumn(0));
+            if (isDialog(query.getColumn(1), identity))
+                handles.append(identity);
+        }
     } catch (const SQLite::Exception& error) {
         fail(error);
     }
@@ -163,15 +174,14 @@ QStringList DatabaseHistory::contacts() {
 }
 
 const std::vector<HistoryChat>& DatabaseHistory::chats() {
-    if (!m_chatsLoaded) {
+    if (!m_list) {
         try {
             loadChats();
         } catch (const SQLite::Exception& error) {
             fail(error);
         }
-        m_chatsLoaded = true;
     }
-    return m_chats;
+    return m_list->chats;
 }
 
 void DatabaseHistory::loadChats() {
@@ -181,19 +191,21 @@ void DatabaseHistory::loadChats() {
                                  sqlOf(column(conversations, QStringLiteral("type"))),
                                  sqlOf(column(conversations, QStringLiteral("creation_timestamp"))));
     SQLite::Statement query(*m_db, sql.toStdString());
+    auto list = std::make_shared<ChatList>();
     bool stampMissing = false;
     while (query.executeStep()) {
         const QString identity = text(query.getColumn(1));
-        const bool oneToOne = !query.getColumn(2).isNull() && query.getColumn(2).getInt64() == 1;
-        m_chats.push_back({identity, oneToOne ? identity : QString()});
-        m_chatIds.push_back(query.getColumn(0).getInt64());
+        list->chats.push_back({identity, isDialog(query.getColumn(2), identity) ? identity : QString()});
+        list->ids.push_back(query.getColumn(0).getInt64());
         const qint64 created = query.getColumn(3).isNull() ? 0 : query.getColumn(3).getInt64();
         const bool readable = created != 0 && isReadableTime(created);
         stampMissing = stampMissing || !readable;
-        m_stamps.push_back(readable ? ChatTime(created) : std::nullopt);
+        list->stamps.push_back(readable ? ChatTime(created) : std::nullopt);
     }
-    if (!stampMissing || !m_columns.at(QStringLiteral("messages")).contains(QStringLiteral("timestamp")))
+    if (!stampMissing || !m_columns.at(QStringLiteral("messages")).contains(QStringLiteral("timestamp"))) {
+        m_list = std::move(list);
         return;
+    }
     // Chats without a creation time take the time of their earliest message, of any kind.
     std::map<qint64, qint64> earliest;
     SQLite::Statement first(*m_db, "SELECT convo_id, MIN(timestamp) FROM Messages WHERE timestamp BETWEEN ? "
@@ -202,18 +214,82 @@ void DatabaseHistory::loadChats() {
     first.bind(2, static_cast<int64_t>(kLatestTime));
     while (first.executeStep())
         earliest[first.getColumn(0).getInt64()] = first.getColumn(1).getInt64();
-    for (size_t i = 0; i < m_chats.size(); ++i) {
-        const auto found = earliest.find(m_chatIds[i]);
-        if (!m_stamps[i] && found != earliest.end())
-            m_stamps[i] = found->second;
+    for (size_t i = 0; i < list->chats.size(); ++i) {
+        const auto found = earliest.find(list->ids[i]);
+        if (!list->stamps[i] && found != earliest.end())
+            list->stamps[i] = found->second;
+    }
+    m_list = std::move(list);
+}
+
+std::optional<QString> DatabaseHistory::conversationIndex() const {
+    SQLite::Statement query(*m_db, "SELECT list.name FROM pragma_index_list('Messages') AS list, "
+                                   "pragma_index_info(list.name) AS info WHERE info.seqno = 0 AND "
+                                   "info.name = 'convo_id' COLLATE NOCASE AND list.partial = 0");
+    if (!query.executeStep())
+        return std::nullopt;
+    return text(query.getColumn(0));
+}
+
+// A page of the index overwritten by another one (a misdirected write) leaves the table whole and
+// the index readable: the per-chat queries would get other rows, or fewer, and no error. So the
+// messages are counted, and their row ids and conversations summed, once through the index and
+// once from the table alone; they must agree. A table that cannot be read whole leaves nothing to
+// check against: each chat's own read then finds the damage it meets.
+bool DatabaseHistory::indexAgreesWithTable(const QString& index) const {
+    const auto tally = [&](const QString& from) {
+        SQLite::Statement query(*m_db, QStringLiteral("SELECT COUNT(*), SUM(rowid % 4294967296), "
+                                                      "SUM(convo_id % 4294967296) FROM Messages %1")
+                                           .arg(from)
+                                           .toStdString());
+        query.executeStep();
+        return QStringList{text(query.getColumn(0)), text(query.getColumn(1)), text(query.getColumn(2))};
+    };
+    QStringList table;
+    try {
+        table = tally(QStringLiteral("NOT INDEXED"));
+    } catch (const SQLite::Exception&) {
+        return true;
+    }
+    try {
+        return tally(QStringLiteral("INDEXED BY ") + quotedName(index)) == table;
+    } catch (const SQLite::Exception&) {
+        return false;
     }
 }
 
-bool DatabaseHistory::hasConversationIndex() const {
-    SQLite::Statement query(*m_db, "SELECT 1 FROM pragma_index_list('Messages') AS list, "
-                                   "pragma_index_info(list.name) AS info WHERE info.seqno = 0 AND "
-                                   "info.name = 'convo_id' COLLATE NOCASE");
-    return query.executeStep();
+std::set<qint64> DatabaseHistory::chatsTheIndexMisreads(const QString& index) const {
+    using Tally = std::map<QString, std::pair<qint64, qint64>>;
+    const auto tally = [&](const QString& from) {
+        Tally result;
+        SQLite::Statement query(*m_db,
+                                QStringLiteral("SELECT quote(convo_id), COUNT(*), SUM(rowid % 4294967296) "
+                                               "FROM Messages %1 GROUP BY convo_id")
+                                    .arg(from)
+                                    .toStdString());
+        while (query.executeStep())
+            result[text(query.getColumn(0))] = {query.getColumn(1).getInt64(), query.getColumn(2).getInt64()};
+        return result;
+    };
+    std::set<qint64> misread;
+    try {
+        const Tally table = tally(QStringLiteral("NOT INDEXED"));
+        const Tally indexed = tally(QStringLiteral("INDEXED BY ") + quotedName(index));
+        const auto disagree = [&](const Tally& one, const Tally& other) {
+            for (const auto& [chat, counts] : one) {
+                const auto found = other.find(chat);
+                bool number = false;
+                const qint64 id = chat.toLongLong(&number);
+                if ((found == other.end() || found->second != counts) && number)
+                    misread.insert(id);
+            }
+        };
+        disagree(table, indexed);
+        disagree(indexed, table);
+    } catch (const SQLite::Exception&) {
+        // Which chats it misreads cannot be told: each chat's own read finds what it meets.
+    }
+    return misread;
 }
 
 void DatabaseHistory::prepareMessageQuery() {
@@ -224,20 +300,31 @@ void DatabaseHistory::prepareMessageQuery() {
     QString from = QStringLiteral("Messages AS m");
     QString chat = QStringLiteral("m.convo_id");
     QString order = QStringLiteral("%1 DESC, %2 DESC").arg(field("timestamp"), field("id"));
-    if (!hasConversationIndex()) {
-        // Without the client's index every chat would cost a scan of all messages: one scan
-        // builds a private index in the connection's temporary storage instead.
-        m_db->exec(
-            QStringLiteral("CREATE TEMP TABLE IF NOT EXISTS chat_order AS SELECT convo_id, %1 AS time, "
-                           "%2 AS number, rowid AS message FROM Messages;"
-                           "CREATE INDEX IF NOT EXISTS temp.chat_order_key ON chat_order "
-                           "(convo_id, time, number)")
-                .arg(sqlOf(column(messages, QStringLiteral("timestamp"))),
-                     sqlOf(column(messages, QStringLiteral("id"))))
-                .toStdString());
-        from = QStringLiteral("temp.chat_order AS o JOIN Messages AS m ON m.rowid = o.message");
-        chat = QStringLiteral("o.convo_id");
-        order = QStringLiteral("o.time DESC, o.number DESC");
+    const std::optional<QString> index = conversationIndex();
+    if (index && !m_indexCheck)
+        m_indexCheck = std::make_shared<const IndexCheck>(IndexCheck{indexAgreesWithTable(*index)});
+    if (!index || !m_indexCheck->trusted) {
+        // Without the client's index every chat would cost a scan of all messages, and a damaged
+        // one gives the wrong messages: one scan of the table itself builds a private index in
+        // the connection's temporary storage instead.
+        try {
+            m_db->exec(
+                QStringLiteral("CREATE TEMP TABLE IF NOT EXISTS chat_order AS SELECT convo_id, %1 AS time, "
+                               "%2 AS number, rowid AS message FROM Messages NOT INDEXED;"
+                               "CREATE INDEX IF NOT EXISTS temp.chat_order_key ON chat_order "
+                               "(convo_id, time, number)")
+                    .arg(sqlOf(column(messages, QStringLiteral("timestamp"))),
+                         sqlOf(column(messages, QStringLiteral("id"))))
+                    .toStdString());
+            from = QStringLiteral("temp.chat_order AS o JOIN Messages AS m ON m.rowid = o.message");
+            chat = QStringLiteral("o.convo_id");
+            order = QStringLiteral("o.time DESC, o.number DESC");
+        } catch (const SQLite::Exception&) {
+            if (!index)
+                throw;
+            // No room for a private index: the client's serves the chats it reads right.
+            m_misread = chatsTheIndexMisreads(*index);
+        }
     }
     const QString sql =
         QStringLiteral("SELECT %1, %2, %3, %4 FROM %5 WHERE %6 = ? AND %3 IN (%7) ORDER BY %8")
@@ -290,9 +377,14 @@ History::ChatContent DatabaseHistory::messages(size_t chat) {
     try {
         if (!m_messageQuery)
             prepareMessageQuery();
+        const qint64 id = m_list->ids.at(chat);
+        if (m_misread && m_misread->count(id))
+            throw Failure(QStringLiteral("Cannot read the Skype history '%1': its message index is damaged "
+                                         "where it lists the messages of '%2'")
+                              .arg(m_path, m_list->chats.at(chat).name));
         sqlite3_stmt* query = m_messageQuery.get();
         sqlite3_reset(query);
-        sqlite3_bind_int64(query, 1, m_chatIds.at(chat));
+        sqlite3_bind_int64(query, 1, id);
         SenderCache names;
         SenderCache authors;
         int status;
@@ -315,10 +407,14 @@ History::ChatContent DatabaseHistory::messages(size_t chat) {
 }
 
 std::unique_ptr<History> DatabaseHistory::reader() const {
-    return std::unique_ptr<History>(new DatabaseHistory(m_path, m_source));
+    std::unique_ptr<DatabaseHistory> reader(new DatabaseHistory(m_path, m_source));
+    // The chats by the ids this reader resolved, and its verdict on the index: not found again.
+    reader->m_list = m_list;
+    reader->m_indexCheck = m_indexCheck;
+    return reader;
 }
 
 ChatTime DatabaseHistory::timeStamp(size_t chat) {
     chats();
-    return m_stamps.at(chat);
+    return m_list->stamps.at(chat);
 }

@@ -5,8 +5,9 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 
-class QTemporaryDir;
+class HistoryCopy;
 
 namespace SQLite {
 class Database;
@@ -34,13 +35,28 @@ private:
         QString name;
         bool isUri = false;
         // A private copy, where the history's own folder cannot be read without writing to it.
-        std::shared_ptr<QTemporaryDir> copy;
+        std::shared_ptr<HistoryCopy> copy;
+    };
+    // The chats as the first reader found them: every reader made from it reads the same chat by the
+    // same position, even when the history changes meanwhile.
+    struct ChatList {
+        std::vector<HistoryChat> chats;
+        std::vector<qint64> ids;
+        std::vector<ChatTime> stamps;
+    };
+    // Whether the client's message index agrees with the messages themselves, found once.
+    struct IndexCheck {
+        bool trusted = true;
     };
     static Source sourceFor(const QString& path);
     DatabaseHistory(QString path, Source source);
 
     void loadChats();
-    bool hasConversationIndex() const;
+    // The name of the client's index on Messages (convo_id, ...), if it has one.
+    std::optional<QString> conversationIndex() const;
+    bool indexAgreesWithTable(const QString& index) const;
+    // The conversations whose messages the index tells otherwise than the table.
+    std::set<qint64> chatsTheIndexMisreads(const QString& index) const;
     void prepareMessageQuery();
     // The column's name when the table has it; older clients lack some.
     std::optional<QString> column(const QString& table, const QString& name) const;
@@ -53,8 +69,9 @@ private:
     std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> m_messageQuery;
     // table -> its columns, lower case
     std::map<QString, QStringList> m_columns;
-    std::vector<HistoryChat> m_chats;
-    std::vector<qint64> m_chatIds;
-    std::vector<ChatTime> m_stamps;
-    bool m_chatsLoaded = false;
+    std::shared_ptr<const ChatList> m_list;
+    std::shared_ptr<const IndexCheck> m_indexCheck;
+    // Where the client's index is read although it disagrees with the table: the chats it misreads,
+    // which fail.
+    std::optional<std::set<qint64>> m_misread;
 };

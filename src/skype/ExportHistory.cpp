@@ -165,10 +165,15 @@ std::unique_ptr<History> ExportHistory::reader() const {
 }
 
 void ExportHistory::prepare() {
-    const std::string_view head(m_index->json.data(), std::min<size_t>(m_index->json.size(), 2));
-    if (head == "\xFF\xFE" || head == "\xFE\xFF" || (head.size() == 2 && (head[0] == 0 || head[1] == 0)))
+    switch (encodingOf(std::string_view(m_index->json.data(), std::min<size_t>(m_index->json.size(), 512)))) {
+    case Encoding::Utf16:
         fail(QStringLiteral(
             "messages.json is saved as UTF-16; save it as UTF-8, as Skype exports it, and try again"));
+    case Encoding::NulBytes:
+        fail(QStringLiteral("messages.json is damaged: it holds NUL bytes where its text should be"));
+    case Encoding::Utf8:
+        break;
+    }
     repairLoneSurrogates(m_index->json.data(), m_index->json.size());
     if (!simdjson::validate_utf8(m_index->json.data(), m_index->json.size())) {
         // Invalid bytes become U+FFFD instead of making the whole export unreadable.
@@ -277,6 +282,20 @@ void ExportHistory::indexConversations() {
         m_index->messageLists.push_back(!messages.empty() && messages.front() == '[' ? messages
                                                                                      : std::string_view());
     }
+}
+
+ExportHistory::Encoding ExportHistory::encodingOf(std::string_view head) {
+    if (head.substr(0, 2) == "\xFF\xFE" || head.substr(0, 2) == "\xFE\xFF")
+        return Encoding::Utf16;
+    // JSON starts with ASCII ('{' or a blank), which UTF-16 writes beside a NUL byte; and UTF-16 text
+    // holds no unit that is NUL in both bytes.
+    const size_t units = std::min<size_t>(head.size(), 64) / 2;
+    bool text = units >= 2 && (head[0] == 0) != (head[1] == 0);
+    for (size_t i = 0; text && i < units; ++i)
+        text = head[2 * i] != 0 || head[2 * i + 1] != 0;
+    if (text)
+        return Encoding::Utf16;
+    return head.find('\0') == std::string_view::npos ? Encoding::Utf8 : Encoding::NulBytes;
 }
 
 std::string ExportHistory::jsonText(std::string_view raw) {

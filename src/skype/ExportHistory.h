@@ -34,6 +34,11 @@ public:
     // A JSON string value as written (with its quotes), decoded; anything else gives "".
     static std::string jsonText(std::string_view raw);
 
+    // What the first bytes of a messages.json say about its text: UTF-16 shows a byte order mark or
+    // ASCII characters each beside a NUL byte; other NUL bytes are no text at all.
+    enum class Encoding { Utf8, Utf16, NulBytes };
+    static Encoding encodingOf(std::string_view head);
+
 private:
     // The export's text and where each conversation's messages stand in it. Built once, then
     // only read, also by readers on other threads.

@@ -83,13 +83,18 @@ Located identify(const QString& path) {
         return {path, Kind::Database};
     if (head.size() >= 262 && head.mid(257, 5) == "ustar")
         return {path, Kind::ExportTar};
-    if (head.startsWith("\xFF\xFE") || head.startsWith("\xFE\xFF") ||
-        head.startsWith(QByteArrayLiteral("{\0")) || head.startsWith(QByteArrayLiteral("\0{")))
+    const ExportHistory::Encoding encoding =
+        ExportHistory::encodingOf(std::string_view(head.constData(), static_cast<size_t>(head.size())));
+    if (encoding == ExportHistory::Encoding::Utf16)
         throw notHistory(
             QStringLiteral("it is saved as UTF-16; save it as UTF-8, as Skype exports it, and try again"));
     const QByteArray trimmed = head.startsWith("\xEF\xBB\xBF") ? head.mid(3).trimmed() : head.trimmed();
-    if (trimmed.startsWith('{'))
+    if (trimmed.startsWith('{')) {
+        if (encoding == ExportHistory::Encoding::NulBytes)
+            throw notHistory(QStringLiteral("it begins like a messages.json but holds NUL bytes where its "
+                                            "text should be; it is damaged"));
         return {path, Kind::ExportJson};
+    }
     throw notHistory(QStringLiteral("it is neither a main.db, a messages.json nor an export .tar"));
 }
 

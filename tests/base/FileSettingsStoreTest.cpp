@@ -3,6 +3,7 @@
 #include "base/Settings.h"
 
 #include "fakes/ScopedEnv.h"
+#include "fakes/TestWindow.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,6 +13,10 @@
 #include <QUuid>
 
 #include <gtest/gtest.h>
+
+#ifndef Q_OS_WIN
+#include <sys/stat.h>
+#endif
 
 namespace {
 
@@ -94,6 +99,94 @@ TEST(FileSettingsStore, WriteThatCannotReachTheDiskFails) {
     blocker.close();
     FileSettingsStore store(dir.path() + QStringLiteral("/file/config"));
     EXPECT_THROW(SaveSetting(store, app, section, Settings::date1Key(), QStringLiteral("x")), Failure);
+}
+#endif
+
+#ifndef Q_OS_WIN
+bool isFifo(const QString& path) {
+    struct stat status{};
+    return lstat(QFile::encodeName(path).constData(), &status) == 0 && S_ISFIFO(status.st_mode);
+}
+
+// A pipe would hang the start in open(), and saving over a device would replace it: both are left
+// alone, the defaults stand in, and every write fails with the reason.
+TEST(FileSettingsStore, APipeOrALinkToOneIsNeitherReadNorReplaced) {
+    QTemporaryDir dir;
+    const QString config = dir.path() + QStringLiteral("/config");
+    ASSERT_TRUE(QDir().mkpath(config));
+    const QString file = config + QStringLiteral("/Corvantix.conf");
+    const QString fifo = dir.path() + QStringLiteral("/settings.fifo");
+    ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+
+    for (const bool link : {false, true}) {
+        QFile::remove(file);
+        if (link)
+            ASSERT_TRUE(QFile::link(fifo, file));
+        else
+            ASSERT_EQ(mkfifo(QFile::encodeName(file).constData(), 0600), 0);
+        FileSettingsStore store(config);
+        EXPECT_FALSE(store.read(app, section, Settings::outputFolderKey()).has_value());
+        EXPECT_EQ(GetSetting(store, app, section, Settings::date1Key(), QStringLiteral("8/31/2021")),
+                  QStringLiteral("8/31/2021"));
+        try {
+            SaveSetting(store, app, section, Settings::date1Key(), QStringLiteral("9/1/2021"));
+            ADD_FAILURE() << "the write did not fail";
+        } catch (const Failure& failure) {
+            EXPECT_EQ(failure.description(),
+                      QLatin1Char('\'') + file +
+                          QLatin1String("' is not a regular file but a folder, a pipe, a device or a socket; "
+                                        "the settings are neither read from it nor stored in it"));
+        }
+        EXPECT_EQ(QFileInfo(file).isSymLink(), link);
+        EXPECT_TRUE(isFifo(file) || link);
+        EXPECT_TRUE(isFifo(fifo));
+        // Nothing was written aside either.
+        EXPECT_EQ(QDir(config).entryList(QDir::Files | QDir::System | QDir::Hidden),
+                  QStringList{QStringLiteral("Corvantix.conf")});
+    }
+}
+
+// Users who keep their configuration as linked dotfiles keep the link; the file it names is read and
+// replaced.
+TEST(FileSettingsStore, ALinkToARegularFileIsFollowed) {
+    QTemporaryDir dir;
+    const QString config = dir.path() + QStringLiteral("/config");
+    ASSERT_TRUE(QDir().mkpath(config));
+    const QString target = dir.path() + QStringLiteral("/dotfiles.conf");
+    QFile stored(target);
+    ASSERT_TRUE(stored.open(QIODevice::WriteOnly));
+    stored.write("[Parlorix%20Suite]\nDate1=8/31/2021\n");
+    stored.close();
+    const QString file = config + QStringLiteral("/Corvantix.conf");
+    ASSERT_TRUE(QFile::link(target, file));
+    FileSettingsStore store(config);
+    EXPECT_EQ(store.read(app, section, Settings::date1Key()), QStringLiteral("8/31/2021"));
+    SaveSetting(store, app, section, Settings::date2Key(), QStringLiteral("9/1/2021"));
+    EXPECT_TRUE(QFileInfo(file).isSymLink());
+    EXPECT_EQ(FileSettingsStore(config).read(app, section, Settings::date2Key()), QStringLiteral("9/1/2021"));
+    ASSERT_TRUE(stored.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(stored.readAll().contains("Date2=9/1/2021"));
+}
+
+// Through the real window: the start does not wait on the pipe, shows the defaults and says once
+// that nothing is stored.
+TEST(FileSettingsStore, AWindowStartingOnAPipeUsesTheDefaultsAndSaysSoOnce) {
+    QTemporaryDir dir;
+    const QString file = dir.path() + QStringLiteral("/Corvantix.conf");
+    ASSERT_EQ(mkfifo(QFile::encodeName(file).constData(), 0600), 0);
+    FileSettingsStore store(dir.path());
+    TestWindow w;
+    Form1 form(Services{w.boxes, w.shell, store, w.browser, w.skype, w.random, w.programFolder()});
+    form.Form_Load();
+    const QString desktop = QStringLiteral("/home/tester/Desktop") + QDir::separator();
+    EXPECT_EQ(form.outputFolderText(), desktop);
+    ASSERT_EQ(w.boxes.texts().size(), 1);
+    EXPECT_TRUE(w.boxes.texts().first().startsWith(QLatin1String("Your settings cannot be saved: '") + file +
+                                                   QLatin1String("' is not a regular file")))
+        << w.boxes.texts().first().toStdString();
+    form.setOutputFolderText(QStringLiteral("/data/"));
+    EXPECT_EQ(w.boxes.texts().size(), 1);
+    EXPECT_TRUE(isFifo(file));
 }
 #endif
 

@@ -51,4 +51,35 @@ TEST(ChatNameIndex, FindsWhatATestOfEveryNameFinds) {
     }
 }
 
+// A name of one character repeated, the worst case of a sort that compares whole suffixes: 400,000
+// of them are indexed at once (comparing whole suffixes would take hours), and found exactly.
+TEST(ChatNameIndex, ALongRepetitiveNameIsIndexedAtOnce) {
+    const std::vector<std::optional<QString>> names{QStringLiteral("ann"), QString(400000, QLatin1Char('A')),
+                                                    QStringLiteral("19:") + QString(1000, QLatin1Char('a')),
+                                                    QStringLiteral("bob")};
+    ChatNameIndex index(names);
+    for (const QString& text :
+         {QStringLiteral("a"), QString(1000, QLatin1Char('a')), QString(1001, QLatin1Char('a')),
+          QString(400000, QLatin1Char('a')), QString(400001, QLatin1Char('a')), QStringLiteral("19:aaa"),
+          QStringLiteral("ab"), QStringLiteral("bob")})
+        EXPECT_EQ(index.candidates(text), bruteForce(names, text)) << text.size();
+}
+
+// Periodic and nearly periodic names, characters beyond the BMP among them.
+TEST(ChatNameIndex, PeriodicNamesAreFoundAsATestOfEveryNameFindsThem) {
+    std::vector<std::optional<QString>> names;
+    for (const QString& unit : {QStringLiteral("ab"), QStringLiteral("aab"), QStringLiteral("😀a"),
+                                QStringLiteral("\uFFFFa"), QStringLiteral("b")}) {
+        names.emplace_back(unit.repeated(50));
+        names.emplace_back(unit.repeated(49) + QLatin1Char('x') + unit);
+    }
+    ChatNameIndex index(names);
+    for (const QString& text :
+         {QStringLiteral("abab"), QStringLiteral("ba"), QStringLiteral("aabaab"), QStringLiteral("😀a😀"),
+          QStringLiteral("a😀"), QStringLiteral("\uFFFFa\uFFFF"), QStringLiteral("bx"), QStringLiteral("xab"),
+          QStringLiteral("b").repeated(50), QStringLiteral("b").repeated(51),
+          QStringLiteral("ab").repeated(50)})
+        EXPECT_EQ(index.candidates(text), bruteForce(names, text)) << text.toStdString();
+}
+
 } // namespace

@@ -52,6 +52,27 @@ TEST(NarrowText, Utf8WhereTheLocaleSaysSoOtherwiseTheCharsetWithQuestionMarks) {
 }
 #endif
 
+// The ANSI code pages hold no character beyond the BMP: each pair becomes one "?" in one pass, also
+// for a long chat full of emoji (a pass per pair would shift the rest of the text each time).
+TEST(NarrowText, EachSurrogatePairBecomesOneQuestionMarkInOnePass) {
+    EXPECT_EQ(NarrowText::withPairsAsQuestionMarks(QStringLiteral("a😀b\U0001F600\U0001F600")),
+              QStringLiteral("a?b??"));
+    // Halves that make no pair stay as they are: the code page makes its own "?" of each.
+    const QString lone = QString(QChar(0xD83D)) + QLatin1Char('x') + QChar(0xDE00) + QChar(0xD83D);
+    EXPECT_EQ(NarrowText::withPairsAsQuestionMarks(lone), lone);
+    EXPECT_EQ(NarrowText::withPairsAsQuestionMarks(QString()), QString());
+
+    // 2.4 million characters, a million of them emoji.
+    QString chat;
+    QString expected;
+    for (int i = 0; i < 200000; ++i) {
+        chat += QStringLiteral("ab😀c😀😀d😀😀");
+        expected += QStringLiteral("ab?c??d??");
+    }
+    EXPECT_EQ(NarrowText::withPairsAsQuestionMarks(chat), expected);
+    EXPECT_EQ(NarrowText::encode(chat, "CP1252"), expected.toLatin1());
+}
+
 TEST(FolderExists, OnlyExistingFolders) {
     QTemporaryDir dir;
     QFile file(dir.filePath(QStringLiteral("f")));
@@ -107,6 +128,20 @@ TEST(TranscriptName, WindowsNamesEscapeWhatCannotStandAndNothingElse) {
     EXPECT_NE(windows(QStringLiteral("live:x")), windows(QStringLiteral("live%3Ax")));
     // Elsewhere the handle stands as it is.
     EXPECT_EQ(transcriptName(QStringLiteral("live:.cid.1a"), false), QStringLiteral("live:.cid.1a"));
+}
+
+// Windows takes COM and LPT with a superscript one, two or three for the ports as well.
+TEST(TranscriptName, SuperscriptPortNamesAreDeviceNamesToo) {
+    const auto windows = [](const QString& handle) { return transcriptName(handle, true); };
+    for (const QString& device :
+         {QStringLiteral("COM\u00B9"), QStringLiteral("COM\u00B2"), QStringLiteral("com\u00B3"),
+          QStringLiteral("LPT\u00B9"), QStringLiteral("lpt\u00B2.txt"), QStringLiteral("LPT\u00B3")})
+        EXPECT_EQ(windows(device),
+                  QStringLiteral("%") + QString::number(device.at(0).unicode(), 16).toUpper() + device.mid(1))
+            << device.toStdString();
+    // Other superscripts name no device.
+    EXPECT_EQ(windows(QStringLiteral("COM\u2074")), QStringLiteral("COM\u2074"));
+    EXPECT_EQ(windows(QStringLiteral("LPT\u00B9\u00B9")), QStringLiteral("LPT\u00B9\u00B9"));
 }
 
 } // namespace

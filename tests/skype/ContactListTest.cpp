@@ -151,6 +151,39 @@ TEST(CheckAll, TicksAndClearsEveryRowAndLaterRowsArriveUnticked) {
     EXPECT_EQ(w.skype.rootsCreated, 3);
 }
 
+// Each change the list's model reports costs the tree a search for the changed row, so a report per
+// row makes ticking every row quadratic: 300,000 rows are ticked and cleared with one report each.
+TEST(CheckAll, TicksThreeHundredThousandRowsWithOneChangeOfTheModel) {
+    TestWindow w;
+    Form1& form = w.load();
+    constexpr int kRows = 300000;
+    for (int row = 1; row <= kRows; ++row)
+        form.appendRow(QStringLiteral("contact %1").arg(row));
+    QAbstractItemModel* model = w.find<QTreeWidget>("ListView1")->model();
+    int changes = 0;
+    int rowsReported = 0;
+    QObject::connect(model, &QAbstractItemModel::dataChanged,
+                     [&](const QModelIndex& topLeft, const QModelIndex& bottomRight) {
+                         ++changes;
+                         rowsReported += bottomRight.row() - topLeft.row() + 1;
+                     });
+    w.click("PushButton3");
+    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(rowsReported, kRows);
+    EXPECT_TRUE(form.isRowChecked(1));
+    EXPECT_TRUE(form.isRowChecked(kRows / 2));
+    EXPECT_TRUE(form.isRowChecked(kRows));
+    w.click("PushButton4");
+    EXPECT_EQ(changes, 2);
+    EXPECT_FALSE(form.isRowChecked(1));
+    EXPECT_FALSE(form.isRowChecked(kRows));
+    int checked = 0;
+    for (int row = 1; row <= kRows; ++row)
+        checked += form.isRowChecked(row) ? 1 : 0;
+    EXPECT_EQ(checked, 0);
+    EXPECT_TRUE(w.boxes.shown().isEmpty());
+}
+
 TEST(HistoryConnector, ListsTheContactsOfARealHistory) {
     TestWindow w;
     RealHistoryWindow history(w, HistoryFiles::fixture("skype6-main.db"));
@@ -266,6 +299,27 @@ TEST(HistorySource, AMessagesJsonSavedAsUtf16IsNamedSo) {
                       QLatin1String("' is not a Skype history: it is saved as UTF-16; save "
                                     "it as UTF-8, as Skype exports it, and try again"));
     }
+}
+
+// Text in UTF-16 shows its NUL bytes beside every ASCII character; NUL bytes after a '{' alone are
+// no text in any encoding.
+TEST(HistorySource, NulBytesAfterABraceAreDamageNotUtf16) {
+    HistoryFiles files;
+    const QString bigEndian = files.file("be.json", QByteArray("\0{\0\n\0 \0\"", 8));
+    EXPECT_TRUE(identifyFailure(bigEndian).contains(QLatin1String("saved as UTF-16")))
+        << bigEndian.toStdString();
+    for (const QByteArray& bytes : {QByteArray(QByteArray("{") + QByteArray(1 << 20, '\0')),
+                                    QByteArray("\xEF\xBB\xBF {\"c\0\0\0\0", 11)}) {
+        const QString path = files.file("messages.json", bytes);
+        EXPECT_EQ(identifyFailure(path), QLatin1Char('\'') + path +
+                                             QLatin1String("' is not a Skype history: it begins like a "
+                                                           "messages.json but holds NUL bytes where its text "
+                                                           "should be; it is damaged"));
+    }
+    // Binary data that does not begin like a messages.json is named as before.
+    const QString binary = files.file("picture.png", QByteArray("\x89PNG\r\n\x1A\n\0\0\0\rIHDR", 16));
+    EXPECT_TRUE(identifyFailure(binary).endsWith(
+        QLatin1String("neither a main.db, a messages.json nor an export .tar")));
 }
 
 // The latest explicit choice wins: a history dropped onto the window is read at once, even while

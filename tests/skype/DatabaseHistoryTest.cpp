@@ -3,12 +3,14 @@
 #include "fakes/OrdinaryUser.h"
 
 #include "skype/DatabaseHistory.h"
+#include "skype/HistoryCopy.h"
 
 #include "base/Failure.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSysInfo>
 #include <QTemporaryDir>
 
 #include <SQLiteCpp/Database.h>
@@ -223,6 +225,141 @@ TEST(DatabaseHistory, AHistoryInWalModeIsReadWithoutWritingBesideIt) {
         QFile::setPermissions(folder.path(),
                               QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     }
+}
+
+// A history in WAL mode whose client is running: its messages so far wait in the "-wal".
+class RunningClient {
+public:
+    explicit RunningClient(const QString& path)
+        : m_db(path.toStdString(), SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE) {
+        m_db.exec("PRAGMA journal_mode=WAL");
+        m_db.exec("PRAGMA wal_autocheckpoint=0");
+        m_db.exec(DatabaseWriter::kSchema);
+        m_db.exec("INSERT INTO Conversations (id, identity, type) VALUES (1, 'ann', 1)");
+        for (int i = 1; i <= 3; ++i)
+            add(i);
+    }
+    void add(int message) {
+        m_db.exec(QStringLiteral("INSERT INTO Messages (id, convo_id, author, timestamp, type, body_xml) "
+                                 "VALUES (%1, 1, 'ann', %1, 61, 'm%1')")
+                      .arg(message)
+                      .toStdString());
+    }
+    SQLite::Database& db() { return m_db; }
+
+private:
+    SQLite::Database m_db;
+};
+
+// The client checkpoints between the copy of the database and the copy of its log, and its log
+// starts over: a copy of the two would lose every checkpointed message. The copy is taken again.
+TEST(DatabaseHistory, AWalCopyRacingACheckpointIsTakenAgain) {
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("main.db"));
+    RunningClient client(path);
+    int copies = 0;
+    HistoryCopy::setBetweenCopies([&] {
+        if (copies++ == 0) {
+            client.db().exec("PRAGMA wal_checkpoint(RESTART)");
+            client.add(4);
+        }
+    });
+    std::optional<DatabaseHistory> history;
+    try {
+        history.emplace(path);
+    } catch (const Failure& failure) {
+        ADD_FAILURE() << failure.description().toStdString();
+    }
+    HistoryCopy::setBetweenCopies({});
+    ASSERT_TRUE(history);
+    EXPECT_EQ(copies, 2);
+    EXPECT_EQ(senders(history->messages(0).messages),
+              (QStringList{QStringLiteral("ann: m4"), QStringLiteral("ann: m3"), QStringLiteral("ann: m2"),
+                           QStringLiteral("ann: m1")}));
+}
+
+// A run killed while it read a copy leaves the copy behind: the next start removes it, and only
+// copies whose program has ended.
+TEST(DatabaseHistory, CopiesLeftByAKilledRunAreRemovedAndLiveOnesKept) {
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("main.db"));
+    RunningClient client(path);
+    const QDir root(HistoryCopy::root());
+    ASSERT_TRUE(QDir().mkpath(root.path()));
+    const QString dead = root.filePath(QStringLiteral("killed-run"));
+    ASSERT_TRUE(QDir().mkpath(dead));
+    QFile big(dead + QStringLiteral("/main.db"));
+    ASSERT_TRUE(big.open(QIODevice::WriteOnly));
+    big.write(QByteArray(1 << 16, 'x'));
+    big.close();
+    // The lock of a program that has ended: no process has this id.
+    QFile lock(dead + QStringLiteral(".lock"));
+    ASSERT_TRUE(lock.open(QIODevice::WriteOnly));
+    lock.write("2147483000\nparlorix\n" + QSysInfo::machineHostName().toUtf8() + "\n");
+    lock.close();
+
+    std::optional<DatabaseHistory> live;
+    live.emplace(path);
+    EXPECT_FALSE(QFileInfo::exists(dead));
+    EXPECT_FALSE(QFileInfo::exists(dead + QStringLiteral(".lock")));
+    // The copy in use has a folder and a lock of its own, which a second start keeps.
+    const QStringList inUse = root.entryList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot);
+    EXPECT_EQ(inUse.size(), 2) << inUse.join(QLatin1Char(' ')).toStdString();
+    HistoryCopy::removeLeftovers();
+    EXPECT_EQ(root.entryList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot), inUse);
+    EXPECT_EQ(senders(live->messages(0).messages).size(), 3);
+    live.reset();
+    EXPECT_TRUE(root.entryList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot).isEmpty());
+}
+
+// The readers of one history read the chats its first reader listed, by the same ids, whatever the
+// client changed in between.
+TEST(DatabaseHistory, ReadersReadTheChatsTheFirstReaderListed) {
+    HistoryFiles files;
+    const QString path = files.database("main.db", R"(
+        CREATE TABLE Accounts (id INTEGER PRIMARY KEY);
+        CREATE TABLE Conversations (id INTEGER PRIMARY KEY, identity TEXT, type INTEGER);
+        CREATE TABLE Messages (id INTEGER PRIMARY KEY, convo_id INTEGER, author TEXT, timestamp INTEGER,
+                               type INTEGER, body_xml TEXT);
+        CREATE INDEX IX_Messages_convo_id_timestamp ON Messages (convo_id, timestamp);
+        INSERT INTO Conversations VALUES (1, 'ann', 1), (2, 'bob', 1), (3, 'cat', 1);
+        INSERT INTO Messages VALUES (1, 1, 'ann', 10, 61, 'to ann'), (2, 2, 'bob', 10, 61, 'to bob'),
+                                    (3, 3, 'cat', 10, 61, 'to cat');
+    )");
+    DatabaseHistory history(path);
+    ASSERT_EQ(history.chats().size(), 3u);
+    {
+        SQLite::Database client(path.toStdString(), SQLite::OPEN_READWRITE);
+        client.exec("DELETE FROM Conversations WHERE id = 1; DELETE FROM Messages WHERE convo_id = 1");
+    }
+    const std::unique_ptr<History> reader = history.reader();
+    ASSERT_EQ(reader->chats().size(), 3u);
+    EXPECT_TRUE(reader->messages(0).messages.empty());
+    EXPECT_EQ(senders(reader->messages(1).messages), QStringList{QStringLiteral("bob: to bob")});
+    EXPECT_EQ(senders(reader->messages(2).messages), QStringList{QStringLiteral("cat: to cat")});
+}
+
+// A type that is no number does not make a dialog a group or the other way round: the identity's
+// shape tells the kind.
+TEST(DatabaseHistory, AConversationTypeThatCannotBeReadIsToldByTheIdentity) {
+    HistoryFiles files;
+    const QString path = files.database("main.db", R"(
+        CREATE TABLE Accounts (id INTEGER PRIMARY KEY);
+        CREATE TABLE Conversations (id INTEGER PRIMARY KEY, identity TEXT, type);
+        CREATE TABLE Messages (id INTEGER PRIMARY KEY, convo_id INTEGER);
+        INSERT INTO Conversations VALUES (1, 'ann', NULL), (2, '#ann/$bob;1a2b', NULL),
+            (3, '19:abc@thread.skype', 'dialog'), (4, 'live:.cid.1a', 'dialog'), (5, 'bob', 1),
+            (6, 'cat', 2), (7, 'dan', 1.0), (8, NULL, NULL), (9, '', 'x');
+    )");
+    DatabaseHistory history(path);
+    QStringList partners;
+    for (const HistoryChat& chat : history.chats())
+        partners.append(chat.partner);
+    EXPECT_EQ(partners,
+              (QStringList{QStringLiteral("ann"), QString(), QString(), QStringLiteral("live:.cid.1a"),
+                           QStringLiteral("bob"), QString(), QStringLiteral("dan"), QString(), QString()}));
+    EXPECT_EQ(history.contacts(), (QStringList{QStringLiteral("ann"), QStringLiteral("bob"),
+                                               QStringLiteral("dan"), QStringLiteral("live:.cid.1a")}));
 }
 
 TEST(DatabaseHistory, AHistoryLockedByAnotherProgramSaysSo) {

@@ -245,6 +245,20 @@ TEST(ExportHistory, MessagesJsonSavedAsUtf16IsNamedSo) {
     EXPECT_TRUE(failureOf(bare, ExportHistory::Container::Tar).contains(QLatin1String("saved as UTF-16")));
 }
 
+TEST(ExportHistory, MessagesJsonOfNulBytesIsDamagedNotUtf16) {
+    HistoryFiles files;
+    const QString tar =
+        files.tar("nul.tar", {{"messages.json", QByteArray(QByteArray("{") + QByteArray(1 << 20, '\0'))}});
+    EXPECT_TRUE(
+        failureOf(tar, ExportHistory::Container::Tar)
+            .endsWith(QLatin1String("messages.json is damaged: it holds NUL bytes where its text should be")))
+        << failureOf(tar, ExportHistory::Container::Tar).toStdString();
+    EXPECT_EQ(ExportHistory::encodingOf(std::string_view("{\0\0\0", 4)), ExportHistory::Encoding::NulBytes);
+    EXPECT_EQ(ExportHistory::encodingOf(std::string_view("{\0\"\0", 4)), ExportHistory::Encoding::Utf16);
+    EXPECT_EQ(ExportHistory::encodingOf(std::string_view("\0{\0 ", 4)), ExportHistory::Encoding::Utf16);
+    EXPECT_EQ(ExportHistory::encodingOf(std::string_view("{\"a\": 1}")), ExportHistory::Encoding::Utf8);
+}
+
 // "\ud83d" alone is valid JSON but no character: it becomes U+FFFD, and its conversation reads.
 TEST(ExportHistory, LoneSurrogateEscapesBecomeReplacementCharacters) {
     HistoryFiles files;

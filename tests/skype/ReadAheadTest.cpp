@@ -8,6 +8,8 @@
 
 #include <QTemporaryDir>
 
+#include <SQLiteCpp/Database.h>
+
 #include <gtest/gtest.h>
 
 #include <future>
@@ -177,6 +179,36 @@ TEST(HistoryRoot, AWalkThatReadsAheadGivesEachChatItsOwnMessages) {
             }
         }
     }
+}
+
+// A running client removes a conversation after the walk has listed the chats: the readers that read
+// ahead use the chats the walk listed, so no chat gets another conversation's messages.
+TEST(HistoryRoot, AHistoryChangedBetweenReadersGivesEachChatItsOwnMessages) {
+    QTemporaryDir dir;
+    const QString db = dir.filePath(QStringLiteral("main.db"));
+    writeHistory({9, 8, 3, 1500}, db, dir.filePath(QStringLiteral("messages.json")));
+    std::vector<QStringList> expected;
+    {
+        auto before = std::make_shared<HistoryRoot>([&] { return std::optional<QString>(db); });
+        const auto chats = before->chats();
+        for (int position = 1; position <= chats->count(); ++position)
+            expected.push_back(linesOf(*chats->item(position)));
+    }
+    auto root = std::make_shared<HistoryRoot>([&] { return std::optional<QString>(db); });
+    const auto chats = root->chats();
+    ASSERT_EQ(chats->count(), static_cast<int>(expected.size()));
+    EXPECT_EQ(linesOf(*chats->item(1)), expected.at(0));
+    {
+        SQLite::Database client(db.toStdString(), SQLite::OPEN_READWRITE);
+        client.exec("DELETE FROM Messages WHERE convo_id = (SELECT id FROM Conversations ORDER BY id LIMIT 1 "
+                    "OFFSET 1);"
+                    "DELETE FROM Conversations WHERE id = (SELECT id FROM Conversations ORDER BY id LIMIT 1 "
+                    "OFFSET 1)");
+    }
+    // The removed chat reads as empty; every other one as it was.
+    for (int position = 3; position <= chats->count(); ++position)
+        EXPECT_EQ(linesOf(*chats->item(position)), expected.at(static_cast<size_t>(position - 1)))
+            << position;
 }
 
 // The root goes while its readers are still reading ahead: nothing is left running or dangling.

@@ -1,0 +1,127 @@
+#include "HistoryCopy.h"
+
+#include "base/Failure.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QUuid>
+
+namespace {
+
+std::function<void()>& betweenCopies() {
+    static std::function<void()> seam;
+    return seam;
+}
+
+// The "-wal" header: its salts change whenever the log starts over after a checkpoint, so two equal
+// headers mean no frame was dropped between them. Empty when the log holds no header at all.
+QByteArray walHeader(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    const QByteArray header = file.read(32);
+    return header.size() == 32 ? header : QByteArray();
+}
+
+QString lockOf(const QString& folder) {
+    return folder + QStringLiteral(".lock");
+}
+
+} // namespace
+
+QString HistoryCopy::root() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
+           QStringLiteral("/parlorix/history-copies");
+}
+
+void HistoryCopy::setBetweenCopies(std::function<void()> seam) {
+    betweenCopies() = std::move(seam);
+}
+
+void HistoryCopy::removeLeftovers() {
+    const QDir folder(root());
+    for (const QFileInfo& copy : folder.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden)) {
+        QLockFile lock(lockOf(copy.filePath()));
+        // Only a lock whose program has ended is stale, however old it is.
+        lock.setStaleLockTime(0);
+        if (lock.tryLock(0)) {
+            QDir(copy.filePath()).removeRecursively();
+            lock.unlock();
+        }
+    }
+    // Locks whose folder went first.
+    for (const QFileInfo& stray :
+         folder.entryInfoList({QStringLiteral("*.lock")}, QDir::Files | QDir::Hidden)) {
+        if (QFileInfo::exists(stray.filePath().chopped(5)))
+            continue;
+        QLockFile lock(stray.filePath());
+        lock.setStaleLockTime(0);
+        if (lock.tryLock(0))
+            lock.unlock();
+    }
+}
+
+bool HistoryCopy::makeFolder() {
+    const QString base = root();
+    if (QDir().mkpath(base)) {
+        const QString folder = base + QLatin1Char('/') + QUuid::createUuid().toString(QUuid::WithoutBraces);
+        // The lock first: a cleaner never sees the folder without it.
+        m_lock.emplace(lockOf(folder));
+        m_lock->setStaleLockTime(0);
+        if (m_lock->tryLock(0) && QDir().mkdir(folder)) {
+            m_folder = folder;
+            return true;
+        }
+        m_lock.reset();
+    }
+    // Without a cache folder to write to, the copy goes where temporary files go.
+    m_temporary = std::make_unique<QTemporaryDir>();
+    m_folder = m_temporary->path();
+    return m_temporary->isValid();
+}
+
+std::shared_ptr<HistoryCopy> HistoryCopy::make(const QString& database) {
+    removeLeftovers();
+    const QString wal = database + QStringLiteral("-wal");
+    const auto cannot = [&](const QString& why) {
+        return Failure(QStringLiteral("'%1' cannot be read: it is in WAL mode, and %2").arg(database, why));
+    };
+    if (walHeader(wal).isEmpty())
+        return nullptr;
+    std::shared_ptr<HistoryCopy> copy(new HistoryCopy());
+    if (!copy->makeFolder())
+        throw cannot(
+            QStringLiteral("no private copy of it could be made in the cache or the temporary folder"));
+    copy->m_database = copy->m_folder + QStringLiteral("/main.db");
+    const QString copiedWal = copy->m_database + QStringLiteral("-wal");
+    // The database first, then its log. A checkpoint in between only copies pages from the log into
+    // the database, which the copied log holds as well; unless the log started over, which changes
+    // its header (its salts): when the header is not the same before, in the copy and after, the
+    // copy is taken again.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        const QByteArray before = walHeader(wal);
+        if (before.isEmpty())
+            return nullptr;
+        QFile::remove(copy->m_database);
+        QFile::remove(copiedWal);
+        if (!QFile::copy(database, copy->m_database))
+            throw cannot(QStringLiteral("no private copy of it could be made in '%1'").arg(copy->m_folder));
+        if (betweenCopies())
+            betweenCopies()();
+        if (!QFile::copy(wal, copiedWal))
+            throw cannot(QStringLiteral("no private copy of it could be made in '%1'").arg(copy->m_folder));
+        if (walHeader(copiedWal) == before && walHeader(wal) == before)
+            return copy;
+    }
+    throw cannot(QStringLiteral("it changed during every copy; close Skype and try again"));
+}
+
+HistoryCopy::~HistoryCopy() {
+    if (m_lock) {
+        QDir(m_folder).removeRecursively();
+        m_lock->unlock();
+    }
+}

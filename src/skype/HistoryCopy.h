@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QLockFile>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QTemporaryDir;
+
+// A private copy of a history in WAL mode: the database and its "-wal", taken as one snapshot. Each
+// copy lives in a folder of its own under the user's cache folder, beside a lock held while it is in
+// use; copies left behind by a run that was killed are removed at the next start.
+class HistoryCopy final {
+public:
+    // Empty when the "-wal" holds nothing, so that the database alone is the whole history. Fails with
+    // a description when no copy can be made.
+    static std::shared_ptr<HistoryCopy> make(const QString& database);
+    ~HistoryCopy();
+    HistoryCopy(const HistoryCopy&) = delete;
+    HistoryCopy& operator=(const HistoryCopy&) = delete;
+
+    QString databasePath() const { return m_database; }
+
+    // Where the copies live.
+    static QString root();
+    // Removes every copy whose lock no running program holds.
+    static void removeLeftovers();
+    // Called between copying the database and copying its "-wal"; tests race a checkpoint there.
+    static void setBetweenCopies(std::function<void()> seam);
+
+private:
+    HistoryCopy() = default;
+    // A folder with its lock under root(), else a temporary folder.
+    bool makeFolder();
+
+    std::optional<QLockFile> m_lock;
+    QString m_folder;
+    std::unique_ptr<QTemporaryDir> m_temporary;
+    QString m_database;
+};
