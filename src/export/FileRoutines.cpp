@@ -8,6 +8,12 @@
 #include <QFile>
 #include <QFileInfo>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
+#include <cerrno>
+#endif
+
 void WriteTextToFile(const QString& text, const QString& path, int writeNumber) {
     QFile file(path);
     const QIODevice::OpenMode mode = writeNumber <= 1 ? QIODevice::WriteOnly | QIODevice::Truncate
@@ -91,4 +97,102 @@ QString transcriptPath(const QString& folderText, const QString& handle) {
         throw Failure(QStringLiteral("'%1' cannot name a transcript: it would not stay in the output folder")
                           .arg(handle));
     return folderText + name + QStringLiteral(".txt");
+}
+
+FileError fileErrorKind(int code) {
+    switch (code) {
+    case 0:
+        return FileError::None;
+#ifdef Q_OS_WIN
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+        return FileError::NotFound;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+        return FileError::Exists;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+    case ERROR_DISK_QUOTA_EXCEEDED:
+        return FileError::DiskFull;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_WRITE_PROTECT:
+        return FileError::Refused;
+    case ERROR_FILENAME_EXCED_RANGE:
+        return FileError::NameTooLong;
+#else
+    case ENOENT:
+    case ENOTDIR:
+        return FileError::NotFound;
+    case EEXIST:
+        return FileError::Exists;
+    case ENOSPC:
+    case EDQUOT:
+        return FileError::DiskFull;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return FileError::Refused;
+    case ENAMETOOLONG:
+        return FileError::NameTooLong;
+#endif
+    default:
+        return FileError::Other;
+    }
+}
+
+QString fileErrorText(FileError kind) {
+    switch (kind) {
+    case FileError::None:
+        return QStringLiteral("no error");
+    case FileError::NotFound:
+        return QStringLiteral("the file or its folder does not exist");
+    case FileError::Exists:
+        return QStringLiteral("a file of that name is already there");
+    case FileError::DiskFull:
+        return QStringLiteral("the disk is full");
+    case FileError::Refused:
+        return QStringLiteral("access is denied");
+    case FileError::NameTooLong:
+        return QStringLiteral("the name is too long");
+    case FileError::Other:
+        break;
+    }
+    return QStringLiteral("unknown error");
+}
+
+QString fileErrorText(int code) {
+    // Where one kind has several causes, the exact one.
+    switch (code) {
+#ifdef Q_OS_WIN
+    case ERROR_DISK_QUOTA_EXCEEDED:
+        return QStringLiteral("the disk quota is used up");
+    case ERROR_WRITE_PROTECT:
+        return QStringLiteral("the disk is write-protected");
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+        return QStringLiteral("another program is using the file");
+#else
+    case EDQUOT:
+        return QStringLiteral("the disk quota is used up");
+    case EROFS:
+        return QStringLiteral("the disk is read-only");
+    case EPERM:
+        return QStringLiteral("the operation is not permitted");
+    case EFBIG:
+        return QStringLiteral("the file is too large");
+    case EISDIR:
+        return QStringLiteral("it is a folder");
+    case EIO:
+        return QStringLiteral("the disk reported an error");
+#endif
+    default:
+        break;
+    }
+    const FileError kind = fileErrorKind(code);
+    if (kind != FileError::Other)
+        return fileErrorText(kind);
+    // The system's own words, never an empty reason.
+    const QString text = qt_error_string(code);
+    return text.isEmpty() ? QStringLiteral("error %1").arg(code) : text;
 }
