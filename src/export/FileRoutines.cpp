@@ -172,6 +172,8 @@ QString fileErrorText(int code) {
     case ERROR_SHARING_VIOLATION:
     case ERROR_LOCK_VIOLATION:
         return QStringLiteral("another program is using the file");
+    case ERROR_DIRECTORY:
+        return QStringLiteral("it is a folder");
 #else
     case EDQUOT:
         return QStringLiteral("the disk quota is used up");

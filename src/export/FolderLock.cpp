@@ -30,7 +30,7 @@ bool cannotCreate(int error) {
 
 FolderLock::FolderLock(const QString& folderText)
     : m_folder(QDir::toNativeSeparators(QFileInfo(folderText + QStringLiteral("x")).absolutePath()))
-    , m_path(QFileInfo(folderText + QStringLiteral("x")).absolutePath() + QLatin1Char('/') + fileName()) {}
+    , m_path(QDir(QFileInfo(folderText + QStringLiteral("x")).absolutePath()).filePath(fileName())) {}
 
 QString FolderLock::fileName() {
     return QStringLiteral(".parlorix.lock");

@@ -128,6 +128,9 @@ int LocalFileSystem::replace(const QString& from, const QString& to) {
     const std::wstring source = longPath(from);
     const std::wstring target = longPath(to);
     const DWORD attributes = GetFileAttributesW(target.c_str());
+    // A folder of that name: not a refusal to write, as Windows' "access denied" would have it.
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return ERROR_DIRECTORY;
     if (!isRegularFile(attributes)) {
         // Nothing to keep: a new file, or a link, which is replaced itself.
         return MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)
@@ -158,8 +161,10 @@ int LocalFileSystem::remove(const QString& path) {
     DWORD error = GetLastError();
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
         return 0;
-    // A read-only file: made writable and deleted; never what a link points to.
     const DWORD attributes = GetFileAttributesW(native.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return ERROR_DIRECTORY;
+    // A read-only file: made writable and deleted; never what a link points to.
     if (error == ERROR_ACCESS_DENIED && isRegularFile(attributes) && (attributes & FILE_ATTRIBUTE_READONLY)) {
         SetFileAttributesW(native.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
         if (DeleteFileW(native.c_str()))
@@ -173,7 +178,7 @@ int LocalFileSystem::remove(const QString& path) {
 bool LocalFileSystem::foldsCase(const QString& folder, const QString& probe) {
     // Only the probe itself was made there: its name in other letters can only be the same file.
     const QString other = probe.toUpper() != probe ? probe.toUpper() : probe.toLower();
-    return GetFileAttributesW(longPath(folder + QLatin1Char('/') + other).c_str()) != INVALID_FILE_ATTRIBUTES;
+    return GetFileAttributesW(longPath(QDir(folder).filePath(other)).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 #else
@@ -292,15 +297,20 @@ int LocalFileSystem::replace(const QString& from, const QString& to) {
 int LocalFileSystem::remove(const QString& path) {
     if (::unlink(native(path).constData()) == 0 || errno == ENOENT)
         return 0;
-    return errno;
+    const int error = errno;
+    // A folder of that name: not a refusal to write, whatever the system calls it.
+    struct stat status{};
+    if (::lstat(native(path).constData(), &status) == 0 && S_ISDIR(status.st_mode))
+        return EISDIR;
+    return error;
 }
 
 bool LocalFileSystem::foldsCase(const QString& folder, const QString& probe) {
     const QString other = probe.toUpper() != probe ? probe.toUpper() : probe.toLower();
     struct stat named{};
     struct stat folded{};
-    return ::stat(native(folder + QLatin1Char('/') + probe).constData(), &named) == 0 &&
-           ::stat(native(folder + QLatin1Char('/') + other).constData(), &folded) == 0 &&
+    return ::stat(native(QDir(folder).filePath(probe)).constData(), &named) == 0 &&
+           ::stat(native(QDir(folder).filePath(other)).constData(), &folded) == 0 &&
            named.st_dev == folded.st_dev && named.st_ino == folded.st_ino;
 }
 

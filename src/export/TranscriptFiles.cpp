@@ -161,8 +161,20 @@ QString TranscriptFiles::keyOf(const QString& path, Folder** folder) {
     const QFileInfo info(path);
     Folder& found = folderOf(info.absolutePath());
     *folder = &found;
-    const QString name = info.fileName();
-    return found.key + QLatin1Char('/') + (found.foldsCase ? name.toCaseFolded() : name);
+    return keyIn(found, info.fileName());
+}
+
+QString TranscriptFiles::keyIn(const Folder& folder, const QString& name) {
+    return folder.key + QLatin1Char('/') + (folder.foldsCase ? name.toCaseFolded() : name);
+}
+
+std::map<QString, TranscriptFiles::Pending>::iterator TranscriptFiles::findPending(const QString& path) {
+    // A folder not seen before holds nothing of this run: it is neither locked nor looked into.
+    const QFileInfo info(path);
+    const auto folder = m_folders.find(folderIdentity(info.absolutePath()));
+    if (folder == m_folders.end())
+        return m_pending.end();
+    return m_pending.find(keyIn(*folder->second, info.fileName()));
 }
 
 TranscriptFiles::Pending& TranscriptFiles::pendingFor(const QString& path, bool fromOld) {
@@ -213,7 +225,7 @@ void TranscriptFiles::createNewFile(Pending& pending) {
         fail(QStringLiteral("Cannot write"), pending, kNameTooLong);
     const QString stem = stagedStem(transcript.fileName(), limit);
     for (int attempt = 0;; ++attempt) {
-        const QString newFile = folder + QLatin1Char('/') + stagedName(stem, randomSuffix());
+        const QString newFile = QDir(folder).filePath(stagedName(stem, randomSuffix()));
         const int error = m_fileSystem.createNew(newFile);
         if (error == 0) {
             pending.newFile = newFile;
@@ -250,8 +262,7 @@ void TranscriptFiles::fail(const QString& what, const Pending& pending, int erro
 }
 
 void TranscriptFiles::spoil(const QString& path) {
-    Folder* folder = nullptr;
-    const auto found = m_pending.find(keyOf(path, &folder));
+    const auto found = findPending(path);
     if (found != m_pending.end())
         found->second.spoilt = true;
 }
@@ -269,8 +280,7 @@ QStringList TranscriptFiles::pending() const {
 }
 
 void TranscriptFiles::commit(const QString& path) {
-    Folder* folder = nullptr;
-    const auto found = m_pending.find(keyOf(path, &folder));
+    const auto found = findPending(path);
     if (found == m_pending.end())
         return;
     Pending pending = found->second;

@@ -68,8 +68,11 @@ private:
     };
 
     Folder& folderOf(const QString& absoluteFolder);
+    // The key of a transcript: its folder's identity and its name, case-folded where the folder folds.
     QString keyOf(const QString& path, Folder** folder);
+    static QString keyIn(const Folder& folder, const QString& name);
     Pending& pendingFor(const QString& path, bool fromOld);
+    std::map<QString, Pending>::iterator findPending(const QString& path);
     void createNewFile(Pending& pending);
     // Throws the failure of a write to the transcript at `path`; notes it when the run must stop.
     [[noreturn]] void fail(const QString& what, const Pending& pending, int error);
