@@ -14,6 +14,15 @@
 #include <cerrno>
 #endif
 
+#ifdef Q_OS_WIN
+namespace {
+
+// Not in every SDK's headers.
+constexpr int kDiskQuotaExceeded = 1295;
+
+} // namespace
+#endif
+
 void WriteTextToFile(const QString& text, const QString& path, int writeNumber) {
     QFile file(path);
     const QIODevice::OpenMode mode = writeNumber <= 1 ? QIODevice::WriteOnly | QIODevice::Truncate
@@ -113,7 +122,7 @@ FileError fileErrorKind(int code) {
         return FileError::Exists;
     case ERROR_DISK_FULL:
     case ERROR_HANDLE_DISK_FULL:
-    case ERROR_DISK_QUOTA_EXCEEDED:
+    case kDiskQuotaExceeded:
         return FileError::DiskFull;
     case ERROR_ACCESS_DENIED:
     case ERROR_WRITE_PROTECT:
@@ -165,7 +174,7 @@ QString fileErrorText(int code) {
     // Where one kind has several causes, the exact one.
     switch (code) {
 #ifdef Q_OS_WIN
-    case ERROR_DISK_QUOTA_EXCEEDED:
+    case kDiskQuotaExceeded:
         return QStringLiteral("the disk quota is used up");
     case ERROR_WRITE_PROTECT:
         return QStringLiteral("the disk is write-protected");

@@ -381,6 +381,7 @@ TEST_F(TranscriptFilesTest, ALockThatCannotBeMadeIsReportedWithItsReason) {
 }
 #endif
 
+#ifndef Q_OS_WIN // where a folder holding an open file, the lock, cannot be removed
 // The output folder removed during the run: every later chat would fail the same way. The run ends
 // after the first failing chat's boxes, with one box that says why, in both exports.
 TEST_F(TranscriptFilesTest, AVanishedFolderEndsTheRunAfterTheFirstFailingChat) {
@@ -408,6 +409,7 @@ TEST_F(TranscriptFilesTest, AVanishedFolderEndsTheRunAfterTheFirstFailingChat) {
     EXPECT_EQ(w.boxes.texts(), (QStringList{oldError(gone, 132), why, QStringLiteral("Done.")}));
     EXPECT_EQ(form().mousePointer(), 0);
 }
+#endif
 
 // A full disk: the failing chat's boxes say so, the run ends there, and every transcript the run had
 // not put in place keeps its old content. The older export has put in place the rows before.
