@@ -238,6 +238,11 @@ void TranscriptFiles::createNewFile(Pending& pending) {
     // when runs appended to it.
     if (pending.fromOld) {
         const int error = m_fileSystem.appendCopy(pending.path, pending.newFile);
+        // Writing into the folder was just allowed: a refusal now is the old transcript's, which
+        // this contact keeps, and no reason to end the run.
+        if (fileErrorKind(error) == FileError::Refused)
+            throw Failure(QStringLiteral("Cannot read the old transcript '%1': %2")
+                              .arg(pending.path, fileErrorText(error)));
         if (error != 0)
             fail(QStringLiteral("Cannot write"), pending, error);
     }

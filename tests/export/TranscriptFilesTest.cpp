@@ -147,6 +147,37 @@ TEST_F(TranscriptFilesTest, ARowTickedDuringTheRunKeepsItsOldTranscriptAndGetsWh
 #endif
 }
 
+#ifdef Q_OS_LINUX
+// The old transcript of a row ticked during the run cannot be read: that contact keeps it, and the
+// run goes on with the others.
+TEST_F(TranscriptFilesTest, ARowTickedDuringTheRunWhoseOldTranscriptCannotBeReadKeepsIt) {
+    writeFile(transcript("ann"), "private");
+    QFile::setPermissions(transcript("ann"), QFileDevice::Permissions());
+    QFile::setPermissions(outputDir.path(), kAllBits);
+    w.skype.addChat(QStringLiteral("bob"), kStamp, {QStringLiteral("Bob: hi")});
+    w.skype.addChat(QStringLiteral("ann"), kStamp, {QStringLiteral("Ann: later")});
+    w.skype.addChat(QStringLiteral("cid"), kStamp, {QStringLiteral("Cid: last")});
+    tick({QStringLiteral("bob")});
+    form().appendRow(QStringLiteral("ann"));
+    tick({QStringLiteral("cid")});
+    w.skype.onMessageRead = [&] { form().setRowChecked(2, true); };
+    {
+        OrdinaryUser user;
+        pressSave();
+    }
+    QFile::setPermissions(outputDir.path(),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    EXPECT_EQ(w.boxes.texts(),
+              (QStringList{saveError(QStringLiteral("Cannot read the old transcript '%1': access is denied")
+                                         .arg(transcript("ann")),
+                                     134),
+                           kept({transcript("ann")}), QStringLiteral("Done.")}));
+    QFile::setPermissions(transcript("ann"), QFileDevice::ReadOwner);
+    EXPECT_EQ(contents(transcript("ann")), QByteArray("private"));
+    EXPECT_EQ(contents(transcript("cid")), kHeader + "Cid: last\r\n");
+}
+#endif
+
 // The folder text changed during the run: the run writes where the text says, after taking that
 // folder's lock. While another run holds it, those writes fail and the transcript there is kept.
 TEST_F(TranscriptFilesTest, AFolderTextChangedDuringTheRunIsLockedBeforeItIsWrittenTo) {
