@@ -22,8 +22,7 @@
 #endif
 
 struct TranscriptFiles::Folder {
-    QString path; // absolute
-    QString key;  // the same for every path that names this folder
+    QString key; // the same for every path that names this folder
     std::unique_ptr<FolderLock> lock;
     bool foldsCase = false;
 
@@ -129,7 +128,6 @@ TranscriptFiles::Folder& TranscriptFiles::folderOf(const QString& absoluteFolder
     if (found != m_folders.end())
         return *found->second;
     auto folder = std::make_unique<Folder>();
-    folder->path = absoluteFolder;
     folder->key = key;
     folder->lock = std::make_unique<FolderLock>(absoluteFolder + QLatin1Char('/'));
     const FolderLock::State state = folder->lock->lock();
