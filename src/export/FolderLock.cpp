@@ -101,12 +101,14 @@ FolderLock::State FolderLock::lock() {
         }
         if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
             const int error = errno;
+            if (error != EWOULDBLOCK && error != EINTR) {
+                // A file system that keeps no locks (a network share without its lock service): the
+                // file alone marks the run, as no lock at all would block every export there for good.
+                m_fd = fd;
+                return m_state = State::Held;
+            }
             ::close(fd);
-            if (error == EWOULDBLOCK)
-                return m_state = State::Busy;
-            m_error = error;
-            m_reason = fileErrorText(error);
-            return m_state = State::Failed;
+            return m_state = State::Busy;
         }
         struct stat named{};
         if (::stat(path.constData(), &named) == 0 && named.st_dev == opened.st_dev &&

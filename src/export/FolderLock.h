@@ -6,7 +6,8 @@
 // The lock is a hidden file in the folder itself, `.parlorix.lock`, where every writer of the folder
 // sees it and only those who may write there can make it; it goes when the run ends. The system
 // holds it for the run (a lock of the file's own on Linux and macOS, a file opened for nobody else
-// on Windows), so a run that died leaves no lock that counts.
+// on Windows), so a run that died leaves no lock that counts; where the file system keeps no locks,
+// the file alone marks the run.
 class FolderLock final {
 public:
     enum class State {

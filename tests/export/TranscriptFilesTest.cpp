@@ -343,6 +343,10 @@ TEST_F(TranscriptFilesTest, NamesNearTheLimitAreWrittenAndLongerOnesSayTheNameIs
     const QString cannot = QStringLiteral("Cannot write '%1': the name is too long").arg(longPath);
     EXPECT_EQ(w.boxes.texts(), (QStringList{saveError(cannot, 134), saveError(cannot, 146), kept({longPath}),
                                             QStringLiteral("Done.")}));
+    w.boxes.clear();
+    pressOld();
+    EXPECT_EQ(w.boxes.texts(), (QStringList{oldError(cannot, 122), oldError(cannot, 132), kept({longPath}),
+                                            QStringLiteral("Done.")}));
 }
 #endif
 
@@ -378,6 +382,16 @@ TEST_F(TranscriptFilesTest, TheLockLivesInTheOutputFolderNotInTheTemporaryOne) {
     env.set("TMPDIR", QFile::encodeName(temporary.filePath(QStringLiteral("missing"))));
     pressSave();
     EXPECT_EQ(w.boxes.texts(), QStringList{QStringLiteral("Done.")});
+
+    // Two copies with different home folders write into one folder: they are kept apart too.
+    QTemporaryDir home;
+    env.set("HOME", QFile::encodeName(home.path()));
+    FolderLock other(folder);
+    ASSERT_TRUE(other.tryLock());
+    env.set("HOME", QFile::encodeName(temporary.path()));
+    w.boxes.clear();
+    pressSave();
+    EXPECT_EQ(w.boxes.texts(), QStringList{other.busyMessage()});
 }
 
 #ifndef Q_OS_WIN
