@@ -211,6 +211,24 @@ TEST_F(TranscriptFilesTest, AFolderTextChangedDuringTheRunIsLockedBeforeItIsWrit
     EXPECT_EQ(filesIn(otherDir.path()), QStringList{QStringLiteral("ann.txt")});
 }
 
+// A chat that fails while the folder text changes spoils the transcript it was written to, not the
+// one the new folder text would name.
+TEST_F(TranscriptFilesTest, AChatThatFailsWhileTheFolderTextChangesKeepsTheTranscriptItWentTo) {
+    QTemporaryDir otherDir;
+    const QString other = QDir::toNativeSeparators(otherDir.path()) + QDir::separator();
+    writeFile(transcript("ann"), "old");
+    w.skype.addChat(QStringLiteral("ann"), kStamp, {QStringLiteral("Ann: one"), QStringLiteral("Ann: two")});
+    w.skype.failing.insert(QStringLiteral("body#1.2"));
+    tick({QStringLiteral("ann")});
+    w.skype.onMessageRead = [&] { form().setOutputFolderText(other); };
+    pressSave();
+    EXPECT_EQ(w.boxes.texts(), (QStringList{saveError(QStringLiteral("Skype failed at body"), 142),
+                                            kept({transcript("ann")}), QStringLiteral("Done.")}));
+    EXPECT_EQ(contents(transcript("ann")), QByteArray("old"));
+    EXPECT_EQ(files(), QStringList{QStringLiteral("ann.txt")});
+    EXPECT_EQ(filesIn(otherDir.path()), QStringList());
+}
+
 #ifndef Q_OS_WIN
 // A transcript made private keeps its permissions; a new one gets what the umask gives a new file.
 // While they are written, the new files are the user's alone.
