@@ -204,6 +204,17 @@ QString fileErrorText(int code) {
     if (kind != FileError::Other)
         return fileErrorText(kind);
     // The system's own words, never an empty reason.
+#ifdef Q_OS_WIN
+    // Asked by number: Qt's own lookup takes small numbers for the C library's.
+    wchar_t* buffer = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+        static_cast<DWORD>(code), 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
+    const QString text =
+        length > 0 ? QString::fromWCharArray(buffer, static_cast<qsizetype>(length)).trimmed() : QString();
+    LocalFree(buffer);
+#else
     const QString text = qt_error_string(code);
+#endif
     return text.isEmpty() ? QStringLiteral("error %1").arg(code) : text;
 }
