@@ -6,6 +6,7 @@
 #include "base/MessageBoxes.h"
 #include "base/Shell.h"
 #include "base/SystemRandom.h"
+#include "export/LocalFileSystem.h"
 #include "folder/FolderBrowser.h"
 #include "skype/HistoryConnector.h"
 
@@ -76,7 +77,8 @@ int main(int argc, char* argv[]) {
     NoBrowser browser;
     HistoryConnector skype(settings);
     NeverRandom random;
-    Form1 form(Services{boxes, shell, settings, browser, skype, random, QDir::tempPath()});
+    LocalFileSystem files;
+    Form1 form(Services{boxes, shell, settings, browser, skype, random, files, QDir::tempPath()});
     form.Form_Load();
     form.setOutputFolderText(QDir::toNativeSeparators(QString::fromLocal8Bit(argv[2])) + QDir::separator());
 

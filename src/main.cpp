@@ -4,6 +4,7 @@
 #include "app/QtMessageBoxes.h"
 #include "base/FileSettingsStore.h"
 #include "base/SystemRandom.h"
+#include "export/LocalFileSystem.h"
 #include "skype/HistoryConnector.h"
 #include "skype/HistoryCopy.h"
 
@@ -33,9 +34,10 @@ int main(int argc, char* argv[]) {
     QtFolderBrowser browser;
     HistoryConnector skype(settings);
     SystemRandom random;
+    LocalFileSystem files;
     const QString programFolder = QDir::toNativeSeparators(QCoreApplication::applicationDirPath());
 
-    Form1 form(Services{boxes, shell, settings, browser, skype, random, programFolder});
+    Form1 form(Services{boxes, shell, settings, browser, skype, random, files, programFolder});
     boxes.setOwner(&form);
     browser.setOwner(&form);
     form.Form_Load();

@@ -2,6 +2,7 @@
 
 #include <QString>
 
+class FileSystem;
 class FolderBrowser;
 class MessageBoxes;
 class RandomSource;
@@ -17,6 +18,8 @@ struct Services {
     FolderBrowser& browser;
     SkypeConnector& skype;
     RandomSource& random;
+    // Where the exports put their transcripts.
+    FileSystem& files;
     // The folder of the executable, without a trailing separator.
     QString programFolder;
 };

@@ -1,7 +1,6 @@
 #include "ExportRun.h"
 
 #include "FileRoutines.h"
-#include "FolderLock.h"
 #include "Transcript.h"
 #include "TranscriptFiles.h"
 
@@ -39,12 +38,12 @@ void ExportRun::run() {
         trap.step(156, [&] { AccessGuidance(m_view, m_services).showHelp(); });
         return;
     }
-    FolderLock lock(m_view.outputFolderText());
-    if (!lock.tryLock()) {
-        m_services.boxes.inform(lock.busyMessage());
+    TranscriptFiles files(m_services.files);
+    const QString refusal = files.lockFolder(m_view.outputFolderText());
+    if (!refusal.isEmpty()) {
+        m_services.boxes.inform(refusal);
         return;
     }
-    TranscriptFiles files;
     restartTranscripts(trap, files);
     writeTranscripts(trap, *root, files);
     commitTranscripts(trap, files);
@@ -79,6 +78,7 @@ void ExportRun::writeTranscripts(ErrorTrap& trap, SkypeRoot& root, TranscriptFil
         files.spoilAll(); // no chat can be written: every old transcript stays
     for (int chat = 1; chat <= chats; ++chat) {
         const int failedBeforeChat = trap.failures();
+        m_chatPaths.clear();
         trap.step(120, [&] { m_view.processEvents(); });
         // Every ticked row is offered the chat, but only rows whose text is the partner handle can
         // take it: those are looked up rather than walked to. A partner handle that cannot be read
@@ -109,6 +109,10 @@ void ExportRun::writeTranscripts(ErrorTrap& trap, SkypeRoot& root, TranscriptFil
         }
         if (trap.failures() != failedBeforeChat)
             spoilChat(files, partner);
+        // The folder is gone, the disk full or writing refused: every later chat would fail the same
+        // way, with boxes of its own.
+        if (files.stopped())
+            break;
     }
 }
 
@@ -117,6 +121,7 @@ void ExportRun::writeChat(ErrorTrap& trap, SkypeRoot& root, TranscriptFiles& fil
     trap.step(132, [&] { path = transcriptPath(m_view.outputFolderText(), m_view.rowText(row)); });
     if (!path)
         return;
+    m_chatPaths.append(*path);
     trap.step(134, [&] { files.append(*path, Transcript::header(*root.chats()->item(chat))); });
     const QString block =
         Transcript::messageBlock(trap, 140, 142, [&] { return root.chats()->item(chat)->messages(); });
@@ -128,6 +133,9 @@ void ExportRun::spoilChat(TranscriptFiles& files, const std::optional<QString>& 
         files.spoilAll();
         return;
     }
+    // The paths the chat went to, and those of its contact's rows with the folder text as it is now.
+    for (const QString& path : std::as_const(m_chatPaths))
+        files.spoil(path);
     for (const int row : m_view.rowsWithText(*partner)) {
         try {
             files.spoil(transcriptPath(m_view.outputFolderText(), m_view.rowText(row)));
@@ -138,9 +146,16 @@ void ExportRun::spoilChat(TranscriptFiles& files, const std::optional<QString>& 
 
 // The end of the second pass: each transcript takes the place of the old one, or the old one stays.
 void ExportRun::commitTranscripts(ErrorTrap& trap, TranscriptFiles& files) {
-    for (const QString& path : files.pending())
+    // After a stop nothing more is put in place: the old transcripts stay.
+    for (const QString& path : files.pending()) {
+        if (files.stopped())
+            break;
         trap.step(150, [&] { files.commit(path); });
-    if (!files.kept().isEmpty())
+    }
+    if (files.stopped())
+        m_services.boxes.show(files.stopMessage(), QString(), MessageBoxes::Buttons::Ok,
+                              MessageBoxes::Icon::Warning, MessageBoxes::Answer::Ok);
+    else if (!files.kept().isEmpty())
         m_services.boxes.show(files.keptMessage(), QString(), MessageBoxes::Buttons::Ok,
                               MessageBoxes::Icon::Warning, MessageBoxes::Answer::Ok);
 }

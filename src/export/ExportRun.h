@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QString>
+#include <QStringList>
 
 #include <memory>
 #include <optional>
@@ -16,6 +16,8 @@ struct Services;
 // the chat's partner handle. Ticks and the folder text are read afresh at every step, and the
 // window handles its events once per row and once per chat. A transcript replaces the old one only
 // when every chat of its contact was read and written; otherwise the old one stays, and a box says so.
+// A write that fails because the folder is gone, the disk is full or writing there is refused ends
+// the run after that chat, with every old transcript kept and one box that says why.
 class ExportRun final {
 public:
     ExportRun(MainView& view, Services& services);
@@ -28,6 +30,9 @@ private:
     // A chat went wrong: the transcripts it may belong to keep their old content.
     void spoilChat(TranscriptFiles& files, const std::optional<QString>& partner);
     void commitTranscripts(ErrorTrap& trap, TranscriptFiles& files);
+
+    // The transcripts the current chat was written to.
+    QStringList m_chatPaths;
 
     MainView& m_view;
     Services& m_services;

@@ -1,32 +1,140 @@
 #include "FolderLock.h"
 
-#include <QCryptographicHash>
+#include "FileRoutines.h"
+
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
-#include <QLockFile>
+
+#ifdef Q_OS_WIN
+#include "LocalFileSystem.h"
+
+#include <windows.h>
+#else
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+// No lock file, and the folder takes none: every write there would fail the same way.
+bool cannotCreate(int error) {
+    const FileError kind = fileErrorKind(error);
+    return kind == FileError::NotFound || kind == FileError::DiskFull || kind == FileError::Refused;
+}
+
+} // namespace
 
 FolderLock::FolderLock(const QString& folderText)
-    : m_folder(QDir::toNativeSeparators(QFileInfo(folderText + QStringLiteral("x")).absolutePath())) {
-    const QString canonical = QFileInfo(m_folder).canonicalFilePath();
-    // Per user as well: a lock left in the shared temporary folder by another user who died could
-    // not be taken over.
-    const QString folder = canonical.isEmpty() ? m_folder : canonical;
-    const QByteArray key = QCryptographicHash::hash((QDir::homePath() + QLatin1Char('\n') + folder).toUtf8(),
-                                                    QCryptographicHash::Sha1)
-                               .toHex();
-    m_lock = std::make_unique<QLockFile>(
-        QDir::temp().filePath(QStringLiteral("parlorix-%1.lock").arg(QString::fromLatin1(key.left(16)))));
+    : m_folder(QDir::toNativeSeparators(QFileInfo(folderText + QStringLiteral("x")).absolutePath()))
+    , m_path(QDir(QFileInfo(folderText + QStringLiteral("x")).absolutePath()).filePath(fileName())) {}
+
+QString FolderLock::fileName() {
+    return QStringLiteral(".parlorix.lock");
 }
 
-FolderLock::~FolderLock() = default;
+#ifdef Q_OS_WIN
 
-bool FolderLock::tryLock() {
-    return m_lock->tryLock(0);
+FolderLock::~FolderLock() {
+    // Opened to be deleted when closed: the file goes with the handle, also when the program dies.
+    if (m_handle)
+        CloseHandle(m_handle);
 }
+
+FolderLock::State FolderLock::lock() {
+    if (m_state == State::Held)
+        return m_state;
+    const std::wstring path = LocalFileSystem::longPath(m_path);
+    const HANDLE handle =
+        CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
+                    FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) {
+        m_handle = handle;
+        m_error = 0;
+        return m_state = State::Held;
+    }
+    const DWORD error = GetLastError();
+    if (error == ERROR_SHARING_VIOLATION)
+        return m_state = State::Busy;
+    m_error = static_cast<int>(error);
+    m_reason = fileErrorText(m_error);
+    const bool exists = GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    return m_state = !exists && cannotCreate(m_error) ? State::Unwritable : State::Failed;
+}
+
+#else
+
+FolderLock::~FolderLock() {
+    if (m_fd >= 0) {
+        // Removed while still held, so that no other run takes a file that is no longer there.
+        ::unlink(QFile::encodeName(m_path).constData());
+        ::close(m_fd);
+    }
+}
+
+FolderLock::State FolderLock::lock() {
+    if (m_state == State::Held)
+        return m_state;
+    const QByteArray path = QFile::encodeName(m_path);
+    // A few rounds at most: each one that fails found a lock file its holder removed meanwhile.
+    for (int round = 0; round < 8; ++round) {
+        // Opened for reading, so that every user who may write in the folder can take the lock, and
+        // never through a link.
+        const int fd =
+            ::open(path.constData(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+        if (fd < 0) {
+            m_error = errno;
+            struct stat status{};
+            const bool exists = ::lstat(path.constData(), &status) == 0;
+            m_reason = m_error == ELOOP ? QStringLiteral("it is a link") : fileErrorText(m_error);
+            return m_state = !exists && cannotCreate(m_error) ? State::Unwritable : State::Failed;
+        }
+        struct stat opened{};
+        if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
+            ::close(fd);
+            m_error = EINVAL;
+            m_reason = QStringLiteral("it is not a file");
+            return m_state = State::Failed;
+        }
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            const int error = errno;
+            if (error != EWOULDBLOCK && error != EINTR) {
+                // A file system that keeps no locks (a network share without its lock service): the
+                // file alone marks the run, as no lock at all would block every export there for good.
+                m_fd = fd;
+                return m_state = State::Held;
+            }
+            ::close(fd);
+            return m_state = State::Busy;
+        }
+        struct stat named{};
+        if (::stat(path.constData(), &named) == 0 && named.st_dev == opened.st_dev &&
+            named.st_ino == opened.st_ino) {
+            m_fd = fd;
+            m_error = 0;
+            return m_state = State::Held;
+        }
+        ::close(fd);
+    }
+    m_error = EAGAIN;
+    m_reason = fileErrorText(EAGAIN);
+    return m_state = State::Failed;
+}
+
+#endif
 
 QString FolderLock::busyMessage() const {
     return QStringLiteral(
                "Another export is writing into the folder '%1'. Wait until it has finished, then try "
                "again.")
         .arg(m_folder);
+}
+
+QString FolderLock::failureMessage() const {
+    return QStringLiteral("The folder '%1' cannot be locked against other exports: its lock file '%2' cannot "
+                          "be used (%3).")
+        .arg(m_folder, QDir::toNativeSeparators(m_path), m_reason);
 }

@@ -2,25 +2,54 @@
 
 #include <QString>
 
-#include <memory>
-
-class QLockFile;
-
 // Keeps two runs, of this copy of the program or of another, from writing into one folder at once.
-// The lock lives in the temporary folder, not among the user's transcripts, and a lock left by a
-// program that died is taken over.
+// The lock is a hidden file in the folder itself, `.parlorix.lock`, where every writer of the folder
+// sees it and only those who may write there can make it; it goes when the run ends. The system
+// holds it for the run (a lock of the file's own on Linux and macOS, a file opened for nobody else
+// on Windows), so a run that died leaves no lock that counts; where the file system keeps no locks,
+// the file alone marks the run.
 class FolderLock final {
 public:
+    enum class State {
+        Unlocked,   // lock() not called yet
+        Held,       // this run holds the lock
+        Busy,       // another run holds it
+        Unwritable, // no lock file, and none can be made: the folder is gone, full or refuses writing
+        Failed      // the lock cannot be had for another reason, which failureMessage() gives
+    };
+
     // `folderText` as the transcripts' paths start: the folder's path, or a folder and a name prefix.
     explicit FolderLock(const QString& folderText);
+    // Removes the lock file when the lock is held.
     ~FolderLock();
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
 
-    // False while another run writes into the folder.
-    bool tryLock();
-    // What the user is told when tryLock() failed.
+    State lock();
+    // True when the lock is now held.
+    bool tryLock() { return lock() == State::Held; }
+    State state() const { return m_state; }
+
+    // The folder, with the platform's separators.
+    const QString& folder() const { return m_folder; }
+    static QString fileName();
+
+    // What the user is told when another run holds the lock.
     QString busyMessage() const;
+    // What the user is told when it cannot be had for another reason.
+    QString failureMessage() const;
+    // The system's error code when the lock file could not be made or opened, else 0.
+    int error() const { return m_error; }
 
 private:
     QString m_folder;
-    std::unique_ptr<QLockFile> m_lock;
+    QString m_path;
+    State m_state = State::Unlocked;
+    int m_error = 0;
+    QString m_reason;
+#ifdef Q_OS_WIN
+    void* m_handle = nullptr;
+#else
+    int m_fd = -1;
+#endif
 };

@@ -1,7 +1,6 @@
 #include "LegacyExport.h"
 
 #include "FileRoutines.h"
-#include "FolderLock.h"
 #include "Transcript.h"
 #include "TranscriptFiles.h"
 
@@ -47,14 +46,14 @@ void LegacyExport::run() {
         trap.step(108, [&] { AccessGuidance(m_view, m_services).showHelp(); });
         return;
     }
-    FolderLock lock(m_view.outputFolderText());
-    if (!lock.tryLock()) {
+    TranscriptFiles files(m_services.files);
+    const QString refusal = files.lockFolder(m_view.outputFolderText());
+    if (!refusal.isEmpty()) {
         m_view.setMousePointer(Pointer::Default);
-        m_services.boxes.inform(lock.busyMessage());
+        m_services.boxes.inform(refusal);
         return;
     }
 
-    TranscriptFiles files;
     const int rows = trap.count(110, [&] { return m_view.rowCount(); }, 0);
     for (int row = 1; row <= rows; ++row) {
         if (!trap.test(112, [&] { return m_view.isRowChecked(row); }))
@@ -72,8 +71,13 @@ void LegacyExport::run() {
         if (trap.failures() != failedBefore)
             files.spoil(*path);
         trap.step(152, [&] { files.commit(*path); });
+        if (files.stopped())
+            break;
     }
-    if (!files.kept().isEmpty())
+    if (files.stopped())
+        m_services.boxes.show(files.stopMessage(), QString(), MessageBoxes::Buttons::Ok,
+                              MessageBoxes::Icon::Warning, MessageBoxes::Answer::Ok);
+    else if (!files.kept().isEmpty())
         m_services.boxes.show(files.keptMessage(), QString(), MessageBoxes::Buttons::Ok,
                               MessageBoxes::Icon::Warning, MessageBoxes::Answer::Ok);
     trap.step(154, [&] { m_view.setMousePointer(Pointer::Default); });
@@ -115,6 +119,8 @@ void LegacyExport::exportAll(ErrorTrap& trap, SkypeRoot& root, TranscriptFiles& 
     bool first = true;
     const int chats = trap.count(118, [&] { return root.chats()->count(); }, 0);
     for (const int chat : candidates(root, row, chats)) {
+        if (files.stopped())
+            break;
         if (!trap.test(120, [&] {
                 const std::shared_ptr<Chat> current = root.chats()->item(chat);
                 return belongsTo(*current, m_view.rowText(row)) && current->messages()->count() > 0;
@@ -140,6 +146,8 @@ void LegacyExport::exportRange(ErrorTrap& trap, SkypeRoot& root, TranscriptFiles
     if (!trap.step(138, [&] { chats = root.chats()->count(); }))
         return;
     for (const int position : candidates(root, row, chats)) {
+        if (files.stopped())
+            break;
         std::shared_ptr<Chat> chat;
         const auto current = [&]() -> Chat& {
             if (!chat)

@@ -1,149 +1,309 @@
 #include "TranscriptFiles.h"
 
 #include "FileRoutines.h"
+#include "FolderLock.h"
+#include "NarrowText.h"
 
 #include "base/Failure.h"
+#include "base/FileSystem.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryFile>
+#include <QRandomGenerator>
+#include <QRegularExpression>
 
-#ifndef Q_OS_WIN
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
+#include <cerrno>
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
-#include <filesystem>
-#include <system_error>
+struct TranscriptFiles::Folder {
+    QString key; // the same for every path that names this folder
+    std::unique_ptr<FolderLock> lock;
+    bool foldsCase = false;
+
+    // Another run writes here, or the lock cannot be had: nothing of this run may be written here.
+    bool refused() const {
+        return lock->state() == FolderLock::State::Busy || lock->state() == FolderLock::State::Failed;
+    }
+    QString refusal() const {
+        return lock->state() == FolderLock::State::Busy ? lock->busyMessage() : lock->failureMessage();
+    }
+};
 
 namespace {
 
-std::filesystem::path nativePath(const QString& path) {
 #ifdef Q_OS_WIN
-    return std::filesystem::path(path.toStdWString());
+constexpr int kNameTooLong = ERROR_FILENAME_EXCED_RANGE;
 #else
-    return std::filesystem::path(QFile::encodeName(path).toStdString());
+constexpr int kNameTooLong = ENAMETOOLONG;
+#endif
+
+// What the folder is, however its path is written: through a link, with doubled separators or, on
+// Windows, in other letter case.
+QString folderIdentity(const QString& folder) {
+#ifdef Q_OS_WIN
+    const QString canonical = QFileInfo(folder).canonicalFilePath();
+    return (canonical.isEmpty() ? QDir::cleanPath(folder) : canonical).toCaseFolded();
+#else
+    struct stat status{};
+    if (::stat(QFile::encodeName(folder).constData(), &status) == 0)
+        return QStringLiteral("%1:%2")
+            .arg(static_cast<qulonglong>(status.st_dev))
+            .arg(static_cast<qulonglong>(status.st_ino));
+    return QDir::cleanPath(folder);
 #endif
 }
 
-// What a file created in place would get: read and write as the user's umask allows (a temporary
-// file starts readable by its owner only).
-QFileDevice::Permissions newFilePermissions() {
+// A file name's length as the folder's file system counts it, and the most it takes.
+qsizetype nameLength(const QString& name) {
 #ifdef Q_OS_WIN
-    return QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+    return name.size();
 #else
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    const mode_t mode = 0666 & ~mask;
-    QFileDevice::Permissions permissions;
-    const std::pair<mode_t, QFileDevice::Permission> bits[] = {
-        {S_IRUSR, QFileDevice::ReadOwner}, {S_IWUSR, QFileDevice::WriteOwner},
-        {S_IRGRP, QFileDevice::ReadGroup}, {S_IWGRP, QFileDevice::WriteGroup},
-        {S_IROTH, QFileDevice::ReadOther}, {S_IWOTH, QFileDevice::WriteOther}};
-    for (const auto& [bit, permission] : bits) {
-        if (mode & bit)
-            permissions |= permission;
+    return QFile::encodeName(name).size();
+#endif
+}
+
+qsizetype nameLimit(const QString& folder) {
+#ifdef Q_OS_WIN
+    Q_UNUSED(folder);
+    return 255;
+#else
+    const long limit = ::pathconf(QFile::encodeName(folder).constData(), _PC_NAME_MAX);
+    return limit > 0 ? limit : 255;
+#endif
+}
+
+QString stagedName(const QString& stem, const QString& suffix) {
+    return QLatin1Char('.') + stem + QLatin1Char('.') + suffix + QStringLiteral(".part");
+}
+
+// The new file's name without its random part: the transcript's name, shortened where the longer
+// name would not fit ("…txt" stays at its end, so that it still says whose it is).
+QString stagedStem(const QString& name, qsizetype limit) {
+    const QString placeholder = QStringLiteral("XXXXXX");
+    if (nameLength(stagedName(name, placeholder)) <= limit)
+        return name;
+    const QString ending = QStringLiteral(".txt");
+    QString head = name.endsWith(ending) ? name.chopped(ending.size()) : name;
+    while (!head.isEmpty() && nameLength(stagedName(head + ending, placeholder)) > limit) {
+        head.chop(1);
+        if (!head.isEmpty() && head.back().isHighSurrogate())
+            head.chop(1);
     }
-    return permissions;
-#endif
+    return head + ending;
 }
 
-// A new, empty file in the transcript's folder; only a file in the same folder can be moved over
-// the old one in one step.
-QString createNewFile(const QString& path) {
-    const QFileInfo transcript(path);
-    QTemporaryFile file(transcript.absolutePath() + QStringLiteral("/.") + transcript.fileName() +
-                        QStringLiteral(".XXXXXX.part"));
-    file.setAutoRemove(false);
-    if (!file.open())
-        throw Failure(QStringLiteral("Cannot write '%1': %2").arg(path, file.errorString()));
-    file.setPermissions(newFilePermissions());
-    return file.fileName();
+QString randomSuffix() {
+    static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    QString suffix;
+    for (int i = 0; i < 6; ++i)
+        suffix += QLatin1Char(letters[QRandomGenerator::global()->bounded(62)]);
+    return suffix;
 }
 
 } // namespace
 
+TranscriptFiles::TranscriptFiles(FileSystem& fileSystem)
+    : m_fileSystem(fileSystem) {}
+
 TranscriptFiles::~TranscriptFiles() {
-    for (auto& [path, pending] : m_pending)
+    for (auto& [key, pending] : m_pending)
         discard(pending);
 }
 
 void TranscriptFiles::discard(Pending& pending) {
     if (!pending.newFile.isEmpty())
-        QFile::remove(pending.newFile);
+        m_fileSystem.remove(pending.newFile);
     pending.newFile.clear();
 }
 
-void TranscriptFiles::restart(const QString& path) {
-    auto found = m_pending.find(path);
-    if (found != m_pending.end()) {
-        discard(found->second);
-        found->second.spoilt = false;
-    } else {
-        m_pending.emplace(path, Pending());
+TranscriptFiles::Folder& TranscriptFiles::folderOf(const QString& absoluteFolder) {
+    const QString key = folderIdentity(absoluteFolder);
+    const auto found = m_folders.find(key);
+    if (found != m_folders.end())
+        return *found->second;
+    auto folder = std::make_unique<Folder>();
+    folder->key = key;
+    folder->lock = std::make_unique<FolderLock>(absoluteFolder + QLatin1Char('/'));
+    const FolderLock::State state = folder->lock->lock();
+    if (state == FolderLock::State::Held) {
+        // No other run writes here now: what looks like one of our new files was left by a run that
+        // was killed. Only names of that pattern, only regular files.
+        static const QRegularExpression stale(QStringLiteral("^\\..+\\.txt\\.[A-Za-z0-9]{6}\\.part$"));
+        const QFileInfoList candidates =
+            QDir(absoluteFolder)
+                .entryInfoList({QStringLiteral(".*.part")},
+                               QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks);
+        for (const QFileInfo& candidate : candidates) {
+            if (stale.match(candidate.fileName()).hasMatch() && candidate.isFile() && !candidate.isSymLink())
+                m_fileSystem.remove(candidate.filePath());
+        }
     }
+    // The lock file exists while it is held, by this run or another: it tells how names compare here.
+    if (state == FolderLock::State::Held || state == FolderLock::State::Busy)
+        folder->foldsCase = m_fileSystem.foldsCase(absoluteFolder, FolderLock::fileName());
+    return *m_folders.emplace(key, std::move(folder)).first->second;
+}
+
+QString TranscriptFiles::lockFolder(const QString& folderText) {
+    const Folder& folder = folderOf(QFileInfo(folderText + QStringLiteral("x")).absolutePath());
+    return folder.refused() ? folder.refusal() : QString();
+}
+
+QString TranscriptFiles::keyOf(const QString& path, Folder** folder) {
+    const QFileInfo info(path);
+    Folder& found = folderOf(info.absolutePath());
+    *folder = &found;
+    return keyIn(found, info.fileName());
+}
+
+QString TranscriptFiles::keyIn(const Folder& folder, const QString& name) {
+    return folder.key + QLatin1Char('/') + (folder.foldsCase ? name.toCaseFolded() : name);
+}
+
+std::map<QString, TranscriptFiles::Pending>::iterator TranscriptFiles::findPending(const QString& path) {
+    // A folder not seen before holds nothing of this run: it is neither locked nor looked into.
+    const QFileInfo info(path);
+    const auto folder = m_folders.find(folderIdentity(info.absolutePath()));
+    if (folder == m_folders.end())
+        return m_pending.end();
+    return m_pending.find(keyIn(*folder->second, info.fileName()));
+}
+
+TranscriptFiles::Pending& TranscriptFiles::pendingFor(const QString& path, bool fromOld) {
+    Folder* folder = nullptr;
+    const QString key = keyOf(path, &folder);
+    auto found = m_pending.find(key);
+    if (found == m_pending.end()) {
+        Pending pending;
+        pending.path = path;
+        pending.folder = folder;
+        pending.fromOld = fromOld;
+        // A folder this run may not write into keeps its transcripts.
+        pending.spoilt = folder->refused();
+        found = m_pending.emplace(key, pending).first;
+    }
+    return found->second;
+}
+
+void TranscriptFiles::restart(const QString& path) {
+    Pending& pending = pendingFor(path, false);
+    discard(pending);
+    pending.fromOld = false;
+    pending.spoilt = pending.folder->refused();
 }
 
 void TranscriptFiles::append(const QString& path, const QString& text) {
-    if (!m_pending.count(path))
-        restart(path);
-    Pending& pending = m_pending.at(path);
+    Pending& pending = pendingFor(path, true);
     try {
+        if (pending.folder->refused())
+            throw Failure(pending.folder->refusal());
         if (pending.newFile.isEmpty())
-            pending.newFile = createNewFile(path);
-        WriteTextToFile(text, pending.newFile, 2);
+            createNewFile(pending);
+        const int error = m_fileSystem.append(pending.newFile, NarrowText::encode(text));
+        if (error != 0)
+            fail(QStringLiteral("Cannot write"), pending, error);
     } catch (...) {
         pending.spoilt = true;
         throw;
     }
 }
 
+// Beside the transcript, since only a file in the same folder can be moved over it in one step.
+void TranscriptFiles::createNewFile(Pending& pending) {
+    const QFileInfo transcript(pending.path);
+    const QString folder = transcript.absolutePath();
+    const qsizetype limit = nameLimit(folder);
+    if (nameLength(transcript.fileName()) > limit)
+        fail(QStringLiteral("Cannot write"), pending, kNameTooLong);
+    const QString stem = stagedStem(transcript.fileName(), limit);
+    for (int attempt = 0;; ++attempt) {
+        const QString newFile = QDir(folder).filePath(stagedName(stem, randomSuffix()));
+        const int error = m_fileSystem.createNew(newFile);
+        if (error == 0) {
+            pending.newFile = newFile;
+            break;
+        }
+        if (fileErrorKind(error) != FileError::Exists || attempt == 100)
+            fail(QStringLiteral("Cannot write"), pending, error);
+    }
+    // A transcript the first pass did not restart (its row was ticked later) keeps what it had, as
+    // when runs appended to it.
+    if (pending.fromOld) {
+        const int error = m_fileSystem.appendCopy(pending.path, pending.newFile);
+        // Writing into the folder was just allowed: a refusal now is the old transcript's, which
+        // this contact keeps, and no reason to end the run.
+        if (fileErrorKind(error) == FileError::Refused)
+            throw Failure(QStringLiteral("Cannot read the old transcript '%1': %2")
+                              .arg(pending.path, fileErrorText(error)));
+        if (error != 0)
+            fail(QStringLiteral("Cannot write"), pending, error);
+    }
+}
+
+void TranscriptFiles::fail(const QString& what, const Pending& pending, int error) {
+    const QString folder = QFileInfo(pending.path).absolutePath();
+    const FileError kind = fileErrorKind(error);
+    const bool folderGone = kind == FileError::NotFound && !QFileInfo(folder).isDir();
+    const QString reason = folderGone ? QStringLiteral("its folder does not exist") : fileErrorText(error);
+    if (m_stop.isEmpty() && (folderGone || kind == FileError::DiskFull || kind == FileError::Refused)) {
+        const QString native = QDir::toNativeSeparators(folder);
+        m_stop =
+            (folderGone
+                 ? QStringLiteral("The export stopped because the folder '%1' does not exist.").arg(native)
+                 : QStringLiteral("The export stopped because it cannot write into the folder "
+                                  "'%1': %2.")
+                       .arg(native, reason)) +
+            QStringLiteral(" The transcripts it had not yet put in place were left as they were.");
+    }
+    throw Failure(QStringLiteral("%1 '%2': %3").arg(what, pending.path, reason));
+}
+
 void TranscriptFiles::spoil(const QString& path) {
-    const auto found = m_pending.find(path);
+    const auto found = findPending(path);
     if (found != m_pending.end())
         found->second.spoilt = true;
 }
 
 void TranscriptFiles::spoilAll() {
-    for (auto& [path, pending] : m_pending)
+    for (auto& [key, pending] : m_pending)
         pending.spoilt = true;
 }
 
 QStringList TranscriptFiles::pending() const {
     QStringList paths;
-    for (const auto& [path, pending] : m_pending)
-        paths.append(path);
+    for (const auto& [key, pending] : m_pending)
+        paths.append(pending.path);
     return paths;
 }
 
 void TranscriptFiles::commit(const QString& path) {
-    const auto found = m_pending.find(path);
+    const auto found = findPending(path);
     if (found == m_pending.end())
         return;
     Pending pending = found->second;
     m_pending.erase(found);
-    if (pending.spoilt) {
+    if (pending.spoilt || pending.folder->refused()) {
         discard(pending);
-        m_kept.append(path);
+        m_kept.append(pending.path);
         return;
     }
     if (pending.newFile.isEmpty()) {
         // Nothing new for this contact: the old transcript goes, as a fresh run would leave none.
-        DeleteFileIfPresent(path);
-        if (QFileInfo(path).exists() || QFileInfo(path).isSymLink())
-            throw Failure(QStringLiteral("Cannot delete the old transcript '%1'").arg(path));
+        const int error = m_fileSystem.remove(pending.path);
+        if (error != 0)
+            fail(QStringLiteral("Cannot delete the old transcript"), pending, error);
         return;
     }
-#ifdef Q_OS_WIN
-    // Windows refuses to replace a read-only file.
-    if (QFileInfo(path).isFile() && !QFileInfo(path).isSymLink())
-        QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::WriteOwner);
-#endif
-    std::error_code error;
-    std::filesystem::rename(nativePath(pending.newFile), nativePath(path), error);
-    if (error) {
+    const int error = m_fileSystem.replace(pending.newFile, pending.path);
+    if (error != 0) {
         discard(pending);
-        throw Failure(
-            QStringLiteral("Cannot replace '%1': %2").arg(path, QString::fromStdString(error.message())));
+        fail(QStringLiteral("Cannot replace"), pending, error);
     }
 }
 

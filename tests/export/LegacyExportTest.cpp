@@ -105,16 +105,24 @@ TEST_F(LegacyExport, NotRunningGuidesAndShowsTheWaitPointerMeanwhile) {
     EXPECT_EQ(w.boxes.texts().last(), QStringLiteral("Done."));
 }
 
-TEST_F(LegacyExport, MissingFolderReportsEveryWriteThenDone) {
+// The first chat's writes say why; every later one would fail the same way, so the run ends there.
+TEST_F(LegacyExport, MissingFolderReportsTheFirstChatsWritesThenWhyItStoppedThenDone) {
     chat("ann", kMorning, {QStringLiteral("Ann: hi")});
-    tick({QStringLiteral("ann")});
+    chat("ann", kMorning, {QStringLiteral("Ann: again")});
+    chat("bob", kMorning, {QStringLiteral("Bob: hi")});
+    tick({QStringLiteral("ann"), QStringLiteral("bob")});
     form().setOutputFolderText(folder + QStringLiteral("gone") + QDir::separator());
     press();
     const QStringList texts = w.boxes.texts();
     ASSERT_EQ(texts.size(), 4);
+    EXPECT_TRUE(texts[0].startsWith(QStringLiteral("Cannot write '%1': its folder does not exist\r\n")
+                                        .arg(form().outputFolderText() + QStringLiteral("ann.txt"))))
+        << texts[0].toStdString();
     EXPECT_TRUE(texts[0].contains(QLatin1String("PushButton6_Click at line 122\r\r")));
     EXPECT_TRUE(texts[1].contains(QLatin1String("PushButton6_Click at line 132\r\r")));
-    EXPECT_TRUE(texts[2].startsWith(QLatin1String("These transcripts were left as they were")));
+    EXPECT_EQ(texts[2], QStringLiteral("The export stopped because the folder '%1' does not exist. The "
+                                       "transcripts it had not yet put in place were left as they were.")
+                            .arg(QDir::toNativeSeparators(folder + QStringLiteral("gone"))));
     EXPECT_EQ(texts[3], QStringLiteral("Done."));
 
     w.boxes.clear();

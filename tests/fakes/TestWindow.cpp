@@ -12,7 +12,7 @@ QString TestWindow::programFolder() const {
 }
 
 Services TestWindow::services() {
-    return Services{boxes, shell, settings, browser, skype, random, programFolder()};
+    return Services{boxes, shell, settings, browser, skype, random, files, programFolder()};
 }
 
 Form1& TestWindow::load() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "fakes/FakeFileSystem.h"
 #include "fakes/FakeFolderBrowser.h"
 #include "fakes/FakeMessageBoxes.h"
 #include "fakes/FakeRandom.h"
@@ -35,6 +36,7 @@ public:
     FakeFolderBrowser browser;
     FakeSkype skype;
     FakeRandom random;
+    FakeFileSystem files;
 
 private:
     QTemporaryDir m_programDir;

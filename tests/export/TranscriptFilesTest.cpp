@@ -1,0 +1,591 @@
+#include "ExportWindow.h"
+#include "fakes/OrdinaryUser.h"
+
+#include "export/FileRoutines.h"
+#include "export/FolderLock.h"
+#include "export/LocalFileSystem.h"
+#include "export/TranscriptFiles.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QLockFile>
+#include <QRadioButton>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#ifndef Q_OS_WIN
+#include <cerrno>
+#include <csignal>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+// Where the new transcripts are put, whatever the folder is: a file system that folds letter case,
+// two paths to one folder, rows ticked and folder texts changed while the run goes on, permissions,
+// what killed runs leave, names near the limit, the folder's lock, and the failures that end a run.
+namespace {
+
+const QDateTime kStamp(QDate(2021, 8, 31), QTime(15, 42, 10));
+const QByteArray kHeader("[8/31/2021 3:42:10 PM]");
+const QFileDevice::Permissions kAllBits =
+    QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner | QFileDevice::ReadGroup |
+    QFileDevice::WriteGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther | QFileDevice::WriteOther |
+    QFileDevice::ExeOther;
+
+class TranscriptFilesTest : public ExportWindow {
+protected:
+    TranscriptFilesTest()
+        : ExportWindow("UTC") {}
+    void pressSave() { w.click("PushButton7"); }
+    void pressOld() { w.click("PushButton6"); }
+    // Every file of the folder, hidden ones too, sorted by code points.
+    static QStringList filesIn(const QString& dir) {
+        QStringList names = QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::System);
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    QStringList files() const { return filesIn(outputDir.path()); }
+    static QString saveError(const QString& description, int line) {
+        return errorReport(description, QStringLiteral("PushButton7_Click"), line);
+    }
+    static QString oldError(const QString& description, int line) {
+        return errorReport(description, QStringLiteral("PushButton6_Click"), line);
+    }
+    static QString kept(const QStringList& paths) {
+        return QStringLiteral("These transcripts were left as they were, because a chat of theirs could not "
+                              "be read or written:\r\n") +
+               paths.join(QStringLiteral("\r\n"));
+    }
+    static QString stopped(const QString& why) {
+        return QStringLiteral(
+                   "The export stopped because %1. The transcripts it had not yet put in place were "
+                   "left as they were.")
+            .arg(why);
+    }
+    QString nativeOutput() const { return QDir::toNativeSeparators(outputDir.path()); }
+};
+
+// Where the folder folds letter case, "Ann" and "ann" (both listed: the list keeps names that
+// differ only in case) name one file. It is written once, with both contributions in the order the
+// run makes them, and not deleted as the other row's "nothing new".
+TEST_F(TranscriptFilesTest, TwoHandlesThatNameOneFileWriteItOnceWithBothInRunOrder) {
+    w.files.foldCase = true;
+    writeFile(transcript("Ann"), "old");
+    w.skype.addChat(QStringLiteral("ann"), kStamp, {QStringLiteral("ann: first")});
+    w.skype.addChat(QStringLiteral("Ann"), kStamp, {QStringLiteral("Ann: second")});
+    tick({QStringLiteral("Ann"), QStringLiteral("ann")});
+    pressSave();
+    EXPECT_EQ(w.boxes.texts(), QStringList{QStringLiteral("Done.")});
+    EXPECT_EQ(contents(transcript("Ann")), kHeader + "ann: first\r\n" + kHeader + "Ann: second\r\n");
+    EXPECT_EQ(files(), QStringList{QStringLiteral("Ann.txt")});
+
+    // Only one of the two has chats: what it wrote stays.
+    w.boxes.clear();
+    w.skype.chats.removeFirst();
+    pressSave();
+    EXPECT_EQ(w.boxes.texts(), QStringList{QStringLiteral("Done.")});
+    EXPECT_EQ(contents(transcript("Ann")), kHeader + "Ann: second\r\n");
+    EXPECT_EQ(files(), QStringList{QStringLiteral("Ann.txt")});
+}
+
+#ifndef Q_OS_WIN
+// "/out/", "/out//" and a link to "/out" name one folder: a folder text changed between chats to
+// another name of the same folder adds to the one transcript.
+TEST_F(TranscriptFilesTest, TwoFolderTextsThatNameOneFolderWriteOneFile) {
+    QTemporaryDir elsewhere;
+    const QString alias = elsewhere.filePath(QStringLiteral("alias"));
+    ASSERT_TRUE(QFile::link(outputDir.path(), alias));
+    for (const QString& other : QStringList{folder + QLatin1Char('/'), alias + QLatin1Char('/')}) {
+        w.boxes.clear();
+        w.skype.chats.clear();
+        form().setOutputFolderText(folder);
+        writeFile(transcript("ann"), "old");
+        w.skype.addChat(QStringLiteral("ann"), kStamp, {QStringLiteral("Ann: one")});
+        w.skype.addChat(QStringLiteral("ann"), kStamp, {QStringLiteral("Ann: two")});
+        if (form().rowCount() == 0)
+            tick({QStringLiteral("ann")});
+        w.skype.onMessageRead = [&] { form().setOutputFolderText(other); };
+        pressSave();
+        EXPECT_EQ(w.boxes.texts(), QStringList{QStringLiteral("Done.")});
+        EXPECT_EQ(contents(transcript("ann")), kHeader + "Ann: one\r\n" + kHeader + "Ann: two\r\n")
+            << other.toStdString();
+        EXPECT_EQ(files(), QStringList{QStringLiteral("ann.txt")});
+    }
+}
+#endif
+
+// A row ticked while the run goes on was not started afresh by the first pass: it keeps its old
+// transcript and gets what the run adds after the tick, as when runs appended.
+TEST_F(TranscriptFilesTest, ARowTickedDuringTheRunKeepsItsOldTranscriptAndGetsWhatFollows) {
+    writeFile(transcript("ann"), "old\r\n");
+    w.skype.addChat(QStringLiteral("bob"), kStamp, {QStringLiteral("Bob: hi")});
+    w.skype.addChat(QStringLiteral("ann"), kStamp, {QStringLiteral("Ann: later")});
+    tick({QStringLiteral("bob")});
+    form().appendRow(QStringLiteral("ann"));
+    w.skype.onMessageRead = [&] { form().setRowChecked(2, true); };
+    pressSave();
+    EXPECT_EQ(w.boxes.texts(), QStringList{QStringLiteral("Done.")});
+    EXPECT_EQ(contents(transcript("ann")), "old\r\n" + kHeader + "Ann: later\r\n");
+    EXPECT_EQ(contents(transcript("bob")), kHeader + "Bob: hi\r\n");
+    EXPECT_EQ(files(), (QStringList{QStringLiteral("ann.txt"), QStringLiteral("bob.txt")}));
+
+#ifndef Q_OS_WIN
+    // An old "transcript" that is a pipe is not read (it would wait for a writer for ever): the new
+    // one starts empty and takes its place.
+    w.boxes.clear();
+    form().setRowChecked(2, false);
+    QFile::remove(transcript("ann"));
+    ASSERT_EQ(mkfifo(QFile::encodeName(transcript("ann")).constData(), 0600), 0);
+    pressSave();
+    EXPECT_EQ(w.boxes.texts(), QStringList{QStringLiteral("Done.")});
+    EXPECT_TRUE(QFileInfo(transcript("ann")).isFile());
+    EXPECT_EQ(contents(transcript("ann")), kHeader + "Ann: later\r\n");
+#endif
+}
+
+#ifdef Q_OS_LINUX
+// The old transcript of a row ticked during the run cannot be read: that contact keeps it, and the
+// run goes on with the others.
+TEST_F(TranscriptFilesTest, ARowTickedDuringTheRunWhoseOldTranscriptCannotBeReadKeepsIt) {
+    writeFile(transcript("ann"), "private");
+    QFile::setPermissions(transcript("ann"), QFileDevice::Permissions());
+    QFile::setPermissions(outputDir.path(), kAllBits);
+    w.skype.addChat(QStringLiteral("bob"), kStamp, {QStringLiteral("Bob: hi")});
+    w.skype.addChat(QStringLiteral("ann"), kStamp, {QStringLiteral("Ann: later")});
+    w.skype.addChat(QStringLiteral("cid"), kStamp, {QStringLiteral("Cid: last")});
+    tick({QStringLiteral("bob")});
+    form().appendRow(QStringLiteral("ann"));
+    tick({QStringLiteral("cid")});
+    w.skype.onMessageRead = [&] { form().setRowChecked(2, true); };
+    {
+        OrdinaryUser user;
+        pressSave();
+    }
+    QFile::setPermissions(outputDir.path(),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    EXPECT_EQ(w.boxes.texts(),
+              (QStringList{saveError(QStringLiteral("Cannot read the old transcript '%1': access is denied")
+                                         .arg(transcript("ann")),
+                                     134),
+                           kept({transcript("ann")}), QStringLiteral("Done.")}));
+    QFile::setPermissions(transcript("ann"), QFileDevice::ReadOwner);
+    EXPECT_EQ(contents(transcript("ann")), QByteArray("private"));
+    EXPECT_EQ(contents(transcript("cid")), kHeader + "Cid: last\r\n");
+}
+#endif
+
+// The folder text changed during the run: the run writes where the text says, after taking that
+// folder's lock. While another run holds it, those writes fail and the transcript there is kept.
+TEST_F(TranscriptFilesTest, AFolderTextChangedDuringTheRunIsLockedBeforeItIsWrittenTo) {
+    QTemporaryDir otherDir;
+    const QString other = QDir::toNativeSeparators(otherDir.path()) + QDir::separator();
+    const QString otherAnn = other + QStringLiteral("ann.txt");
+    writeFile(otherAnn, "other's\r\n");
+    w.skype.addChat(QStringLiteral("ann"), kStamp, {QStringLiteral("Ann: one")});
+    w.skype.addChat(QStringLiteral("ann"), kStamp, {QStringLiteral("Ann: two")});
+    tick({QStringLiteral("ann")});
+    w.skype.onMessageRead = [&] { form().setOutputFolderText(other); };
+    {
+        FolderLock held(other);
+        ASSERT_TRUE(held.tryLock());
+        pressSave();
+        const QString busy = held.busyMessage();
+        EXPECT_EQ(w.boxes.texts(), (QStringList{saveError(busy, 134), saveError(busy, 146), kept({otherAnn}),
+                                                QStringLiteral("Done.")}));
+        EXPECT_EQ(contents(transcript("ann")), kHeader + "Ann: one\r\n");
+        EXPECT_EQ(contents(otherAnn), QByteArray("other's\r\n"));
+        EXPECT_EQ(filesIn(otherDir.path()), (QStringList{FolderLock::fileName(), QStringLiteral("ann.txt")}));
+    }
+
+    // Free: the second chat goes to the other folder, after what its transcript held.
+    w.boxes.clear();
+    form().setOutputFolderText(folder);
+    pressSave();
+    EXPECT_EQ(w.boxes.texts(), QStringList{QStringLiteral("Done.")});
+    EXPECT_EQ(contents(transcript("ann")), kHeader + "Ann: one\r\n");
+    EXPECT_EQ(contents(otherAnn), "other's\r\n" + kHeader + "Ann: two\r\n");
+    EXPECT_EQ(filesIn(otherDir.path()), QStringList{QStringLiteral("ann.txt")});
+}
+
+// A chat that fails while the folder text changes spoils the transcript it was written to, not the
+// one the new folder text would name.
+TEST_F(TranscriptFilesTest, AChatThatFailsWhileTheFolderTextChangesKeepsTheTranscriptItWentTo) {
+    QTemporaryDir otherDir;
+    const QString other = QDir::toNativeSeparators(otherDir.path()) + QDir::separator();
+    writeFile(transcript("ann"), "old");
+    w.skype.addChat(QStringLiteral("ann"), kStamp, {QStringLiteral("Ann: one"), QStringLiteral("Ann: two")});
+    w.skype.failing.insert(QStringLiteral("body#1.2"));
+    tick({QStringLiteral("ann")});
+    w.skype.onMessageRead = [&] { form().setOutputFolderText(other); };
+    pressSave();
+    EXPECT_EQ(w.boxes.texts(), (QStringList{saveError(QStringLiteral("Skype failed at body"), 142),
+                                            kept({transcript("ann")}), QStringLiteral("Done.")}));
+    EXPECT_EQ(contents(transcript("ann")), QByteArray("old"));
+    EXPECT_EQ(files(), QStringList{QStringLiteral("ann.txt")});
+    EXPECT_EQ(filesIn(otherDir.path()), QStringList());
+}
+
+#ifndef Q_OS_WIN
+// A transcript made private keeps its permissions; a new one gets what the umask gives a new file.
+// While they are written, the new files are the user's alone.
+TEST_F(TranscriptFilesTest, AReplacedTranscriptKeepsItsPermissionsAndANewOneGetsTheUmasks) {
+    const mode_t savedMask = umask(022);
+    writeFile(transcript("ann"), "old");
+    QFile::setPermissions(transcript("ann"), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    w.skype.addChat(QStringLiteral("ann"), kStamp, {QStringLiteral("Ann: hi")});
+    w.skype.addChat(QStringLiteral("bob"), kStamp, {QStringLiteral("Bob: hi")});
+    tick({QStringLiteral("ann"), QStringLiteral("bob")});
+    QList<QFileDevice::Permissions> whileWritten;
+    w.skype.onMessageRead = [&] {
+        for (const QFileInfo& file :
+             QDir(outputDir.path()).entryInfoList({QStringLiteral("*.part")}, QDir::Files | QDir::Hidden))
+            whileWritten.append(file.permissions() & kAllBits);
+    };
+    for (const bool oldExport : {false, true}) {
+        w.boxes.clear();
+        whileWritten.clear();
+        oldExport ? pressOld() : pressSave();
+        EXPECT_EQ(w.boxes.texts(), QStringList{QStringLiteral("Done.")});
+        EXPECT_EQ(QFile::permissions(transcript("ann")) & kAllBits,
+                  QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        EXPECT_EQ(QFile::permissions(transcript("bob")) & kAllBits,
+                  QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
+                      QFileDevice::ReadOther);
+        ASSERT_FALSE(whileWritten.isEmpty());
+        for (const QFileDevice::Permissions permissions : std::as_const(whileWritten))
+            EXPECT_EQ(permissions, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        QFile::remove(transcript("bob"));
+    }
+    umask(savedMask);
+}
+#endif
+
+#ifdef Q_OS_LINUX
+// A run killed half-way leaves its new file and its lock file. The next run takes the lock over and
+// removes such files, and only those: names of another pattern, folders and links stay. While
+// another run holds the lock, nothing is removed.
+TEST_F(TranscriptFilesTest, StaleNewFilesOfAKilledRunAreRemovedByTheNextRunOnlyThose) {
+    writeFile(transcript("ann"), "old ann");
+    const pid_t child = fork();
+    if (child == 0) {
+        LocalFileSystem fileSystem;
+        TranscriptFiles files(fileSystem);
+        if (!files.lockFolder(folder).isEmpty())
+            _exit(2);
+        files.restart(transcript("ann"));
+        files.append(transcript("ann"), QStringLiteral("half"));
+        raise(SIGKILL);
+        _exit(3);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status)) << status;
+    const QStringList left = files();
+    ASSERT_EQ(left.size(), 3) << left.join(QLatin1Char(' ')).toStdString();
+    const QString stale = left[0];
+    EXPECT_TRUE(stale.startsWith(QLatin1String(".ann.txt.")) && stale.endsWith(QLatin1String(".part")))
+        << stale.toStdString();
+    EXPECT_EQ(contents(folder + stale), QByteArray("half"));
+    EXPECT_EQ(left[1], FolderLock::fileName());
+
+    writeFile(folder + QStringLiteral(".bob.txt.QwErT1.part"), "stale");
+    const QStringList lookAlikes{QStringLiteral(".ann.txt.abcde.part"), QStringLiteral(".ann.txt.part"),
+                                 QStringLiteral(".notes.part"), QStringLiteral("ann.txt.abcdef.part")};
+    for (const QString& name : lookAlikes)
+        writeFile(folder + name, "keep");
+    ASSERT_TRUE(QDir(outputDir.path()).mkdir(QStringLiteral(".dir.txt.abcdef.part")));
+    QTemporaryDir outside;
+    const QString target = outside.filePath(QStringLiteral("target.txt.abcdef.part"));
+    writeFile(target, "keep");
+    ASSERT_TRUE(QFile::link(target, folder + QStringLiteral(".link.txt.abcdef.part")));
+    w.skype.addChat(QStringLiteral("ann"), kStamp, {QStringLiteral("Ann: new")});
+    tick({QStringLiteral("ann")});
+    {
+        FolderLock held(folder);
+        ASSERT_TRUE(held.tryLock());
+        pressSave();
+        EXPECT_EQ(w.boxes.texts(), QStringList{held.busyMessage()});
+        EXPECT_TRUE(QFile::exists(folder + stale));
+        EXPECT_TRUE(QFile::exists(folder + QStringLiteral(".bob.txt.QwErT1.part")));
+    }
+
+    w.boxes.clear();
+    pressSave();
+    EXPECT_EQ(w.boxes.texts(), QStringList{QStringLiteral("Done.")});
+    EXPECT_EQ(contents(transcript("ann")), kHeader + "Ann: new\r\n");
+    QStringList expected = lookAlikes;
+    expected << QStringLiteral(".link.txt.abcdef.part") << QStringLiteral("ann.txt");
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(files(), expected);
+    EXPECT_TRUE(QFileInfo(folder + QStringLiteral(".dir.txt.abcdef.part")).isDir());
+    EXPECT_EQ(contents(target), QByteArray("keep"));
+}
+
+// A handle of 243 to 250 bytes fits the 255-byte name limit, and its new file is staged under a
+// shorter name. A longer one cannot be a file name at all: the boxes name the path and say so.
+TEST_F(TranscriptFilesTest, NamesNearTheLimitAreWrittenAndLongerOnesSayTheNameIsTooLong) {
+    const QString handle(248, QLatin1Char('a'));
+    const QString path = folder + handle + QStringLiteral(".txt");
+    writeFile(path, "old");
+    w.skype.addChat(handle, kStamp, {QStringLiteral("Ann: hi")});
+    tick({handle});
+    QStringList staged;
+    w.skype.onMessageRead = [&] {
+        staged = QDir(outputDir.path()).entryList({QStringLiteral("*.part")}, QDir::Files | QDir::Hidden);
+    };
+    pressSave();
+    EXPECT_EQ(w.boxes.texts(), QStringList{QStringLiteral("Done.")});
+    EXPECT_EQ(contents(path), kHeader + "Ann: hi\r\n");
+    ASSERT_EQ(staged.size(), 1);
+    EXPECT_LE(QFile::encodeName(staged.first()).size(), 255);
+    EXPECT_TRUE(staged.first().contains(QLatin1String(".txt."))) << staged.first().toStdString();
+    EXPECT_EQ(files(), QStringList{handle + QStringLiteral(".txt")});
+
+    w.boxes.clear();
+    pressOld();
+    EXPECT_EQ(w.boxes.texts(), QStringList{QStringLiteral("Done.")});
+    EXPECT_EQ(contents(path), kHeader + "\r\nAnn: hi\r\n\r\n");
+
+    w.boxes.clear();
+    w.skype.onMessageRead = nullptr;
+    form().setRowChecked(1, false);
+    const QString tooLong(300, QLatin1Char('b'));
+    const QString longPath = folder + tooLong + QStringLiteral(".txt");
+    w.skype.addChat(tooLong, kStamp, {QStringLiteral("Bob: hi")});
+    tick({tooLong});
+    pressSave();
+    const QString cannot = QStringLiteral("Cannot write '%1': the name is too long").arg(longPath);
+    EXPECT_EQ(w.boxes.texts(), (QStringList{saveError(cannot, 134), saveError(cannot, 146), kept({longPath}),
+                                            QStringLiteral("Done.")}));
+    w.boxes.clear();
+    pressOld();
+    EXPECT_EQ(w.boxes.texts(), (QStringList{oldError(cannot, 122), oldError(cannot, 132), kept({longPath}),
+                                            QStringLiteral("Done.")}));
+}
+#endif
+
+// The lock is a hidden file in the output folder while a run writes, gone afterwards. Nothing in the
+// shared temporary folder counts: neither a lock planted there nor a temporary folder that cannot be
+// written to blocks an export.
+TEST_F(TranscriptFilesTest, TheLockLivesInTheOutputFolderNotInTheTemporaryOne) {
+    w.skype.addChat(QStringLiteral("ann"), kStamp, {QStringLiteral("Ann: hi")});
+    tick({QStringLiteral("ann")});
+    QTemporaryDir temporary;
+    env.set("TMPDIR", QFile::encodeName(temporary.path()));
+    // Where the lock used to be, under a name anyone could work out.
+    const QString canonical = QFileInfo(outputDir.path()).canonicalFilePath();
+    const QByteArray key =
+        QCryptographicHash::hash((QDir::homePath() + QLatin1Char('\n') + canonical).toUtf8(),
+                                 QCryptographicHash::Sha1)
+            .toHex()
+            .left(16);
+    QLockFile planted(temporary.filePath(QStringLiteral("parlorix-%1.lock").arg(QString::fromLatin1(key))));
+    ASSERT_TRUE(planted.tryLock(0));
+    bool lockedWhileWriting = false;
+    w.skype.onMessageRead = [&] { lockedWhileWriting = QFile::exists(folder + FolderLock::fileName()); };
+    for (const bool oldExport : {false, true}) {
+        w.boxes.clear();
+        lockedWhileWriting = false;
+        oldExport ? pressOld() : pressSave();
+        EXPECT_EQ(w.boxes.texts(), QStringList{QStringLiteral("Done.")});
+        EXPECT_TRUE(lockedWhileWriting);
+        EXPECT_EQ(files(), QStringList{QStringLiteral("ann.txt")});
+    }
+
+    w.boxes.clear();
+    env.set("TMPDIR", QFile::encodeName(temporary.filePath(QStringLiteral("missing"))));
+    pressSave();
+    EXPECT_EQ(w.boxes.texts(), QStringList{QStringLiteral("Done.")});
+
+    // Two copies with different home folders write into one folder: they are kept apart too.
+    QTemporaryDir home;
+    env.set("HOME", QFile::encodeName(home.path()));
+    FolderLock other(folder);
+    ASSERT_TRUE(other.tryLock());
+    env.set("HOME", QFile::encodeName(temporary.path()));
+    w.boxes.clear();
+    pressSave();
+    EXPECT_EQ(w.boxes.texts(), QStringList{other.busyMessage()});
+}
+
+#ifndef Q_OS_WIN
+// A lock that cannot be made for another reason than a run holding it: the box gives the real
+// reason, and nothing is written.
+TEST_F(TranscriptFilesTest, ALockThatCannotBeMadeIsReportedWithItsReason) {
+    writeFile(transcript("ann"), "old");
+    w.skype.addChat(QStringLiteral("ann"), kStamp, {QStringLiteral("Ann: hi")});
+    tick({QStringLiteral("ann")});
+    const QString lockPath = folder + FolderLock::fileName();
+    const auto cannot = [&](const char* reason) {
+        return QStringLiteral("The folder '%1' cannot be locked against other exports: its lock file '%2' "
+                              "cannot be used (%3).")
+            .arg(nativeOutput(), lockPath, QString::fromUtf8(reason));
+    };
+    ASSERT_TRUE(QDir().mkdir(lockPath));
+    pressSave();
+    EXPECT_EQ(w.boxes.texts(), QStringList{cannot("it is a folder")});
+    w.boxes.clear();
+    pressOld();
+    EXPECT_EQ(w.boxes.texts(), QStringList{cannot("it is a folder")});
+    EXPECT_EQ(form().mousePointer(), 0);
+    ASSERT_TRUE(QDir().rmdir(lockPath));
+
+    QTemporaryDir outside;
+    ASSERT_TRUE(QFile::link(outside.filePath(QStringLiteral("planted")), lockPath));
+    w.boxes.clear();
+    pressSave();
+    EXPECT_EQ(w.boxes.texts(), QStringList{cannot("it is a link")});
+    EXPECT_FALSE(QFile::exists(outside.filePath(QStringLiteral("planted"))));
+    EXPECT_EQ(contents(transcript("ann")), QByteArray("old"));
+}
+#endif
+
+#ifndef Q_OS_WIN // where a folder holding an open file, the lock, cannot be removed
+// The output folder removed during the run: every later chat would fail the same way. The run ends
+// after the first failing chat's boxes, with one box that says why, in both exports.
+TEST_F(TranscriptFilesTest, AVanishedFolderEndsTheRunAfterTheFirstFailingChat) {
+    const QString out = outputDir.filePath(QStringLiteral("out"));
+    const QString outText = QDir::toNativeSeparators(out) + QDir::separator();
+    for (const char* handle : {"ann", "bob", "cid"}) {
+        w.skype.addChat(QString::fromLatin1(handle), kStamp,
+                        {QString::fromLatin1(handle) + QStringLiteral(": hi")});
+        tick({QString::fromLatin1(handle)});
+    }
+    w.skype.onMessageRead = [&] { QDir(out).removeRecursively(); };
+    const QString gone = QStringLiteral("Cannot write '%1': its folder does not exist")
+                             .arg(outText + QStringLiteral("ann.txt"));
+    const QString why =
+        stopped(QStringLiteral("the folder '%1' does not exist").arg(QDir::toNativeSeparators(out)));
+
+    ASSERT_TRUE(QDir().mkpath(out));
+    form().setOutputFolderText(outText);
+    pressSave();
+    EXPECT_EQ(w.boxes.texts(), (QStringList{saveError(gone, 146), why, QStringLiteral("Done.")}));
+
+    w.boxes.clear();
+    ASSERT_TRUE(QDir().mkpath(out));
+    pressOld();
+    EXPECT_EQ(w.boxes.texts(), (QStringList{oldError(gone, 132), why, QStringLiteral("Done.")}));
+    EXPECT_EQ(form().mousePointer(), 0);
+}
+#endif
+
+// A full disk: the failing chat's boxes say so, the run ends there, and every transcript the run had
+// not put in place keeps its old content. The older export has put in place the rows before.
+TEST_F(TranscriptFilesTest, AFullDiskEndsTheRunAndKeepsTheOldTranscripts) {
+#ifdef Q_OS_WIN
+    const int full = 112; // ERROR_DISK_FULL
+#else
+    const int full = ENOSPC;
+#endif
+    for (const char* handle : {"ann", "bob", "cid"}) {
+        writeFile(transcript(handle), "old " + QByteArray(handle));
+        w.skype.addChat(QString::fromLatin1(handle), kStamp,
+                        {QString::fromLatin1(handle) + QStringLiteral(": hi")});
+        tick({QString::fromLatin1(handle)});
+    }
+    w.files.appendError = full;
+    w.files.failAppendsFrom = 3; // bob's header
+    const QString cannot = QStringLiteral("Cannot write '%1': the disk is full").arg(transcript("bob"));
+    const QString why =
+        stopped(QStringLiteral("it cannot write into the folder '%1': the disk is full").arg(nativeOutput()));
+    pressSave();
+    EXPECT_EQ(w.boxes.texts(),
+              (QStringList{saveError(cannot, 134), saveError(cannot, 146), why, QStringLiteral("Done.")}));
+    for (const char* handle : {"ann", "bob", "cid"})
+        EXPECT_EQ(contents(transcript(handle)), "old " + QByteArray(handle));
+    EXPECT_EQ(files(),
+              (QStringList{QStringLiteral("ann.txt"), QStringLiteral("bob.txt"), QStringLiteral("cid.txt")}));
+
+    w.boxes.clear();
+    w.files.appends = 0;
+    pressOld();
+    EXPECT_EQ(w.boxes.texts(),
+              (QStringList{oldError(cannot, 122), oldError(cannot, 132), why, QStringLiteral("Done.")}));
+    EXPECT_EQ(contents(transcript("ann")), kHeader + "\r\nann: hi\r\n\r\n");
+    EXPECT_EQ(contents(transcript("bob")), QByteArray("old bob"));
+    EXPECT_EQ(contents(transcript("cid")), QByteArray("old cid"));
+    EXPECT_EQ(files(),
+              (QStringList{QStringLiteral("ann.txt"), QStringLiteral("bob.txt"), QStringLiteral("cid.txt")}));
+}
+
+// A disk that turned read-only before the transcripts are put in place: the first move says why
+// and no other is tried.
+TEST_F(TranscriptFilesTest, MovesRefusedAtTheEndGiveOneBox) {
+#ifdef Q_OS_WIN
+    const int readOnly = 19; // ERROR_WRITE_PROTECT
+    const char* reason = "the disk is write-protected";
+#else
+    const int readOnly = EROFS;
+    const char* reason = "the disk is read-only";
+#endif
+    for (const char* handle : {"ann", "bob", "cid"}) {
+        writeFile(transcript(handle), "old");
+        w.skype.addChat(QString::fromLatin1(handle), kStamp, {QStringLiteral("X: hi")});
+        tick({QString::fromLatin1(handle)});
+    }
+    w.files.replaceError = readOnly;
+    pressSave();
+    EXPECT_EQ(
+        w.boxes.texts(),
+        (QStringList{
+            saveError(QStringLiteral("Cannot replace '%1': %2").arg(transcript("ann"), QLatin1String(reason)),
+                      150),
+            stopped(QStringLiteral("it cannot write into the folder '%1': %2")
+                        .arg(nativeOutput(), QLatin1String(reason))),
+            QStringLiteral("Done.")}));
+    for (const char* handle : {"ann", "bob", "cid"})
+        EXPECT_EQ(contents(transcript(handle)), QByteArray("old"));
+    EXPECT_EQ(files(),
+              (QStringList{QStringLiteral("ann.txt"), QStringLiteral("bob.txt"), QStringLiteral("cid.txt")}));
+}
+
+// The reasons the boxes give, in words, for the errors of the platform.
+TEST(FileErrorText, SaysWhatWentWrongInWords) {
+#ifdef Q_OS_WIN
+    EXPECT_EQ(fileErrorText(112), QStringLiteral("the disk is full"));
+    EXPECT_EQ(fileErrorText(39), QStringLiteral("the disk is full"));
+    EXPECT_EQ(fileErrorText(1295), QStringLiteral("the disk quota is used up"));
+    EXPECT_EQ(fileErrorText(5), QStringLiteral("access is denied"));
+    EXPECT_EQ(fileErrorText(206), QStringLiteral("the name is too long"));
+    EXPECT_EQ(fileErrorText(3), QStringLiteral("the file or its folder does not exist"));
+    EXPECT_EQ(fileErrorKind(112), FileError::DiskFull);
+    EXPECT_EQ(fileErrorKind(5), FileError::Refused);
+    EXPECT_EQ(fileErrorKind(80), FileError::Exists);
+#else
+    EXPECT_EQ(fileErrorText(ENOSPC), QStringLiteral("the disk is full"));
+    EXPECT_EQ(fileErrorText(EDQUOT), QStringLiteral("the disk quota is used up"));
+    EXPECT_EQ(fileErrorText(EACCES), QStringLiteral("access is denied"));
+    EXPECT_EQ(fileErrorText(EROFS), QStringLiteral("the disk is read-only"));
+    EXPECT_EQ(fileErrorText(ENAMETOOLONG), QStringLiteral("the name is too long"));
+    EXPECT_EQ(fileErrorText(ENOENT), QStringLiteral("the file or its folder does not exist"));
+    for (const int full : {ENOSPC, EDQUOT})
+        EXPECT_EQ(fileErrorKind(full), FileError::DiskFull);
+    for (const int refused : {EACCES, EPERM, EROFS})
+        EXPECT_EQ(fileErrorKind(refused), FileError::Refused);
+    EXPECT_EQ(fileErrorKind(ENOENT), FileError::NotFound);
+    EXPECT_EQ(fileErrorKind(EEXIST), FileError::Exists);
+    // A file too large for a limit is no reason to stop: a smaller one may fit.
+    EXPECT_EQ(fileErrorKind(EFBIG), FileError::Other);
+#endif
+    EXPECT_FALSE(fileErrorText(987654).isEmpty());
+    EXPECT_NE(fileErrorText(987654), QStringLiteral("Unknown error"));
+}
+
+// The program is declared long-path aware, so that Windows takes the long forms the moves use.
+TEST(WindowsManifest, DeclaresTheProgramLongPathAware) {
+    QFile rc(QStringLiteral(PARLORIX_SOURCE_DIR "/packaging/windows/parlorix.rc"));
+    ASSERT_TRUE(rc.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(rc.readAll().contains("1 24 \"parlorix.manifest\""));
+    QFile manifest(QStringLiteral(PARLORIX_SOURCE_DIR "/packaging/windows/parlorix.manifest"));
+    ASSERT_TRUE(manifest.open(QIODevice::ReadOnly));
+    const QByteArray text = manifest.readAll();
+    EXPECT_TRUE(text.contains("xmlns:ws2=\"http://schemas.microsoft.com/SMI/2016/WindowsSettings\""));
+    EXPECT_TRUE(text.contains("<ws2:longPathAware>true</ws2:longPathAware>"));
+}
+
+} // namespace
