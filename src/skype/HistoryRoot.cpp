@@ -96,6 +96,7 @@ public:
     }
     QDateTime timeStamp() const override { return localTime(m_root->timeStamp(m_chat)); }
     QString partnerHandle() const override { return m_root->history().chats().at(m_chat).partner; }
+    QString topic() const override { return m_root->history().chats().at(m_chat).topic; }
 
 private:
     std::shared_ptr<HistoryRoot> m_root;

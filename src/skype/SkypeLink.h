@@ -32,6 +32,8 @@ public:
     virtual QDateTime timeStamp() const = 0;
     // The other person of a one-to-one chat; empty for a group.
     virtual QString partnerHandle() const = 0;
+    // The name the chat's people gave it (a group's topic); empty when it has none.
+    virtual QString topic() const = 0;
 };
 
 // A walk over a collection with its standard enumerator.
