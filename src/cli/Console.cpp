@@ -1,0 +1,49 @@
+#include "Console.h"
+
+#include <cstdio>
+
+#ifdef Q_OS_WIN
+#include <io.h>
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace {
+
+void write(std::FILE* stream, const QString& text) {
+#ifdef Q_OS_WIN
+    const HANDLE handle = GetStdHandle(stream == stdout ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+    DWORD mode = 0;
+    if (handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode)) {
+        std::fflush(stream);
+        const std::wstring wide = text.toStdWString();
+        DWORD written = 0;
+        WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+        return;
+    }
+#endif
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+} // namespace
+
+StandardConsole::StandardConsole() {
+#ifdef Q_OS_WIN
+    m_errIsTerminal = _isatty(_fileno(stderr)) != 0;
+    // For whatever reaches the console other than through write(): UTF-8 too.
+    SetConsoleOutputCP(CP_UTF8);
+#else
+    m_errIsTerminal = isatty(fileno(stderr)) != 0;
+#endif
+}
+
+void StandardConsole::out(const QString& text) {
+    write(stdout, text);
+}
+
+void StandardConsole::err(const QString& text) {
+    write(stderr, text);
+}
