@@ -49,7 +49,8 @@ const QDateTime kLatestDate(QDate(9999, 12, 31), QTime(23, 59, 59, 999));
 // An ISO 8601 date (its midnight, as a date picker holds a date) or date-time, in local time unless
 // it names its offset.
 std::optional<QDateTime> parseDate(const QString& text) {
-    const QDate date = QDate::fromString(text, Qt::ISODate);
+    // Qt reads a date from the start of a longer text too: only the date alone is a date.
+    const QDate date = text.size() == 10 ? QDate::fromString(text, Qt::ISODate) : QDate();
     if (date.isValid())
         return QDateTime(date, QTime(0, 0));
     QString withT = text;
