@@ -175,7 +175,7 @@ def main():
             if name == "cli --group-chats":
                 # What the groups add to the CLI's run, against their share of the messages.
                 added = wall / results[("parlorix-cli export", source)] - 1
-                ratio = "+%.0f%%/%.0f%%" % (100 * added, 100 * share)
+                ratio = "%+.0f%%/%.0f%%" % (100 * added, 100 * share)
             print("%-26s %-12s %9.2f %8s %9.0f %12.2f  %s" % (name, source, wall, ratio, peak / 1024,
                                                             wall / messages * 1e6, target))
             per_message.setdefault((name, source), []).append((scale, wall / messages * 1e6))

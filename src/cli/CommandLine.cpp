@@ -146,8 +146,9 @@ bool Run::tickContacts() {
     for (const QString& handle : m_options.contacts) {
         const QList<int> rows = m_view.rowsWithText(handle);
         if (rows.isEmpty()) {
-            m_boxes.say(QStringLiteral("'%1' is not in the contact list; 'parlorix-cli contacts' lists it")
-                            .arg(handle));
+            m_boxes.say(
+                QStringLiteral("'%1' is not in the contact list; 'parlorix-cli contacts' prints the list")
+                    .arg(handle));
             known = false;
         }
         for (const int row : rows)

@@ -32,9 +32,8 @@ void write(std::FILE* stream, const QString& text) {
 
 StandardConsole::StandardConsole() {
 #ifdef Q_OS_WIN
+    // The console's code page is left alone (it outlives the program): text reaches a console wide.
     m_errIsTerminal = _isatty(_fileno(stderr)) != 0;
-    // For whatever reaches the console other than through write(): UTF-8 too.
-    SetConsoleOutputCP(CP_UTF8);
 #else
     m_errIsTerminal = isatty(fileno(stderr)) != 0;
 #endif
