@@ -156,4 +156,26 @@ TEST_F(SameAsTheWindow, OnASyntheticDataExport) {
     expectSame(synthetic("export.tar"), middleHalf(synthetic("main.db")));
 }
 
+// Every group of the synthetic history gets its file, named after its topic, and both kinds of
+// history give the same files.
+TEST_F(SameAsTheWindow, GroupChatsAreTheSameFromADatabaseAndADataExport) {
+    QMap<QString, QByteArray> written[2];
+    const char* const histories[2] = {"main.db", "export.tar"};
+    for (int i = 0; i < 2; ++i) {
+        QTemporaryDir out;
+        const CliResult result =
+            runCli({QStringLiteral("export"), QStringLiteral("--history"), synthetic(histories[i]),
+                    QStringLiteral("--out"), out.path(), QStringLiteral("--group-chats")});
+        EXPECT_EQ(result.status, 0) << result.err.toStdString();
+        for (auto [path, bytes] : filesBelow(out.path()).asKeyValueRange()) {
+            if (path.startsWith(QStringLiteral("Group chats/")))
+                written[i].insert(path, bytes);
+        }
+    }
+    EXPECT_EQ(written[0].size(), 5);
+    for (const QString& name : written[0].keys())
+        EXPECT_TRUE(name.startsWith(QStringLiteral("Group chats/Group "))) << name.toStdString();
+    EXPECT_EQ(written[0], written[1]);
+}
+
 } // namespace
