@@ -56,6 +56,7 @@ public:
         m_progress.setDone(position - 1);
         return chat;
     }
+    void willRead(const std::vector<int>& positions) const override { m_inner->willRead(positions); }
 
 private:
     std::shared_ptr<ChatCollection> m_inner;

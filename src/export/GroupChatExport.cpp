@@ -19,6 +19,8 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <vector>
+
 GroupChatExport::GroupChatExport(MainView& view, Services& services)
     : m_view(view)
     , m_services(services) {}
@@ -80,34 +82,41 @@ QString GroupChatExport::subfolder(const QString& folderText) const {
 // cannot be read keeps its name and its old transcript.
 void GroupChatExport::writeGroups(ErrorTrap& trap, SkypeRoot& root, TranscriptFiles& files,
                                   const QString& folder) {
-    GroupChatNames names;
+    // The groups first: telling them is cheap, and the link can then read each ahead of its turn.
+    std::vector<int> groups;
     const int chats = trap.count(108, [&] { return root.chats()->count(); }, 0);
     for (int position = 1; position <= chats; ++position) {
-        trap.step(110, [&] { m_view.processEvents(); });
-        std::shared_ptr<Chat> chat;
-        bool group = false;
         // A chat that cannot be told to be a group is not written into a group's file.
-        if (!trap.step(112,
-                       [&] {
-                           chat = root.chats()->item(position);
-                           group = chat->partnerHandle().isEmpty();
-                       }) ||
-            !group)
+        trap.step(110, [&] {
+            if (root.chats()->item(position)->partnerHandle().isEmpty())
+                groups.push_back(position);
+        });
+    }
+    try {
+        root.chats()->willRead(groups);
+    } catch (...) {
+        // only a hint
+    }
+    GroupChatNames names;
+    for (const int position : groups) {
+        trap.step(112, [&] { m_view.processEvents(); });
+        std::shared_ptr<Chat> chat;
+        if (!trap.step(114, [&] { chat = root.chats()->item(position); }))
             continue;
         const int failedBefore = trap.failures();
-        if (!trap.test(114, [&] { return chat->messages()->count() > 0; }))
+        if (!trap.test(116, [&] { return chat->messages()->count() > 0; }))
             continue;
         QString topic;
         QString id;
-        trap.step(116, [&] { topic = chat->topic(); });
-        trap.step(118, [&] { id = chat->name(); });
+        trap.step(118, [&] { topic = chat->topic(); });
+        trap.step(120, [&] { id = chat->name(); });
         const QString path = folder + names.take(topic, id) + QStringLiteral(".txt");
         files.restart(path);
-        trap.step(120, [&] { files.append(path, Transcript::header(*chat)); });
-        const QString block = Transcript::messageBlock(trap, 122, 124, [&] { return chat->messages(); });
-        trap.step(126, [&] { files.append(path, block); });
+        trap.step(122, [&] { files.append(path, Transcript::header(*chat)); });
+        const QString block = Transcript::messageBlock(trap, 124, 126, [&] { return chat->messages(); });
+        trap.step(128, [&] { files.append(path, block); });
         if (trap.failures() != failedBefore)
             files.spoil(path);
-        trap.step(128, [&] { files.commit(path); });
+        trap.step(130, [&] { files.commit(path); });
     }
 }

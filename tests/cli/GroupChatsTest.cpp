@@ -166,7 +166,7 @@ TEST_F(GroupChats, AChatThatCannotBeReadKeepsItsOldTranscript) {
     EXPECT_EQ(contents(groupFile(QStringLiteral("Other"))), QByteArray("[8/31/2021 3:42:10 PM]Cy: fine\r\n"));
     const QStringList lines = result.errLines();
     ASSERT_FALSE(lines.isEmpty());
-    EXPECT_TRUE(lines.filter(QStringLiteral("at line 124")).size() == 1) << result.err.toStdString();
+    EXPECT_TRUE(lines.filter(QStringLiteral("at line 126")).size() == 1) << result.err.toStdString();
     EXPECT_EQ(lines.last(), QStringLiteral("parlorix-cli: kept as it was: ") +
                                 QDir::toNativeSeparators(groupFile(QStringLiteral("Team"))));
     // Nothing staged is left behind.
