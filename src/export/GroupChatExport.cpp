@@ -84,6 +84,7 @@ void GroupChatExport::writeGroups(ErrorTrap& trap, SkypeRoot& root, TranscriptFi
                                   const QString& folder) {
     // The groups first: telling them is cheap, and the link can then read each ahead of its turn.
     std::vector<int> groups;
+    const int failedBefore = trap.failures();
     const int chats = trap.count(108, [&] { return root.chats()->count(); }, 0);
     for (int position = 1; position <= chats; ++position) {
         // A chat that cannot be told to be a group is not written into a group's file.
@@ -92,30 +93,38 @@ void GroupChatExport::writeGroups(ErrorTrap& trap, SkypeRoot& root, TranscriptFi
                 groups.push_back(position);
         });
     }
+    // Without knowing every group, the later ones' names could shift onto an earlier one's file.
+    if (trap.failures() != failedBefore)
+        return;
     try {
         root.chats()->willRead(groups);
     } catch (...) {
         // only a hint
     }
     GroupChatNames names;
+    // Once a name could not be read, the names after it may not be the ones they had: from there
+    // on every group keeps its old file.
+    bool namesSure = true;
     for (const int position : groups) {
         trap.step(112, [&] { m_view.processEvents(); });
         std::shared_ptr<Chat> chat;
-        if (!trap.step(114, [&] { chat = root.chats()->item(position); }))
+        if (!trap.step(114, [&] { chat = root.chats()->item(position); })) {
+            namesSure = false;
             continue;
-        const int failedBefore = trap.failures();
+        }
+        const int failedBeforeChat = trap.failures();
         if (!trap.test(116, [&] { return chat->messages()->count() > 0; }))
             continue;
         QString topic;
         QString id;
-        trap.step(118, [&] { topic = chat->topic(); });
-        trap.step(120, [&] { id = chat->name(); });
+        namesSure = trap.step(118, [&] { topic = chat->topic(); }) && namesSure;
+        namesSure = trap.step(120, [&] { id = chat->name(); }) && namesSure;
         const QString path = folder + names.take(topic, id) + QStringLiteral(".txt");
         files.restart(path);
         trap.step(122, [&] { files.append(path, Transcript::header(*chat)); });
         const QString block = Transcript::messageBlock(trap, 124, 126, [&] { return chat->messages(); });
         trap.step(128, [&] { files.append(path, block); });
-        if (trap.failures() != failedBefore)
+        if (trap.failures() != failedBeforeChat || !namesSure)
             files.spoil(path);
         trap.step(130, [&] { files.commit(path); });
     }

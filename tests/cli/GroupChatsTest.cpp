@@ -173,6 +173,27 @@ TEST_F(GroupChats, AChatThatCannotBeReadKeepsItsOldTranscript) {
     EXPECT_EQ(filesBelow(out.path()).size(), 2);
 }
 
+// Named by its id instead, the group would push the next one onto its own old file: from a topic
+// that cannot be read on, every group keeps its old file.
+TEST_F(GroupChats, ATopicThatCannotBeReadKeepsThatGroupsAndTheLaterOnesFiles) {
+    FakeSkype skype;
+    const QDateTime stamp(QDate(2021, 8, 31), QTime(15, 42, 10));
+    for (const char* line : {"Ann: first", "Bob: second"})
+        skype.addChat(QString(), stamp, {QString::fromLatin1(line)}).topic = QStringLiteral("Family");
+    skype.failing.insert(QStringLiteral("topic#1"));
+    ASSERT_TRUE(QDir(out.path()).mkdir(QStringLiteral("Group chats")));
+    writeFile(groupFile(QStringLiteral("Family")), "old first");
+    writeFile(groupFile(QStringLiteral("Family (2)")), "old second");
+    MemorySettingsStore settings;
+    const CliResult result = runCli(
+        {QStringLiteral("export"), QStringLiteral("--out"), out.path(), QStringLiteral("--group-chats")},
+        &settings, &skype);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(contents(groupFile(QStringLiteral("Family"))), QByteArray("old first"));
+    EXPECT_EQ(contents(groupFile(QStringLiteral("Family (2)"))), QByteArray("old second"));
+    EXPECT_EQ(filesBelow(out.path()).size(), 2);
+}
+
 #ifndef Q_OS_WIN
 TEST_F(GroupChats, AreNeverWrittenThroughALinkedSubfolder) {
     QTemporaryDir elsewhere;
