@@ -2,9 +2,11 @@
 
 #include "Console.h"
 #include "ConsoleBoxes.h"
-#include "ConsoleServices.h"
 #include "ConsoleView.h"
 #include "ProgressLine.h"
+#include "QuietFolderBrowser.h"
+#include "QuietShell.h"
+#include "ReadOnlySettings.h"
 #include "WatchedConnector.h"
 
 #include "base/ErrorTrap.h"

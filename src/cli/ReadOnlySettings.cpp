@@ -1,4 +1,4 @@
-#include "ConsoleServices.h"
+#include "ReadOnlySettings.h"
 
 namespace {
 

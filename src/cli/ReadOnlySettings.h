@@ -1,8 +1,6 @@
 #pragma once
 
 #include "base/SettingsStore.h"
-#include "base/Shell.h"
-#include "folder/FolderBrowser.h"
 
 #include <QMap>
 
@@ -19,18 +17,4 @@ public:
 private:
     const SettingsStore& m_user;
     QMap<QString, QString> m_written;
-};
-
-// Nothing to open on a command line, and no desktop to start from.
-class QuietShell final : public Shell {
-public:
-    void openDocument(const QString&) override {}
-    void openWebPage(const QString&) override {}
-    QString desktopFolder() const override { return QString(); }
-};
-
-// Never asked: the folder comes from the command line.
-class QuietFolderBrowser final : public FolderBrowser {
-public:
-    QString browseForFolder(const QString&, const QString&) override { return QString(); }
 };
