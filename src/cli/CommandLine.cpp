@@ -226,7 +226,7 @@ int Run::exportTranscripts() {
     int status = statusSince(first);
     if (m_options.groupChats && status != CommandLine::Failed) {
         const qsizetype groupsFirst = m_boxes.shown().size();
-        m_progress.begin(QStringLiteral("chats"));
+        m_progress.begin(QStringLiteral("group chats"));
         GroupChatExport(m_view, m_services).run();
         m_progress.clear();
         status = qMax(status, statusSince(groupsFirst));

@@ -2,6 +2,8 @@
 
 #include "Console.h"
 
+#include <algorithm>
+
 namespace {
 
 constexpr qint64 kRedrawMs = 200;
@@ -26,12 +28,28 @@ void ProgressLine::begin(const QString& unit) {
     m_total = 0;
     m_done = 0;
     m_messages = 0;
+    m_plan.clear();
     m_started.start();
     m_lastDrawn.invalidate();
 }
 
 void ProgressLine::setTotal(int total) {
-    m_total = total;
+    // A plan counts only the chats it names.
+    if (m_plan.empty())
+        m_total = total;
+}
+
+void ProgressLine::setPlan(std::vector<int> positions) {
+    m_plan = std::move(positions);
+    m_total = static_cast<int>(m_plan.size());
+}
+
+void ProgressLine::chatAsked(int position) {
+    if (m_plan.empty()) {
+        setDone(position - 1);
+        return;
+    }
+    setDone(static_cast<int>(std::lower_bound(m_plan.begin(), m_plan.end(), position) - m_plan.begin()));
 }
 
 void ProgressLine::setDone(int done) {

@@ -3,6 +3,8 @@
 #include <QElapsedTimer>
 #include <QString>
 
+#include <vector>
+
 class Console;
 
 // One line on standard error that updates in place while a run goes on: how many of what are done,
@@ -16,8 +18,13 @@ public:
 
     // A new stretch of work counted in `unit` ("chats", "contacts"); clears the counts.
     void begin(const QString& unit);
+    // The whole count, unless a plan was given.
     void setTotal(int total);
     void setDone(int done);
+    // The chat at this position of the history is read: done are the chats before it, or, when the
+    // reader said which chats it reads (`plan`, ascending), the planned ones before it.
+    void chatAsked(int position);
+    void setPlan(std::vector<int> positions);
     void addMessages(qint64 count);
 
     // Takes the line off the screen, so that other text can be written where it stood.
@@ -34,6 +41,7 @@ private:
     int m_total = 0;
     int m_done = 0;
     qint64 m_messages = 0;
+    std::vector<int> m_plan;
     QElapsedTimer m_started;
     QElapsedTimer m_lastDrawn;
     qsizetype m_drawnWidth = 0;

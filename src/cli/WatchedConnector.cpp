@@ -53,10 +53,13 @@ public:
     }
     std::shared_ptr<Chat> item(int position) const override {
         auto chat = std::make_shared<WatchedChat>(m_inner->item(position), m_progress);
-        m_progress.setDone(position - 1);
+        m_progress.chatAsked(position);
         return chat;
     }
-    void willRead(const std::vector<int>& positions) const override { m_inner->willRead(positions); }
+    void willRead(const std::vector<int>& positions) const override {
+        m_inner->willRead(positions);
+        m_progress.setPlan(positions);
+    }
 
 private:
     std::shared_ptr<ChatCollection> m_inner;
