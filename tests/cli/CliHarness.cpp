@@ -2,6 +2,7 @@
 
 #include "fakes/MemorySettingsStore.h"
 
+#include "base/DateText.h"
 #include "cli/CommandLine.h"
 
 #include <QDir>
@@ -21,6 +22,10 @@ CliResult runCli(const QStringList& arguments, const SettingsStore* settings, Sk
         commandLine.useLink(*link);
     const int status = commandLine.run(QStringList{QStringLiteral("parlorix-cli")} + arguments);
     return {status, console.outText, console.errText};
+}
+
+QByteArray headerAt(qint64 seconds) {
+    return '[' + DateText::toText(QDateTime::fromSecsSinceEpoch(seconds)).toUtf8() + ']';
 }
 
 QMap<QString, QByteArray> filesBelow(const QString& folder) {

@@ -39,5 +39,9 @@ struct CliResult {
 CliResult runCli(const QStringList& arguments, const SettingsStore* settings = nullptr,
                  SkypeConnector* link = nullptr, bool terminal = false);
 
+// The chat header of a history's chat stamped at these seconds since 1970, in the local time zone:
+// the test's TZ, or under Wine, which keeps the host's time zone, that one.
+QByteArray headerAt(qint64 seconds);
+
 // Every file below the folder (hidden ones too), by its path relative to it, with its bytes.
 QMap<QString, QByteArray> filesBelow(const QString& folder);

@@ -19,13 +19,16 @@
 namespace {
 
 const QString kSkype6 = QStringLiteral(PARLORIX_FIXTURES_DIR "/skype6-main.db");
-const QByteArray kGohanuskas = "[3/2/2015 4:40:22 PM]renesto testing: Please add me as a contact\r\n"
-                               "renesto testing: hey whats up\r\n"
-                               "renesto testing: let's me show you some smileys as well\r\n"
-                               "renesto testing: (poolparty)\r\n"
-                               "Aleksandar Kovacevic: hahaha, that is funny :)\r\n"
-                               "renesto testing: exactly :)\r\n"
-                               "renesto testing: (rocknroll)\r\n";
+// 2 March 2015, 16:40:22 UTC.
+QByteArray gohanuskas() {
+    return headerAt(1425314422) + "renesto testing: Please add me as a contact\r\n"
+                                  "renesto testing: hey whats up\r\n"
+                                  "renesto testing: let's me show you some smileys as well\r\n"
+                                  "renesto testing: (poolparty)\r\n"
+                                  "Aleksandar Kovacevic: hahaha, that is funny :)\r\n"
+                                  "renesto testing: exactly :)\r\n"
+                                  "renesto testing: (rocknroll)\r\n";
+}
 
 class CommandLineTest : public ::testing::Test {
 protected:
@@ -185,7 +188,7 @@ TEST_F(CommandLineTest, OnlyTheNamedContactsAreWritten) {
     EXPECT_TRUE(filesBelow(outFolder()).isEmpty());
     const CliResult all = runCli(exportTo({QStringLiteral("--history"), kSkype6}));
     EXPECT_EQ(filesBelow(outFolder()),
-              (QMap<QString, QByteArray>{{QStringLiteral("gohanuskas.txt"), kGohanuskas}}));
+              (QMap<QString, QByteArray>{{QStringLiteral("gohanuskas.txt"), gohanuskas()}}));
 }
 
 TEST_F(CommandLineTest, ExitOneNamesTheTranscriptsKeptAsTheyWere) {
@@ -225,7 +228,7 @@ TEST_F(CommandLineTest, TheStoredDropIsReadAndNoSettingIsWritten) {
     settings.set(QStringLiteral("Output Folder"), QStringLiteral("/elsewhere/"));
     const CliResult result = runCli(exportTo(), &settings);
     EXPECT_EQ(result.status, 0) << result.err.toStdString();
-    EXPECT_EQ(contents(outFolder() + QStringLiteral("/gohanuskas.txt")), kGohanuskas);
+    EXPECT_EQ(contents(outFolder() + QStringLiteral("/gohanuskas.txt")), gohanuskas());
     EXPECT_TRUE(settings.writes.isEmpty());
     EXPECT_EQ(settings.get(QStringLiteral("Output Folder")), QStringLiteral("/elsewhere/"));
 }
@@ -299,7 +302,7 @@ TEST_F(CommandLineTest, TheProgramItself) {
     // A line on its own, with no progress line before it (Windows ends it with CR LF).
     EXPECT_EQ(process.readAllStandardError().replace("\r\n", "\n"), QByteArray("parlorix-cli: Done.\n"));
     EXPECT_TRUE(process.readAllStandardOutput().isEmpty());
-    EXPECT_EQ(contents(folder + QStringLiteral("gohanuskas.txt")), kGohanuskas);
+    EXPECT_EQ(contents(folder + QStringLiteral("gohanuskas.txt")), gohanuskas());
     EXPECT_EQ(contents(config.filePath(QStringLiteral("Corvantix.conf"))), conf);
 
     process.start(QStringLiteral(PARLORIX_CLI_PATH), {QStringLiteral("export"), QStringLiteral("--bogus")});
