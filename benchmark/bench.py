@@ -9,6 +9,7 @@ row measures the same history laid out conversation by conversation.
 import argparse
 import os
 import shutil
+import sqlite3
 import statistics
 import subprocess
 import sys
@@ -61,6 +62,27 @@ def handler(build, operation, source, scratch):
         seconds, peak, _rows = printed.split()
         return float(seconds), int(peak)
     return run
+
+
+def command_line(build, source, scratch, extra=()):
+    """Times parlorix-cli's export run as a script runs it: the whole process, from its start to its
+    exit (opening the history and listing the contacts included), transcripts into a new folder."""
+    def run():
+        out = tempfile.mkdtemp(dir=scratch)
+        wall, peak, _ = measure([os.path.join(build, "parlorix-cli"), "export", "--history", source, "--out", out,
+                                 "--quiet", *extra])
+        shutil.rmtree(out)
+        return wall, peak
+    return run
+
+
+def group_share(db):
+    """The share of the messages that lie in group chats."""
+    with sqlite3.connect("file:%s?mode=ro" % db, uri=True) as connection:
+        total, = connection.execute("SELECT COUNT(*) FROM Messages").fetchone()
+        groups, = connection.execute("SELECT COUNT(*) FROM Messages WHERE convo_id IN "
+                                     "(SELECT id FROM Conversations WHERE type = 2)").fetchone()
+    return groups / total if total else 0.0
 
 
 def baseline_sqlite(db, scratch):
@@ -122,11 +144,21 @@ def main():
             ("export run, on disk", "main.db", handler(args.build, "export", db, on_disk), b1, ""),
             ("export run, grouped", "main.db", handler(args.build, "export", os.path.join(folder, "grouped.db"),
                                                        scratch), b1_grouped, ""),
+            ("parlorix-cli export", "main.db", command_line(args.build, db, scratch), b1, "<= the window's run"),
+            ("parlorix-cli export", "export .tar", command_line(args.build, tar, scratch), b2,
+             "<= the window's run"),
+            ("cli --group-chats", "main.db", command_line(args.build, db, scratch, ["--group-chats"]), b1,
+             "groups <= their share"),
+            ("cli --group-chats", "export .tar", command_line(args.build, tar, scratch, ["--group-chats"]), b2,
+             "groups <= their share"),
         ]
+        share = group_share(db)
         print("\n%d messages (scale %g), messages.json %.0f MiB, median of %d runs, transcripts in %s" %
               (messages, scale, json_mib, args.runs, args.output or folder))
         print("B1 sqlite3 shell: %.2f s, %.0f MiB (grouped layout: %.2f s)    B2 Python json: %.2f s, %.0f MiB" %
               (b1[0], b1[1] / 1024, b1_grouped[0], b2[0], b2[1] / 1024))
+        print("parlorix-cli rows: the whole process (opening and listing included) against the window's handler "
+              "alone; --group-chats: time added / the groups' share of the messages")
         print("%-26s %-12s %9s %8s %9s %12s  %s" % ("operation", "source", "wall s", "ratio", "peak MiB",
                                                    "us/message", "target"))
         results = {}
@@ -138,6 +170,12 @@ def main():
                 ratio = "%.2f x run" % (wall / results[("export run", "export .tar")])
             if name == "export run, no index":
                 ratio = "%.2f x idx" % (wall / results[("export run", "main.db")])
+            if name == "parlorix-cli export":
+                ratio = "%.2f x win" % (wall / results[("export run", source)])
+            if name == "cli --group-chats":
+                # What the groups add to the CLI's run, against their share of the messages.
+                added = wall / results[("parlorix-cli export", source)] - 1
+                ratio = "%+.0f%%/%.0f%%" % (100 * added, 100 * share)
             print("%-26s %-12s %9.2f %8s %9.0f %12.2f  %s" % (name, source, wall, ratio, peak / 1024,
                                                             wall / messages * 1e6, target))
             per_message.setdefault((name, source), []).append((scale, wall / messages * 1e6))

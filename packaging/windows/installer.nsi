@@ -18,6 +18,7 @@ UninstPage instfiles
 Section "Parlorix Suite"
     SetShellVarContext current
     SetOutPath "$INSTDIR"
+    ; The whole portable folder: parlorix.exe, and parlorix-cli.exe beside it for the command line.
     File /r "${SOURCE}\*.*"
     WriteUninstaller "$INSTDIR\Uninstall.exe"
     CreateShortCut "$SMPROGRAMS\Parlorix Suite.lnk" "$INSTDIR\parlorix.exe"

@@ -308,8 +308,10 @@ void TranscriptFiles::commit(const QString& path) {
 }
 
 QString TranscriptFiles::keptMessage() const {
-    return QStringLiteral(
-               "These transcripts were left as they were, because a chat of theirs could not be read "
-               "or written:\r\n") +
-           m_kept.join(QStringLiteral("\r\n"));
+    return keptHeading() + m_kept.join(QStringLiteral("\r\n"));
+}
+
+QString TranscriptFiles::keptHeading() {
+    return QStringLiteral("These transcripts were left as they were, because a chat of theirs could not be "
+                          "read or written:\r\n");
 }

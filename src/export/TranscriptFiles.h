@@ -48,8 +48,9 @@ public:
     QStringList pending() const;
     // The transcripts kept as they were because they were spoilt.
     const QStringList& kept() const { return m_kept; }
-    // What the user is told about them.
+    // What the user is told about them: the heading, then their paths, one a line.
     QString keptMessage() const;
+    static QString keptHeading();
 
     // True once a write failed in a way that every later one would too: the folder is gone, the disk
     // is full, or writing there is refused. The run then ends and puts nothing more in place.

@@ -186,16 +186,18 @@ const std::vector<HistoryChat>& DatabaseHistory::chats() {
 
 void DatabaseHistory::loadChats() {
     const QString conversations = QStringLiteral("conversations");
-    const QString sql = QStringLiteral("SELECT id, %1, %2, %3 FROM Conversations ORDER BY id")
+    const QString sql = QStringLiteral("SELECT id, %1, %2, %3, %4 FROM Conversations ORDER BY id")
                             .arg(sqlOf(column(conversations, QStringLiteral("identity"))),
                                  sqlOf(column(conversations, QStringLiteral("type"))),
-                                 sqlOf(column(conversations, QStringLiteral("creation_timestamp"))));
+                                 sqlOf(column(conversations, QStringLiteral("creation_timestamp"))),
+                                 sqlOf(column(conversations, QStringLiteral("displayname"))));
     SQLite::Statement query(*m_db, sql.toStdString());
     auto list = std::make_shared<ChatList>();
     bool stampMissing = false;
     while (query.executeStep()) {
         const QString identity = text(query.getColumn(1));
-        list->chats.push_back({identity, isDialog(query.getColumn(2), identity) ? identity : QString()});
+        list->chats.push_back({identity, isDialog(query.getColumn(2), identity) ? identity : QString(),
+                               text(query.getColumn(4))});
         list->ids.push_back(query.getColumn(0).getInt64());
         const qint64 created = query.getColumn(3).isNull() ? 0 : query.getColumn(3).getInt64();
         const bool readable = created != 0 && isReadableTime(created);

@@ -266,7 +266,7 @@ void ExportHistory::indexConversations() {
     std::optional<std::vector<std::vector<std::string_view>>> conversations;
     try {
         conversations = JsonScanner(std::string_view(m_index->json.data(), m_index->json.size()))
-                            .membersOfEach("conversations", {"id", "MessageList"});
+                            .membersOfEach("conversations", {"id", "MessageList", "displayName"});
     } catch (const std::runtime_error& error) {
         fail(QString::fromUtf8(error.what()));
     }
@@ -278,7 +278,7 @@ void ExportHistory::indexConversations() {
         if (id.compare(0, 3, "48:") == 0)
             continue;
         const std::string_view messages = conversation[1];
-        m_index->chats.push_back({fromUtf8(id), partnerOf(id)});
+        m_index->chats.push_back({fromUtf8(id), partnerOf(id), fromUtf8(jsonText(conversation[2]))});
         m_index->messageLists.push_back(!messages.empty() && messages.front() == '[' ? messages
                                                                                      : std::string_view());
     }

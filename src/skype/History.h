@@ -29,6 +29,8 @@ struct HistoryChat {
     QString name;
     // The other person of a one-to-one chat, else empty.
     QString partner;
+    // The name given to the chat (a group's topic), else empty.
+    QString topic;
 };
 
 // A Skype history opened for reading: the classic database or the data export.

@@ -4,6 +4,8 @@
 
 #include "base/Failure.h"
 
+#include <algorithm>
+
 namespace {
 
 QDateTime localTime(const ChatTime& time) {
@@ -96,6 +98,7 @@ public:
     }
     QDateTime timeStamp() const override { return localTime(m_root->timeStamp(m_chat)); }
     QString partnerHandle() const override { return m_root->history().chats().at(m_chat).partner; }
+    QString topic() const override { return m_root->history().chats().at(m_chat).topic; }
 
 private:
     std::shared_ptr<HistoryRoot> m_root;
@@ -110,6 +113,14 @@ public:
     int count() const override { return static_cast<int>(m_count); }
     std::shared_ptr<Chat> item(int position) const override {
         return std::make_shared<RootChat>(m_root, indexOf(position, m_count));
+    }
+    void willRead(const std::vector<int>& positions) const override {
+        std::vector<size_t> chats;
+        for (const int position : positions) {
+            if (position >= 1 && static_cast<size_t>(position) <= m_count)
+                chats.push_back(static_cast<size_t>(position - 1));
+        }
+        m_root->planReads(std::move(chats));
     }
 
 private:
@@ -170,16 +181,37 @@ std::shared_ptr<std::vector<HistoryMessage>> HistoryRoot::messagesOf(size_t chat
     m_lastAsked = chat;
     ReadAhead& ahead = readAhead();
     remember(chat, ahead.holds(chat) ? ahead.take(chat) : history().messages(chat));
+    const auto planned = std::find(
+        m_plan.begin() + static_cast<std::ptrdiff_t>(qMin(m_planAt, m_plan.size())), m_plan.end(), chat);
     if (m_inOrder >= 2) {
         const size_t chats = history().chats().size();
         for (size_t later = chat + 1; later <= chat + ReadAhead::kWorkers && later < chats; ++later) {
             if (!ahead.holds(later))
                 ahead.request(later);
         }
+    } else if (planned != m_plan.end()) {
+        // A planned chat the caller passed over (one without messages) must not keep its worker.
+        const size_t at = static_cast<size_t>(planned - m_plan.begin());
+        for (size_t skipped = m_planAt; skipped < at; ++skipped) {
+            if (ahead.holds(m_plan[skipped])) {
+                ahead.drop();
+                break;
+            }
+        }
+        m_planAt = at + 1;
+        for (size_t later = at + 1; later <= at + ReadAhead::kWorkers && later < m_plan.size(); ++later) {
+            if (!ahead.holds(m_plan[later]))
+                ahead.request(m_plan[later]);
+        }
     } else {
         ahead.drop();
     }
     return m_cachedMessages;
+}
+
+void HistoryRoot::planReads(std::vector<size_t> chats) {
+    m_plan = std::move(chats);
+    m_planAt = 0;
 }
 
 ReadAhead& HistoryRoot::readAhead() {

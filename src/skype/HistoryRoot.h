@@ -30,6 +30,9 @@ public:
     // The chat's messages, kept until another chat's are read. While a caller walks the chats in
     // order, the next two chats are read ahead on other threads.
     std::shared_ptr<std::vector<HistoryMessage>> messagesOf(size_t chat);
+    // The chats a caller will read next, in this order but not one after the other: they are read
+    // ahead as a walk in order is.
+    void planReads(std::vector<size_t> chats);
     // The number of messages, known without reading them again once they were read.
     int messageCount(size_t chat);
     ChatTime timeStamp(size_t chat);
@@ -56,4 +59,7 @@ private:
     std::unique_ptr<ReadAhead> m_readAhead;
     std::optional<size_t> m_lastAsked;
     int m_inOrder = 0;
+    std::vector<size_t> m_plan;
+    // Where in the plan the next chat to read stands.
+    size_t m_planAt = 0;
 };

@@ -11,6 +11,9 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
+#include <vector>
+
 namespace HistorySource {
 
 std::optional<QString> locate(const SettingsStore& settings) {
@@ -36,25 +39,35 @@ QStringList profileRoots() {
 #endif
 }
 
-std::optional<QString> newestProfile(const QStringList& roots) {
-    std::optional<QString> newest;
-    QDateTime newestTime;
+QStringList profiles(const QStringList& roots) {
+    std::vector<std::pair<QDateTime, QString>> found;
     for (const QString& root : roots) {
-        const QFileInfoList profiles = QDir(root).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot);
-        for (const QFileInfo& profile : profiles) {
+        const QFileInfoList folders = QDir(root).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot);
+        for (const QFileInfo& profile : folders) {
             const QString name = profile.fileName();
             if (name == QLatin1String("content") || name == QLatin1String("pictures") ||
                 name == QLatin1String("dbtemp") || name.startsWith(QLatin1String("shared")) ||
                 name == QLatin1String("My Skype Received Files"))
                 continue;
             const QFileInfo database(profile.filePath() + QStringLiteral("/main.db"));
-            if (database.isFile() && (!newest || database.lastModified() > newestTime)) {
-                newest = QDir::toNativeSeparators(database.filePath());
-                newestTime = database.lastModified();
-            }
+            if (database.isFile())
+                found.emplace_back(database.lastModified(), QDir::toNativeSeparators(database.filePath()));
         }
     }
-    return newest;
+    // Newest first; of two modified at once, the one found first.
+    std::stable_sort(found.begin(), found.end(),
+                     [](const auto& a, const auto& b) { return a.first > b.first; });
+    QStringList paths;
+    for (const auto& [time, path] : found)
+        paths.append(path);
+    return paths;
+}
+
+std::optional<QString> newestProfile(const QStringList& roots) {
+    const QStringList found = profiles(roots);
+    if (found.isEmpty())
+        return std::nullopt;
+    return found.first();
 }
 
 Located identify(const QString& path) {

@@ -24,6 +24,8 @@ std::optional<QString> locate(const SettingsStore& settings);
 
 // The folders below which classic profiles live on this platform.
 QStringList profileRoots();
+// Every <root>/<profile>/main.db, the most recently modified first.
+QStringList profiles(const QStringList& roots);
 // The most recently modified <root>/<profile>/main.db, or nothing.
 std::optional<QString> newestProfile(const QStringList& roots);
 

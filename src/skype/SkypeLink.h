@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <memory>
+#include <vector>
 
 // The Skype link: the read-only operations the program uses on a Skype history. Objects are shared
 // and reference-counted; every operation may fail with a Failure that says what went wrong.
@@ -32,6 +33,8 @@ public:
     virtual QDateTime timeStamp() const = 0;
     // The other person of a one-to-one chat; empty for a group.
     virtual QString partnerHandle() const = 0;
+    // The name the chat's people gave it (a group's topic); empty when it has none.
+    virtual QString topic() const = 0;
 };
 
 // A walk over a collection with its standard enumerator.
@@ -48,6 +51,9 @@ public:
     virtual int count() const = 0;
     // The same position gives the same chat for the collection's whole life.
     virtual std::shared_ptr<Chat> item(int position) const = 0;
+    // A hint: the caller will read the messages of the chats at these positions next, in this
+    // order, passing over the ones between.
+    virtual void willRead(const std::vector<int>& positions) const { static_cast<void>(positions); }
 };
 
 class Contact {

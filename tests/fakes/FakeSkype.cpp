@@ -71,6 +71,10 @@ public:
         touch(QStringLiteral("partner"));
         return data().partner;
     }
+    QString topic() const override {
+        touch(QStringLiteral("topic"));
+        return data().topic;
+    }
 
 private:
     void touch(const QString& operation) const { m_skype.touch(operation, QString::number(m_chat)); }
@@ -193,7 +197,7 @@ void FakeSkype::touch(const QString& operation, const QString& object) const {
 
 FakeSkype::FakeChat& FakeSkype::addChat(const QString& partner, const QDateTime& stamp,
                                         const QStringList& linesOldestFirst) {
-    FakeChat chat{partner, partner, stamp, {}};
+    FakeChat chat{partner, partner, stamp, {}, QString()};
     for (const QString& line : linesOldestFirst) {
         const qsizetype colon = line.indexOf(QLatin1String(": "));
         chat.messages.prepend({line.left(colon), line.mid(colon + 2)});

@@ -12,7 +12,7 @@
 // A scripted Skype link. Any single operation can be made to fail: "handle" fails every handle
 // read, "handle#2" only that of the second contact, "body#1.3" only the body of message 3 of
 // chat 1. Operations: create, client, running, contacts, contactWalk, next, handle, chats,
-// chatCount, chatItem, name, messages, timeStamp, partner, messageCount,
+// chatCount, chatItem, name, messages, timeStamp, partner, topic, messageCount,
 // messageItem, sender, body.
 class FakeSkype final : public SkypeConnector {
 public:
@@ -26,6 +26,7 @@ public:
         QDateTime stamp;
         // Position 1 first, as the link gives them: newest first.
         QList<FakeMessage> messages;
+        QString topic;
     };
 
     std::shared_ptr<SkypeRoot> createRoot() override;

@@ -37,7 +37,7 @@ public:
         , m_failing(std::move(failing))
         , m_whileReading(std::move(whileReading)) {
         for (int i = 0; i < 6; ++i)
-            m_chats.push_back({QString::number(i), QString()});
+            m_chats.push_back({QString::number(i), QString(), QString()});
     }
     ~LoggingHistory() override { m_log->add(QStringLiteral("reader gone")); }
 

@@ -1,0 +1,401 @@
+#include "CommandLine.h"
+
+#include "Console.h"
+#include "ConsoleBoxes.h"
+#include "ConsoleView.h"
+#include "ProgressLine.h"
+#include "QuietFolderBrowser.h"
+#include "QuietShell.h"
+#include "ReadOnlySettings.h"
+#include "WatchedConnector.h"
+
+#include "base/ErrorTrap.h"
+#include "base/Services.h"
+#include "base/Settings.h"
+#include "base/SystemRandom.h"
+#include "export/ExportRun.h"
+#include "export/FolderLock.h"
+#include "export/GroupChatExport.h"
+#include "export/LegacyExport.h"
+#include "export/LocalFileSystem.h"
+#include "skype/ContactList.h"
+#include "skype/HistoryConnector.h"
+#include "skype/HistorySource.h"
+#include "skype/SkypeLink.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryFile>
+
+#include <optional>
+
+namespace {
+
+struct Options {
+    QString command;
+    std::optional<QString> history;
+    QString out;
+    QStringList contacts;
+    bool older = false;
+    std::optional<QDateTime> from;
+    std::optional<QDateTime> to;
+    bool groupChats = false;
+    bool quiet = false;
+};
+
+// The pickers' range.
+const QDateTime kEarliestDate(QDate(1601, 1, 1), QTime(0, 0));
+const QDateTime kLatestDate(QDate(9999, 12, 31), QTime(23, 59, 59, 999));
+
+// An ISO 8601 date (its midnight, as a date picker holds a date) or date-time, in local time unless
+// it names its offset.
+std::optional<QDateTime> parseDate(const QString& text) {
+    // Qt reads a date from the start of a longer text too: only the date alone is a date.
+    const QDate date = text.size() == 10 ? QDate::fromString(text, Qt::ISODate) : QDate();
+    if (date.isValid())
+        return QDateTime(date, QTime(0, 0));
+    QString withT = text;
+    if (withT.size() > 10 && withT.at(10) == QLatin1Char(' '))
+        withT[10] = QLatin1Char('T');
+    const QDateTime value = QDateTime::fromString(withT, Qt::ISODateWithMs);
+    if (!value.isValid() || !withT.contains(QLatin1Char('T')))
+        return std::nullopt;
+    return value.toLocalTime();
+}
+
+// The folder as the transcripts' paths start: absolute, in native form, with one trailing separator.
+QString folderText(const QString& dir) {
+    QString text = QDir::toNativeSeparators(QDir(dir).absolutePath());
+    if (!text.endsWith(QDir::separator()))
+        text += QDir::separator();
+    return text;
+}
+
+class Run {
+public:
+    Run(Console& console, const SettingsStore& userSettings, SkypeConnector* link, const Options& options)
+        : m_options(options)
+        , m_progress(console, console.errIsTerminal() && !options.quiet)
+        , m_boxes(console, m_progress)
+        , m_settings(userSettings)
+        , m_historyConnector(m_settings)
+        , m_connector(link ? *link : m_historyConnector, m_progress.enabled() ? &m_progress : nullptr)
+        , m_services{m_boxes,
+                     m_shell,
+                     m_settings,
+                     m_browser,
+                     m_connector,
+                     m_random,
+                     m_files,
+                     QCoreApplication::instance()
+                         ? QDir::toNativeSeparators(QCoreApplication::applicationDirPath())
+                         : QString()} {
+        if (options.history)
+            m_connector.chooseHistory(*options.history);
+    }
+
+    int contacts(Console& console);
+    int exportTranscripts();
+
+private:
+    // Opens the history; false (having said why) when it cannot be read.
+    bool openHistory();
+    bool listContacts();
+    bool tickContacts();
+    bool prepareFolder();
+    // The exit status the boxes shown from `first` on call for.
+    int statusSince(qsizetype first) const;
+
+    const Options& m_options;
+    ProgressLine m_progress;
+    ConsoleBoxes m_boxes;
+    QuietShell m_shell;
+    ReadOnlySettings m_settings;
+    QuietFolderBrowser m_browser;
+    SystemRandom m_random;
+    LocalFileSystem m_files;
+    HistoryConnector m_historyConnector;
+    WatchedConnector m_connector;
+    Services m_services;
+    ConsoleView m_view;
+};
+
+bool Run::openHistory() {
+    try {
+        const std::shared_ptr<SkypeRoot> root = m_connector.createRoot();
+        if (root->client()->isRunning())
+            return true;
+        m_boxes.say(QStringLiteral("No Skype history was found. Name one with --history PATH or in "
+                                   "PARLORIX_SKYPE_DATA; 'parlorix-cli histories' lists those on this "
+                                   "machine."));
+    } catch (...) {
+        m_boxes.say(ErrorTrap::describe(std::current_exception()));
+    }
+    return false;
+}
+
+bool Run::listContacts() {
+    const qsizetype before = m_boxes.shown().size();
+    ContactList(m_view, m_services).listContacts();
+    return m_boxes.shown().size() == before;
+}
+
+bool Run::tickContacts() {
+    if (m_options.contacts.isEmpty()) {
+        ContactList(m_view, m_services).checkAll();
+        return true;
+    }
+    bool known = true;
+    for (const QString& handle : m_options.contacts) {
+        const QList<int> rows = m_view.rowsWithText(handle);
+        if (rows.isEmpty()) {
+            m_boxes.say(
+                QStringLiteral("'%1' is not in the contact list; 'parlorix-cli contacts' prints the list")
+                    .arg(handle));
+            known = false;
+        }
+        for (const int row : rows)
+            m_view.setRowChecked(row, true);
+    }
+    return known;
+}
+
+bool Run::prepareFolder() {
+    const QString text = folderText(m_options.out);
+    const QString folder = QDir::toNativeSeparators(QDir(m_options.out).absolutePath());
+    const QFileInfo info(folder);
+    if (info.exists() && !info.isDir()) {
+        m_boxes.say(QStringLiteral("'%1' is not a folder").arg(folder));
+        return false;
+    }
+    if (!info.exists() && !QDir().mkpath(folder)) {
+        m_boxes.say(QStringLiteral("Cannot create the folder '%1'").arg(folder));
+        return false;
+    }
+    QTemporaryFile probe(QDir(folder).filePath(QStringLiteral(".parlorix-cli-XXXXXX")));
+    if (!probe.open()) {
+        m_boxes.say(QStringLiteral("Cannot write into the folder '%1': %2").arg(folder, probe.errorString()));
+        return false;
+    }
+    m_view.setOutputFolderText(text);
+    return true;
+}
+
+int Run::statusSince(qsizetype first) const {
+    int status = CommandLine::AllWritten;
+    for (qsizetype i = first; i < m_boxes.shown().size(); ++i) {
+        const ConsoleBoxes::Shown& box = m_boxes.shown().at(i);
+        if (box.text == QLatin1String("Done."))
+            continue;
+        // Error reports and transcripts left as they were: some of the work is not done.
+        if (box.icon == MessageBoxes::Icon::Warning)
+            status = qMax<int>(status, CommandLine::SomeKept);
+        else // the folder is gone or busy, or no history: none of it was done
+            status = CommandLine::Failed;
+    }
+    return status;
+}
+
+int Run::contacts(Console& console) {
+    if (!openHistory() || !listContacts())
+        return CommandLine::Failed;
+    for (const QString& row : m_view.rows())
+        console.out(row + QLatin1Char('\n'));
+    return CommandLine::AllWritten;
+}
+
+int Run::exportTranscripts() {
+    if (!openHistory() || !listContacts() || !tickContacts() || !prepareFolder())
+        return CommandLine::Failed;
+    const qsizetype first = m_boxes.shown().size();
+    if (m_options.older) {
+        m_view.selectDateRange(m_options.from.has_value());
+        if (m_options.from) {
+            m_view.setDateFrom(*m_options.from);
+            m_view.setDateTo(*m_options.to);
+        }
+        m_progress.begin(QStringLiteral("contacts"));
+        m_progress.setTotal(m_view.rowCount());
+        m_view.onRow = [this](int row) { m_progress.setDone(row - 1); };
+        LegacyExport(m_view, m_services).run();
+        m_view.onRow = nullptr;
+    } else {
+        m_progress.begin(QStringLiteral("chats"));
+        ExportRun(m_view, m_services).run();
+    }
+    m_progress.clear();
+    int status = statusSince(first);
+    if (m_options.groupChats && status != CommandLine::Failed) {
+        const qsizetype groupsFirst = m_boxes.shown().size();
+        m_progress.begin(QStringLiteral("group chats"));
+        GroupChatExport(m_view, m_services).run();
+        m_progress.clear();
+        status = qMax(status, statusSince(groupsFirst));
+    }
+    for (const QString& path : m_boxes.kept())
+        m_boxes.say(QStringLiteral("kept as it was: ") + path);
+    return status;
+}
+
+} // namespace
+
+CommandLine::CommandLine(Console& console, const SettingsStore& userSettings)
+    : m_console(console)
+    , m_userSettings(userSettings) {}
+
+QString CommandLine::version() {
+    return QStringLiteral(PARLORIX_VERSION);
+}
+
+QString CommandLine::usage() {
+    return QStringLiteral(
+        "Usage: parlorix-cli contacts [--history PATH]\n"
+        "       parlorix-cli export --out DIR [--history PATH] [--contact HANDLE]...\n"
+        "                           [--older [--from DATE --to DATE]] [--group-chats] [--quiet]\n"
+        "       parlorix-cli histories\n"
+        "       parlorix-cli --help | --version\n"
+        "\n"
+        "Saves Skype chat histories as plain text transcripts, exactly as the Parlorix Suite window\n"
+        "writes them.\n"
+        "\n"
+        "Commands:\n"
+        "  contacts           print the contacts the window lists, one a line\n"
+        "  export             write the transcripts of the contacts named (of every contact when none\n"
+        "                     is) into DIR, as \"3. Save Checked Chat Histories\" does\n"
+        "  histories          print the Skype histories found on this machine, one path a line\n"
+        "\n"
+        "Options:\n"
+        "  --history PATH     the main.db, profile folder, messages.json or export .tar to read;\n"
+        "                     by default PARLORIX_SKYPE_DATA, else the history dropped onto the\n"
+        "                     window, else the newest Skype profile\n"
+        "  --out DIR          the folder the transcripts go to; made when missing\n"
+        "  --contact HANDLE   only this contact; may be given again\n"
+        "  --older            the older export (\"Old 3.\"): every chat whose name holds the handle\n"
+        "  --from DATE        with --older and --to: only the chats stamped from DATE to DATE, both\n"
+        "  --to DATE          included; ISO 8601 dates (2021-08-31, its midnight) or date-times\n"
+        "                     (2021-08-31T15:42:10) in local time\n"
+        "  --group-chats      also write every group chat into DIR/Group chats, one file a chat,\n"
+        "                     named after its topic\n"
+        "  --quiet            no progress line\n"
+        "  -h, --help         show this help and exit\n"
+        "  -V, --version      show the version and exit\n"
+        "\n"
+        "Boxes the window would show are written to standard error, one line each.\n"
+        "Exit status: 0 every transcript was written; 1 some were left as they were (the last lines\n"
+        "name them); 2 the history cannot be read, the folder cannot be written, or the options are\n"
+        "wrong. The window's settings are never changed.\n");
+}
+
+int CommandLine::run(const QStringList& arguments) {
+    QCommandLineParser parser;
+    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
+    const QCommandLineOption history(QStringLiteral("history"), QString(), QStringLiteral("PATH"));
+    const QCommandLineOption out(QStringLiteral("out"), QString(), QStringLiteral("DIR"));
+    const QCommandLineOption contact(QStringLiteral("contact"), QString(), QStringLiteral("HANDLE"));
+    const QCommandLineOption older(QStringLiteral("older"));
+    const QCommandLineOption from(QStringLiteral("from"), QString(), QStringLiteral("DATE"));
+    const QCommandLineOption to(QStringLiteral("to"), QString(), QStringLiteral("DATE"));
+    const QCommandLineOption groupChats(QStringLiteral("group-chats"));
+    const QCommandLineOption quiet(QStringLiteral("quiet"));
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption showVersion(QStringList{QStringLiteral("V"), QStringLiteral("version")});
+    for (const QCommandLineOption& option :
+         {history, out, contact, older, from, to, groupChats, quiet, help, showVersion})
+        parser.addOption(option);
+
+    const auto wrong = [&](const QString& why) {
+        m_console.err(QStringLiteral("parlorix-cli: ") + why + QStringLiteral("\n\n") + usage());
+        return Failed;
+    };
+    if (!parser.parse(arguments))
+        return wrong(parser.errorText());
+    if (parser.isSet(help)) {
+        m_console.out(usage());
+        return AllWritten;
+    }
+    if (parser.isSet(showVersion)) {
+        m_console.out(QStringLiteral("parlorix-cli ") + version() + QLatin1Char('\n'));
+        return AllWritten;
+    }
+    const QStringList positional = parser.positionalArguments();
+    if (positional.isEmpty())
+        return wrong(QStringLiteral("no command given"));
+    if (positional.size() > 1)
+        return wrong(QStringLiteral("unexpected argument '%1'").arg(positional.at(1)));
+
+    Options options;
+    options.command = positional.first();
+    const QStringList commands{QStringLiteral("contacts"), QStringLiteral("export"),
+                               QStringLiteral("histories")};
+    if (!commands.contains(options.command))
+        return wrong(QStringLiteral("unknown command '%1'").arg(options.command));
+    // What each command takes besides --help and --version.
+    QList<QCommandLineOption> allowed{quiet};
+    if (options.command != QLatin1String("histories"))
+        allowed.append(history);
+    if (options.command == QLatin1String("export"))
+        allowed += {out, contact, older, from, to, groupChats};
+    for (const QString& name : parser.optionNames()) {
+        bool fits = name == QLatin1String("h") || name == QLatin1String("help") ||
+                    name == QLatin1String("V") || name == QLatin1String("version");
+        for (const QCommandLineOption& option : allowed)
+            fits = fits || option.names().contains(name);
+        if (!fits)
+            return wrong(QStringLiteral("'--%1' does not go with '%2'").arg(name, options.command));
+    }
+    for (const QCommandLineOption& single : {history, out, from, to}) {
+        if (parser.values(single).size() > 1)
+            return wrong(QStringLiteral("'--%1' is given more than once").arg(single.names().first()));
+    }
+    if (parser.isSet(history)) {
+        options.history = parser.value(history);
+        if (options.history->isEmpty())
+            return wrong(QStringLiteral("'--history' names no path"));
+    }
+    options.out = parser.value(out);
+    options.contacts = parser.values(contact);
+    options.older = parser.isSet(older);
+    options.groupChats = parser.isSet(groupChats);
+    options.quiet = parser.isSet(quiet);
+    if (options.command == QLatin1String("export")) {
+        if (!parser.isSet(out) || options.out.isEmpty())
+            return wrong(QStringLiteral("'export' needs '--out DIR'"));
+        if ((parser.isSet(from) || parser.isSet(to)) && !options.older)
+            return wrong(QStringLiteral("'--from' and '--to' go with '--older'"));
+        if (parser.isSet(from) != parser.isSet(to))
+            return wrong(QStringLiteral("'--from' and '--to' go together"));
+        if (parser.isSet(from)) {
+            options.from = parseDate(parser.value(from));
+            options.to = parseDate(parser.value(to));
+            for (const auto& [name, value] : {std::pair{QStringLiteral("from"), options.from},
+                                              std::pair{QStringLiteral("to"), options.to}}) {
+                if (!value || *value < kEarliestDate || *value > kLatestDate)
+                    return wrong(QStringLiteral("'--%1' takes an ISO 8601 date or date-time from 1601 to "
+                                                "9999, such as 2021-08-31 or 2021-08-31T15:42:10")
+                                     .arg(name));
+            }
+            if (*options.from > *options.to)
+                return wrong(QStringLiteral("'--from' is later than '--to'"));
+        }
+    }
+
+    if (options.command == QLatin1String("histories")) {
+        QStringList found;
+        const QString named = qEnvironmentVariable("PARLORIX_SKYPE_DATA");
+        if (!named.isEmpty())
+            found.append(named);
+        const QString dropped = GetSetting(m_userSettings, Settings::application(), Settings::section(),
+                                           Settings::skypeHistoryKey(), QString());
+        if (!dropped.isEmpty())
+            found.append(dropped);
+        found += HistorySource::profiles(HistorySource::profileRoots());
+        found.removeDuplicates();
+        for (const QString& path : found)
+            m_console.out(path + QLatin1Char('\n'));
+        return AllWritten;
+    }
+    Run run(m_console, m_userSettings, m_link, options);
+    return options.command == QLatin1String("contacts") ? run.contacts(m_console) : run.exportTranscripts();
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QStringList>
+
+class Console;
+class SettingsStore;
+class SkypeConnector;
+
+// parlorix-cli: the window's handlers run from the command line, behind a view and services that
+// write to the console. Each command returns the exit status.
+class CommandLine final {
+public:
+    enum Status { AllWritten = 0, SomeKept = 1, Failed = 2 };
+
+    // `userSettings`: where the window keeps its settings; read, never written.
+    CommandLine(Console& console, const SettingsStore& userSettings);
+    // The link to read instead of the user's Skype history.
+    void useLink(SkypeConnector& link) { m_link = &link; }
+
+    // `arguments` as the program got them, its own name first.
+    int run(const QStringList& arguments);
+
+    static QString usage();
+    static QString version();
+
+private:
+    Console& m_console;
+    const SettingsStore& m_userSettings;
+    SkypeConnector* m_link = nullptr;
+};

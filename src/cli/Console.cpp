@@ -1,0 +1,48 @@
+#include "Console.h"
+
+#include <cstdio>
+
+#ifdef Q_OS_WIN
+#include <io.h>
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace {
+
+void write(std::FILE* stream, const QString& text) {
+#ifdef Q_OS_WIN
+    const HANDLE handle = GetStdHandle(stream == stdout ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+    DWORD mode = 0;
+    if (handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode)) {
+        std::fflush(stream);
+        const std::wstring wide = text.toStdWString();
+        DWORD written = 0;
+        WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+        return;
+    }
+#endif
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+} // namespace
+
+StandardConsole::StandardConsole() {
+#ifdef Q_OS_WIN
+    // The console's code page is left alone (it outlives the program): text reaches a console wide.
+    m_errIsTerminal = _isatty(_fileno(stderr)) != 0;
+#else
+    m_errIsTerminal = isatty(fileno(stderr)) != 0;
+#endif
+}
+
+void StandardConsole::out(const QString& text) {
+    write(stdout, text);
+}
+
+void StandardConsole::err(const QString& text) {
+    write(stderr, text);
+}

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+
+// Standard output and standard error of the command line, as text.
+class Console {
+public:
+    virtual ~Console() = default;
+    virtual void out(const QString& text) = 0;
+    virtual void err(const QString& text) = 0;
+    // Whether standard error is a terminal, where a progress line can update in place.
+    virtual bool errIsTerminal() const = 0;
+};
+
+// The process's own standard output and error: UTF-8, and on a Windows console its wide text, so
+// that every letter reads right whatever the console's code page.
+class StandardConsole final : public Console {
+public:
+    StandardConsole();
+    void out(const QString& text) override;
+    void err(const QString& text) override;
+    bool errIsTerminal() const override { return m_errIsTerminal; }
+
+private:
+    bool m_errIsTerminal;
+};

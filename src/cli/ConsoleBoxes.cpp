@@ -1,0 +1,37 @@
+#include "ConsoleBoxes.h"
+
+#include "Console.h"
+#include "ProgressLine.h"
+
+#include "export/TranscriptFiles.h"
+
+#include <QRegularExpression>
+
+ConsoleBoxes::ConsoleBoxes(Console& console, ProgressLine& progress)
+    : m_console(console)
+    , m_progress(progress) {}
+
+QString ConsoleBoxes::oneLine(const QString& text) {
+    static const QRegularExpression breaks(QStringLiteral("[\\r\\n]+"));
+    return QString(text).replace(breaks, QStringLiteral(" ")).trimmed();
+}
+
+void ConsoleBoxes::say(const QString& text) {
+    m_progress.clear();
+    m_console.err(QStringLiteral("parlorix-cli: ") + text + QLatin1Char('\n'));
+}
+
+MessageBoxes::Answer ConsoleBoxes::present(const QString& text, const QString& title, Buttons buttons,
+                                           Icon icon, Answer) {
+    m_shown.append({text, title, icon});
+    // The box that lists the transcripts left as they were: its paths are named once more, one a
+    // line, when the program ends.
+    const QString keptHeader = TranscriptFiles::keptHeading();
+    if (text.startsWith(keptHeader)) {
+        say(oneLine(keptHeader));
+        m_kept += text.mid(keptHeader.size()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    } else {
+        say(oneLine(text));
+    }
+    return buttons == Buttons::YesNo ? Answer::No : Answer::Ok;
+}

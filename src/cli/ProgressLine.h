@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QString>
+
+#include <vector>
+
+class Console;
+
+// One line on standard error that updates in place while a run goes on: how many of what are done,
+// messages read per second and the time left. Drawn only on a terminal, and not when asked to be
+// quiet; redrawn at most a few times a second.
+class ProgressLine final {
+public:
+    ProgressLine(Console& console, bool enabled);
+
+    bool enabled() const { return m_enabled; }
+
+    // A new stretch of work counted in `unit` ("chats", "contacts"); clears the counts.
+    void begin(const QString& unit);
+    // The whole count, unless a plan was given.
+    void setTotal(int total);
+    void setDone(int done);
+    // The chat at this position of the history is read: done are the chats before it, or, when the
+    // reader said which chats it reads (`plan`, ascending), the planned ones before it.
+    void chatAsked(int position);
+    void setPlan(std::vector<int> positions);
+    void addMessages(qint64 count);
+
+    // Takes the line off the screen, so that other text can be written where it stood.
+    void clear();
+    // The line's text as it would be drawn now.
+    QString text() const;
+
+private:
+    void maybeDraw();
+
+    Console& m_console;
+    bool m_enabled;
+    QString m_unit;
+    int m_total = 0;
+    int m_done = 0;
+    qint64 m_messages = 0;
+    std::vector<int> m_plan;
+    QElapsedTimer m_started;
+    QElapsedTimer m_lastDrawn;
+    qsizetype m_drawnWidth = 0;
+};

@@ -1,0 +1,136 @@
+#include "GroupChatExport.h"
+
+#include "FileRoutines.h"
+#include "GroupChatNames.h"
+#include "Transcript.h"
+#include "TranscriptFiles.h"
+
+#include "base/AppInfo.h"
+#include "base/ErrorTrap.h"
+#include "base/Failure.h"
+#include "base/MainView.h"
+#include "base/MessageBoxes.h"
+#include "base/Services.h"
+#include "skype/AccessGuidance.h"
+#include "skype/SkypeConnector.h"
+#include "skype/SkypeLink.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <vector>
+
+GroupChatExport::GroupChatExport(MainView& view, Services& services)
+    : m_view(view)
+    , m_services(services) {}
+
+QString GroupChatExport::subfolderName() {
+    return QStringLiteral("Group chats");
+}
+
+void GroupChatExport::run() {
+    ErrorTrap trap(m_services.boxes, AppInfo::location(QStringLiteral("GroupChatExport")));
+    std::shared_ptr<SkypeRoot> root;
+    if (!trap.step(100, [&] { root = m_services.skype.createRoot(); }))
+        return;
+    const QString folderText = m_view.outputFolderText();
+    if (!trap.test(102, [&] { return FolderExists(folderText); })) {
+        trap.step(158, [&] {
+            m_services.boxes.inform(QStringLiteral("Folder does not exist. Please select another folder."));
+        });
+        return;
+    }
+    bool running = false;
+    if (!trap.step(104, [&] { running = root->client()->isRunning(); }))
+        return;
+    if (!running) {
+        trap.step(156, [&] { AccessGuidance(m_view, m_services).showHelp(); });
+        return;
+    }
+    TranscriptFiles files(m_services.files);
+    const QString refusal = files.lockFolder(folderText);
+    if (!refusal.isEmpty()) {
+        m_services.boxes.inform(refusal);
+        return;
+    }
+    QString folder;
+    if (!trap.step(106, [&] { folder = subfolder(folderText); }))
+        return;
+    writeGroups(trap, *root, files, folder);
+    if (files.stopped())
+        m_services.boxes.show(files.stopMessage(), QString(), MessageBoxes::Buttons::Ok,
+                              MessageBoxes::Icon::Warning, MessageBoxes::Answer::Ok);
+    else if (!files.kept().isEmpty())
+        m_services.boxes.show(files.keptMessage(), QString(), MessageBoxes::Buttons::Ok,
+                              MessageBoxes::Icon::Warning, MessageBoxes::Answer::Ok);
+}
+
+QString GroupChatExport::subfolder(const QString& folderText) const {
+    const QString path = folderText + subfolderName();
+    const QFileInfo info(path);
+    // Writing into a link would write wherever it points.
+    if (info.isSymLink() || info.isJunction())
+        throw Failure(
+            QStringLiteral("'%1' is a link; the group chats are written only into a folder of its own")
+                .arg(path));
+    if (info.exists() && !info.isDir())
+        throw Failure(QStringLiteral("'%1' is not a folder").arg(path));
+    if (!info.exists() && !QDir().mkdir(path))
+        throw Failure(QStringLiteral("Cannot create the folder '%1'").arg(path));
+    return path + QDir::separator();
+}
+
+// Chats in the history's order, so that the same history always gives the same names. A chat that
+// cannot be read keeps its name and its old transcript.
+void GroupChatExport::writeGroups(ErrorTrap& trap, SkypeRoot& root, TranscriptFiles& files,
+                                  const QString& folder) {
+    // The groups first: telling them is cheap, and the link can then read each ahead of its turn.
+    std::vector<int> groups;
+    const int failedBefore = trap.failures();
+    const int chats = trap.count(108, [&] { return root.chats()->count(); }, 0);
+    for (int position = 1; position <= chats; ++position) {
+        // A chat that cannot be told to be a group is not written into a group's file.
+        trap.step(110, [&] {
+            if (root.chats()->item(position)->partnerHandle().isEmpty())
+                groups.push_back(position);
+        });
+    }
+    // Without knowing every group, the later ones' names could shift onto an earlier one's file.
+    if (trap.failures() != failedBefore)
+        return;
+    try {
+        root.chats()->willRead(groups);
+    } catch (...) {
+        // only a hint
+    }
+    GroupChatNames names;
+    // Once a name could not be read, the names after it may not be the ones they had: from there
+    // on every group keeps its old file.
+    bool namesSure = true;
+    for (const int position : groups) {
+        trap.step(112, [&] { m_view.processEvents(); });
+        std::shared_ptr<Chat> chat;
+        if (!trap.step(114, [&] { chat = root.chats()->item(position); })) {
+            namesSure = false;
+            continue;
+        }
+        const int failedBeforeChat = trap.failures();
+        if (!trap.test(116, [&] { return chat->messages()->count() > 0; }))
+            continue;
+        QString topic;
+        QString id;
+        namesSure = trap.step(118, [&] { topic = chat->topic(); }) && namesSure;
+        namesSure = trap.step(120, [&] { id = chat->name(); }) && namesSure;
+        const QString path = folder + names.take(topic, id) + QStringLiteral(".txt");
+        files.restart(path);
+        trap.step(122, [&] { files.append(path, Transcript::header(*chat)); });
+        const QString block = Transcript::messageBlock(trap, 124, 126, [&] { return chat->messages(); });
+        trap.step(128, [&] { files.append(path, block); });
+        if (trap.failures() != failedBeforeChat || !namesSure)
+            files.spoil(path);
+        trap.step(130, [&] { files.commit(path); });
+        // The folder is gone, the disk full or writing refused: every later group would fail alike.
+        if (files.stopped())
+            break;
+    }
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QString>
+
+class ErrorTrap;
+class MainView;
+class SkypeRoot;
+class TranscriptFiles;
+struct Services;
+
+// Writes every group chat that has a message into a transcript of its own, in the subfolder
+// "Group chats" of the output folder: the chat header and the message block exactly as the export
+// run writes them for one chat, named after the group's topic (GroupChatNames). Written as contacts'
+// transcripts are: each into a hidden file moved over the old one only when the whole chat was read
+// and written, under the folder's lock. Shows no "Done.": it runs after an export that does.
+class GroupChatExport final {
+public:
+    GroupChatExport(MainView& view, Services& services);
+    void run();
+
+    static QString subfolderName();
+
+private:
+    // The subfolder, made when missing; fails when it is a link or not a folder.
+    QString subfolder(const QString& folderText) const;
+    void writeGroups(ErrorTrap& trap, SkypeRoot& root, TranscriptFiles& files, const QString& folder);
+
+    MainView& m_view;
+    Services& m_services;
+};

@@ -1,0 +1,62 @@
+#include "GroupChatNames.h"
+
+#include "FileRoutines.h"
+
+namespace {
+
+#ifdef Q_OS_WIN
+constexpr bool kWindowsNames = true;
+#else
+constexpr bool kWindowsNames = false;
+#endif
+
+// A handle's transcript name, and beyond it what no file name can hold here: a handle with those is
+// refused, where a group must still get a file. Control characters go too, so that a name stays one
+// line in a listing.
+QString escapedName(const QString& text, bool windowsNames) {
+    QString name = transcriptName(text, windowsNames);
+    if (!windowsNames) {
+        QString safe;
+        safe.reserve(name.size());
+        for (const QChar c : std::as_const(name)) {
+            if (c == QLatin1Char('/') || c.unicode() < 0x20 || c.unicode() == 0x7F)
+                safe += QStringLiteral("%%1").arg(c.unicode(), 2, 16, QLatin1Char('0')).toUpper();
+            else
+                safe += c;
+        }
+        name = safe;
+    }
+    if (name == QLatin1String(".") || name == QLatin1String(".."))
+        name.replace(0, 1, QStringLiteral("%2E"));
+    return name;
+}
+
+} // namespace
+
+QString GroupChatNames::safeName(const QString& topic, const QString& id, bool windowsNames, int maxBytes) {
+    QString text = topic.trimmed().isEmpty() ? id : topic;
+    if (text.isEmpty())
+        text = QStringLiteral("group");
+    // Cut the text, not its escaped name, so that an escape is never cut in two and a trailing dot
+    // or blank left by the cut is escaped like any other.
+    qsizetype keep = qMin<qsizetype>(text.size(), maxBytes);
+    for (;;) {
+        if (keep < text.size() && keep > 0 && text.at(keep - 1).isHighSurrogate())
+            --keep;
+        const QString name = escapedName(text.left(keep), windowsNames);
+        if (name.toUtf8().size() <= maxBytes || keep <= 1)
+            return name;
+        --keep;
+    }
+}
+
+QString GroupChatNames::take(const QString& topic, const QString& id) {
+    const QString base = safeName(topic, id, kWindowsNames);
+    QString name = base;
+    for (int number = 2; m_taken.contains(name.toCaseFolded()); ++number) {
+        const QString suffix = QStringLiteral(" (%1)").arg(number);
+        name = safeName(topic, id, kWindowsNames, kMaxBytes - static_cast<int>(suffix.size())) + suffix;
+    }
+    m_taken.insert(name.toCaseFolded());
+    return name;
+}

@@ -1,0 +1,322 @@
+#include "cli/CliHarness.h"
+
+#include "export/ExportWindow.h"
+#include "fakes/FakeSkype.h"
+#include "fakes/MemorySettingsStore.h"
+#include "fakes/ScopedEnv.h"
+#include "skype/HistoryFiles.h"
+
+#include "cli/CommandLine.h"
+#include "export/FolderLock.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const QString kSkype6 = QStringLiteral(PARLORIX_FIXTURES_DIR "/skype6-main.db");
+// 2 March 2015, 16:40:22 UTC.
+QByteArray gohanuskas() {
+    return headerAt(1425314422) + "renesto testing: Please add me as a contact\r\n"
+                                  "renesto testing: hey whats up\r\n"
+                                  "renesto testing: let's me show you some smileys as well\r\n"
+                                  "renesto testing: (poolparty)\r\n"
+                                  "Aleksandar Kovacevic: hahaha, that is funny :)\r\n"
+                                  "renesto testing: exactly :)\r\n"
+                                  "renesto testing: (rocknroll)\r\n";
+}
+
+class CommandLineTest : public ::testing::Test {
+protected:
+    void SetUp() override { env.set("LANG", "en_US.UTF-8").set("TZ", "UTC"); }
+    QString outFolder() const { return out.filePath(QStringLiteral("transcripts")); }
+    QStringList exportTo(const QStringList& more = {}) const {
+        return QStringList{QStringLiteral("export"), QStringLiteral("--out"), outFolder()} + more;
+    }
+
+    ScopedEnv env;
+    QTemporaryDir out;
+    HistoryFiles files;
+};
+
+TEST_F(CommandLineTest, AHistoryThatCannotBeReadIsNamedAndEndsWithTwo) {
+    const QString missing = out.filePath(QStringLiteral("gone/main.db"));
+    const QString notHistory = files.file("notes.txt", "just some notes");
+    for (const QString& history : {missing, notHistory}) {
+        for (const QString& command : {QStringLiteral("contacts"), QStringLiteral("export")}) {
+            QStringList arguments = command == QLatin1String("export") ? exportTo() : QStringList{command};
+            const CliResult result = runCli(arguments << QStringLiteral("--history") << history);
+            EXPECT_EQ(result.status, 2);
+            ASSERT_EQ(result.errLines().size(), 1) << result.err.toStdString();
+            EXPECT_TRUE(result.err.startsWith(QStringLiteral("parlorix-cli: '") + history +
+                                              QStringLiteral("' is not a Skype history: ")))
+                << result.err.toStdString();
+            EXPECT_TRUE(result.out.isEmpty());
+        }
+    }
+    EXPECT_FALSE(QFileInfo::exists(outFolder()));
+    // Nothing named and nothing found.
+    const CliResult none = runCli(exportTo());
+    EXPECT_EQ(none.status, 2);
+    EXPECT_TRUE(none.err.startsWith(QStringLiteral("parlorix-cli: No Skype history was found.")))
+        << none.err.toStdString();
+}
+
+TEST_F(CommandLineTest, AFolderThatCannotBeWrittenEndsWithTwo) {
+    const QString file = files.file("plain", "x");
+    const CliResult notFolder = runCli(
+        {QStringLiteral("export"), QStringLiteral("--out"), file, QStringLiteral("--history"), kSkype6});
+    EXPECT_EQ(notFolder.status, 2);
+    EXPECT_EQ(notFolder.err,
+              QStringLiteral("parlorix-cli: '%1' is not a folder\n").arg(QDir::toNativeSeparators(file)));
+
+    const QString below = file + QStringLiteral("/sub");
+    const CliResult cannotMake = runCli(
+        {QStringLiteral("export"), QStringLiteral("--out"), below, QStringLiteral("--history"), kSkype6});
+    EXPECT_EQ(cannotMake.status, 2);
+    EXPECT_EQ(
+        cannotMake.err,
+        QStringLiteral("parlorix-cli: Cannot create the folder '%1'\n").arg(QDir::toNativeSeparators(below)));
+
+#ifndef Q_OS_WIN
+    const QString locked = out.filePath(QStringLiteral("locked"));
+    ASSERT_TRUE(QDir().mkdir(locked));
+    QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    QFile probe(locked + QStringLiteral("/probe"));
+    if (!probe.open(QIODevice::WriteOnly)) { // not where the user may write anywhere, as root may
+        const CliResult cannotWrite = runCli({QStringLiteral("export"), QStringLiteral("--out"), locked,
+                                              QStringLiteral("--history"), kSkype6});
+        EXPECT_EQ(cannotWrite.status, 2);
+        EXPECT_TRUE(cannotWrite.err.startsWith(
+            QStringLiteral("parlorix-cli: Cannot write into the folder '%1': ").arg(locked)))
+            << cannotWrite.err.toStdString();
+    }
+    QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+#endif
+}
+
+TEST_F(CommandLineTest, AnotherExportWritingIntoTheFolderEndsWithTwo) {
+    ASSERT_TRUE(QDir().mkdir(outFolder()));
+    FolderLock lock(outFolder() + QDir::separator());
+    ASSERT_TRUE(lock.tryLock());
+    const CliResult result = runCli(exportTo({QStringLiteral("--history"), kSkype6}));
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(result.errLines(), QStringList{QStringLiteral("parlorix-cli: ") + lock.busyMessage()});
+    // Nothing but the other run's lock.
+    EXPECT_EQ(filesBelow(outFolder()).keys(), QStringList{FolderLock::fileName()});
+}
+
+TEST_F(CommandLineTest, WrongOptionsGiveTheUsageAndTwo) {
+    const QString dir = outFolder();
+    const QList<QStringList> wrong{
+        {},
+        {QStringLiteral("frobnicate")},
+        {QStringLiteral("export"), QStringLiteral("--bogus")},
+        {QStringLiteral("export")},
+        {QStringLiteral("export"), QStringLiteral("--out")},
+        {QStringLiteral("export"), QStringLiteral("--out"), dir, QStringLiteral("extra")},
+        {QStringLiteral("contacts"), QStringLiteral("--out"), dir},
+        {QStringLiteral("histories"), QStringLiteral("--history"), kSkype6},
+        {QStringLiteral("export"), QStringLiteral("--out"), dir, QStringLiteral("--out"), dir},
+        {QStringLiteral("export"), QStringLiteral("--out"), dir, QStringLiteral("--from"),
+         QStringLiteral("2021-01-01"), QStringLiteral("--to"), QStringLiteral("2021-02-01")},
+        {QStringLiteral("export"), QStringLiteral("--out"), dir, QStringLiteral("--older"),
+         QStringLiteral("--from"), QStringLiteral("2021-01-01")},
+        {QStringLiteral("export"), QStringLiteral("--out"), dir, QStringLiteral("--older"),
+         QStringLiteral("--from"), QStringLiteral("31.8.2021"), QStringLiteral("--to"),
+         QStringLiteral("2021-09-01")},
+        {QStringLiteral("export"), QStringLiteral("--out"), dir, QStringLiteral("--older"),
+         QStringLiteral("--from"), QStringLiteral("1500-01-01"), QStringLiteral("--to"),
+         QStringLiteral("2021-09-01")},
+        {QStringLiteral("export"), QStringLiteral("--out"), dir, QStringLiteral("--older"),
+         QStringLiteral("--from"), QStringLiteral("2021-09-02"), QStringLiteral("--to"),
+         QStringLiteral("2021-09-01T23:59:59")},
+    };
+    for (const QStringList& arguments : wrong) {
+        const CliResult result = runCli(arguments + QStringList{QStringLiteral("--history"), kSkype6});
+        EXPECT_EQ(result.status, 2) << arguments.join(QLatin1Char(' ')).toStdString();
+        EXPECT_TRUE(result.err.startsWith(QStringLiteral("parlorix-cli: "))) << result.err.toStdString();
+        EXPECT_TRUE(result.err.endsWith(CommandLine::usage())) << result.err.toStdString();
+        EXPECT_TRUE(result.out.isEmpty());
+    }
+    EXPECT_FALSE(QFileInfo::exists(dir));
+}
+
+TEST_F(CommandLineTest, HelpAndVersionAsUsersExpect) {
+    for (const QStringList& arguments :
+         QList<QStringList>{{QStringLiteral("--help")},
+                            {QStringLiteral("-h")},
+                            {QStringLiteral("export"), QStringLiteral("--help")}}) {
+        const CliResult result = runCli(arguments);
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.out, CommandLine::usage());
+        EXPECT_TRUE(result.err.isEmpty());
+    }
+    for (const QString& option : {QStringLiteral("--version"), QStringLiteral("-V")}) {
+        const CliResult result = runCli({option});
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.out, QStringLiteral("parlorix-cli 1.0.0\n"));
+    }
+}
+
+TEST_F(CommandLineTest, ContactsPrintsTheWindowsRows) {
+    const CliResult result = runCli({QStringLiteral("contacts"), QStringLiteral("--history"), kSkype6});
+    EXPECT_EQ(result.status, 0) << result.err.toStdString();
+    EXPECT_EQ(result.out, QStringLiteral("+93123432123\necho123\ngohanuskas\n"));
+    EXPECT_TRUE(result.err.isEmpty());
+}
+
+TEST_F(CommandLineTest, AContactNotInTheListIsNamedAndNothingIsWritten) {
+    const CliResult result = runCli(
+        exportTo({QStringLiteral("--history"), kSkype6, QStringLiteral("--contact"),
+                  QStringLiteral("gohanuskas"), QStringLiteral("--contact"), QStringLiteral("nobody")}));
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(
+        result.errLines(),
+        QStringList{QStringLiteral(
+            "parlorix-cli: 'nobody' is not in the contact list; 'parlorix-cli contacts' prints the list")});
+    EXPECT_FALSE(QFileInfo::exists(outFolder()));
+}
+
+TEST_F(CommandLineTest, OnlyTheNamedContactsAreWritten) {
+    const CliResult result = runCli(exportTo(
+        {QStringLiteral("--history"), kSkype6, QStringLiteral("--contact"), QStringLiteral("echo123")}));
+    EXPECT_EQ(result.status, 0) << result.err.toStdString();
+    EXPECT_TRUE(filesBelow(outFolder()).isEmpty());
+    const CliResult all = runCli(exportTo({QStringLiteral("--history"), kSkype6}));
+    EXPECT_EQ(filesBelow(outFolder()),
+              (QMap<QString, QByteArray>{{QStringLiteral("gohanuskas.txt"), gohanuskas()}}));
+}
+
+TEST_F(CommandLineTest, ExitOneNamesTheTranscriptsKeptAsTheyWere) {
+    FakeSkype skype;
+    skype.contacts = {QStringLiteral("ann"), QStringLiteral("bob")};
+    const QDateTime stamp(QDate(2021, 8, 31), QTime(15, 42, 10));
+    skype.addChat(QStringLiteral("ann"), stamp, {QStringLiteral("Ann: hi"), QStringLiteral("Me: hello")});
+    skype.addChat(QStringLiteral("bob"), stamp, {QStringLiteral("Bob: yo")});
+    skype.failing.insert(QStringLiteral("body#1.1"));
+    ASSERT_TRUE(QDir().mkdir(outFolder()));
+    const QString ann = QDir::toNativeSeparators(outFolder() + QStringLiteral("/ann.txt"));
+    writeFile(ann, "old");
+    MemorySettingsStore settings;
+    const CliResult result = runCli(exportTo(), &settings, &skype);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(contents(ann), QByteArray("old"));
+    EXPECT_EQ(contents(outFolder() + QStringLiteral("/bob.txt")),
+              QByteArray("[8/31/2021 3:42:10 PM]Bob: yo\r\n"));
+    const QStringList lines = result.errLines();
+    ASSERT_EQ(lines.size(), 4) << result.err.toStdString();
+    EXPECT_TRUE(lines.at(0).startsWith(QStringLiteral("parlorix-cli: ")));
+    EXPECT_TRUE(lines.at(0).contains(QStringLiteral("PushButton7_Click at line 142")))
+        << lines.at(0).toStdString();
+    EXPECT_FALSE(lines.at(0).contains(QLatin1Char('\r')));
+    EXPECT_EQ(lines.at(1),
+              QStringLiteral("parlorix-cli: These transcripts were left as they were, because a chat "
+                             "of theirs could not be read or written:"));
+    EXPECT_EQ(lines.at(2), QStringLiteral("parlorix-cli: Done."));
+    EXPECT_EQ(lines.at(3), QStringLiteral("parlorix-cli: kept as it was: ") + ann);
+    // No box waited for an answer, and the window's settings were not touched.
+    EXPECT_TRUE(settings.writes.isEmpty());
+}
+
+TEST_F(CommandLineTest, TheStoredDropIsReadAndNoSettingIsWritten) {
+    MemorySettingsStore settings;
+    settings.set(QStringLiteral("Skype History"), kSkype6);
+    settings.set(QStringLiteral("Output Folder"), QStringLiteral("/elsewhere/"));
+    const CliResult result = runCli(exportTo(), &settings);
+    EXPECT_EQ(result.status, 0) << result.err.toStdString();
+    EXPECT_EQ(contents(outFolder() + QStringLiteral("/gohanuskas.txt")), gohanuskas());
+    EXPECT_TRUE(settings.writes.isEmpty());
+    EXPECT_EQ(settings.get(QStringLiteral("Output Folder")), QStringLiteral("/elsewhere/"));
+}
+
+TEST_F(CommandLineTest, HistoriesListsWhatIsFoundOnThisMachine) {
+    QTemporaryDir home;
+#ifdef Q_OS_WIN
+    env.set("APPDATA", QFile::encodeName(home.path()));
+#else
+    env.set("HOME", QFile::encodeName(home.path()));
+#endif
+#ifdef Q_OS_WIN
+    const QString root = home.filePath(QStringLiteral("Skype/ann"));
+#else
+    const QString root = home.filePath(QStringLiteral(".Skype/ann"));
+#endif
+    ASSERT_TRUE(QDir().mkpath(root));
+    ASSERT_TRUE(QFile::copy(kSkype6, root + QStringLiteral("/main.db")));
+    env.set("PARLORIX_SKYPE_DATA", "/named/export.tar");
+    MemorySettingsStore settings;
+    settings.set(QStringLiteral("Skype History"), QStringLiteral("/dropped/main.db"));
+    const CliResult result = runCli({QStringLiteral("histories")}, &settings);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, QStringLiteral("/named/export.tar\n/dropped/main.db\n") +
+                              QDir::toNativeSeparators(root + QStringLiteral("/main.db")) +
+                              QLatin1Char('\n'));
+}
+
+TEST_F(CommandLineTest, AProgressLineOnlyOnATerminalAndNotWhenQuiet) {
+    MemorySettingsStore settings;
+    const QStringList arguments = exportTo({QStringLiteral("--history"), kSkype6});
+    const CliResult piped = runCli(arguments, &settings, nullptr, false);
+    EXPECT_EQ(piped.err, QStringLiteral("parlorix-cli: Done.\n"));
+    const CliResult quiet =
+        runCli(arguments + QStringList{QStringLiteral("--quiet")}, &settings, nullptr, true);
+    EXPECT_EQ(quiet.err, QStringLiteral("parlorix-cli: Done.\n"));
+    const CliResult terminal = runCli(arguments, &settings, nullptr, true);
+    EXPECT_EQ(terminal.status, 0);
+    EXPECT_TRUE(terminal.err.startsWith(QLatin1Char('\r'))) << terminal.err.toStdString();
+    EXPECT_TRUE(terminal.err.contains(QStringLiteral(" of 3 chats, "))) << terminal.err.toStdString();
+    EXPECT_TRUE(terminal.err.contains(QStringLiteral(" messages/s"))) << terminal.err.toStdString();
+    // Taken off the screen before the box's line.
+    EXPECT_TRUE(terminal.err.endsWith(QStringLiteral("\rparlorix-cli: Done.\n")))
+        << terminal.err.toStdString();
+}
+
+// The real program, as a script runs it: standard error a pipe, a history and a folder named with
+// letters outside ASCII, the user's settings file left as it was.
+TEST_F(CommandLineTest, TheProgramItself) {
+    QTemporaryDir config;
+    const QByteArray conf =
+        "[Parlorix%20Suite]\nOutput%20Folder=/elsewhere/\nSkype%20History=/dropped/main.db\n";
+    writeFile(config.filePath(QStringLiteral("Corvantix.conf")), conf);
+    const QString history = out.filePath(QStringLiteral("Ärger и 東京/main.db"));
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(history).path()));
+    ASSERT_TRUE(QFile::copy(kSkype6, history));
+    const QString folder = out.filePath(QStringLiteral("Ausgabe ß/"));
+
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
+    environment.insert(QStringLiteral("TZ"), QStringLiteral("UTC"));
+    environment.insert(QStringLiteral("LANG"), QStringLiteral("en_US.UTF-8"));
+    environment.remove(QStringLiteral("PARLORIX_SKYPE_DATA"));
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(PARLORIX_CLI_PATH), {QStringLiteral("export"), QStringLiteral("--history"),
+                                                      history, QStringLiteral("--out"), folder});
+    ASSERT_TRUE(process.waitForFinished(120000));
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process.exitCode(), 0);
+    // A line on its own, with no progress line before it (Windows ends it with CR LF).
+    EXPECT_EQ(process.readAllStandardError().replace("\r\n", "\n"), QByteArray("parlorix-cli: Done.\n"));
+    EXPECT_TRUE(process.readAllStandardOutput().isEmpty());
+    EXPECT_EQ(contents(folder + QStringLiteral("gohanuskas.txt")), gohanuskas());
+    EXPECT_EQ(contents(config.filePath(QStringLiteral("Corvantix.conf"))), conf);
+
+    process.start(QStringLiteral(PARLORIX_CLI_PATH), {QStringLiteral("export"), QStringLiteral("--bogus")});
+    ASSERT_TRUE(process.waitForFinished(120000));
+    EXPECT_EQ(process.exitCode(), 2);
+    EXPECT_TRUE(process.readAllStandardError().startsWith("parlorix-cli: Unknown option 'bogus'."));
+
+    process.start(QStringLiteral(PARLORIX_CLI_PATH),
+                  {QStringLiteral("contacts"), QStringLiteral("--history"), history});
+    ASSERT_TRUE(process.waitForFinished(120000));
+    EXPECT_EQ(process.exitCode(), 0);
+    EXPECT_EQ(process.readAllStandardOutput().replace("\r\n", "\n"),
+              QByteArray("+93123432123\necho123\ngohanuskas\n"));
+}
+
+} // namespace

@@ -1,0 +1,274 @@
+#include "cli/CliHarness.h"
+
+#include "export/ExportWindow.h"
+#include "fakes/FakeSkype.h"
+#include "fakes/MemorySettingsStore.h"
+#include "fakes/ScopedEnv.h"
+#include "skype/HistoryFiles.h"
+
+#include "export/GroupChatNames.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// Six groups: two with one topic and a third whose topic differs only in case, one whose topic no
+// file name can hold, one without a topic, one with only events; and a one-to-one chat.
+const char* const kDatabase = R"(
+    CREATE TABLE Accounts (id INTEGER PRIMARY KEY, skypename TEXT);
+    INSERT INTO Accounts VALUES (1, 'me');
+    CREATE TABLE Conversations (id INTEGER PRIMARY KEY, identity TEXT, type INTEGER, displayname TEXT,
+                                creation_timestamp INTEGER);
+    CREATE TABLE Messages (id INTEGER PRIMARY KEY, convo_id INTEGER, author TEXT, from_dispname TEXT,
+                           timestamp INTEGER, type INTEGER, body_xml TEXT);
+    INSERT INTO Conversations VALUES
+        (1, 'ann', 1, 'Ann', 1630424530),
+        (2, '#ann/$bob;1', 2, 'Family', 1630424530),
+        (3, '#bob/$cy;2', 2, 'Family', 1630454400),
+        (4, '#cy/$ann;3', 2, 'a/b: c?', 1630454400),
+        (5, '19:abc@thread.skype', 2, NULL, 1630454400),
+        (6, '#ann/$dee;4', 2, 'Only events', 1630454400),
+        (7, '#dee/$ann;5', 2, 'FAMILY', 1630454400);
+    INSERT INTO Messages VALUES
+        (1, 1, 'ann', 'Ann', 1630424531, 61, 'one to one'),
+        (2, 2, 'ann', 'Ann', 1630424531, 61, 'hi'),
+        (3, 2, 'bob', 'Bob', 1630424532, 61, 'hello &amp; <b>welcome</b>'),
+        (4, 2, 'ann', 'Ann', 1630424533, 10, ''),
+        (5, 3, 'bob', 'Bob', 1630454401, 61, 'second family'),
+        (6, 4, 'cy', 'Cy', 1630454401, 61, 'odd name'),
+        (7, 5, 'cy', '', 1630454401, 61, 'no topic'),
+        (8, 6, 'ann', 'Ann', 1630454401, 10, ''),
+        (9, 6, 'ann', 'Ann', 1630454402, 12, ''),
+        (10, 7, 'dee', 'Dee', 1630454401, 61, 'third');
+)";
+
+// The same chats as a data export; each chat's stamp is its earliest message.
+const QByteArray kExport = R"({"userId": "8:me", "exportDate": "2021-09-10T10:00", "conversations": [
+  {"id": "8:ann", "displayName": "Ann", "properties": {}, "threadProperties": null, "MessageList": [
+    {"id": "1", "displayName": "Ann", "originalarrivaltime": "2021-08-31T15:42:10.000Z",
+     "messagetype": "RichText", "content": "one to one", "from": "8:ann", "properties": null}]},
+  {"id": "19:fam1@thread.skype", "displayName": "Family", "properties": {},
+   "threadProperties": {"members": "[]"}, "MessageList": [
+    {"id": "4", "displayName": "Ann", "originalarrivaltime": "2021-08-31T15:42:13Z",
+     "messagetype": "ThreadActivity/AddMember", "content": "<addmember/>", "from": "8:ann"},
+    {"id": "3", "displayName": "Bob", "originalarrivaltime": "2021-08-31T15:42:12Z",
+     "messagetype": "RichText", "content": "hello &amp; <b>welcome</b>", "from": "8:bob"},
+    {"id": "2", "displayName": "Ann", "originalarrivaltime": "2021-08-31T15:42:10.5Z",
+     "messagetype": "RichText", "content": "hi", "from": "8:ann"}]},
+  {"id": "19:fam2@thread.skype", "displayName": "Family", "MessageList": [
+    {"id": "5", "displayName": "Bob", "originalarrivaltime": "2021-09-01T00:00:00Z",
+     "messagetype": "Text", "content": "second family", "from": "8:bob"}]},
+  {"id": "19:odd@thread.skype", "displayName": "a/b: c?", "MessageList": [
+    {"id": "6", "displayName": "Cy", "originalarrivaltime": "2021-09-01T00:00:00Z",
+     "messagetype": "Text", "content": "odd name", "from": "8:cy"}]},
+  {"id": "19:abc@thread.skype", "displayName": null, "MessageList": [
+    {"id": "7", "displayName": "", "originalarrivaltime": "2021-09-01T00:00:00Z",
+     "messagetype": "Text", "content": "no topic", "from": "8:cy"}]},
+  {"id": "19:ev@thread.skype", "displayName": "Only events", "MessageList": [
+    {"id": "8", "displayName": "Ann", "originalarrivaltime": "2021-09-01T00:00:00Z",
+     "messagetype": "ThreadActivity/DeleteMember", "content": "<deletemember/>", "from": "8:ann"}]},
+  {"id": "19:fam3@thread.skype", "displayName": "FAMILY", "MessageList": [
+    {"id": "10", "displayName": "Dee", "originalarrivaltime": "2021-09-01T00:00:00Z",
+     "messagetype": "Text", "content": "third", "from": "8:dee"}]},
+  {"id": "48:calllogs", "displayName": null, "MessageList": []}
+]})";
+
+// The two stamps of the chats: 31 August 2021 15:42:10 and 1 September 2021 0:00 UTC.
+constexpr qint64 kFirst = 1630424530;
+constexpr qint64 kSecond = 1630454400;
+
+class GroupChats : public ::testing::Test {
+protected:
+    void SetUp() override { env.set("LANG", "en_US.UTF-8").set("TZ", "UTC"); }
+
+    QString groupFile(const QString& name) const {
+        return out.filePath(QStringLiteral("Group chats/") + name + QStringLiteral(".txt"));
+    }
+
+    void expectTheSixGroups(const QString& history) {
+        const CliResult result =
+            runCli({QStringLiteral("export"), QStringLiteral("--history"), history, QStringLiteral("--out"),
+                    out.path(), QStringLiteral("--group-chats")});
+        ASSERT_EQ(result.status, 0) << result.err.toStdString();
+        EXPECT_EQ(result.errLines(), QStringList{QStringLiteral("parlorix-cli: Done.")});
+#ifdef Q_OS_WIN
+        const QString odd = QStringLiteral("a%2Fb%3A c%3F");
+        const QString noTopic = QStringLiteral("19%3Aabc@thread.skype");
+#else
+        const QString odd = QStringLiteral("a%2Fb: c?");
+        const QString noTopic = QStringLiteral("19:abc@thread.skype");
+#endif
+        QMap<QString, QByteArray> expected{
+            {QStringLiteral("ann.txt"), headerAt(kFirst) + "Ann: one to one\r\n"},
+            {QStringLiteral("Group chats/Family.txt"),
+             headerAt(kFirst) + "Ann: hi\r\nBob: hello & welcome\r\n"},
+            {QStringLiteral("Group chats/Family (2).txt"), headerAt(kSecond) + "Bob: second family\r\n"},
+            {QStringLiteral("Group chats/") + odd + QStringLiteral(".txt"),
+             headerAt(kSecond) + "Cy: odd name\r\n"},
+            {QStringLiteral("Group chats/") + noTopic + QStringLiteral(".txt"),
+             headerAt(kSecond) + "cy: no topic\r\n"},
+            {QStringLiteral("Group chats/FAMILY (3).txt"), headerAt(kSecond) + "Dee: third\r\n"},
+        };
+        EXPECT_EQ(filesBelow(out.path()), expected);
+    }
+
+    ScopedEnv env;
+    HistoryFiles files;
+    QTemporaryDir out;
+};
+
+// What the headers below stand for, in UTC.
+TEST_F(GroupChats, HeadersAreTheExportRunsInLocalTime) {
+#ifdef Q_OS_WIN
+    GTEST_SKIP() << "Wine keeps the host's time zone, whatever TZ says";
+#endif
+    EXPECT_EQ(headerAt(kFirst), QByteArray("[8/31/2021 3:42:10 PM]"));
+    EXPECT_EQ(headerAt(kSecond), QByteArray("[9/1/2021]"));
+}
+
+TEST_F(GroupChats, FromADatabase) {
+    expectTheSixGroups(files.database("main.db", kDatabase));
+}
+
+TEST_F(GroupChats, FromADataExport) {
+    expectTheSixGroups(files.tar("export.tar", {{"messages.json", kExport}}));
+}
+
+TEST_F(GroupChats, ARunReplacesAGroupsOldTranscriptAndLeavesOtherFilesAlone) {
+    const QString history = files.database("main.db", kDatabase);
+    ASSERT_TRUE(QDir(out.path()).mkdir(QStringLiteral("Group chats")));
+    writeFile(groupFile(QStringLiteral("Family")), "old");
+    writeFile(groupFile(QStringLiteral("Only events")), "kept");
+    const CliResult result = runCli({QStringLiteral("export"), QStringLiteral("--history"), history,
+                                     QStringLiteral("--out"), out.path(), QStringLiteral("--group-chats"),
+                                     QStringLiteral("--contact"), QStringLiteral("ann")});
+    EXPECT_EQ(result.status, 0) << result.err.toStdString();
+    EXPECT_EQ(contents(groupFile(QStringLiteral("Family"))),
+              headerAt(kFirst) + "Ann: hi\r\nBob: hello & welcome\r\n");
+    EXPECT_EQ(contents(groupFile(QStringLiteral("Only events"))), QByteArray("kept"));
+}
+
+TEST_F(GroupChats, WithoutTheOptionNoGroupIsWritten) {
+    const CliResult result =
+        runCli({QStringLiteral("export"), QStringLiteral("--history"), files.database("main.db", kDatabase),
+                QStringLiteral("--out"), out.path()});
+    EXPECT_EQ(result.status, 0) << result.err.toStdString();
+    EXPECT_EQ(filesBelow(out.path()).keys(), QStringList{QStringLiteral("ann.txt")});
+    EXPECT_FALSE(QFileInfo::exists(out.filePath(QStringLiteral("Group chats"))));
+}
+
+// A chat that cannot be read keeps its old transcript, and the run says which.
+TEST_F(GroupChats, AChatThatCannotBeReadKeepsItsOldTranscript) {
+    FakeSkype skype;
+    skype.contacts = {QStringLiteral("ann")};
+    const QDateTime stamp(QDate(2021, 8, 31), QTime(15, 42, 10));
+    skype.addChat(QString(), stamp, {QStringLiteral("Ann: hi"), QStringLiteral("Bob: hello")}).topic =
+        QStringLiteral("Team");
+    skype.addChat(QString(), stamp, {QStringLiteral("Cy: fine")}).topic = QStringLiteral("Other");
+    skype.failing.insert(QStringLiteral("body#1.2"));
+    ASSERT_TRUE(QDir(out.path()).mkdir(QStringLiteral("Group chats")));
+    writeFile(groupFile(QStringLiteral("Team")), "old");
+    MemorySettingsStore settings;
+    const CliResult result = runCli(
+        {QStringLiteral("export"), QStringLiteral("--out"), out.path(), QStringLiteral("--group-chats")},
+        &settings, &skype);
+    EXPECT_EQ(result.status, 1) << result.err.toStdString();
+    EXPECT_EQ(contents(groupFile(QStringLiteral("Team"))), QByteArray("old"));
+    EXPECT_EQ(contents(groupFile(QStringLiteral("Other"))), QByteArray("[8/31/2021 3:42:10 PM]Cy: fine\r\n"));
+    const QStringList lines = result.errLines();
+    ASSERT_FALSE(lines.isEmpty());
+    EXPECT_TRUE(lines.filter(QStringLiteral("at line 126")).size() == 1) << result.err.toStdString();
+    EXPECT_EQ(lines.last(), QStringLiteral("parlorix-cli: kept as it was: ") +
+                                QDir::toNativeSeparators(groupFile(QStringLiteral("Team"))));
+    // Nothing staged is left behind.
+    EXPECT_EQ(filesBelow(out.path()).size(), 2);
+}
+
+// Named by its id instead, the group would push the next one onto its own old file: from a topic
+// that cannot be read on, every group keeps its old file.
+TEST_F(GroupChats, ATopicThatCannotBeReadKeepsThatGroupsAndTheLaterOnesFiles) {
+    FakeSkype skype;
+    const QDateTime stamp(QDate(2021, 8, 31), QTime(15, 42, 10));
+    for (const char* line : {"Ann: first", "Bob: second"})
+        skype.addChat(QString(), stamp, {QString::fromLatin1(line)}).topic = QStringLiteral("Family");
+    skype.failing.insert(QStringLiteral("topic#1"));
+    ASSERT_TRUE(QDir(out.path()).mkdir(QStringLiteral("Group chats")));
+    writeFile(groupFile(QStringLiteral("Family")), "old first");
+    writeFile(groupFile(QStringLiteral("Family (2)")), "old second");
+    MemorySettingsStore settings;
+    const CliResult result = runCli(
+        {QStringLiteral("export"), QStringLiteral("--out"), out.path(), QStringLiteral("--group-chats")},
+        &settings, &skype);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(contents(groupFile(QStringLiteral("Family"))), QByteArray("old first"));
+    EXPECT_EQ(contents(groupFile(QStringLiteral("Family (2)"))), QByteArray("old second"));
+    EXPECT_EQ(filesBelow(out.path()).size(), 2);
+}
+
+#ifndef Q_OS_WIN
+TEST_F(GroupChats, AreNeverWrittenThroughALinkedSubfolder) {
+    QTemporaryDir elsewhere;
+    ASSERT_TRUE(QFile::link(elsewhere.path(), out.filePath(QStringLiteral("Group chats"))));
+    const CliResult result =
+        runCli({QStringLiteral("export"), QStringLiteral("--history"), files.database("main.db", kDatabase),
+                QStringLiteral("--out"), out.path(), QStringLiteral("--group-chats")});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_TRUE(result.err.contains(QStringLiteral("is a link"))) << result.err.toStdString();
+    EXPECT_TRUE(filesBelow(elsewhere.path()).isEmpty());
+    EXPECT_EQ(contents(out.filePath(QStringLiteral("ann.txt"))), headerAt(kFirst) + "Ann: one to one\r\n");
+}
+#endif
+
+TEST(GroupChatNames, SafeNamesFollowTheRulesOfHandlesAndNeverLeaveTheFolder) {
+    EXPECT_EQ(GroupChatNames::safeName(QStringLiteral("Family"), QStringLiteral("19:x"), false),
+              QStringLiteral("Family"));
+    EXPECT_EQ(GroupChatNames::safeName(QString(), QStringLiteral("19:x@thread.skype"), false),
+              QStringLiteral("19:x@thread.skype"));
+    EXPECT_EQ(GroupChatNames::safeName(QStringLiteral("  "), QStringLiteral("id"), false),
+              QStringLiteral("id"));
+    EXPECT_EQ(GroupChatNames::safeName(QString(), QString(), false), QStringLiteral("group"));
+    EXPECT_EQ(GroupChatNames::safeName(QStringLiteral("a/b\nc%"), QString(), false),
+              QStringLiteral("a%2Fb%0Ac%"));
+    EXPECT_EQ(GroupChatNames::safeName(QStringLiteral(".."), QString(), false), QStringLiteral("%2E."));
+    EXPECT_EQ(GroupChatNames::safeName(QStringLiteral("."), QString(), false), QStringLiteral("%2E"));
+    // Windows: as a handle's transcript name.
+    EXPECT_EQ(GroupChatNames::safeName(QStringLiteral("CON"), QString(), true), QStringLiteral("%43ON"));
+    EXPECT_EQ(GroupChatNames::safeName(QStringLiteral("a:b."), QString(), true), QStringLiteral("a%3Ab%2E"));
+    EXPECT_EQ(GroupChatNames::safeName(QStringLiteral(".."), QString(), true), QStringLiteral("%2E%2E"));
+}
+
+TEST(GroupChatNames, LongNamesAreCutWholeCharactersAndEscapesAtATime) {
+    EXPECT_EQ(GroupChatNames::safeName(QString(300, QLatin1Char('x')), QString(), false),
+              QString(GroupChatNames::kMaxBytes, QLatin1Char('x')));
+    // Four bytes each in UTF-8, two UTF-16 units: 50 fit, and no half of one is left.
+    QString emoji;
+    for (int i = 0; i < 80; ++i)
+        emoji += QStringLiteral("\U0001F600");
+    const QString cut = GroupChatNames::safeName(QStringLiteral("a") + emoji, QString(), false);
+    EXPECT_EQ(cut, QStringLiteral("a") + emoji.left(98));
+    // Three bytes per escape: 66 escapes, none cut in two; a dot a cut leaves at the end, whose escape
+    // would not fit, goes too.
+    EXPECT_EQ(GroupChatNames::safeName(QString(300, QLatin1Char('?')), QString(), true),
+              QStringLiteral("%3F").repeated(66));
+    EXPECT_EQ(GroupChatNames::safeName(QStringLiteral("abc.defgh"), QString(), true, 4),
+              QStringLiteral("abc"));
+}
+
+TEST(GroupChatNames, LaterGroupsWithTheSameNameAreNumberedIgnoringCase) {
+    GroupChatNames names;
+    EXPECT_EQ(names.take(QStringLiteral("Family"), QStringLiteral("1")), QStringLiteral("Family"));
+    EXPECT_EQ(names.take(QStringLiteral("family"), QStringLiteral("2")), QStringLiteral("family (2)"));
+    EXPECT_EQ(names.take(QStringLiteral("Family (2)"), QStringLiteral("3")),
+              QStringLiteral("Family (2) (2)"));
+    EXPECT_EQ(names.take(QStringLiteral("Family"), QStringLiteral("4")), QStringLiteral("Family (3)"));
+    const QString longTopic(300, QLatin1Char('y'));
+    EXPECT_EQ(names.take(longTopic, QString()), QString(GroupChatNames::kMaxBytes, QLatin1Char('y')));
+    const QString second = names.take(longTopic, QString());
+    EXPECT_EQ(second, QString(GroupChatNames::kMaxBytes - 4, QLatin1Char('y')) + QStringLiteral(" (2)"));
+}
+
+} // namespace
