@@ -258,6 +258,23 @@ bool DatabaseHistory::indexAgreesWithTable(const QString& index) const {
     }
 }
 
+// A page of the table overwritten by another one of it shows in a scan as row ids that go back.
+bool DatabaseHistory::tableInOrder() const {
+    try {
+        SQLite::Statement query(*m_db, "SELECT rowid FROM Messages NOT INDEXED");
+        std::optional<qint64> last;
+        while (query.executeStep()) {
+            const qint64 id = query.getColumn(0).getInt64();
+            if (last && id <= *last)
+                return false;
+            last = id;
+        }
+    } catch (const SQLite::Exception&) {
+        return false;
+    }
+    return true;
+}
+
 std::set<qint64> DatabaseHistory::chatsTheIndexMisreads(const QString& index) const {
     using Tally = std::map<QString, std::pair<qint64, qint64>>;
     const auto tally = [&](const QString& from) {
@@ -301,9 +318,16 @@ void DatabaseHistory::prepareMessageQuery() {
     QString chat = QStringLiteral("m.convo_id");
     QString order = QStringLiteral("%1 DESC, %2 DESC").arg(field("timestamp"), field("id"));
     const std::optional<QString> index = conversationIndex();
-    if (index && !m_indexCheck)
-        m_indexCheck = std::make_shared<const IndexCheck>(IndexCheck{indexAgreesWithTable(*index)});
-    if (!index || !m_indexCheck->trusted) {
+    if (index && !m_indexCheck) {
+        IndexCheck check{indexAgreesWithTable(*index)};
+        check.tableInOrder = check.trusted || tableInOrder();
+        m_indexCheck = std::make_shared<const IndexCheck>(check);
+    }
+    if (index && !m_indexCheck->tableInOrder) {
+        // The table is the damaged one: a private index built from it would lose and repeat
+        // messages. The client's index serves the chats on which both agree; the others fail.
+        m_misread = chatsTheIndexMisreads(*index);
+    } else if (!index || !m_indexCheck->trusted) {
         // Without the client's index every chat would cost a scan of all messages, and a damaged
         // one gives the wrong messages: one scan of the table itself builds a private index in
         // the connection's temporary storage instead.

@@ -47,6 +47,8 @@ private:
     // Whether the client's message index agrees with the messages themselves, found once.
     struct IndexCheck {
         bool trusted = true;
+        // False when the table, not the index, is what a scan finds damaged.
+        bool tableInOrder = true;
     };
     static Source sourceFor(const QString& path);
     DatabaseHistory(QString path, Source source);
@@ -55,6 +57,7 @@ private:
     // The name of the client's index on Messages (convo_id, ...), if it has one.
     std::optional<QString> conversationIndex() const;
     bool indexAgreesWithTable(const QString& index) const;
+    bool tableInOrder() const;
     // The conversations whose messages the index tells otherwise than the table.
     std::set<qint64> chatsTheIndexMisreads(const QString& index) const;
     void prepareMessageQuery();
