@@ -26,6 +26,15 @@ QByteArray walHeader(const QString& path) {
     return header.size() == 32 ? header : QByteArray();
 }
 
+// As private as a temporary folder, whatever the cache folder allows: it holds a whole history.
+bool makePrivateFolder(const QString& path) {
+#ifdef Q_OS_WIN
+    return QDir().mkdir(path);
+#else
+    return QDir().mkdir(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+#endif
+}
+
 QString lockOf(const QString& folder) {
     return folder + QStringLiteral(".lock");
 }
@@ -43,18 +52,21 @@ void HistoryCopy::setBetweenCopies(std::function<void()> seam) {
 
 void HistoryCopy::removeLeftovers() {
     const QDir folder(root());
-    for (const QFileInfo& copy : folder.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden)) {
+    // Never through a link: removing a linked folder's contents would remove what it names.
+    for (const QFileInfo& copy :
+         folder.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden | QDir::NoSymLinks)) {
         QLockFile lock(lockOf(copy.filePath()));
         // Only a lock whose program has ended is stale, however old it is.
         lock.setStaleLockTime(0);
         if (lock.tryLock(0)) {
-            QDir(copy.filePath()).removeRecursively();
+            if (!QFileInfo(copy.filePath()).isSymLink())
+                QDir(copy.filePath()).removeRecursively();
             lock.unlock();
         }
     }
     // Locks whose folder went first.
     for (const QFileInfo& stray :
-         folder.entryInfoList({QStringLiteral("*.lock")}, QDir::Files | QDir::Hidden)) {
+         folder.entryInfoList({QStringLiteral("*.lock")}, QDir::Files | QDir::Hidden | QDir::NoSymLinks)) {
         if (QFileInfo::exists(stray.filePath().chopped(5)))
             continue;
         QLockFile lock(stray.filePath());
@@ -71,7 +83,7 @@ bool HistoryCopy::makeFolder() {
         // The lock first: a cleaner never sees the folder without it.
         m_lock.emplace(lockOf(folder));
         m_lock->setStaleLockTime(0);
-        if (m_lock->tryLock(0) && QDir().mkdir(folder)) {
+        if (m_lock->tryLock(0) && makePrivateFolder(folder)) {
             m_folder = folder;
             return true;
         }

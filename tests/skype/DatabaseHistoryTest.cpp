@@ -312,6 +312,38 @@ TEST(DatabaseHistory, CopiesLeftByAKilledRunAreRemovedAndLiveOnesKept) {
     EXPECT_TRUE(root.entryList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot).isEmpty());
 }
 
+#ifndef Q_OS_WIN
+// The cleaner removes copies, never what a link among them names; and a copy of a history is as
+// private as a temporary folder would keep it, whatever the cache folder's permissions.
+TEST(DatabaseHistory, CopiesAreKeptPrivateAndTheirCleanerFollowsNoLink) {
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("main.db"));
+    RunningClient client(path);
+    const QDir root(HistoryCopy::root());
+    ASSERT_TRUE(QDir().mkpath(root.path()));
+    QTemporaryDir elsewhere;
+    const QString kept = elsewhere.filePath(QStringLiteral("kept.txt"));
+    QFile file(kept);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("mine");
+    file.close();
+    const QString link = root.filePath(QStringLiteral("linked"));
+    ASSERT_TRUE(QFile::link(elsewhere.path(), link));
+    {
+        const std::shared_ptr<HistoryCopy> copy = HistoryCopy::make(path);
+        ASSERT_TRUE(copy);
+        const QFileInfo copyFolder(QFileInfo(copy->databasePath()).path());
+        EXPECT_EQ(copyFolder.permissions() &
+                      ~(QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser),
+                  QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    }
+    HistoryCopy::removeLeftovers();
+    EXPECT_TRUE(QFileInfo::exists(kept));
+    QFile::remove(link);
+    QFile::remove(link + QStringLiteral(".lock"));
+}
+#endif
+
 // The readers of one history read the chats its first reader listed, by the same ids, whatever the
 // client changed in between.
 TEST(DatabaseHistory, ReadersReadTheChatsTheFirstReaderListed) {
