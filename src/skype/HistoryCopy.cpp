@@ -101,6 +101,11 @@ std::shared_ptr<HistoryCopy> HistoryCopy::make(const QString& database) {
     const auto cannot = [&](const QString& why) {
         return Failure(QStringLiteral("'%1' cannot be read: it is in WAL mode, and %2").arg(database, why));
     };
+    // A log with changes that cannot be read is not an empty one: the database alone would lack them.
+    QFile log(wal);
+    if (log.size() > 0 && !log.open(QIODevice::ReadOnly))
+        throw cannot(QStringLiteral("its '-wal' cannot be read: %1").arg(log.errorString()));
+    log.close();
     if (walHeader(wal).isEmpty())
         return nullptr;
     std::shared_ptr<HistoryCopy> copy(new HistoryCopy());

@@ -344,6 +344,35 @@ TEST(DatabaseHistory, CopiesAreKeptPrivateAndTheirCleanerFollowsNoLink) {
 }
 #endif
 
+#ifdef Q_OS_LINUX
+// A "-wal" that holds changes but cannot be read is no empty one: reading the database alone would
+// leave out its messages without a word.
+TEST(DatabaseHistory, AWalThatCannotBeReadFailsTheHistory) {
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("main.db"));
+    RunningClient client(path);
+    client.db().exec("PRAGMA wal_checkpoint(PASSIVE)");
+    client.add(4);
+    const auto open = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                      QFileDevice::ReadOther | QFileDevice::ExeOther;
+    ASSERT_TRUE(QFile::setPermissions(folder.path(), open));
+    ASSERT_TRUE(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ReadOther));
+    ASSERT_TRUE(QFile::setPermissions(path + QStringLiteral("-wal"), QFileDevice::ReadOwner));
+    {
+        OrdinaryUser user;
+        try {
+            DatabaseHistory history(path);
+            EXPECT_EQ(senders(history.messages(0).messages).size(), 4);
+        } catch (const Failure& failure) {
+            EXPECT_TRUE(failure.description().contains(QLatin1String("-wal")))
+                << failure.description().toStdString();
+        }
+    }
+    QFile::setPermissions(path + QStringLiteral("-wal"), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+}
+#endif
+
 // The readers of one history read the chats its first reader listed, by the same ids, whatever the
 // client changed in between.
 TEST(DatabaseHistory, ReadersReadTheChatsTheFirstReaderListed) {
