@@ -275,6 +275,27 @@ bool DatabaseHistory::tableInOrder() const {
     return true;
 }
 
+// A table page that lost a write is in order and readable, but lacks messages the index still
+// lists: those chats cannot be read whole from the table either.
+std::set<qint64> DatabaseHistory::chatsTheTableLacks(const QString& index) const {
+    std::set<qint64> lacking;
+    try {
+        SQLite::Statement query(*m_db,
+                                QStringLiteral("SELECT DISTINCT i.convo_id FROM Messages AS i INDEXED BY %1 "
+                                               "WHERE NOT EXISTS (SELECT 1 FROM Messages AS t NOT INDEXED "
+                                               "WHERE t.rowid = i.rowid AND t.convo_id IS i.convo_id)")
+                                    .arg(quotedName(index))
+                                    .toStdString());
+        while (query.executeStep()) {
+            if (query.getColumn(0).isInteger())
+                lacking.insert(query.getColumn(0).getInt64());
+        }
+    } catch (const SQLite::Exception&) {
+        // Which chats it lacks cannot be told: each chat's own read finds what it meets.
+    }
+    return lacking;
+}
+
 std::set<qint64> DatabaseHistory::chatsTheIndexMisreads(const QString& index) const {
     using Tally = std::map<QString, std::pair<qint64, qint64>>;
     const auto tally = [&](const QString& from) {
@@ -343,6 +364,8 @@ void DatabaseHistory::prepareMessageQuery() {
             from = QStringLiteral("temp.chat_order AS o JOIN Messages AS m ON m.rowid = o.message");
             chat = QStringLiteral("o.convo_id");
             order = QStringLiteral("o.time DESC, o.number DESC");
+            if (index)
+                m_misread = chatsTheTableLacks(*index);
         } catch (const SQLite::Exception&) {
             if (!index)
                 throw;
@@ -403,8 +426,9 @@ History::ChatContent DatabaseHistory::messages(size_t chat) {
             prepareMessageQuery();
         const qint64 id = m_list->ids.at(chat);
         if (m_misread && m_misread->count(id))
-            throw Failure(QStringLiteral("Cannot read the Skype history '%1': its message index is damaged "
-                                         "where it lists the messages of '%2'")
+            // Either the table or its index is damaged there: which one cannot be told.
+            throw Failure(QStringLiteral("Cannot read the Skype history '%1': it is damaged where it holds "
+                                         "the messages of '%2'")
                               .arg(m_path, m_list->chats.at(chat).name));
         sqlite3_stmt* query = m_messageQuery.get();
         sqlite3_reset(query);

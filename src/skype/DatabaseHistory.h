@@ -58,6 +58,8 @@ private:
     std::optional<QString> conversationIndex() const;
     bool indexAgreesWithTable(const QString& index) const;
     bool tableInOrder() const;
+    // The conversations for which the index lists messages the table does not hold.
+    std::set<qint64> chatsTheTableLacks(const QString& index) const;
     // The conversations whose messages the index tells otherwise than the table.
     std::set<qint64> chatsTheIndexMisreads(const QString& index) const;
     void prepareMessageQuery();
@@ -74,7 +76,7 @@ private:
     std::map<QString, QStringList> m_columns;
     std::shared_ptr<const ChatList> m_list;
     std::shared_ptr<const IndexCheck> m_indexCheck;
-    // Where the client's index is read although it disagrees with the table: the chats it misreads,
-    // which fail.
+    // Where the client's index and the table disagree: the chats that cannot be read right, which
+    // fail.
     std::optional<std::set<qint64>> m_misread;
 };

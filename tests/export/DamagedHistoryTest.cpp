@@ -141,6 +141,51 @@ TEST_F(DamagedHistory, ATablePageOverwrittenByAnotherOneLosesNothing) {
 
     save();
     EXPECT_NE(w.boxes.texts(), QStringList{QStringLiteral("Done.")});
+    EXPECT_TRUE(w.boxes.texts()
+                    .join(QLatin1Char('\n'))
+                    .contains(QLatin1String("is damaged where it holds the messages of")))
+        << w.boxes.texts().join(QLatin1Char('\n')).toStdString();
+    expectTheGoodTranscripts();
+}
+
+// The write that added a message to the table's last page was lost: the page is an older version
+// of itself, in order and readable, and the index lists a message the table no longer holds. That
+// chat fails; it is not read as if the message had never been.
+TEST_F(DamagedHistory, ATablePageThatLostAWriteLosesNothing) {
+    QFile file(db);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray before = file.readAll();
+    file.close();
+    qint64 root = 0;
+    {
+        SQLite::Database writer(db.toStdString(), SQLite::OPEN_READWRITE);
+        writer.exec("INSERT INTO Messages (id, convo_id, author, from_dispname, timestamp, type, body_xml) "
+                    "SELECT MAX(id) + 1, (SELECT MIN(id) FROM Conversations WHERE type = 1), 'late', 'Late', "
+                    "MAX(timestamp) + 60, 61, 'the last word' FROM Messages");
+        root = writer.execAndGet("SELECT rootpage FROM sqlite_master WHERE name = 'Messages'").getInt64();
+    }
+    save();
+    ASSERT_EQ(w.boxes.texts(), QStringList{QStringLiteral("Done.")});
+    w.boxes.clear();
+    good.clear();
+    for (const QString& name : files())
+        good.insert(name, contents(folder + name));
+
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    const QByteArray bytes = file.readAll();
+    const qint64 pageSize = bigEndian(bytes, 16, 2) == 1 ? 65536 : bigEndian(bytes, 16, 2);
+    const qint64 last = leaves(bytes, pageSize, root).back();
+    ASSERT_LE(last * pageSize, before.size());
+    file.seek((last - 1) * pageSize);
+    file.write(before.mid((last - 1) * pageSize, pageSize));
+    file.close();
+
+    save();
+    EXPECT_NE(w.boxes.texts(), QStringList{QStringLiteral("Done.")});
+    EXPECT_TRUE(w.boxes.texts()
+                    .join(QLatin1Char('\n'))
+                    .contains(QLatin1String("is damaged where it holds the messages of")))
+        << w.boxes.texts().join(QLatin1Char('\n')).toStdString();
     expectTheGoodTranscripts();
 }
 
