@@ -252,10 +252,34 @@ bool DatabaseHistory::indexAgreesWithTable(const QString& index) const {
         return true;
     }
     try {
-        return tally(QStringLiteral("INDEXED BY ") + quotedName(index)) == table;
+        return tally(QStringLiteral("INDEXED BY ") + quotedName(index)) == table && indexInOrder(index);
     } catch (const SQLite::Exception&) {
         return false;
     }
+}
+
+// Two pages of the index swapped (two misdirected writes) keep its count and sums, but not its
+// order: read in the index's own order, the conversations must never go back.
+bool DatabaseHistory::indexInOrder(const QString& index) const {
+    SQLite::Statement query(
+        *m_db,
+        QStringLiteral("SELECT convo_id FROM Messages INDEXED BY %1").arg(quotedName(index)).toStdString());
+    std::optional<qint64> last;
+    while (query.executeStep()) {
+        const SQLite::Column chat = query.getColumn(0);
+        // NULL sorts first; a value of another kind leaves the order to SQLite's rules, unchecked.
+        if (chat.isNull()) {
+            if (last)
+                return false;
+        } else if (chat.isInteger()) {
+            if (last && chat.getInt64() < *last)
+                return false;
+            last = chat.getInt64();
+        } else {
+            return true;
+        }
+    }
+    return true;
 }
 
 // A page of the table overwritten by another one of it shows in a scan as row ids that go back.

@@ -57,6 +57,7 @@ private:
     // The name of the client's index on Messages (convo_id, ...), if it has one.
     std::optional<QString> conversationIndex() const;
     bool indexAgreesWithTable(const QString& index) const;
+    bool indexInOrder(const QString& index) const;
     bool tableInOrder() const;
     // The conversations for which the index lists messages the table does not hold.
     std::set<qint64> chatsTheTableLacks(const QString& index) const;

@@ -118,6 +118,38 @@ TEST_F(DamagedHistory, AnIndexPageOverwrittenByAnotherOneLosesNothing) {
     expectTheGoodTranscripts();
 }
 
+// Two leaf pages of the message index swapped, as two misdirected writes leave them: the index
+// lists every message once, so its count and sums agree with the table's, but the chats whose
+// entries moved are not found where the index's order says they are.
+TEST_F(DamagedHistory, TwoIndexPagesSwappedLoseNothing) {
+    qint64 root = 0;
+    {
+        SQLite::Database reader(db.toStdString(), SQLite::OPEN_READONLY);
+        root = reader
+                   .execAndGet(
+                       "SELECT rootpage FROM sqlite_master WHERE name = 'IX_Messages_convo_id_timestamp'")
+                   .getInt64();
+    }
+    QFile file(db);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    const QByteArray bytes = file.readAll();
+    const qint64 pageSize = bigEndian(bytes, 16, 2) == 1 ? 65536 : bigEndian(bytes, 16, 2);
+    const std::vector<qint64> pages = leaves(bytes, pageSize, root);
+    ASSERT_GT(pages.size(), 4u);
+    const qint64 one = pages.at(1);
+    const qint64 other = pages.at(pages.size() - 2);
+    file.seek((one - 1) * pageSize);
+    file.write(bytes.mid((other - 1) * pageSize, pageSize));
+    file.seek((other - 1) * pageSize);
+    file.write(bytes.mid((one - 1) * pageSize, pageSize));
+    file.close();
+    ASSERT_EQ(quickCheck(db), QStringLiteral("ok"));
+
+    save();
+    EXPECT_EQ(w.boxes.texts(), QStringList{QStringLiteral("Done.")});
+    expectTheGoodTranscripts();
+}
+
 // One leaf page of the messages table overwritten by another one of it: the index is whole and
 // now lists more messages than the table holds, but the table is the damaged one. A scan of it
 // meets some messages twice and never meets others: the chats it misreads fail, and no transcript
