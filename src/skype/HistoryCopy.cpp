@@ -9,6 +9,10 @@
 #include <QTemporaryDir>
 #include <QUuid>
 
+#ifndef Q_OS_WIN
+#include <unistd.h>
+#endif
+
 namespace {
 
 std::function<void()>& betweenCopies() {
@@ -35,6 +39,17 @@ bool makePrivateFolder(const QString& path) {
 #endif
 }
 
+// Copies are made and cleaned only in a folder of the user's own: in another user's, that user
+// could swap a copy's folder for a link between the cleaner's look and its removal.
+bool isOwnFolder(const QString& path) {
+#ifdef Q_OS_WIN
+    Q_UNUSED(path);
+    return true;
+#else
+    return QFileInfo(path).ownerId() == ::geteuid();
+#endif
+}
+
 QString lockOf(const QString& folder) {
     return folder + QStringLiteral(".lock");
 }
@@ -52,6 +67,8 @@ void HistoryCopy::setBetweenCopies(std::function<void()> seam) {
 
 void HistoryCopy::removeLeftovers() {
     const QDir folder(root());
+    if (!folder.exists() || !isOwnFolder(folder.path()))
+        return;
     // Never through a link: removing a linked folder's contents would remove what it names.
     for (const QFileInfo& copy :
          folder.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden | QDir::NoSymLinks)) {
@@ -78,7 +95,7 @@ void HistoryCopy::removeLeftovers() {
 
 bool HistoryCopy::makeFolder() {
     const QString base = root();
-    if (QDir().mkpath(base)) {
+    if (QDir().mkpath(base) && isOwnFolder(base)) {
         const QString folder = base + QLatin1Char('/') + QUuid::createUuid().toString(QUuid::WithoutBraces);
         // The lock first: a cleaner never sees the folder without it.
         m_lock.emplace(lockOf(folder));

@@ -17,6 +17,10 @@
 
 #include <gtest/gtest.h>
 
+#ifdef Q_OS_LINUX
+#include <unistd.h>
+#endif
+
 namespace {
 
 QStringList senders(const std::vector<HistoryMessage>& messages) {
@@ -341,6 +345,33 @@ TEST(DatabaseHistory, CopiesAreKeptPrivateAndTheirCleanerFollowsNoLink) {
     EXPECT_TRUE(QFileInfo::exists(kept));
     QFile::remove(link);
     QFile::remove(link + QStringLiteral(".lock"));
+}
+#endif
+
+#ifdef Q_OS_LINUX
+// A copies' folder that belongs to another user is neither cleaned nor written to: its owner could
+// swap a folder for a link between the cleaner's look and its removal. The copy goes where
+// temporary files go.
+TEST(DatabaseHistory, ACopiesFolderOfAnotherUserIsLeftAlone) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "handing a folder to another user takes root";
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("main.db"));
+    RunningClient client(path);
+    const QDir root(HistoryCopy::root());
+    ASSERT_TRUE(QDir().mkpath(root.path()));
+    const QString dead = root.filePath(QStringLiteral("someone-elses"));
+    ASSERT_TRUE(QDir().mkpath(dead));
+    const QByteArray native = QFile::encodeName(root.path());
+    ASSERT_EQ(chown(native.constData(), 65534, 65534), 0);
+    {
+        const std::shared_ptr<HistoryCopy> copy = HistoryCopy::make(path);
+        ASSERT_TRUE(copy);
+        EXPECT_FALSE(copy->databasePath().startsWith(root.path())) << copy->databasePath().toStdString();
+        EXPECT_TRUE(QFileInfo::exists(dead));
+    }
+    ASSERT_EQ(chown(native.constData(), 0, 0), 0);
+    QDir(dead).removeRecursively();
 }
 #endif
 
