@@ -145,11 +145,19 @@ std::shared_ptr<HistoryCopy> HistoryCopy::make(const QString& database) {
             throw cannot(QStringLiteral("no private copy of it could be made in '%1'").arg(copy->m_folder));
         if (betweenCopies())
             betweenCopies()();
-        if (!QFile::copy(wal, copiedWal))
+        QFile log(wal);
+        if (!log.copy(copiedWal)) {
+            // The client closed meanwhile: its last checkpoint moved the log into the database and
+            // removed it, so that the next look finds the database alone.
+            if (!log.exists())
+                continue;
             throw cannot(QStringLiteral("no private copy of it could be made in '%1'").arg(copy->m_folder));
+        }
         if (walHeader(copiedWal) == before && walHeader(wal) == before)
             return copy;
     }
+    if (walHeader(wal).isEmpty())
+        return nullptr;
     throw cannot(QStringLiteral("it changed during every copy; close Skype and try again"));
 }
 

@@ -282,6 +282,27 @@ TEST(DatabaseHistory, AWalCopyRacingACheckpointIsTakenAgain) {
                            QStringLiteral("ann: m1")}));
 }
 
+// The client closes between the copy of the database and the copy of its log: its last checkpoint
+// empties the log into the database and removes it. That is no failure: the database alone is
+// then the whole history.
+TEST(DatabaseHistory, AClientClosingDuringTheWalCopyIsNoFailure) {
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("main.db"));
+    std::optional<RunningClient> client(std::in_place, path);
+    HistoryCopy::setBetweenCopies([&] { client.reset(); });
+    std::optional<DatabaseHistory> history;
+    try {
+        history.emplace(path);
+    } catch (const Failure& failure) {
+        ADD_FAILURE() << failure.description().toStdString();
+    }
+    HistoryCopy::setBetweenCopies({});
+    ASSERT_FALSE(client);
+    ASSERT_FALSE(QFileInfo::exists(path + QStringLiteral("-wal")));
+    ASSERT_TRUE(history);
+    EXPECT_EQ(senders(history->messages(0).messages).size(), 3);
+}
+
 // A run killed while it read a copy leaves the copy behind: the next start removes it, and only
 // copies whose program has ended.
 TEST(DatabaseHistory, CopiesLeftByAKilledRunAreRemovedAndLiveOnesKept) {
