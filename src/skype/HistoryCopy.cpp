@@ -130,7 +130,6 @@ std::shared_ptr<HistoryCopy> HistoryCopy::make(const QString& database) {
         throw cannot(
             QStringLiteral("no private copy of it could be made in the cache or the temporary folder"));
     copy->m_database = copy->m_folder + QStringLiteral("/main.db");
-    const QString copiedWal = copy->m_database + QStringLiteral("-wal");
     // The database first, then its log. A checkpoint in between only copies pages from the log into
     // the database, which the copied log holds as well; unless the log started over, which changes
     // its header (its salts): when the header is not the same before, in the copy and after, the
@@ -139,19 +138,26 @@ std::shared_ptr<HistoryCopy> HistoryCopy::make(const QString& database) {
         const QByteArray before = walHeader(wal);
         if (before.isEmpty())
             return nullptr;
+        const QString copiedWal = copy->m_database + QStringLiteral("-wal");
         QFile::remove(copy->m_database);
         QFile::remove(copiedWal);
-        if (!QFile::copy(database, copy->m_database))
-            throw cannot(QStringLiteral("no private copy of it could be made in '%1'").arg(copy->m_folder));
-        if (betweenCopies())
+        bool copied = QFile::copy(database, copy->m_database);
+        if (copied && betweenCopies())
             betweenCopies()();
         QFile log(wal);
-        if (!log.copy(copiedWal)) {
+        if (copied && !log.copy(copiedWal)) {
             // The client closed meanwhile: its last checkpoint moved the log into the database and
             // removed it, so that the next look finds the database alone.
             if (!log.exists())
                 continue;
-            throw cannot(QStringLiteral("no private copy of it could be made in '%1'").arg(copy->m_folder));
+            copied = false;
+        }
+        if (!copied) {
+            // A full cache folder: the temporary folder, often on another disk, may have room.
+            if (!copy->m_lock || !copy->moveToTemporaryFolder())
+                throw cannot(
+                    QStringLiteral("no private copy of it could be made in '%1'").arg(copy->m_folder));
+            continue;
         }
         if (walHeader(copiedWal) == before && walHeader(wal) == before)
             return copy;
@@ -159,6 +165,16 @@ std::shared_ptr<HistoryCopy> HistoryCopy::make(const QString& database) {
     if (walHeader(wal).isEmpty())
         return nullptr;
     throw cannot(QStringLiteral("it changed during every copy; close Skype and try again"));
+}
+
+bool HistoryCopy::moveToTemporaryFolder() {
+    QDir(m_folder).removeRecursively();
+    m_lock->unlock();
+    m_lock.reset();
+    m_temporary = std::make_unique<QTemporaryDir>();
+    m_folder = m_temporary->path();
+    m_database = m_folder + QStringLiteral("/main.db");
+    return m_temporary->isValid();
 }
 
 HistoryCopy::~HistoryCopy() {

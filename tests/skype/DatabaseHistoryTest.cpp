@@ -303,6 +303,42 @@ TEST(DatabaseHistory, AClientClosingDuringTheWalCopyIsNoFailure) {
     EXPECT_EQ(senders(history->messages(0).messages).size(), 3);
 }
 
+// A copy that cannot be made in the cache folder, as when its disk is full, is made where temporary
+// files go, and the cache folder is left as it was.
+TEST(DatabaseHistory, AWalCopyThatFailsInTheCacheIsMadeInTheTemporaryFolder) {
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("main.db"));
+    RunningClient client(path);
+    const QDir root(HistoryCopy::root());
+    QString blocked;
+    HistoryCopy::setBetweenCopies([&] {
+        if (!blocked.isEmpty())
+            return;
+        // The copy's folder gives way to a file: its log cannot be written there.
+        const QStringList copies = root.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+        ASSERT_EQ(copies.size(), 1);
+        blocked = root.filePath(copies.first());
+        ASSERT_TRUE(QDir(blocked).removeRecursively());
+        QFile file(blocked);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    });
+    std::optional<DatabaseHistory> history;
+    try {
+        history.emplace(path);
+    } catch (const Failure& failure) {
+        ADD_FAILURE() << failure.description().toStdString();
+    }
+    HistoryCopy::setBetweenCopies({});
+    ASSERT_FALSE(blocked.isEmpty());
+    QFile::remove(blocked);
+    ASSERT_TRUE(history);
+    EXPECT_EQ(senders(history->messages(0).messages).size(), 3);
+    EXPECT_TRUE(root.entryList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot).isEmpty())
+        << root.entryList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot)
+               .join(QLatin1Char(' '))
+               .toStdString();
+}
+
 // A run killed while it read a copy leaves the copy behind: the next start removes it, and only
 // copies whose program has ended.
 TEST(DatabaseHistory, CopiesLeftByAKilledRunAreRemovedAndLiveOnesKept) {
