@@ -144,11 +144,11 @@ std::shared_ptr<HistoryCopy> HistoryCopy::make(const QString& database) {
         bool copied = QFile::copy(database, copy->m_database);
         if (copied && betweenCopies())
             betweenCopies()();
-        QFile log(wal);
-        if (copied && !log.copy(copiedWal)) {
+        QFile source(wal);
+        if (copied && !source.copy(copiedWal)) {
             // The client closed meanwhile: its last checkpoint moved the log into the database and
             // removed it, so that the next look finds the database alone.
-            if (!log.exists())
+            if (!source.exists())
                 continue;
             copied = false;
         }
