@@ -254,10 +254,72 @@ bool DatabaseHistory::indexAgreesWithTable(const QString& index) const {
         return true;
     }
     try {
-        return tally(QStringLiteral("INDEXED BY ") + quotedName(index)) == table;
+        return tally(QStringLiteral("INDEXED BY ") + quotedName(index)) == table && indexInOrder(index);
     } catch (const SQLite::Exception&) {
         return false;
     }
+}
+
+// Two pages of the index swapped (two misdirected writes) keep its count and sums, but not its
+// order: read in the index's own order, the conversations must never go back.
+bool DatabaseHistory::indexInOrder(const QString& index) const {
+    SQLite::Statement query(
+        *m_db,
+        QStringLiteral("SELECT convo_id FROM Messages INDEXED BY %1").arg(quotedName(index)).toStdString());
+    std::optional<qint64> last;
+    while (query.executeStep()) {
+        const SQLite::Column chat = query.getColumn(0);
+        // NULL sorts first; a value of another kind leaves the order to SQLite's rules, unchecked.
+        if (chat.isNull()) {
+            if (last)
+                return false;
+        } else if (chat.isInteger()) {
+            if (last && chat.getInt64() < *last)
+                return false;
+            last = chat.getInt64();
+        } else {
+            return true;
+        }
+    }
+    return true;
+}
+
+// A page of the table overwritten by another one of it shows in a scan as row ids that go back.
+bool DatabaseHistory::tableInOrder() const {
+    try {
+        SQLite::Statement query(*m_db, "SELECT rowid FROM Messages NOT INDEXED");
+        std::optional<qint64> last;
+        while (query.executeStep()) {
+            const qint64 id = query.getColumn(0).getInt64();
+            if (last && id <= *last)
+                return false;
+            last = id;
+        }
+    } catch (const SQLite::Exception&) {
+        return false;
+    }
+    return true;
+}
+
+// A table page that lost a write is in order and readable, but lacks messages the index still
+// lists: those chats cannot be read whole from the table either.
+std::set<qint64> DatabaseHistory::chatsTheTableLacks(const QString& index) const {
+    std::set<qint64> lacking;
+    try {
+        SQLite::Statement query(*m_db,
+                                QStringLiteral("SELECT DISTINCT i.convo_id FROM Messages AS i INDEXED BY %1 "
+                                               "WHERE NOT EXISTS (SELECT 1 FROM Messages AS t NOT INDEXED "
+                                               "WHERE t.rowid = i.rowid AND t.convo_id IS i.convo_id)")
+                                    .arg(quotedName(index))
+                                    .toStdString());
+        while (query.executeStep()) {
+            if (query.getColumn(0).isInteger())
+                lacking.insert(query.getColumn(0).getInt64());
+        }
+    } catch (const SQLite::Exception&) {
+        // Which chats it lacks cannot be told: each chat's own read finds what it meets.
+    }
+    return lacking;
 }
 
 std::set<qint64> DatabaseHistory::chatsTheIndexMisreads(const QString& index) const {
@@ -303,9 +365,16 @@ void DatabaseHistory::prepareMessageQuery() {
     QString chat = QStringLiteral("m.convo_id");
     QString order = QStringLiteral("%1 DESC, %2 DESC").arg(field("timestamp"), field("id"));
     const std::optional<QString> index = conversationIndex();
-    if (index && !m_indexCheck)
-        m_indexCheck = std::make_shared<const IndexCheck>(IndexCheck{indexAgreesWithTable(*index)});
-    if (!index || !m_indexCheck->trusted) {
+    if (index && !m_indexCheck) {
+        IndexCheck check{indexAgreesWithTable(*index)};
+        check.tableInOrder = check.trusted || tableInOrder();
+        m_indexCheck = std::make_shared<const IndexCheck>(check);
+    }
+    if (index && !m_indexCheck->tableInOrder) {
+        // The table is the damaged one: a private index built from it would lose and repeat
+        // messages. The client's index serves the chats on which both agree; the others fail.
+        m_misread = chatsTheIndexMisreads(*index);
+    } else if (!index || !m_indexCheck->trusted) {
         // Without the client's index every chat would cost a scan of all messages, and a damaged
         // one gives the wrong messages: one scan of the table itself builds a private index in
         // the connection's temporary storage instead.
@@ -321,6 +390,8 @@ void DatabaseHistory::prepareMessageQuery() {
             from = QStringLiteral("temp.chat_order AS o JOIN Messages AS m ON m.rowid = o.message");
             chat = QStringLiteral("o.convo_id");
             order = QStringLiteral("o.time DESC, o.number DESC");
+            if (index)
+                m_misread = chatsTheTableLacks(*index);
         } catch (const SQLite::Exception&) {
             if (!index)
                 throw;
@@ -381,8 +452,9 @@ History::ChatContent DatabaseHistory::messages(size_t chat) {
             prepareMessageQuery();
         const qint64 id = m_list->ids.at(chat);
         if (m_misread && m_misread->count(id))
-            throw Failure(QStringLiteral("Cannot read the Skype history '%1': its message index is damaged "
-                                         "where it lists the messages of '%2'")
+            // Either the table or its index is damaged there: which one cannot be told.
+            throw Failure(QStringLiteral("Cannot read the Skype history '%1': it is damaged where it holds "
+                                         "the messages of '%2'")
                               .arg(m_path, m_list->chats.at(chat).name));
         sqlite3_stmt* query = m_messageQuery.get();
         sqlite3_reset(query);

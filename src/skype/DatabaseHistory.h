@@ -47,6 +47,8 @@ private:
     // Whether the client's message index agrees with the messages themselves, found once.
     struct IndexCheck {
         bool trusted = true;
+        // False when the table, not the index, is what a scan finds damaged.
+        bool tableInOrder = true;
     };
     static Source sourceFor(const QString& path);
     DatabaseHistory(QString path, Source source);
@@ -55,6 +57,10 @@ private:
     // The name of the client's index on Messages (convo_id, ...), if it has one.
     std::optional<QString> conversationIndex() const;
     bool indexAgreesWithTable(const QString& index) const;
+    bool indexInOrder(const QString& index) const;
+    bool tableInOrder() const;
+    // The conversations for which the index lists messages the table does not hold.
+    std::set<qint64> chatsTheTableLacks(const QString& index) const;
     // The conversations whose messages the index tells otherwise than the table.
     std::set<qint64> chatsTheIndexMisreads(const QString& index) const;
     void prepareMessageQuery();
@@ -71,7 +77,7 @@ private:
     std::map<QString, QStringList> m_columns;
     std::shared_ptr<const ChatList> m_list;
     std::shared_ptr<const IndexCheck> m_indexCheck;
-    // Where the client's index is read although it disagrees with the table: the chats it misreads,
-    // which fail.
+    // Where the client's index and the table disagree: the chats that cannot be read right, which
+    // fail.
     std::optional<std::set<qint64>> m_misread;
 };

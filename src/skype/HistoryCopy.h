@@ -34,6 +34,8 @@ private:
     HistoryCopy() = default;
     // A folder with its lock under root(), else a temporary folder.
     bool makeFolder();
+    // Leaves the cache folder for a temporary one; false when none can be made.
+    bool moveToTemporaryFolder();
 
     std::optional<QLockFile> m_lock;
     QString m_folder;

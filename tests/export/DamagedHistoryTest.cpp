@@ -69,7 +69,8 @@ quint32 bigEndian(const QByteArray& bytes, qint64 at, int size) {
 std::vector<qint64> leaves(const QByteArray& file, qint64 pageSize, qint64 page) {
     const qint64 start = (page - 1) * pageSize;
     const qint64 header = start + (page == 1 ? 100 : 0);
-    if (file.at(header) == 0x0A)
+    // 0x0A: a leaf of an index, 0x0D: a leaf of a table.
+    if (file.at(header) == 0x0A || file.at(header) == 0x0D)
         return {page};
     std::vector<qint64> found;
     const int cells = static_cast<int>(bigEndian(file, header + 3, 2));
@@ -114,6 +115,109 @@ TEST_F(DamagedHistory, AnIndexPageOverwrittenByAnotherOneLosesNothing) {
 
     save();
     EXPECT_EQ(w.boxes.texts(), QStringList{QStringLiteral("Done.")});
+    expectTheGoodTranscripts();
+}
+
+// Two leaf pages of the message index swapped, as two misdirected writes leave them: the index
+// lists every message once, so its count and sums agree with the table's, but the chats whose
+// entries moved are not found where the index's order says they are.
+TEST_F(DamagedHistory, TwoIndexPagesSwappedLoseNothing) {
+    qint64 root = 0;
+    {
+        SQLite::Database reader(db.toStdString(), SQLite::OPEN_READONLY);
+        root = reader
+                   .execAndGet(
+                       "SELECT rootpage FROM sqlite_master WHERE name = 'IX_Messages_convo_id_timestamp'")
+                   .getInt64();
+    }
+    QFile file(db);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    const QByteArray bytes = file.readAll();
+    const qint64 pageSize = bigEndian(bytes, 16, 2) == 1 ? 65536 : bigEndian(bytes, 16, 2);
+    const std::vector<qint64> pages = leaves(bytes, pageSize, root);
+    ASSERT_GT(pages.size(), 4u);
+    const qint64 one = pages.at(1);
+    const qint64 other = pages.at(pages.size() - 2);
+    file.seek((one - 1) * pageSize);
+    file.write(bytes.mid((other - 1) * pageSize, pageSize));
+    file.seek((other - 1) * pageSize);
+    file.write(bytes.mid((one - 1) * pageSize, pageSize));
+    file.close();
+    ASSERT_EQ(quickCheck(db), QStringLiteral("ok"));
+
+    save();
+    EXPECT_EQ(w.boxes.texts(), QStringList{QStringLiteral("Done.")});
+    expectTheGoodTranscripts();
+}
+
+// One leaf page of the messages table overwritten by another one of it: the index is whole and
+// now lists more messages than the table holds, but the table is the damaged one. A scan of it
+// meets some messages twice and never meets others: the chats it misreads fail, and no transcript
+// is replaced by less.
+TEST_F(DamagedHistory, ATablePageOverwrittenByAnotherOneLosesNothing) {
+    qint64 root = 0;
+    {
+        SQLite::Database reader(db.toStdString(), SQLite::OPEN_READONLY);
+        root = reader.execAndGet("SELECT rootpage FROM sqlite_master WHERE name = 'Messages'").getInt64();
+    }
+    QFile file(db);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    const QByteArray bytes = file.readAll();
+    const qint64 pageSize = bigEndian(bytes, 16, 2) == 1 ? 65536 : bigEndian(bytes, 16, 2);
+    const std::vector<qint64> pages = leaves(bytes, pageSize, root);
+    ASSERT_GT(pages.size(), 4u);
+    const qint64 victim = pages.at(pages.size() / 2);
+    file.seek((victim - 1) * pageSize);
+    file.write(bytes.mid((pages.at(1) - 1) * pageSize, pageSize));
+    file.close();
+
+    save();
+    EXPECT_NE(w.boxes.texts(), QStringList{QStringLiteral("Done.")});
+    EXPECT_TRUE(w.boxes.texts()
+                    .join(QLatin1Char('\n'))
+                    .contains(QLatin1String("is damaged where it holds the messages of")))
+        << w.boxes.texts().join(QLatin1Char('\n')).toStdString();
+    expectTheGoodTranscripts();
+}
+
+// The write that added a message to the table's last page was lost: the page is an older version
+// of itself, in order and readable, and the index lists a message the table no longer holds. That
+// chat fails; it is not read as if the message had never been.
+TEST_F(DamagedHistory, ATablePageThatLostAWriteLosesNothing) {
+    QFile file(db);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray before = file.readAll();
+    file.close();
+    qint64 root = 0;
+    {
+        SQLite::Database writer(db.toStdString(), SQLite::OPEN_READWRITE);
+        writer.exec("INSERT INTO Messages (id, convo_id, author, from_dispname, timestamp, type, body_xml) "
+                    "SELECT MAX(id) + 1, (SELECT MIN(id) FROM Conversations WHERE type = 1), 'late', 'Late', "
+                    "MAX(timestamp) + 60, 61, 'the last word' FROM Messages");
+        root = writer.execAndGet("SELECT rootpage FROM sqlite_master WHERE name = 'Messages'").getInt64();
+    }
+    save();
+    ASSERT_EQ(w.boxes.texts(), QStringList{QStringLiteral("Done.")});
+    w.boxes.clear();
+    good.clear();
+    for (const QString& name : files())
+        good.insert(name, contents(folder + name));
+
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    const QByteArray bytes = file.readAll();
+    const qint64 pageSize = bigEndian(bytes, 16, 2) == 1 ? 65536 : bigEndian(bytes, 16, 2);
+    const qint64 last = leaves(bytes, pageSize, root).back();
+    ASSERT_LE(last * pageSize, before.size());
+    file.seek((last - 1) * pageSize);
+    file.write(before.mid((last - 1) * pageSize, pageSize));
+    file.close();
+
+    save();
+    EXPECT_NE(w.boxes.texts(), QStringList{QStringLiteral("Done.")});
+    EXPECT_TRUE(w.boxes.texts()
+                    .join(QLatin1Char('\n'))
+                    .contains(QLatin1String("is damaged where it holds the messages of")))
+        << w.boxes.texts().join(QLatin1Char('\n')).toStdString();
     expectTheGoodTranscripts();
 }
 

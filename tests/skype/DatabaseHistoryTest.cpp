@@ -17,6 +17,10 @@
 
 #include <gtest/gtest.h>
 
+#ifdef Q_OS_LINUX
+#include <unistd.h>
+#endif
+
 namespace {
 
 QStringList senders(const std::vector<HistoryMessage>& messages) {
@@ -278,6 +282,63 @@ TEST(DatabaseHistory, AWalCopyRacingACheckpointIsTakenAgain) {
                            QStringLiteral("ann: m1")}));
 }
 
+// The client closes between the copy of the database and the copy of its log: its last checkpoint
+// empties the log into the database and removes it. That is no failure: the database alone is
+// then the whole history.
+TEST(DatabaseHistory, AClientClosingDuringTheWalCopyIsNoFailure) {
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("main.db"));
+    std::optional<RunningClient> client(std::in_place, path);
+    HistoryCopy::setBetweenCopies([&] { client.reset(); });
+    std::optional<DatabaseHistory> history;
+    try {
+        history.emplace(path);
+    } catch (const Failure& failure) {
+        ADD_FAILURE() << failure.description().toStdString();
+    }
+    HistoryCopy::setBetweenCopies({});
+    ASSERT_FALSE(client);
+    ASSERT_FALSE(QFileInfo::exists(path + QStringLiteral("-wal")));
+    ASSERT_TRUE(history);
+    EXPECT_EQ(senders(history->messages(0).messages).size(), 3);
+}
+
+// A copy that cannot be made in the cache folder, as when its disk is full, is made where temporary
+// files go, and the cache folder is left as it was.
+TEST(DatabaseHistory, AWalCopyThatFailsInTheCacheIsMadeInTheTemporaryFolder) {
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("main.db"));
+    RunningClient client(path);
+    const QDir root(HistoryCopy::root());
+    QString blocked;
+    HistoryCopy::setBetweenCopies([&] {
+        if (!blocked.isEmpty())
+            return;
+        // The copy's folder gives way to a file: its log cannot be written there.
+        const QStringList copies = root.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+        ASSERT_EQ(copies.size(), 1);
+        blocked = root.filePath(copies.first());
+        ASSERT_TRUE(QDir(blocked).removeRecursively());
+        QFile file(blocked);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    });
+    std::optional<DatabaseHistory> history;
+    try {
+        history.emplace(path);
+    } catch (const Failure& failure) {
+        ADD_FAILURE() << failure.description().toStdString();
+    }
+    HistoryCopy::setBetweenCopies({});
+    ASSERT_FALSE(blocked.isEmpty());
+    QFile::remove(blocked);
+    ASSERT_TRUE(history);
+    EXPECT_EQ(senders(history->messages(0).messages).size(), 3);
+    EXPECT_TRUE(root.entryList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot).isEmpty())
+        << root.entryList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot)
+               .join(QLatin1Char(' '))
+               .toStdString();
+}
+
 // A run killed while it read a copy leaves the copy behind: the next start removes it, and only
 // copies whose program has ended.
 TEST(DatabaseHistory, CopiesLeftByAKilledRunAreRemovedAndLiveOnesKept) {
@@ -311,6 +372,94 @@ TEST(DatabaseHistory, CopiesLeftByAKilledRunAreRemovedAndLiveOnesKept) {
     live.reset();
     EXPECT_TRUE(root.entryList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot).isEmpty());
 }
+
+#ifndef Q_OS_WIN
+// The cleaner removes copies, never what a link among them names; and a copy of a history is as
+// private as a temporary folder would keep it, whatever the cache folder's permissions.
+TEST(DatabaseHistory, CopiesAreKeptPrivateAndTheirCleanerFollowsNoLink) {
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("main.db"));
+    RunningClient client(path);
+    const QDir root(HistoryCopy::root());
+    ASSERT_TRUE(QDir().mkpath(root.path()));
+    QTemporaryDir elsewhere;
+    const QString kept = elsewhere.filePath(QStringLiteral("kept.txt"));
+    QFile file(kept);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("mine");
+    file.close();
+    const QString link = root.filePath(QStringLiteral("linked"));
+    ASSERT_TRUE(QFile::link(elsewhere.path(), link));
+    {
+        const std::shared_ptr<HistoryCopy> copy = HistoryCopy::make(path);
+        ASSERT_TRUE(copy);
+        const QFileInfo copyFolder(QFileInfo(copy->databasePath()).path());
+        EXPECT_EQ(copyFolder.permissions() &
+                      ~(QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser),
+                  QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    }
+    HistoryCopy::removeLeftovers();
+    EXPECT_TRUE(QFileInfo::exists(kept));
+    QFile::remove(link);
+    QFile::remove(link + QStringLiteral(".lock"));
+}
+#endif
+
+#ifdef Q_OS_LINUX
+// A copies' folder that belongs to another user is neither cleaned nor written to: its owner could
+// swap a folder for a link between the cleaner's look and its removal. The copy goes where
+// temporary files go.
+TEST(DatabaseHistory, ACopiesFolderOfAnotherUserIsLeftAlone) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "handing a folder to another user takes root";
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("main.db"));
+    RunningClient client(path);
+    const QDir root(HistoryCopy::root());
+    ASSERT_TRUE(QDir().mkpath(root.path()));
+    const QString dead = root.filePath(QStringLiteral("someone-elses"));
+    ASSERT_TRUE(QDir().mkpath(dead));
+    const QByteArray native = QFile::encodeName(root.path());
+    ASSERT_EQ(chown(native.constData(), 65534, 65534), 0);
+    {
+        const std::shared_ptr<HistoryCopy> copy = HistoryCopy::make(path);
+        ASSERT_TRUE(copy);
+        EXPECT_FALSE(copy->databasePath().startsWith(root.path())) << copy->databasePath().toStdString();
+        EXPECT_TRUE(QFileInfo::exists(dead));
+    }
+    ASSERT_EQ(chown(native.constData(), 0, 0), 0);
+    QDir(dead).removeRecursively();
+}
+#endif
+
+#ifdef Q_OS_LINUX
+// A "-wal" that holds changes but cannot be read is no empty one: reading the database alone would
+// leave out its messages without a word.
+TEST(DatabaseHistory, AWalThatCannotBeReadFailsTheHistory) {
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("main.db"));
+    RunningClient client(path);
+    client.db().exec("PRAGMA wal_checkpoint(PASSIVE)");
+    client.add(4);
+    const auto open = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                      QFileDevice::ReadOther | QFileDevice::ExeOther;
+    ASSERT_TRUE(QFile::setPermissions(folder.path(), open));
+    ASSERT_TRUE(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ReadOther));
+    ASSERT_TRUE(QFile::setPermissions(path + QStringLiteral("-wal"), QFileDevice::ReadOwner));
+    {
+        OrdinaryUser user;
+        try {
+            DatabaseHistory history(path);
+            EXPECT_EQ(senders(history.messages(0).messages).size(), 4);
+        } catch (const Failure& failure) {
+            EXPECT_TRUE(failure.description().contains(QLatin1String("-wal")))
+                << failure.description().toStdString();
+        }
+    }
+    QFile::setPermissions(path + QStringLiteral("-wal"), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+}
+#endif
 
 // The readers of one history read the chats its first reader listed, by the same ids, whatever the
 // client changed in between.
