@@ -176,7 +176,7 @@ TEST(FileSettingsStore, AWindowStartingOnAPipeUsesTheDefaultsAndSaysSoOnce) {
     ASSERT_EQ(mkfifo(QFile::encodeName(file).constData(), 0600), 0);
     FileSettingsStore store(dir.path());
     TestWindow w;
-    Form1 form(Services{w.boxes, w.shell, store, w.browser, w.skype, w.random, w.programFolder()});
+    Form1 form(Services{w.boxes, w.shell, store, w.browser, w.skype, w.random, w.files, w.programFolder()});
     form.Form_Load();
     const QString desktop = QStringLiteral("/home/tester/Desktop") + QDir::separator();
     EXPECT_EQ(form.outputFolderText(), desktop);
