@@ -273,22 +273,36 @@ int LocalFileSystem::appendCopy(const QString& from, const QString& to) {
 int LocalFileSystem::replace(const QString& from, const QString& to) {
     const QByteArray source = native(from);
     const QByteArray target = native(to);
-    struct stat old{};
+    // Owner and permissions go to the new file through a descriptor of its own: a link that took its
+    // name meanwhile (someone else may write in the folder) would pass them on to what it points to.
+    const int fd = ::open(source.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return errno;
     struct stat made{};
+    const bool known = ::fstat(fd, &made) == 0;
+    if (!known || !S_ISREG(made.st_mode)) {
+        const int error = known ? EINVAL : errno;
+        ::close(fd);
+        return error;
+    }
+    struct stat old{};
     mode_t mode = umaskMode();
-    if (::lstat(target.constData(), &old) == 0 && S_ISREG(old.st_mode) &&
-        ::lstat(source.constData(), &made) == 0) {
+    if (::lstat(target.constData(), &old) == 0 && S_ISREG(old.st_mode)) {
         mode = old.st_mode & 0777;
         if (old.st_uid != made.st_uid || old.st_gid != made.st_gid) {
             // Only root may give the file away; the group is kept where the user belongs to it, and
             // where it cannot be, the old group's rights go to nobody.
-            if (::chown(source.constData(), old.st_uid, old.st_gid) != 0 &&
-                ::chown(source.constData(), static_cast<uid_t>(-1), old.st_gid) != 0)
+            if (::fchown(fd, old.st_uid, old.st_gid) != 0 &&
+                ::fchown(fd, static_cast<uid_t>(-1), old.st_gid) != 0)
                 mode &= ~static_cast<mode_t>(070);
         }
     }
-    if (::chmod(source.constData(), mode) != 0)
-        return errno;
+    if (::fchmod(fd, mode) != 0) {
+        const int error = errno;
+        ::close(fd);
+        return error;
+    }
+    ::close(fd);
     if (::rename(source.constData(), target.constData()) != 0)
         return errno;
     return 0;

@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 
 #ifndef Q_OS_WIN
 #include <cerrno>
@@ -543,6 +544,37 @@ TEST_F(TranscriptFilesTest, MovesRefusedAtTheEndGiveOneBox) {
     EXPECT_EQ(files(),
               (QStringList{QStringLiteral("ann.txt"), QStringLiteral("bob.txt"), QStringLiteral("cid.txt")}));
 }
+
+#ifdef Q_OS_LINUX
+// The new file was swapped for a link by someone who may write in the folder (a group's shared
+// folder) before it is put in place: the owner and permissions meant for the transcript are never
+// given to what the link points to, and the link does not take the transcript's place.
+TEST_F(TranscriptFilesTest, AStagedFileSwappedForALinkPassesNothingOnToItsTarget) {
+    QTemporaryDir outside;
+    const QString victim = outside.filePath(QStringLiteral("private"));
+    writeFile(victim, "secret");
+    ASSERT_EQ(chmod(QFile::encodeName(victim).constData(), 0600), 0);
+    // The old transcript, planted with open permissions by another user.
+    writeFile(transcript("ann"), "old");
+    ASSERT_EQ(chmod(QFile::encodeName(transcript("ann")).constData(), 0666), 0);
+    ASSERT_EQ(chown(QFile::encodeName(transcript("ann")).constData(), 65534, 65534), 0);
+    const QString staged = folder + QStringLiteral(".ann.txt.abcdef.part");
+    LocalFileSystem fileSystem;
+    ASSERT_EQ(fileSystem.createNew(staged), 0);
+    ASSERT_EQ(fileSystem.append(staged, "new"), 0);
+    ASSERT_TRUE(QFile::remove(staged));
+    ASSERT_TRUE(QFile::link(victim, staged));
+
+    EXPECT_NE(fileSystem.replace(staged, transcript("ann")), 0);
+    struct stat status{};
+    ASSERT_EQ(stat(QFile::encodeName(victim).constData(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0600u);
+    EXPECT_EQ(status.st_uid, geteuid());
+    EXPECT_EQ(contents(transcript("ann")), QByteArray("old"));
+    EXPECT_EQ(contents(victim), QByteArray("secret"));
+}
+
+#endif
 
 // The reasons the boxes give, in words, for the errors of the platform.
 TEST(FileErrorText, SaysWhatWentWrongInWords) {
