@@ -321,11 +321,13 @@ int LocalFileSystem::remove(const QString& path) {
 
 bool LocalFileSystem::foldsCase(const QString& folder, const QString& probe) {
     const QString other = probe.toUpper() != probe ? probe.toUpper() : probe.toLower();
+    // The same entry, not a link of either kind that someone put there under the other name.
     struct stat named{};
     struct stat folded{};
-    return ::stat(native(QDir(folder).filePath(probe)).constData(), &named) == 0 &&
-           ::stat(native(QDir(folder).filePath(other)).constData(), &folded) == 0 &&
-           named.st_dev == folded.st_dev && named.st_ino == folded.st_ino;
+    return ::lstat(native(QDir(folder).filePath(probe)).constData(), &named) == 0 &&
+           ::lstat(native(QDir(folder).filePath(other)).constData(), &folded) == 0 &&
+           S_ISREG(named.st_mode) && named.st_nlink == 1 && named.st_dev == folded.st_dev &&
+           named.st_ino == folded.st_ino;
 }
 
 #endif

@@ -574,6 +574,20 @@ TEST_F(TranscriptFilesTest, AStagedFileSwappedForALinkPassesNothingOnToItsTarget
     EXPECT_EQ(contents(victim), QByteArray("secret"));
 }
 
+// A link planted as the lock file's name in other letters does not make a folder that tells letter
+// case apart look as if it folded it: "Ann" and "ann" keep a transcript each.
+TEST_F(TranscriptFilesTest, ALinkToTheLockFileInOtherLettersDoesNotFoldCase) {
+    ASSERT_TRUE(QFile::link(FolderLock::fileName(), folder + QStringLiteral(".PARLORIX.LOCK")));
+    writeFile(transcript("ann"), "old ann");
+    w.skype.addChat(QStringLiteral("ann"), kStamp, {QStringLiteral("ann: first")});
+    w.skype.addChat(QStringLiteral("Ann"), kStamp, {QStringLiteral("Ann: second")});
+    tick({QStringLiteral("Ann"), QStringLiteral("ann")});
+    pressSave();
+    EXPECT_EQ(w.boxes.texts(), QStringList{QStringLiteral("Done.")});
+    EXPECT_EQ(contents(transcript("Ann")), kHeader + "Ann: second\r\n");
+    EXPECT_EQ(contents(transcript("ann")), kHeader + "ann: first\r\n");
+}
+
 #endif
 
 // The reasons the boxes give, in words, for the errors of the platform.
