@@ -588,6 +588,65 @@ TEST_F(TranscriptFilesTest, ALinkToTheLockFileInOtherLettersDoesNotFoldCase) {
     EXPECT_EQ(contents(transcript("ann")), kHeader + "ann: first\r\n");
 }
 
+// A run of one user killed while it held the lock, with a umask that keeps new files private: the
+// lock file it left does not keep another user's runs out of the shared folder.
+TEST_F(TranscriptFilesTest, ALockFileLeftByAnotherUsersKilledRunDoesNotBlock) {
+    QFile::setPermissions(outputDir.path(), kAllBits);
+    const pid_t child = fork();
+    if (child == 0) {
+        umask(077);
+        FolderLock lock(folder);
+        if (!lock.tryLock())
+            _exit(2);
+        raise(SIGKILL);
+        _exit(3);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status)) << status;
+    ASSERT_TRUE(QFile::exists(folder + FolderLock::fileName()));
+    FolderLock::State state = FolderLock::State::Unlocked;
+    {
+        OrdinaryUser user;
+        FolderLock lock(folder);
+        state = lock.lock();
+    }
+    EXPECT_EQ(state, FolderLock::State::Held);
+
+    // A hard link to a private file in the lock file's place: that file stays private.
+    QTemporaryDir outside;
+    const QString secret = outside.filePath(QStringLiteral("secret"));
+    {
+        const mode_t savedMask = umask(077);
+        writeFile(secret, "");
+        umask(savedMask);
+    }
+    ASSERT_EQ(link(QFile::encodeName(secret).constData(),
+                   QFile::encodeName(folder + FolderLock::fileName()).constData()),
+              0);
+    {
+        FolderLock lock(folder);
+        EXPECT_EQ(lock.lock(), FolderLock::State::Held);
+    }
+    EXPECT_EQ(QFile::permissions(secret) & kAllBits, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+}
+
+// A lock file that is no longer the one a run took (removed, or its folder replaced meanwhile) is
+// not removed by that run at its end: it may be another run's.
+TEST(FolderLock, RemovesOnlyItsOwnLockFile) {
+    QTemporaryDir dir;
+    const QString folder = dir.path() + QLatin1Char('/');
+    auto first = std::make_unique<FolderLock>(folder);
+    ASSERT_TRUE(first->tryLock());
+    ASSERT_TRUE(QFile::remove(folder + FolderLock::fileName()));
+    FolderLock second(folder);
+    ASSERT_TRUE(second.tryLock());
+    first.reset();
+    EXPECT_TRUE(QFile::exists(folder + FolderLock::fileName()));
+    FolderLock third(folder);
+    EXPECT_EQ(third.lock(), FolderLock::State::Busy);
+}
+
 #endif
 
 // The reasons the boxes give, in words, for the errors of the platform.
