@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <utility>
 
 #ifndef Q_OS_WIN
 #include <cerrno>
@@ -647,6 +648,59 @@ TEST(FolderLock, RemovesOnlyItsOwnLockFile) {
     EXPECT_EQ(third.lock(), FolderLock::State::Busy);
 }
 
+// The output folder removed and made again while a transcript is written: its first chat went with
+// the old folder, so the run ends with a box that says why instead of "Done." and a transcript that
+// lacks it.
+TEST_F(TranscriptFilesTest, AFolderMadeAgainDuringTheRunEndsItWithTheReason) {
+    const QString out = outputDir.filePath(QStringLiteral("out"));
+    const QString outText = out + QLatin1Char('/');
+    const QString ann = outText + QStringLiteral("ann.txt");
+    ASSERT_TRUE(QDir().mkpath(out));
+    form().setOutputFolderText(outText);
+    w.skype.addChat(QStringLiteral("ann"), kStamp, {QStringLiteral("Ann: one")});
+    w.skype.addChat(QStringLiteral("ann"), kStamp, {QStringLiteral("Ann: two")});
+    tick({QStringLiteral("ann")});
+    bool once = true;
+    w.skype.onMessageRead = [&] {
+        if (std::exchange(once, false)) {
+            QDir(out).removeRecursively();
+            QDir().mkpath(out);
+        }
+    };
+    pressSave();
+    EXPECT_EQ(
+        w.boxes.texts(),
+        (QStringList{
+            saveError(QStringLiteral("Cannot write '%1': its folder was removed or replaced").arg(ann), 146),
+            stopped(QStringLiteral("the folder '%1' was removed or replaced while it wrote there").arg(out)),
+            QStringLiteral("Done.")}));
+    EXPECT_EQ(filesIn(out), QStringList());
+}
+
+// The output folder removed after a transcript was written, then made again before the run ends:
+// what was written is gone with the folder, and the run says so instead of ending with "Done." and a
+// transcript that lacks the first chats. Removed for good, the same.
+TEST_F(TranscriptFilesTest, AFolderRemovedAfterItWasWrittenToIsNoSuccess) {
+    const QString out = outputDir.filePath(QStringLiteral("out"));
+    const QString outText = out + QLatin1Char('/');
+    const QString ann = outText + QStringLiteral("ann.txt");
+    for (const bool again : {true, false}) {
+        ASSERT_TRUE(QDir().mkpath(out));
+        LocalFileSystem fileSystem;
+        TranscriptFiles files(fileSystem);
+        ASSERT_TRUE(files.lockFolder(outText).isEmpty());
+        files.restart(ann);
+        files.append(ann, QStringLiteral("one\r\n"));
+        ASSERT_TRUE(QDir(out).removeRecursively());
+        if (again) {
+            ASSERT_TRUE(QDir().mkpath(out));
+            EXPECT_ANY_THROW(files.append(ann, QStringLiteral("two\r\n")));
+        }
+        EXPECT_ANY_THROW(files.commit(ann));
+        EXPECT_TRUE(files.stopped()) << again;
+        EXPECT_EQ(contents(ann), QByteArray("<missing>")) << again;
+    }
+}
 #endif
 
 // The reasons the boxes give, in words, for the errors of the platform.
