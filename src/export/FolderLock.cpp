@@ -48,9 +48,17 @@ FolderLock::State FolderLock::lock() {
     if (m_state == State::Held)
         return m_state;
     const std::wstring path = LocalFileSystem::longPath(m_path);
-    const HANDLE handle =
-        CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
-                    FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    // A link in its place would have what it points to deleted when the lock goes: it is refused, and
+    // the file is opened as itself, never followed, should a link take its name meanwhile.
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        m_error = ERROR_CANT_ACCESS_FILE;
+        m_reason = QStringLiteral("it is a link");
+        return m_state = State::Failed;
+    }
+    const HANDLE handle = CreateFileW(
+        path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
+        FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle != INVALID_HANDLE_VALUE) {
         m_handle = handle;
         m_error = 0;

@@ -18,7 +18,9 @@
 #include <memory>
 #include <utility>
 
-#ifndef Q_OS_WIN
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
 #include <cerrno>
 #include <csignal>
 #include <sys/stat.h>
@@ -33,6 +35,10 @@ namespace {
 
 const QDateTime kStamp(QDate(2021, 8, 31), QTime(15, 42, 10));
 const QByteArray kHeader("[8/31/2021 3:42:10 PM]");
+#ifdef Q_OS_WIN
+// SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE, not in every SDK's headers.
+constexpr DWORD kUnprivilegedLink = 0x2;
+#endif
 const QFileDevice::Permissions kAllBits =
     QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner | QFileDevice::ReadGroup |
     QFileDevice::WriteGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther | QFileDevice::WriteOther |
@@ -443,6 +449,30 @@ TEST_F(TranscriptFilesTest, ALockThatCannotBeMadeIsReportedWithItsReason) {
     EXPECT_EQ(w.boxes.texts(), QStringList{cannot("it is a link")});
     EXPECT_FALSE(QFile::exists(outside.filePath(QStringLiteral("planted"))));
     EXPECT_EQ(contents(transcript("ann")), QByteArray("old"));
+}
+#endif
+
+#ifdef Q_OS_WIN
+// A link planted under the lock file's name is refused with that reason, and what it points to is
+// not deleted when the lock would go.
+TEST_F(TranscriptFilesTest, ALinkAsTheLockFileIsRefusedAndWhatItPointsToKept) {
+    QTemporaryDir outside;
+    const QString target = QDir::toNativeSeparators(outside.filePath(QStringLiteral("precious.txt")));
+    writeFile(target, "keep");
+    const QString lockPath = folder + FolderLock::fileName();
+    if (!CreateSymbolicLinkW(reinterpret_cast<const wchar_t*>(lockPath.utf16()),
+                             reinterpret_cast<const wchar_t*>(target.utf16()), kUnprivilegedLink))
+        GTEST_SKIP() << "links cannot be made here";
+    w.skype.addChat(QStringLiteral("ann"), kStamp, {QStringLiteral("Ann: hi")});
+    tick({QStringLiteral("ann")});
+    pressSave();
+    EXPECT_EQ(
+        w.boxes.texts(),
+        QStringList{QStringLiteral("The folder '%1' cannot be locked against other exports: its lock file "
+                                   "'%2' cannot be used (it is a link).")
+                        .arg(nativeOutput(), lockPath)});
+    EXPECT_EQ(contents(target), QByteArray("keep"));
+    EXPECT_EQ(contents(transcript("ann")), QByteArray("<missing>"));
 }
 #endif
 
