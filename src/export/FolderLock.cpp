@@ -131,6 +131,7 @@ FolderLock::State FolderLock::lock() {
                 // A file system that keeps no locks (a network share without its lock service): the
                 // file alone marks the run, as no lock at all would block every export there for good.
                 m_fd = fd;
+                m_exclusive = false;
                 return m_state = State::Held;
             }
             ::close(fd);

@@ -160,9 +160,10 @@ TranscriptFiles::Folder& TranscriptFiles::folderOf(const QString& absoluteFolder
     folder->key = key;
     folder->lock = std::make_unique<FolderLock>(absoluteFolder + QLatin1Char('/'));
     const FolderLock::State state = folder->lock->lock();
-    if (state == FolderLock::State::Held) {
+    if (folder->lock->exclusive()) {
         // No other run writes here now: what looks like one of our new files was left by a run that
-        // was killed. Only names of that pattern, only regular files.
+        // was killed. Only names of that pattern, only regular files. Where the file system keeps no
+        // locks, they may be another run's that is still writing, and stay.
         static const QRegularExpression stale(QStringLiteral("^\\..+\\.txt\\.[A-Za-z0-9]{6}\\.part$"));
         const QFileInfoList candidates =
             QDir(absoluteFolder)
