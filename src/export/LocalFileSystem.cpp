@@ -137,6 +137,13 @@ int LocalFileSystem::appendCopy(const QString& from, const QString& to) {
 int LocalFileSystem::replace(const QString& from, const QString& to) {
     const std::wstring source = longPath(from);
     const std::wstring target = longPath(to);
+    // A link that took the new file's name is not put in place, nor is the old file's security handed
+    // on to what it points to.
+    const DWORD made = GetFileAttributesW(source.c_str());
+    if (made == INVALID_FILE_ATTRIBUTES)
+        return static_cast<int>(GetLastError());
+    if (made & FILE_ATTRIBUTE_REPARSE_POINT)
+        return ERROR_CANT_ACCESS_FILE;
     const DWORD attributes = GetFileAttributesW(target.c_str());
     // A folder of that name: not a refusal to write, as Windows' "access denied" would have it.
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
