@@ -13,6 +13,10 @@
 #include <unistd.h>
 #endif
 
+#ifdef Q_OS_LINUX
+#include <sys/xattr.h>
+#endif
+
 #include <algorithm>
 #include <vector>
 
@@ -229,6 +233,20 @@ int closeChecked(int fd, int error) {
     return error;
 }
 
+#ifdef Q_OS_LINUX
+constexpr const char* kAccessList = "system.posix_acl_access";
+
+// The file's access list, or nothing when it has none beyond its permissions.
+QByteArray accessList(const QByteArray& path) {
+    const ssize_t size = ::lgetxattr(path.constData(), kAccessList, nullptr, 0);
+    if (size <= 0)
+        return QByteArray();
+    QByteArray list(size, '\0');
+    const ssize_t read = ::lgetxattr(path.constData(), kAccessList, list.data(), list.size());
+    return read > 0 ? list.left(read) : QByteArray();
+}
+#endif
+
 mode_t umaskMode() {
     const mode_t mask = ::umask(0);
     ::umask(mask);
@@ -304,8 +322,12 @@ int LocalFileSystem::replace(const QString& from, const QString& to) {
     }
     struct stat old{};
     mode_t mode = umaskMode();
+    QByteArray list;
     if (::lstat(target.constData(), &old) == 0 && S_ISREG(old.st_mode)) {
         mode = old.st_mode & 0777;
+#ifdef Q_OS_LINUX
+        list = accessList(target);
+#endif
         if (old.st_uid != made.st_uid || old.st_gid != made.st_gid) {
             // Only root may give the file away; the group is kept where the user belongs to it, and
             // where it cannot be, the old group's rights go to nobody.
@@ -319,6 +341,16 @@ int LocalFileSystem::replace(const QString& from, const QString& to) {
         ::close(fd);
         return error;
     }
+#ifdef Q_OS_LINUX
+    // With an access list, the group bits are its mask, not what the file's group may do: the list
+    // goes with them, or where it cannot, the group bits go.
+    if (!list.isEmpty() && ::fsetxattr(fd, kAccessList, list.constData(), list.size(), 0) != 0 &&
+        ::fchmod(fd, mode & ~static_cast<mode_t>(070)) != 0) {
+        const int error = errno;
+        ::close(fd);
+        return error;
+    }
+#endif
     ::close(fd);
     if (::rename(source.constData(), target.constData()) != 0)
         return errno;

@@ -25,6 +25,9 @@
 #include <csignal>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#ifdef Q_OS_LINUX
+#include <sys/xattr.h>
+#endif
 #include <unistd.h>
 #endif
 
@@ -617,6 +620,48 @@ TEST_F(TranscriptFilesTest, ALinkToTheLockFileInOtherLettersDoesNotFoldCase) {
     EXPECT_EQ(w.boxes.texts(), QStringList{QStringLiteral("Done.")});
     EXPECT_EQ(contents(transcript("Ann")), kHeader + "Ann: second\r\n");
     EXPECT_EQ(contents(transcript("ann")), kHeader + "ann: first\r\n");
+}
+
+// A transcript shared with one user through an access list, its own group kept out: its group bits
+// are the list's mask, and were they copied alone the whole group could read the new transcript.
+// The list goes with it.
+TEST_F(TranscriptFilesTest, AReplacedTranscriptKeepsItsAccessList) {
+    writeFile(transcript("ann"), "old");
+    const QByteArray path = QFile::encodeName(transcript("ann"));
+    ASSERT_EQ(chown(path.constData(), 0, 65534), 0);
+    // Owner rw, user 1 rw, the file's group nothing, mask rw, others nothing.
+    QByteArray list;
+    const auto entry = [&](quint16 tag, quint16 permissions, quint32 id) {
+        list.append(reinterpret_cast<const char*>(&tag), 2);
+        list.append(reinterpret_cast<const char*>(&permissions), 2);
+        list.append(reinterpret_cast<const char*>(&id), 4);
+    };
+    const quint32 version = 2;
+    list.append(reinterpret_cast<const char*>(&version), 4);
+    entry(0x01, 6, 0xFFFFFFFF);
+    entry(0x02, 6, 1);
+    entry(0x04, 0, 0xFFFFFFFF);
+    entry(0x10, 6, 0xFFFFFFFF);
+    entry(0x20, 0, 0xFFFFFFFF);
+    if (setxattr(path.constData(), "system.posix_acl_access", list.constData(), list.size(), 0) != 0)
+        GTEST_SKIP() << "no access lists here";
+    QFile::setPermissions(outputDir.path(), kAllBits);
+    const auto groupCanRead = [&] {
+        OrdinaryUser user; // in the file's group, not on its list
+        QFile file(transcript("ann"));
+        return file.open(QIODevice::ReadOnly);
+    };
+    ASSERT_FALSE(groupCanRead());
+    w.skype.addChat(QStringLiteral("ann"), kStamp, {QStringLiteral("Ann: hi")});
+    tick({QStringLiteral("ann")});
+    pressSave();
+    EXPECT_EQ(w.boxes.texts(), QStringList{QStringLiteral("Done.")});
+    EXPECT_EQ(contents(transcript("ann")), kHeader + "Ann: hi\r\n");
+    EXPECT_FALSE(groupCanRead());
+    QByteArray copied(256, '\0');
+    const ssize_t size = getxattr(path.constData(), "system.posix_acl_access", copied.data(), copied.size());
+    ASSERT_GT(size, 0);
+    EXPECT_EQ(copied.left(size), list);
 }
 
 // A run of one user killed while it held the lock, with a umask that keeps new files private: the
