@@ -48,9 +48,17 @@ FolderLock::State FolderLock::lock() {
     if (m_state == State::Held)
         return m_state;
     const std::wstring path = LocalFileSystem::longPath(m_path);
-    const HANDLE handle =
-        CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
-                    FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    // A link in its place would have what it points to deleted when the lock goes: it is refused, and
+    // the file is opened as itself, never followed, should a link take its name meanwhile.
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        m_error = ERROR_CANT_ACCESS_FILE;
+        m_reason = QStringLiteral("it is a link");
+        return m_state = State::Failed;
+    }
+    const HANDLE handle = CreateFileW(
+        path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
+        FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle != INVALID_HANDLE_VALUE) {
         m_handle = handle;
         m_error = 0;
@@ -69,8 +77,14 @@ FolderLock::State FolderLock::lock() {
 
 FolderLock::~FolderLock() {
     if (m_fd >= 0) {
-        // Removed while still held, so that no other run takes a file that is no longer there.
-        ::unlink(QFile::encodeName(m_path).constData());
+        // Removed while still held, so that no other run takes a file that is no longer there; only
+        // while the name is still this lock's: one removed or replaced meanwhile may be another run's.
+        const QByteArray path = QFile::encodeName(m_path);
+        struct stat named{};
+        struct stat held{};
+        if (::lstat(path.constData(), &named) == 0 && ::fstat(m_fd, &held) == 0 &&
+            named.st_dev == held.st_dev && named.st_ino == held.st_ino)
+            ::unlink(path.constData());
         ::close(m_fd);
     }
 }
@@ -83,8 +97,14 @@ FolderLock::State FolderLock::lock() {
     for (int round = 0; round < 8; ++round) {
         // Opened for reading, so that every user who may write in the folder can take the lock, and
         // never through a link.
-        const int fd =
-            ::open(path.constData(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+        int fd = ::open(path.constData(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+        // A lock file another user left in a shared folder with the sticky bit, which the system may
+        // refuse to "create" (fs.protected_regular) though it can be opened.
+        if (fd < 0 && errno == EACCES) {
+            fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+            if (fd < 0 && errno == ENOENT)
+                errno = EACCES;
+        }
         if (fd < 0) {
             m_error = errno;
             struct stat status{};
@@ -99,12 +119,19 @@ FolderLock::State FolderLock::lock() {
             m_reason = QStringLiteral("it is not a file");
             return m_state = State::Failed;
         }
+        // Every user who may write in the folder must be able to open the file a killed run of this one
+        // leaves there, whatever the umask made of its permissions. Only an empty file of this user's
+        // with no other name: never a file elsewhere that a hard link brought here.
+        if (opened.st_uid == ::geteuid() && opened.st_nlink == 1 && opened.st_size == 0 &&
+            (opened.st_mode & 0444) != 0444)
+            ::fchmod(fd, (opened.st_mode & 07777) | 0444);
         if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
             const int error = errno;
             if (error != EWOULDBLOCK && error != EINTR) {
                 // A file system that keeps no locks (a network share without its lock service): the
                 // file alone marks the run, as no lock at all would block every export there for good.
                 m_fd = fd;
+                m_exclusive = false;
                 return m_state = State::Held;
             }
             ::close(fd);

@@ -29,6 +29,9 @@ public:
     // True when the lock is now held.
     bool tryLock() { return lock() == State::Held; }
     State state() const { return m_state; }
+    // True when this run holds the lock and the system keeps every other run out; false where the
+    // file system keeps no locks, so that another run may write there all the same.
+    bool exclusive() const { return m_state == State::Held && m_exclusive; }
 
     // The folder, with the platform's separators.
     const QString& folder() const { return m_folder; }
@@ -46,6 +49,7 @@ private:
     QString m_path;
     State m_state = State::Unlocked;
     int m_error = 0;
+    bool m_exclusive = true;
     QString m_reason;
 #ifdef Q_OS_WIN
     void* m_handle = nullptr;

@@ -13,6 +13,10 @@
 #include <unistd.h>
 #endif
 
+#ifdef Q_OS_LINUX
+#include <sys/xattr.h>
+#endif
+
 #include <algorithm>
 #include <vector>
 
@@ -57,9 +61,19 @@ int writeAll(HANDLE file, const char* data, qint64 size) {
     return 0;
 }
 
+// Never through a link that took the new file's name: that is refused, as elsewhere.
 HANDLE openForAppending(const std::wstring& path) {
-    return CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file =
+        CreateFileW(path.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (file != INVALID_HANDLE_VALUE && GetFileInformationByHandle(file, &information) &&
+        (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        CloseHandle(file);
+        SetLastError(ERROR_CANT_ACCESS_FILE);
+        return INVALID_HANDLE_VALUE;
+    }
+    return file;
 }
 
 bool isRegularFile(DWORD attributes) {
@@ -127,6 +141,13 @@ int LocalFileSystem::appendCopy(const QString& from, const QString& to) {
 int LocalFileSystem::replace(const QString& from, const QString& to) {
     const std::wstring source = longPath(from);
     const std::wstring target = longPath(to);
+    // A link that took the new file's name is not put in place, nor is the old file's security handed
+    // on to what it points to.
+    const DWORD made = GetFileAttributesW(source.c_str());
+    if (made == INVALID_FILE_ATTRIBUTES)
+        return static_cast<int>(GetLastError());
+    if (made & FILE_ATTRIBUTE_REPARSE_POINT)
+        return ERROR_CANT_ACCESS_FILE;
     const DWORD attributes = GetFileAttributesW(target.c_str());
     // A folder of that name: not a refusal to write, as Windows' "access denied" would have it.
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
@@ -212,6 +233,20 @@ int closeChecked(int fd, int error) {
     return error;
 }
 
+#ifdef Q_OS_LINUX
+constexpr const char* kAccessList = "system.posix_acl_access";
+
+// The file's access list, or nothing when it has none beyond its permissions.
+QByteArray accessList(const QByteArray& path) {
+    const ssize_t size = ::lgetxattr(path.constData(), kAccessList, nullptr, 0);
+    if (size <= 0)
+        return QByteArray();
+    QByteArray list(size, '\0');
+    const ssize_t read = ::lgetxattr(path.constData(), kAccessList, list.data(), list.size());
+    return read > 0 ? list.left(read) : QByteArray();
+}
+#endif
+
 mode_t umaskMode() {
     const mode_t mask = ::umask(0);
     ::umask(mask);
@@ -273,22 +308,50 @@ int LocalFileSystem::appendCopy(const QString& from, const QString& to) {
 int LocalFileSystem::replace(const QString& from, const QString& to) {
     const QByteArray source = native(from);
     const QByteArray target = native(to);
-    struct stat old{};
+    // Owner and permissions go to the new file through a descriptor of its own: a link that took its
+    // name meanwhile (someone else may write in the folder) would pass them on to what it points to.
+    const int fd = ::open(source.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return errno;
     struct stat made{};
+    const bool known = ::fstat(fd, &made) == 0;
+    if (!known || !S_ISREG(made.st_mode)) {
+        const int error = known ? EINVAL : errno;
+        ::close(fd);
+        return error;
+    }
+    struct stat old{};
     mode_t mode = umaskMode();
-    if (::lstat(target.constData(), &old) == 0 && S_ISREG(old.st_mode) &&
-        ::lstat(source.constData(), &made) == 0) {
+    QByteArray list;
+    if (::lstat(target.constData(), &old) == 0 && S_ISREG(old.st_mode)) {
         mode = old.st_mode & 0777;
+#ifdef Q_OS_LINUX
+        list = accessList(target);
+#endif
         if (old.st_uid != made.st_uid || old.st_gid != made.st_gid) {
             // Only root may give the file away; the group is kept where the user belongs to it, and
             // where it cannot be, the old group's rights go to nobody.
-            if (::chown(source.constData(), old.st_uid, old.st_gid) != 0 &&
-                ::chown(source.constData(), static_cast<uid_t>(-1), old.st_gid) != 0)
+            if (::fchown(fd, old.st_uid, old.st_gid) != 0 &&
+                ::fchown(fd, static_cast<uid_t>(-1), old.st_gid) != 0)
                 mode &= ~static_cast<mode_t>(070);
         }
     }
-    if (::chmod(source.constData(), mode) != 0)
-        return errno;
+    if (::fchmod(fd, mode) != 0) {
+        const int error = errno;
+        ::close(fd);
+        return error;
+    }
+#ifdef Q_OS_LINUX
+    // With an access list, the group bits are its mask, not what the file's group may do: the list
+    // goes with them, or where it cannot, the group bits go.
+    if (!list.isEmpty() && ::fsetxattr(fd, kAccessList, list.constData(), list.size(), 0) != 0 &&
+        ::fchmod(fd, mode & ~static_cast<mode_t>(070)) != 0) {
+        const int error = errno;
+        ::close(fd);
+        return error;
+    }
+#endif
+    ::close(fd);
     if (::rename(source.constData(), target.constData()) != 0)
         return errno;
     return 0;
@@ -307,11 +370,13 @@ int LocalFileSystem::remove(const QString& path) {
 
 bool LocalFileSystem::foldsCase(const QString& folder, const QString& probe) {
     const QString other = probe.toUpper() != probe ? probe.toUpper() : probe.toLower();
+    // The same entry, not a link of either kind that someone put there under the other name.
     struct stat named{};
     struct stat folded{};
-    return ::stat(native(QDir(folder).filePath(probe)).constData(), &named) == 0 &&
-           ::stat(native(QDir(folder).filePath(other)).constData(), &folded) == 0 &&
-           named.st_dev == folded.st_dev && named.st_ino == folded.st_ino;
+    return ::lstat(native(QDir(folder).filePath(probe)).constData(), &named) == 0 &&
+           ::lstat(native(QDir(folder).filePath(other)).constData(), &folded) == 0 &&
+           S_ISREG(named.st_mode) && named.st_nlink == 1 && named.st_dev == folded.st_dev &&
+           named.st_ino == folded.st_ino;
 }
 
 #endif

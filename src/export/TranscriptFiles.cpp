@@ -44,14 +44,19 @@ constexpr int kNameTooLong = ENAMETOOLONG;
 #endif
 
 // What the folder is, however its path is written: through a link, with doubled separators or, on
-// Windows, in other letter case.
-QString folderIdentity(const QString& folder) {
+// Windows, in other letter case. `exists` tells whether a folder was found there.
+QString folderIdentity(const QString& folder, bool* exists = nullptr) {
 #ifdef Q_OS_WIN
     const QString canonical = QFileInfo(folder).canonicalFilePath();
+    if (exists)
+        *exists = !canonical.isEmpty();
     return (canonical.isEmpty() ? QDir::cleanPath(folder) : canonical).toCaseFolded();
 #else
     struct stat status{};
-    if (::stat(QFile::encodeName(folder).constData(), &status) == 0)
+    const bool found = ::stat(QFile::encodeName(folder).constData(), &status) == 0;
+    if (exists)
+        *exists = found;
+    if (found)
         return QStringLiteral("%1:%2")
             .arg(static_cast<qulonglong>(status.st_dev))
             .arg(static_cast<qulonglong>(status.st_ino));
@@ -122,18 +127,43 @@ void TranscriptFiles::discard(Pending& pending) {
     pending.newFile.clear();
 }
 
+TranscriptFiles::Folder* TranscriptFiles::earlierFolder(const QString& absoluteFolder) const {
+    const auto found = m_folderAt.find(QDir::cleanPath(absoluteFolder));
+    return found != m_folderAt.end() ? found->second : nullptr;
+}
+
+bool TranscriptFiles::replacedMeanwhile(const Folder& folder, const QString& absoluteFolder) {
+    bool exists = false;
+    return folderIdentity(absoluteFolder, &exists) != folder.key && exists;
+}
+
+void TranscriptFiles::failReplaced(const QString& what, const QString& path) {
+    const QString folder = QFileInfo(path).absolutePath();
+    if (m_stop.isEmpty())
+        m_stop = QStringLiteral("The export stopped because the folder '%1' was removed or replaced while it "
+                                "wrote there. The transcripts it had not yet put in place were left as they "
+                                "were.")
+                     .arg(QDir::toNativeSeparators(folder));
+    throw Failure(QStringLiteral("%1 '%2': its folder was removed or replaced").arg(what, path));
+}
+
 TranscriptFiles::Folder& TranscriptFiles::folderOf(const QString& absoluteFolder) {
-    const QString key = folderIdentity(absoluteFolder);
+    bool exists = false;
+    const QString key = folderIdentity(absoluteFolder, &exists);
     const auto found = m_folders.find(key);
-    if (found != m_folders.end())
+    if (found != m_folders.end()) {
+        if (exists)
+            m_folderAt.emplace(QDir::cleanPath(absoluteFolder), found->second.get());
         return *found->second;
+    }
     auto folder = std::make_unique<Folder>();
     folder->key = key;
     folder->lock = std::make_unique<FolderLock>(absoluteFolder + QLatin1Char('/'));
     const FolderLock::State state = folder->lock->lock();
-    if (state == FolderLock::State::Held) {
+    if (folder->lock->exclusive()) {
         // No other run writes here now: what looks like one of our new files was left by a run that
-        // was killed. Only names of that pattern, only regular files.
+        // was killed. Only names of that pattern, only regular files. Where the file system keeps no
+        // locks, they may be another run's that is still writing, and stay.
         static const QRegularExpression stale(QStringLiteral("^\\..+\\.txt\\.[A-Za-z0-9]{6}\\.part$"));
         const QFileInfoList candidates =
             QDir(absoluteFolder)
@@ -147,7 +177,10 @@ TranscriptFiles::Folder& TranscriptFiles::folderOf(const QString& absoluteFolder
     // The lock file exists while it is held, by this run or another: it tells how names compare here.
     if (state == FolderLock::State::Held || state == FolderLock::State::Busy)
         folder->foldsCase = m_fileSystem.foldsCase(absoluteFolder, FolderLock::fileName());
-    return *m_folders.emplace(key, std::move(folder)).first->second;
+    Folder& made = *m_folders.emplace(key, std::move(folder)).first->second;
+    if (exists)
+        m_folderAt.emplace(QDir::cleanPath(absoluteFolder), &made);
+    return made;
 }
 
 QString TranscriptFiles::lockFolder(const QString& folderText) {
@@ -157,6 +190,14 @@ QString TranscriptFiles::lockFolder(const QString& folderText) {
 
 QString TranscriptFiles::keyOf(const QString& path, Folder** folder) {
     const QFileInfo info(path);
+    // A folder text that named another folder before: what this run wrote there went with it. A folder
+    // that is gone now fails the writes into it as they come.
+    if (Folder* earlier = earlierFolder(info.absolutePath())) {
+        if (replacedMeanwhile(*earlier, info.absolutePath()))
+            failReplaced(QStringLiteral("Cannot write"), path);
+        *folder = earlier;
+        return keyIn(*earlier, info.fileName());
+    }
     Folder& found = folderOf(info.absolutePath());
     *folder = &found;
     return keyIn(found, info.fileName());
@@ -167,8 +208,11 @@ QString TranscriptFiles::keyIn(const Folder& folder, const QString& name) {
 }
 
 std::map<QString, TranscriptFiles::Pending>::iterator TranscriptFiles::findPending(const QString& path) {
-    // A folder not seen before holds nothing of this run: it is neither locked nor looked into.
+    // A folder not seen before holds nothing of this run: it is neither locked nor looked into. One
+    // removed or replaced since holds what the run wrote before.
     const QFileInfo info(path);
+    if (const Folder* earlier = earlierFolder(info.absolutePath()))
+        return m_pending.find(keyIn(*earlier, info.fileName()));
     const auto folder = m_folders.find(folderIdentity(info.absolutePath()));
     if (folder == m_folders.end())
         return m_pending.end();
@@ -293,6 +337,10 @@ void TranscriptFiles::commit(const QString& path) {
         m_kept.append(pending.path);
         return;
     }
+    // Neither a transcript nor its deletion goes into another folder than the one written into; its
+    // new file, if still there, went with the old folder.
+    if (replacedMeanwhile(*pending.folder, QFileInfo(pending.path).absolutePath()))
+        failReplaced(QStringLiteral("Cannot replace"), pending.path);
     if (pending.newFile.isEmpty()) {
         // Nothing new for this contact: the old transcript goes, as a fresh run would leave none.
         const int error = m_fileSystem.remove(pending.path);

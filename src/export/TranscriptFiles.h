@@ -69,6 +69,12 @@ private:
     };
 
     Folder& folderOf(const QString& absoluteFolder);
+    // The folder first found under this folder text, while it existed.
+    Folder* earlierFolder(const QString& absoluteFolder) const;
+    // Whether a folder other than `folder` is now found under its folder text.
+    static bool replacedMeanwhile(const Folder& folder, const QString& absoluteFolder);
+    // Throws the failure of a write into a folder removed or replaced during the run, which ends it.
+    [[noreturn]] void failReplaced(const QString& what, const QString& path);
     // The key of a transcript: its folder's identity and its name, case-folded where the folder folds.
     QString keyOf(const QString& path, Folder** folder);
     static QString keyIn(const Folder& folder, const QString& name);
@@ -82,6 +88,8 @@ private:
     FileSystem& m_fileSystem;
     // Before the transcripts, so that the locks go last.
     std::map<QString, std::unique_ptr<Folder>> m_folders;
+    // The folders by the cleaned text of their path.
+    std::map<QString, Folder*> m_folderAt;
     std::map<QString, Pending> m_pending;
     QStringList m_kept;
     QString m_stop;

@@ -15,12 +15,19 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
+#include <utility>
 
-#ifndef Q_OS_WIN
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
 #include <cerrno>
 #include <csignal>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#ifdef Q_OS_LINUX
+#include <sys/xattr.h>
+#endif
 #include <unistd.h>
 #endif
 
@@ -31,6 +38,10 @@ namespace {
 
 const QDateTime kStamp(QDate(2021, 8, 31), QTime(15, 42, 10));
 const QByteArray kHeader("[8/31/2021 3:42:10 PM]");
+#ifdef Q_OS_WIN
+// SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE, not in every SDK's headers.
+constexpr DWORD kUnprivilegedLink = 0x2;
+#endif
 const QFileDevice::Permissions kAllBits =
     QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner | QFileDevice::ReadGroup |
     QFileDevice::WriteGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther | QFileDevice::WriteOther |
@@ -444,6 +455,30 @@ TEST_F(TranscriptFilesTest, ALockThatCannotBeMadeIsReportedWithItsReason) {
 }
 #endif
 
+#ifdef Q_OS_WIN
+// A link planted under the lock file's name is refused with that reason, and what it points to is
+// not deleted when the lock would go.
+TEST_F(TranscriptFilesTest, ALinkAsTheLockFileIsRefusedAndWhatItPointsToKept) {
+    QTemporaryDir outside;
+    const QString target = QDir::toNativeSeparators(outside.filePath(QStringLiteral("precious.txt")));
+    writeFile(target, "keep");
+    const QString lockPath = folder + FolderLock::fileName();
+    if (!CreateSymbolicLinkW(reinterpret_cast<const wchar_t*>(lockPath.utf16()),
+                             reinterpret_cast<const wchar_t*>(target.utf16()), kUnprivilegedLink))
+        GTEST_SKIP() << "links cannot be made here";
+    w.skype.addChat(QStringLiteral("ann"), kStamp, {QStringLiteral("Ann: hi")});
+    tick({QStringLiteral("ann")});
+    pressSave();
+    EXPECT_EQ(
+        w.boxes.texts(),
+        QStringList{QStringLiteral("The folder '%1' cannot be locked against other exports: its lock file "
+                                   "'%2' cannot be used (it is a link).")
+                        .arg(nativeOutput(), lockPath)});
+    EXPECT_EQ(contents(target), QByteArray("keep"));
+    EXPECT_EQ(contents(transcript("ann")), QByteArray("<missing>"));
+}
+#endif
+
 #ifndef Q_OS_WIN // where a folder holding an open file, the lock, cannot be removed
 // The output folder removed during the run: every later chat would fail the same way. The run ends
 // after the first failing chat's boxes, with one box that says why, in both exports.
@@ -543,6 +578,205 @@ TEST_F(TranscriptFilesTest, MovesRefusedAtTheEndGiveOneBox) {
     EXPECT_EQ(files(),
               (QStringList{QStringLiteral("ann.txt"), QStringLiteral("bob.txt"), QStringLiteral("cid.txt")}));
 }
+
+#ifdef Q_OS_LINUX
+// The new file was swapped for a link by someone who may write in the folder (a group's shared
+// folder) before it is put in place: the owner and permissions meant for the transcript are never
+// given to what the link points to, and the link does not take the transcript's place.
+TEST_F(TranscriptFilesTest, AStagedFileSwappedForALinkPassesNothingOnToItsTarget) {
+    QTemporaryDir outside;
+    const QString victim = outside.filePath(QStringLiteral("private"));
+    writeFile(victim, "secret");
+    ASSERT_EQ(chmod(QFile::encodeName(victim).constData(), 0600), 0);
+    // The old transcript, planted with open permissions by another user.
+    writeFile(transcript("ann"), "old");
+    ASSERT_EQ(chmod(QFile::encodeName(transcript("ann")).constData(), 0666), 0);
+    ASSERT_EQ(chown(QFile::encodeName(transcript("ann")).constData(), 65534, 65534), 0);
+    const QString staged = folder + QStringLiteral(".ann.txt.abcdef.part");
+    LocalFileSystem fileSystem;
+    ASSERT_EQ(fileSystem.createNew(staged), 0);
+    ASSERT_EQ(fileSystem.append(staged, "new"), 0);
+    ASSERT_TRUE(QFile::remove(staged));
+    ASSERT_TRUE(QFile::link(victim, staged));
+
+    EXPECT_NE(fileSystem.replace(staged, transcript("ann")), 0);
+    struct stat status{};
+    ASSERT_EQ(stat(QFile::encodeName(victim).constData(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0600u);
+    EXPECT_EQ(status.st_uid, geteuid());
+    EXPECT_EQ(contents(transcript("ann")), QByteArray("old"));
+    EXPECT_EQ(contents(victim), QByteArray("secret"));
+}
+
+// A link planted as the lock file's name in other letters does not make a folder that tells letter
+// case apart look as if it folded it: "Ann" and "ann" keep a transcript each.
+TEST_F(TranscriptFilesTest, ALinkToTheLockFileInOtherLettersDoesNotFoldCase) {
+    ASSERT_TRUE(QFile::link(FolderLock::fileName(), folder + QStringLiteral(".PARLORIX.LOCK")));
+    writeFile(transcript("ann"), "old ann");
+    w.skype.addChat(QStringLiteral("ann"), kStamp, {QStringLiteral("ann: first")});
+    w.skype.addChat(QStringLiteral("Ann"), kStamp, {QStringLiteral("Ann: second")});
+    tick({QStringLiteral("Ann"), QStringLiteral("ann")});
+    pressSave();
+    EXPECT_EQ(w.boxes.texts(), QStringList{QStringLiteral("Done.")});
+    EXPECT_EQ(contents(transcript("Ann")), kHeader + "Ann: second\r\n");
+    EXPECT_EQ(contents(transcript("ann")), kHeader + "ann: first\r\n");
+}
+
+// A transcript shared with one user through an access list, its own group kept out: its group bits
+// are the list's mask, and were they copied alone the whole group could read the new transcript.
+// The list goes with it.
+TEST_F(TranscriptFilesTest, AReplacedTranscriptKeepsItsAccessList) {
+    writeFile(transcript("ann"), "old");
+    const QByteArray path = QFile::encodeName(transcript("ann"));
+    ASSERT_EQ(chown(path.constData(), 0, 65534), 0);
+    // Owner rw, user 1 rw, the file's group nothing, mask rw, others nothing.
+    QByteArray list;
+    const auto entry = [&](quint16 tag, quint16 permissions, quint32 id) {
+        list.append(reinterpret_cast<const char*>(&tag), 2);
+        list.append(reinterpret_cast<const char*>(&permissions), 2);
+        list.append(reinterpret_cast<const char*>(&id), 4);
+    };
+    const quint32 version = 2;
+    list.append(reinterpret_cast<const char*>(&version), 4);
+    entry(0x01, 6, 0xFFFFFFFF);
+    entry(0x02, 6, 1);
+    entry(0x04, 0, 0xFFFFFFFF);
+    entry(0x10, 6, 0xFFFFFFFF);
+    entry(0x20, 0, 0xFFFFFFFF);
+    if (setxattr(path.constData(), "system.posix_acl_access", list.constData(), list.size(), 0) != 0)
+        GTEST_SKIP() << "no access lists here";
+    QFile::setPermissions(outputDir.path(), kAllBits);
+    const auto groupCanRead = [&] {
+        OrdinaryUser user; // in the file's group, not on its list
+        QFile file(transcript("ann"));
+        return file.open(QIODevice::ReadOnly);
+    };
+    ASSERT_FALSE(groupCanRead());
+    w.skype.addChat(QStringLiteral("ann"), kStamp, {QStringLiteral("Ann: hi")});
+    tick({QStringLiteral("ann")});
+    pressSave();
+    EXPECT_EQ(w.boxes.texts(), QStringList{QStringLiteral("Done.")});
+    EXPECT_EQ(contents(transcript("ann")), kHeader + "Ann: hi\r\n");
+    EXPECT_FALSE(groupCanRead());
+    QByteArray copied(256, '\0');
+    const ssize_t size = getxattr(path.constData(), "system.posix_acl_access", copied.data(), copied.size());
+    ASSERT_GT(size, 0);
+    EXPECT_EQ(copied.left(size), list);
+}
+
+// A run of one user killed while it held the lock, with a umask that keeps new files private: the
+// lock file it left does not keep another user's runs out of the shared folder.
+TEST_F(TranscriptFilesTest, ALockFileLeftByAnotherUsersKilledRunDoesNotBlock) {
+    QFile::setPermissions(outputDir.path(), kAllBits);
+    const pid_t child = fork();
+    if (child == 0) {
+        umask(077);
+        FolderLock lock(folder);
+        if (!lock.tryLock())
+            _exit(2);
+        raise(SIGKILL);
+        _exit(3);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status)) << status;
+    ASSERT_TRUE(QFile::exists(folder + FolderLock::fileName()));
+    FolderLock::State state = FolderLock::State::Unlocked;
+    {
+        OrdinaryUser user;
+        FolderLock lock(folder);
+        state = lock.lock();
+    }
+    EXPECT_EQ(state, FolderLock::State::Held);
+
+    // A hard link to a private file in the lock file's place: that file stays private.
+    QTemporaryDir outside;
+    const QString secret = outside.filePath(QStringLiteral("secret"));
+    {
+        const mode_t savedMask = umask(077);
+        writeFile(secret, "");
+        umask(savedMask);
+    }
+    ASSERT_EQ(link(QFile::encodeName(secret).constData(),
+                   QFile::encodeName(folder + FolderLock::fileName()).constData()),
+              0);
+    {
+        FolderLock lock(folder);
+        EXPECT_EQ(lock.lock(), FolderLock::State::Held);
+    }
+    EXPECT_EQ(QFile::permissions(secret) & kAllBits, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+}
+
+// A lock file that is no longer the one a run took (removed, or its folder replaced meanwhile) is
+// not removed by that run at its end: it may be another run's.
+TEST(FolderLock, RemovesOnlyItsOwnLockFile) {
+    QTemporaryDir dir;
+    const QString folder = dir.path() + QLatin1Char('/');
+    auto first = std::make_unique<FolderLock>(folder);
+    ASSERT_TRUE(first->tryLock());
+    ASSERT_TRUE(QFile::remove(folder + FolderLock::fileName()));
+    FolderLock second(folder);
+    ASSERT_TRUE(second.tryLock());
+    first.reset();
+    EXPECT_TRUE(QFile::exists(folder + FolderLock::fileName()));
+    FolderLock third(folder);
+    EXPECT_EQ(third.lock(), FolderLock::State::Busy);
+}
+
+// The output folder removed and made again while a transcript is written: its first chat went with
+// the old folder, so the run ends with a box that says why instead of "Done." and a transcript that
+// lacks it.
+TEST_F(TranscriptFilesTest, AFolderMadeAgainDuringTheRunEndsItWithTheReason) {
+    const QString out = outputDir.filePath(QStringLiteral("out"));
+    const QString outText = out + QLatin1Char('/');
+    const QString ann = outText + QStringLiteral("ann.txt");
+    ASSERT_TRUE(QDir().mkpath(out));
+    form().setOutputFolderText(outText);
+    w.skype.addChat(QStringLiteral("ann"), kStamp, {QStringLiteral("Ann: one")});
+    w.skype.addChat(QStringLiteral("ann"), kStamp, {QStringLiteral("Ann: two")});
+    tick({QStringLiteral("ann")});
+    bool once = true;
+    w.skype.onMessageRead = [&] {
+        if (std::exchange(once, false)) {
+            QDir(out).removeRecursively();
+            QDir().mkpath(out);
+        }
+    };
+    pressSave();
+    EXPECT_EQ(
+        w.boxes.texts(),
+        (QStringList{
+            saveError(QStringLiteral("Cannot write '%1': its folder was removed or replaced").arg(ann), 146),
+            stopped(QStringLiteral("the folder '%1' was removed or replaced while it wrote there").arg(out)),
+            QStringLiteral("Done.")}));
+    EXPECT_EQ(filesIn(out), QStringList());
+}
+
+// The output folder removed after a transcript was written, then made again before the run ends:
+// what was written is gone with the folder, and the run says so instead of ending with "Done." and a
+// transcript that lacks the first chats. Removed for good, the same.
+TEST_F(TranscriptFilesTest, AFolderRemovedAfterItWasWrittenToIsNoSuccess) {
+    const QString out = outputDir.filePath(QStringLiteral("out"));
+    const QString outText = out + QLatin1Char('/');
+    const QString ann = outText + QStringLiteral("ann.txt");
+    for (const bool again : {true, false}) {
+        ASSERT_TRUE(QDir().mkpath(out));
+        LocalFileSystem fileSystem;
+        TranscriptFiles files(fileSystem);
+        ASSERT_TRUE(files.lockFolder(outText).isEmpty());
+        files.restart(ann);
+        files.append(ann, QStringLiteral("one\r\n"));
+        ASSERT_TRUE(QDir(out).removeRecursively());
+        if (again) {
+            ASSERT_TRUE(QDir().mkpath(out));
+            EXPECT_ANY_THROW(files.append(ann, QStringLiteral("two\r\n")));
+        }
+        EXPECT_ANY_THROW(files.commit(ann));
+        EXPECT_TRUE(files.stopped()) << again;
+        EXPECT_EQ(contents(ann), QByteArray("<missing>")) << again;
+    }
+}
+#endif
 
 // The reasons the boxes give, in words, for the errors of the platform.
 TEST(FileErrorText, SaysWhatWentWrongInWords) {
