@@ -289,6 +289,14 @@ QString CommandLine::usage() {
 }
 
 int CommandLine::run(const QStringList& arguments) {
+    const int status = runCommand(arguments);
+    if (!m_console.outFailed())
+        return status;
+    m_console.err(QStringLiteral("parlorix-cli: Cannot write standard output\n"));
+    return Failed;
+}
+
+int CommandLine::runCommand(const QStringList& arguments) {
     QCommandLineParser parser;
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
     const QCommandLineOption history(QStringLiteral("history"), QString(), QStringLiteral("PATH"));

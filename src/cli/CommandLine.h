@@ -24,6 +24,8 @@ public:
     static QString version();
 
 private:
+    int runCommand(const QStringList& arguments);
+
     Console& m_console;
     const SettingsStore& m_userSettings;
     SkypeConnector* m_link = nullptr;

@@ -170,6 +170,31 @@ TEST_F(CommandLineTest, ContactsPrintsTheWindowsRows) {
     EXPECT_TRUE(result.err.isEmpty());
 }
 
+// A list that did not get out (a full disk, a closed pipe) is no list: a script must not take it for
+// the whole one.
+TEST_F(CommandLineTest, OutputThatCannotBeWrittenEndsWithTwo) {
+    MemorySettingsStore settings;
+    for (const QStringList& arguments :
+         {QStringList{QStringLiteral("contacts"), QStringLiteral("--history"), kSkype6},
+          QStringList{QStringLiteral("--help")}}) {
+        BufferConsole console;
+        console.outBroken = true;
+        CommandLine commandLine(console, settings);
+        EXPECT_EQ(commandLine.run(QStringList{QStringLiteral("parlorix-cli")} + arguments), 2)
+            << arguments.join(QLatin1Char(' ')).toStdString();
+        EXPECT_EQ(console.errText, QStringLiteral("parlorix-cli: Cannot write standard output\n"));
+    }
+#ifndef Q_OS_WIN
+    QProcess process;
+    process.setStandardOutputFile(QStringLiteral("/dev/full"));
+    process.start(QStringLiteral(PARLORIX_CLI_PATH),
+                  {QStringLiteral("contacts"), QStringLiteral("--history"), kSkype6});
+    ASSERT_TRUE(process.waitForFinished(120000));
+    EXPECT_EQ(process.exitCode(), 2);
+    EXPECT_EQ(process.readAllStandardError(), QByteArray("parlorix-cli: Cannot write standard output\n"));
+#endif
+}
+
 TEST_F(CommandLineTest, AContactNotInTheListIsNamedAndNothingIsWritten) {
     const CliResult result = runCli(
         exportTo({QStringLiteral("--history"), kSkype6, QStringLiteral("--contact"),
