@@ -13,8 +13,8 @@ public:
     // ".<name>.txt.XXXXXX.part" needs, with some to spare.
     static constexpr int kMaxBytes = 200;
 
-    // The next group's name; never one given before, ignoring letter case, as Windows and macOS
-    // compare names.
+    // The next group's name; never one given before, ignoring letter case and how accented letters
+    // are composed, as Windows and macOS compare names.
     QString take(const QString& topic, const QString& id);
 
     // The topic (else the id) as a safe file name, cut to `maxBytes`; never empty.

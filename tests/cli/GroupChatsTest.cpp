@@ -265,6 +265,10 @@ TEST(GroupChatNames, LaterGroupsWithTheSameNameAreNumberedIgnoringCase) {
     EXPECT_EQ(names.take(QStringLiteral("Family (2)"), QStringLiteral("3")),
               QStringLiteral("Family (2) (2)"));
     EXPECT_EQ(names.take(QStringLiteral("Family"), QStringLiteral("4")), QStringLiteral("Family (3)"));
+    // "Café" composed and decomposed: one file on macOS.
+    EXPECT_EQ(names.take(QStringLiteral("Caf\u00E9"), QStringLiteral("5")), QStringLiteral("Caf\u00E9"));
+    EXPECT_EQ(names.take(QStringLiteral("CAFE\u0301"), QStringLiteral("6")),
+              QStringLiteral("CAFE\u0301 (2)"));
     const QString longTopic(300, QLatin1Char('y'));
     EXPECT_EQ(names.take(longTopic, QString()), QString(GroupChatNames::kMaxBytes, QLatin1Char('y')));
     const QString second = names.take(longTopic, QString());
