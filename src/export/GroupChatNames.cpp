@@ -62,9 +62,18 @@ QString GroupChatNames::safeName(const QString& topic, const QString& id, bool w
 QString GroupChatNames::take(const QString& topic, const QString& id) {
     const QString base = safeName(topic, id, kWindowsNames);
     QString name = base;
-    for (int number = 2; m_taken.contains(sameFileKey(name)); ++number) {
-        const QString suffix = QStringLiteral(" (%1)").arg(number);
-        name = safeName(topic, id, kWindowsNames, kMaxBytes - static_cast<int>(suffix.size())) + suffix;
+    if (m_taken.contains(sameFileKey(name))) {
+        // The same text always gives the same names to try, in the same order.
+        const QString text = topic.trimmed().isEmpty() ? id : topic;
+        int& next = m_nextNumber[text];
+        for (int number = qMax(next, 2);; ++number) {
+            const QString suffix = QStringLiteral(" (%1)").arg(number);
+            name = safeName(topic, id, kWindowsNames, kMaxBytes - static_cast<int>(suffix.size())) + suffix;
+            if (!m_taken.contains(sameFileKey(name))) {
+                next = number + 1;
+                break;
+            }
+        }
     }
     m_taken.insert(sameFileKey(name));
     return name;

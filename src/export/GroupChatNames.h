@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QSet>
 #include <QString>
 
@@ -23,4 +24,8 @@ public:
 
 private:
     QSet<QString> m_taken;
+    // Per topic (or id) named so far, the number its next clash starts from: every lower one is
+    // taken already, and stays taken, so a history with many groups of one topic is not counted up
+    // from 2 again for each.
+    QHash<QString, int> m_nextNumber;
 };

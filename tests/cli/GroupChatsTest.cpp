@@ -275,4 +275,16 @@ TEST(GroupChatNames, LaterGroupsWithTheSameNameAreNumberedIgnoringCase) {
     EXPECT_EQ(second, QString(GroupChatNames::kMaxBytes - 4, QLatin1Char('y')) + QStringLiteral(" (2)"));
 }
 
+// Many groups of one topic, with a topic that looks like one of their numbered names among them.
+TEST(GroupChatNames, ManyGroupsOfOneTopicAreNumberedInTurn) {
+    GroupChatNames names;
+    EXPECT_EQ(names.take(QStringLiteral("Chat"), QStringLiteral("0")), QStringLiteral("Chat"));
+    EXPECT_EQ(names.take(QStringLiteral("Chat (3)"), QStringLiteral("1")), QStringLiteral("Chat (3)"));
+    EXPECT_EQ(names.take(QStringLiteral("Chat"), QStringLiteral("2")), QStringLiteral("Chat (2)"));
+    for (int number = 4; number <= 2000; ++number)
+        ASSERT_EQ(names.take(QStringLiteral("Chat"), QString::number(number)),
+                  QStringLiteral("Chat (%1)").arg(number));
+    EXPECT_EQ(names.take(QStringLiteral("chat"), QStringLiteral("x")), QStringLiteral("chat (2001)"));
+}
+
 } // namespace
