@@ -288,6 +288,16 @@ QString CommandLine::usage() {
         "wrong. The window's settings are never changed.\n");
 }
 
+std::optional<QString> CommandLine::notUtf8Argument(int argc, const char* const* argv) {
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray bytes(argv[i]);
+        const QString text = QString::fromUtf8(bytes);
+        if (text.toUtf8() != bytes)
+            return text;
+    }
+    return std::nullopt;
+}
+
 int CommandLine::run(const QStringList& arguments) {
     const int status = runCommand(arguments);
     if (!m_console.outFailed())

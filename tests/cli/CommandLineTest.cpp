@@ -195,6 +195,17 @@ TEST_F(CommandLineTest, OutputThatCannotBeWrittenEndsWithTwo) {
 #endif
 }
 
+// A folder named in bytes that are not UTF-8 would be read with a replacement character and made
+// beside the one given.
+TEST(CommandLineArguments, OnlyUtf8ArgumentsAreTaken) {
+    const char* const good[] = {"parlorix-cli", "export", "--out", "\xC3\x84rger \xE6\x9D\xB1", ""};
+    EXPECT_EQ(CommandLine::notUtf8Argument(5, good), std::nullopt);
+    const char* const bad[] = {"parlorix-cli", "export", "--out", "bad\xFF", "b\xC3"};
+    EXPECT_EQ(CommandLine::notUtf8Argument(5, bad), QStringLiteral("bad\uFFFD"));
+    const char* const surrogate[] = {"parlorix-cli", "\xED\xA0\x80"};
+    EXPECT_TRUE(CommandLine::notUtf8Argument(2, surrogate).has_value());
+}
+
 TEST_F(CommandLineTest, AContactNotInTheListIsNamedAndNothingIsWritten) {
     const CliResult result = runCli(
         exportTo({QStringLiteral("--history"), kSkype6, QStringLiteral("--contact"),
