@@ -288,7 +288,25 @@ QString CommandLine::usage() {
         "wrong. The window's settings are never changed.\n");
 }
 
+std::optional<QString> CommandLine::notUtf8Argument(int argc, const char* const* argv) {
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray bytes(argv[i]);
+        const QString text = QString::fromUtf8(bytes);
+        if (text.toUtf8() != bytes)
+            return text;
+    }
+    return std::nullopt;
+}
+
 int CommandLine::run(const QStringList& arguments) {
+    const int status = runCommand(arguments);
+    if (!m_console.outFailed())
+        return status;
+    m_console.err(QStringLiteral("parlorix-cli: Cannot write standard output\n"));
+    return Failed;
+}
+
+int CommandLine::runCommand(const QStringList& arguments) {
     QCommandLineParser parser;
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
     const QCommandLineOption history(QStringLiteral("history"), QString(), QStringLiteral("PATH"));

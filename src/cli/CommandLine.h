@@ -2,6 +2,8 @@
 
 #include <QStringList>
 
+#include <optional>
+
 class Console;
 class SettingsStore;
 class SkypeConnector;
@@ -22,8 +24,13 @@ public:
 
     static QString usage();
     static QString version();
+    // The first of the process's arguments that is not UTF-8: Qt reads such an argument with
+    // replacement characters, so that it would name another file than the one given.
+    static std::optional<QString> notUtf8Argument(int argc, const char* const* argv);
 
 private:
+    int runCommand(const QStringList& arguments);
+
     Console& m_console;
     const SettingsStore& m_userSettings;
     SkypeConnector* m_link = nullptr;

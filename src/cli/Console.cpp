@@ -11,7 +11,8 @@
 
 namespace {
 
-void write(std::FILE* stream, const QString& text) {
+// False when some of the text did not get out.
+bool write(std::FILE* stream, const QString& text) {
 #ifdef Q_OS_WIN
     const HANDLE handle = GetStdHandle(stream == stdout ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
     DWORD mode = 0;
@@ -19,13 +20,14 @@ void write(std::FILE* stream, const QString& text) {
         std::fflush(stream);
         const std::wstring wide = text.toStdWString();
         DWORD written = 0;
-        WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
-        return;
+        return WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr) &&
+               static_cast<size_t>(written) == wide.size();
     }
 #endif
     const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stream);
-    std::fflush(stream);
+    const size_t size = static_cast<size_t>(bytes.size());
+    const bool whole = std::fwrite(bytes.constData(), 1, size, stream) == size;
+    return std::fflush(stream) == 0 && whole;
 }
 
 } // namespace
@@ -40,7 +42,8 @@ StandardConsole::StandardConsole() {
 }
 
 void StandardConsole::out(const QString& text) {
-    write(stdout, text);
+    if (!write(stdout, text))
+        m_outFailed = true;
 }
 
 void StandardConsole::err(const QString& text) {

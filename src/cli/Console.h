@@ -10,6 +10,9 @@ public:
     virtual void err(const QString& text) = 0;
     // Whether standard error is a terminal, where a progress line can update in place.
     virtual bool errIsTerminal() const = 0;
+    // Whether some of standard output was lost (a full disk, a closed pipe): a script must not take
+    // a list cut short for the whole one.
+    virtual bool outFailed() const = 0;
 };
 
 // The process's own standard output and error: UTF-8, and on a Windows console its wide text, so
@@ -20,7 +23,9 @@ public:
     void out(const QString& text) override;
     void err(const QString& text) override;
     bool errIsTerminal() const override { return m_errIsTerminal; }
+    bool outFailed() const override { return m_outFailed; }
 
 private:
     bool m_errIsTerminal;
+    bool m_outFailed = false;
 };

@@ -8,6 +8,14 @@
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     StandardConsole console;
+#ifndef Q_OS_WIN
+    if (const std::optional<QString> argument = CommandLine::notUtf8Argument(argc, argv)) {
+        console.err(QStringLiteral("parlorix-cli: '%1' is not UTF-8 text: the file or folder it names "
+                                   "cannot be told apart from others; give a name in UTF-8\n")
+                        .arg(*argument));
+        return CommandLine::Failed;
+    }
+#endif
     const FileSettingsStore settings(FileSettingsStore::userRoot());
     CommandLine commandLine(console, settings);
     // The arguments as Qt has them: on Windows from the wide command line, so that a path with

@@ -31,6 +31,15 @@ QString escapedName(const QString& text, bool windowsNames) {
     return name;
 }
 
+// What two names share when they name one file where names are compared loosest: letter case
+// ignored (Windows, macOS), and composed and decomposed letters alike (macOS, where even the program
+// writes "é" decomposed, whichever way the topic held it).
+QString sameFileKey(const QString& name) {
+    return name.normalized(QString::NormalizationForm_C)
+        .toCaseFolded()
+        .normalized(QString::NormalizationForm_C);
+}
+
 } // namespace
 
 QString GroupChatNames::safeName(const QString& topic, const QString& id, bool windowsNames, int maxBytes) {
@@ -53,10 +62,19 @@ QString GroupChatNames::safeName(const QString& topic, const QString& id, bool w
 QString GroupChatNames::take(const QString& topic, const QString& id) {
     const QString base = safeName(topic, id, kWindowsNames);
     QString name = base;
-    for (int number = 2; m_taken.contains(name.toCaseFolded()); ++number) {
-        const QString suffix = QStringLiteral(" (%1)").arg(number);
-        name = safeName(topic, id, kWindowsNames, kMaxBytes - static_cast<int>(suffix.size())) + suffix;
+    if (m_taken.contains(sameFileKey(name))) {
+        // The same text always gives the same names to try, in the same order.
+        const QString text = topic.trimmed().isEmpty() ? id : topic;
+        int& next = m_nextNumber[text];
+        for (int number = qMax(next, 2);; ++number) {
+            const QString suffix = QStringLiteral(" (%1)").arg(number);
+            name = safeName(topic, id, kWindowsNames, kMaxBytes - static_cast<int>(suffix.size())) + suffix;
+            if (!m_taken.contains(sameFileKey(name))) {
+                next = number + 1;
+                break;
+            }
+        }
     }
-    m_taken.insert(name.toCaseFolded());
+    m_taken.insert(sameFileKey(name));
     return name;
 }

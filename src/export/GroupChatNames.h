@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QSet>
 #include <QString>
 
@@ -13,8 +14,8 @@ public:
     // ".<name>.txt.XXXXXX.part" needs, with some to spare.
     static constexpr int kMaxBytes = 200;
 
-    // The next group's name; never one given before, ignoring letter case, as Windows and macOS
-    // compare names.
+    // The next group's name; never one given before, ignoring letter case and how accented letters
+    // are composed, as Windows and macOS compare names.
     QString take(const QString& topic, const QString& id);
 
     // The topic (else the id) as a safe file name, cut to `maxBytes`; never empty.
@@ -23,4 +24,8 @@ public:
 
 private:
     QSet<QString> m_taken;
+    // Per topic (or id) named so far, the number its next clash starts from: every lower one is
+    // taken already, and stays taken, so a history with many groups of one topic is not counted up
+    // from 2 again for each.
+    QHash<QString, int> m_nextNumber;
 };

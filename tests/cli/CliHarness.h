@@ -15,15 +15,24 @@ class BufferConsole final : public Console {
 public:
     explicit BufferConsole(bool terminal = false)
         : m_terminal(terminal) {}
-    void out(const QString& text) override { outText += text; }
+    void out(const QString& text) override {
+        if (outBroken)
+            m_outFailed = true;
+        else
+            outText += text;
+    }
     void err(const QString& text) override { errText += text; }
     bool errIsTerminal() const override { return m_terminal; }
+    bool outFailed() const override { return m_outFailed; }
 
     QString outText;
     QString errText;
+    // Standard output takes nothing, as a full disk or a closed pipe.
+    bool outBroken = false;
 
 private:
     bool m_terminal;
+    bool m_outFailed = false;
 };
 
 struct CliResult {

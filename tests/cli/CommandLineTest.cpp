@@ -170,6 +170,42 @@ TEST_F(CommandLineTest, ContactsPrintsTheWindowsRows) {
     EXPECT_TRUE(result.err.isEmpty());
 }
 
+// A list that did not get out (a full disk, a closed pipe) is no list: a script must not take it for
+// the whole one.
+TEST_F(CommandLineTest, OutputThatCannotBeWrittenEndsWithTwo) {
+    MemorySettingsStore settings;
+    for (const QStringList& arguments :
+         {QStringList{QStringLiteral("contacts"), QStringLiteral("--history"), kSkype6},
+          QStringList{QStringLiteral("--help")}}) {
+        BufferConsole console;
+        console.outBroken = true;
+        CommandLine commandLine(console, settings);
+        EXPECT_EQ(commandLine.run(QStringList{QStringLiteral("parlorix-cli")} + arguments), 2)
+            << arguments.join(QLatin1Char(' ')).toStdString();
+        EXPECT_EQ(console.errText, QStringLiteral("parlorix-cli: Cannot write standard output\n"));
+    }
+#ifndef Q_OS_WIN
+    QProcess process;
+    process.setStandardOutputFile(QStringLiteral("/dev/full"));
+    process.start(QStringLiteral(PARLORIX_CLI_PATH),
+                  {QStringLiteral("contacts"), QStringLiteral("--history"), kSkype6});
+    ASSERT_TRUE(process.waitForFinished(120000));
+    EXPECT_EQ(process.exitCode(), 2);
+    EXPECT_EQ(process.readAllStandardError(), QByteArray("parlorix-cli: Cannot write standard output\n"));
+#endif
+}
+
+// A folder named in bytes that are not UTF-8 would be read with a replacement character and made
+// beside the one given.
+TEST(CommandLineArguments, OnlyUtf8ArgumentsAreTaken) {
+    const char* const good[] = {"parlorix-cli", "export", "--out", "\xC3\x84rger \xE6\x9D\xB1", ""};
+    EXPECT_EQ(CommandLine::notUtf8Argument(5, good), std::nullopt);
+    const char* const bad[] = {"parlorix-cli", "export", "--out", "bad\xFF", "b\xC3"};
+    EXPECT_EQ(CommandLine::notUtf8Argument(5, bad), QStringLiteral("bad\uFFFD"));
+    const char* const surrogate[] = {"parlorix-cli", "\xED\xA0\x80"};
+    EXPECT_TRUE(CommandLine::notUtf8Argument(2, surrogate).has_value());
+}
+
 TEST_F(CommandLineTest, AContactNotInTheListIsNamedAndNothingIsWritten) {
     const CliResult result = runCli(
         exportTo({QStringLiteral("--history"), kSkype6, QStringLiteral("--contact"),

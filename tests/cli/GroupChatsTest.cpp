@@ -265,10 +265,26 @@ TEST(GroupChatNames, LaterGroupsWithTheSameNameAreNumberedIgnoringCase) {
     EXPECT_EQ(names.take(QStringLiteral("Family (2)"), QStringLiteral("3")),
               QStringLiteral("Family (2) (2)"));
     EXPECT_EQ(names.take(QStringLiteral("Family"), QStringLiteral("4")), QStringLiteral("Family (3)"));
+    // "Café" composed and decomposed: one file on macOS.
+    EXPECT_EQ(names.take(QStringLiteral("Caf\u00E9"), QStringLiteral("5")), QStringLiteral("Caf\u00E9"));
+    EXPECT_EQ(names.take(QStringLiteral("CAFE\u0301"), QStringLiteral("6")),
+              QStringLiteral("CAFE\u0301 (2)"));
     const QString longTopic(300, QLatin1Char('y'));
     EXPECT_EQ(names.take(longTopic, QString()), QString(GroupChatNames::kMaxBytes, QLatin1Char('y')));
     const QString second = names.take(longTopic, QString());
     EXPECT_EQ(second, QString(GroupChatNames::kMaxBytes - 4, QLatin1Char('y')) + QStringLiteral(" (2)"));
+}
+
+// Many groups of one topic, with a topic that looks like one of their numbered names among them.
+TEST(GroupChatNames, ManyGroupsOfOneTopicAreNumberedInTurn) {
+    GroupChatNames names;
+    EXPECT_EQ(names.take(QStringLiteral("Chat"), QStringLiteral("0")), QStringLiteral("Chat"));
+    EXPECT_EQ(names.take(QStringLiteral("Chat (3)"), QStringLiteral("1")), QStringLiteral("Chat (3)"));
+    EXPECT_EQ(names.take(QStringLiteral("Chat"), QStringLiteral("2")), QStringLiteral("Chat (2)"));
+    for (int number = 4; number <= 2000; ++number)
+        ASSERT_EQ(names.take(QStringLiteral("Chat"), QString::number(number)),
+                  QStringLiteral("Chat (%1)").arg(number));
+    EXPECT_EQ(names.take(QStringLiteral("chat"), QStringLiteral("x")), QStringLiteral("chat (2001)"));
 }
 
 } // namespace
