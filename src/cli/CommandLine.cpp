@@ -18,6 +18,7 @@
 #include "export/GroupChatExport.h"
 #include "export/LegacyExport.h"
 #include "export/LocalFileSystem.h"
+#include "export/TranscriptFiles.h"
 #include "skype/ContactList.h"
 #include "skype/HistoryConnector.h"
 #include "skype/HistorySource.h"
@@ -75,7 +76,8 @@ QString folderText(const QString& dir) {
 
 class Run {
 public:
-    Run(Console& console, const SettingsStore& userSettings, SkypeConnector* link, const Options& options)
+    Run(Console& console, const SettingsStore& userSettings, SkypeConnector* link, FileSystem* files,
+        const Options& options)
         : m_options(options)
         , m_progress(console, console.errIsTerminal() && !options.quiet)
         , m_boxes(console, m_progress)
@@ -88,7 +90,7 @@ public:
                      m_browser,
                      m_connector,
                      m_random,
-                     m_files,
+                     files ? *files : m_localFiles,
                      QCoreApplication::instance()
                          ? QDir::toNativeSeparators(QCoreApplication::applicationDirPath())
                          : QString()} {
@@ -115,7 +117,7 @@ private:
     ReadOnlySettings m_settings;
     QuietFolderBrowser m_browser;
     SystemRandom m_random;
-    LocalFileSystem m_files;
+    LocalFileSystem m_localFiles;
     HistoryConnector m_historyConnector;
     WatchedConnector m_connector;
     Services m_services;
@@ -189,6 +191,11 @@ int Run::statusSince(qsizetype first) const {
         const ConsoleBoxes::Shown& box = m_boxes.shown().at(i);
         if (box.text == QLatin1String("Done."))
             continue;
+        // The folder is gone, full or refuses writing: the rest cannot be written either.
+        if (TranscriptFiles::isStopMessage(box.text)) {
+            status = CommandLine::Failed;
+            continue;
+        }
         // Error reports and transcripts left as they were: some of the work is not done.
         if (box.icon == MessageBoxes::Icon::Warning)
             status = qMax<int>(status, CommandLine::SomeKept);
@@ -414,6 +421,6 @@ int CommandLine::runCommand(const QStringList& arguments) {
             m_console.out(path + QLatin1Char('\n'));
         return AllWritten;
     }
-    Run run(m_console, m_userSettings, m_link, options);
+    Run run(m_console, m_userSettings, m_link, m_files, options);
     return options.command == QLatin1String("contacts") ? run.contacts(m_console) : run.exportTranscripts();
 }

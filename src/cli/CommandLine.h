@@ -10,6 +10,8 @@ class SkypeConnector;
 
 // parlorix-cli: the window's handlers run from the command line, behind a view and services that
 // write to the console. Each command returns the exit status.
+class FileSystem;
+
 class CommandLine final {
 public:
     enum Status { AllWritten = 0, SomeKept = 1, Failed = 2 };
@@ -18,6 +20,8 @@ public:
     CommandLine(Console& console, const SettingsStore& userSettings);
     // The link to read instead of the user's Skype history.
     void useLink(SkypeConnector& link) { m_link = &link; }
+    // The file system to write the transcripts through instead of the machine's.
+    void useFiles(FileSystem& files) { m_files = &files; }
 
     // `arguments` as the program got them, its own name first.
     int run(const QStringList& arguments);
@@ -34,4 +38,5 @@ private:
     Console& m_console;
     const SettingsStore& m_userSettings;
     SkypeConnector* m_link = nullptr;
+    FileSystem* m_files = nullptr;
 };

@@ -56,6 +56,12 @@ void GroupChatExport::run() {
     QString folder;
     if (!trap.step(106, [&] { folder = subfolder(folderText); }))
         return;
+    // The subfolder's lock up front: a run of the window writing there says so once, not per group.
+    const QString busy = files.lockFolder(folder);
+    if (!busy.isEmpty()) {
+        m_services.boxes.inform(busy);
+        return;
+    }
     writeGroups(trap, *root, files, folder);
     if (files.stopped())
         m_services.boxes.show(files.stopMessage(), QString(), MessageBoxes::Buttons::Ok,

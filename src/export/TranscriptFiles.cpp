@@ -308,6 +308,10 @@ void TranscriptFiles::fail(const QString& what, const Pending& pending, int erro
     throw Failure(QStringLiteral("%1 '%2': %3").arg(what, pending.path, reason));
 }
 
+bool TranscriptFiles::isStopMessage(const QString& text) {
+    return text.startsWith(QLatin1String("The export stopped because "));
+}
+
 void TranscriptFiles::spoil(const QString& path) {
     const auto found = findPending(path);
     if (found != m_pending.end())

@@ -57,6 +57,8 @@ public:
     bool stopped() const { return !m_stop.isEmpty(); }
     // What the user is told then, in one box.
     const QString& stopMessage() const { return m_stop; }
+    // Whether a box's text is such a message.
+    static bool isStopMessage(const QString& text);
 
 private:
     struct Folder;

@@ -14,12 +14,14 @@ QStringList CliResult::errLines() const {
 }
 
 CliResult runCli(const QStringList& arguments, const SettingsStore* settings, SkypeConnector* link,
-                 bool terminal) {
+                 bool terminal, FileSystem* files) {
     MemorySettingsStore empty;
     BufferConsole console(terminal);
     CommandLine commandLine(console, settings ? *settings : empty);
     if (link)
         commandLine.useLink(*link);
+    if (files)
+        commandLine.useFiles(*files);
     const int status = commandLine.run(QStringList{QStringLiteral("parlorix-cli")} + arguments);
     return {status, console.outText, console.errText};
 }

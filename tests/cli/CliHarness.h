@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 
+class FileSystem;
 class SettingsStore;
 class SkypeConnector;
 
@@ -46,7 +47,7 @@ struct CliResult {
 // parlorix-cli in this process. Without settings, an empty store; without a link, the history the
 // arguments or the environment name.
 CliResult runCli(const QStringList& arguments, const SettingsStore* settings = nullptr,
-                 SkypeConnector* link = nullptr, bool terminal = false);
+                 SkypeConnector* link = nullptr, bool terminal = false, FileSystem* files = nullptr);
 
 // The chat header of a history's chat stamped at these seconds since 1970, in the local time zone:
 // the test's TZ, or under Wine, which keeps the host's time zone, that one.

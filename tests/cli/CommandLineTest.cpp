@@ -1,6 +1,7 @@
 #include "cli/CliHarness.h"
 
 #include "export/ExportWindow.h"
+#include "fakes/FakeFileSystem.h"
 #include "fakes/FakeSkype.h"
 #include "fakes/MemorySettingsStore.h"
 #include "fakes/ScopedEnv.h"
@@ -11,10 +12,13 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <cerrno>
 
 namespace {
 
@@ -257,6 +261,28 @@ TEST_F(CommandLineTest, ExitOneNamesTheTranscriptsKeptAsTheyWere) {
     EXPECT_EQ(lines.at(3), QStringLiteral("parlorix-cli: kept as it was: ") + ann);
     // No box waited for an answer, and the window's settings were not touched.
     EXPECT_TRUE(settings.writes.isEmpty());
+}
+
+TEST_F(CommandLineTest, ADiskThatFillsUpEndsWithTwoAndWritesNoGroupChats) {
+    FakeSkype skype;
+    skype.contacts = {QStringLiteral("ann"), QStringLiteral("bob")};
+    const QDateTime stamp(QDate(2021, 8, 31), QTime(15, 42, 10));
+    skype.addChat(QStringLiteral("ann"), stamp, {QStringLiteral("Ann: hi")});
+    skype.addChat(QStringLiteral("bob"), stamp, {QStringLiteral("Bob: yo")});
+    ASSERT_TRUE(QDir().mkdir(outFolder()));
+    const QString ann = outFolder() + QStringLiteral("/ann.txt");
+    writeFile(ann, "old");
+    FakeFileSystem disk;
+    disk.failAppendsFrom = 1;
+    disk.appendError = ENOSPC;
+    const CliResult result =
+        runCli(exportTo({QStringLiteral("--group-chats")}), nullptr, &skype, false, &disk);
+    EXPECT_EQ(result.status, 2) << result.err.toStdString();
+    EXPECT_EQ(contents(ann), QByteArray("old"));
+    EXPECT_FALSE(QFileInfo::exists(outFolder() + QStringLiteral("/Group chats")));
+    EXPECT_TRUE(
+        result.err.contains(QStringLiteral("The export stopped because it cannot write into the folder")))
+        << result.err.toStdString();
 }
 
 TEST_F(CommandLineTest, TheStoredDropIsReadAndNoSettingIsWritten) {
