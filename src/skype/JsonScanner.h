@@ -23,6 +23,13 @@ public:
     std::optional<std::vector<std::vector<std::string_view>>>
     membersOfEach(std::string_view arrayKey, const std::vector<std::string_view>& wanted) const;
 
+    // The same, handing each object's members to `each` as soon as the object is passed, with the
+    // position just behind it: the text before that position is not looked at again, so a caller
+    // may let go of it. False when the root object has no such key.
+    using Each = std::function<void(const std::vector<std::string_view>& members, size_t end)>;
+    bool forEach(std::string_view arrayKey, const std::vector<std::string_view>& wanted,
+                 const Each& each) const;
+
 private:
     // Handles the member `name` whose value starts at `valueAt`; returns the position behind the value.
     using Member = std::function<size_t(std::string_view name, size_t valueAt)>;
