@@ -147,9 +147,9 @@ simdjson::padded_string exportBuffer(size_t size) {
 // The pages of a mapped file that a process has read count as its memory until it lets go of them,
 // though the system keeps them cached for the file. The scan lets go of what it has passed, in steps
 // of this size, so that its memory does not grow with the export.
-constexpr size_t kReleaseStep = size_t(8) << 20;
+constexpr size_t kReleaseStep = size_t(1) << 20;
 // A conversation's buffer is kept for the next one up to this size; a larger one goes when parsed.
-constexpr size_t kKeptBuffer = size_t(16) << 20;
+constexpr size_t kKeptBuffer = size_t(4) << 20;
 
 class Mapping {
 public:
