@@ -208,6 +208,9 @@ std::unique_ptr<History> ExportHistory::reader() const {
 void ExportHistory::prepare() {
     std::optional<Mapping> mapping;
     if (m_index->file) {
+        // Pages mapped past the end of a file that was cut short cannot be read at all.
+        if (m_index->file->size() < m_index->textAt + m_index->textSize)
+            cutShort();
         mapping.emplace(*m_index->file, m_index->textAt, m_index->textSize);
         // A file system that cannot map files: the text is read into memory, as it always could be.
         if (!mapping->data() && m_index->textSize > 0) {
@@ -233,6 +236,12 @@ void ExportHistory::prepare() {
 
 void ExportHistory::fail(const QString& reason) const {
     throw Failure(QStringLiteral("'%1' is not a Skype history: %2").arg(m_path, reason));
+}
+
+void ExportHistory::cutShort() const {
+    throw Failure(QStringLiteral("'%1' changed while it was read: it is shorter now than when it was opened. "
+                                 "Try again once it is written in full.")
+                      .arg(m_path));
 }
 
 void ExportHistory::allocate(qint64 size) {
@@ -407,9 +416,7 @@ size_t ExportHistory::load(const Index::Span& span) {
             }
         }
         if (done != static_cast<qint64>(size))
-            throw Failure(QStringLiteral("'%1' changed while it was read: it is shorter now than when it was "
-                                         "opened. Try again once it is written in full.")
-                              .arg(m_path));
+            cutShort();
     }
     std::memset(m_buffer.data() + size, 0, simdjson::SIMDJSON_PADDING);
     repairLoneSurrogates(m_buffer.data(), size);

@@ -84,6 +84,7 @@ private:
     // mends what the parser would refuse; returns its size.
     size_t load(const Index::Span& span);
     [[noreturn]] void fail(const QString& reason) const;
+    [[noreturn]] void cutShort() const;
 
     QString m_path;
     std::shared_ptr<Index> m_index;
