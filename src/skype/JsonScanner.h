@@ -11,7 +11,7 @@
 // Why not the parser for all of it: simdjson takes no document over 4 GiB, and the index it builds
 // for a whole document costs several times the text's size in memory, where an export runs to
 // gigabytes. Walking the brackets with memchr over the strings costs nothing but one pass; each
-// conversation's messages are then parsed alone, the export's text kept once.
+// conversation's messages are then parsed alone.
 class JsonScanner final {
 public:
     explicit JsonScanner(std::string_view json);
