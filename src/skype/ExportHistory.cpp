@@ -584,8 +584,11 @@ History::ChatContent ExportHistory::messages(size_t chat) {
         } catch (const simdjson_error& error) {
             fail(QString::fromUtf8(error.what()));
         }
-        if (m_buffer.size() > kKeptBuffer)
+        // The parser's own buffers grow with the largest list it parsed: both go after a large one.
+        if (m_buffer.size() > kKeptBuffer) {
             m_buffer = simdjson::padded_string();
+            m_parser = simdjson::ondemand::parser();
+        }
     }
     m_stamps.at(chat) = {earliest, true};
 
