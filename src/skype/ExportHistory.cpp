@@ -12,6 +12,7 @@
 #include <archive.h>
 #ifdef Q_OS_LINUX
 #include <sys/mman.h>
+#include <unistd.h>
 #endif
 #include <archive_entry.h>
 
@@ -19,6 +20,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -117,8 +119,18 @@ void repairLoneSurrogates(char* json, size_t size) {
     }
 }
 
-// A buffer for the whole export. On Linux it asks for huge pages: filling hundreds of megabytes page
-// by page costs more in page faults than the copy itself. Empty when the memory cannot be had.
+// A copy of a short text, such as a conversation's id, with what the parser would refuse mended.
+std::string mended(std::string_view raw) {
+    std::string text(raw);
+    repairLoneSurrogates(text.data(), text.size());
+    if (!simdjson::validate_utf8(text.data(), text.size()))
+        text = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())).toUtf8().toStdString();
+    return text;
+}
+
+// A buffer for the whole export, where it cannot be mapped. On Linux it asks for huge pages:
+// filling hundreds of megabytes page by page costs more in page faults than the copy itself. Empty
+// when the memory cannot be had.
 simdjson::padded_string exportBuffer(size_t size) {
     simdjson::padded_string buffer(size);
     if (!buffer.data())
@@ -132,11 +144,39 @@ simdjson::padded_string exportBuffer(size_t size) {
     return buffer;
 }
 
+// The pages of a mapped file that a process has read count as its memory until it lets go of them,
+// though the system keeps them cached for the file. The scan lets go of what it has passed, in steps
+// of this size, so that its memory does not grow with the export.
+constexpr size_t kReleaseStep = size_t(1) << 20;
+// A conversation's buffer is kept for the next one up to this size; a larger one goes when parsed.
+constexpr size_t kKeptBuffer = size_t(4) << 20;
+
+class Mapping {
+public:
+    Mapping(QFile& file, qint64 at, qint64 size)
+        : m_file(file)
+        , m_data(size > 0 ? file.map(at, size) : nullptr) {}
+    ~Mapping() {
+        if (m_data)
+            m_file.unmap(m_data);
+    }
+    Mapping(const Mapping&) = delete;
+    Mapping& operator=(const Mapping&) = delete;
+    const char* data() const { return reinterpret_cast<const char*>(m_data); }
+
+private:
+    QFile& m_file;
+    uchar* m_data;
+};
+
 struct ArchiveCloser {
     void operator()(archive* a) const { archive_read_free(a); }
 };
 
 } // namespace
+
+ExportHistory::Index::Index() = default;
+ExportHistory::Index::~Index() = default;
 
 ExportHistory::ExportHistory(const QString& path, Container container)
     : m_path(path)
@@ -144,14 +184,15 @@ ExportHistory::ExportHistory(const QString& path, Container container)
     if (container == Container::Tar)
         readTar(path);
     else
-        readJson(path);
+        openFile(path, 0, -1);
     prepare();
 }
 
 ExportHistory::ExportHistory(const QString& name, const QByteArray& json)
     : m_path(name)
     , m_index(std::make_shared<Index>()) {
-    m_index->json = simdjson::padded_string(json.constData(), static_cast<size_t>(json.size()));
+    m_index->inMemory = simdjson::padded_string(json.constData(), static_cast<size_t>(json.size()));
+    m_index->textSize = json.size();
     prepare();
 }
 
@@ -165,7 +206,22 @@ std::unique_ptr<History> ExportHistory::reader() const {
 }
 
 void ExportHistory::prepare() {
-    switch (encodingOf(std::string_view(m_index->json.data(), std::min<size_t>(m_index->json.size(), 512)))) {
+    std::optional<Mapping> mapping;
+    if (m_index->file) {
+        // Pages mapped past the end of a file that was cut short cannot be read at all.
+        if (m_index->file->size() < m_index->textAt + m_index->textSize)
+            cutShort();
+        mapping.emplace(*m_index->file, m_index->textAt, m_index->textSize);
+        // A file system that cannot map files: the text is read into memory, as it always could be.
+        if (!mapping->data() && m_index->textSize > 0) {
+            mapping.reset();
+            readWhole();
+        }
+    }
+    const std::string_view text =
+        mapping ? std::string_view(mapping->data(), static_cast<size_t>(m_index->textSize))
+                : std::string_view(m_index->inMemory.data(), m_index->inMemory.size());
+    switch (encodingOf(text.substr(0, 512))) {
     case Encoding::Utf16:
         fail(QStringLiteral(
             "messages.json is saved as UTF-16; save it as UTF-8, as Skype exports it, and try again"));
@@ -174,14 +230,7 @@ void ExportHistory::prepare() {
     case Encoding::Utf8:
         break;
     }
-    repairLoneSurrogates(m_index->json.data(), m_index->json.size());
-    if (!simdjson::validate_utf8(m_index->json.data(), m_index->json.size())) {
-        // Invalid bytes become U+FFFD instead of making the whole export unreadable.
-        const QByteArray repaired =
-            QString::fromUtf8(m_index->json.data(), static_cast<qsizetype>(m_index->json.size())).toUtf8();
-        m_index->json = simdjson::padded_string(repaired.constData(), static_cast<size_t>(repaired.size()));
-    }
-    indexConversations();
+    indexConversations(text, mapping ? mapping->data() : nullptr);
     m_stamps.resize(m_index->chats.size());
 }
 
@@ -189,24 +238,38 @@ void ExportHistory::fail(const QString& reason) const {
     throw Failure(QStringLiteral("'%1' is not a Skype history: %2").arg(m_path, reason));
 }
 
+void ExportHistory::cutShort() const {
+    throw Failure(QStringLiteral("'%1' changed while it was read: it is shorter now than when it was opened. "
+                                 "Try again once it is written in full.")
+                      .arg(m_path));
+}
+
 void ExportHistory::allocate(qint64 size) {
     if (size < 0 ||
         static_cast<quint64>(size) > std::numeric_limits<size_t>::max() - simdjson::SIMDJSON_PADDING)
         fail(QStringLiteral("messages.json claims a size of %1 bytes").arg(size));
-    m_index->json = exportBuffer(static_cast<size_t>(size));
-    if (!m_index->json.data())
+    m_index->inMemory = exportBuffer(static_cast<size_t>(size));
+    if (!m_index->inMemory.data())
         fail(QStringLiteral("messages.json (%1 MiB) is larger than the memory this computer can give")
                  .arg(size >> 20));
 }
 
-void ExportHistory::readJson(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        fail(file.errorString());
-    const qint64 size = file.size();
+void ExportHistory::openFile(const QString& path, qint64 textAt, qint64 textSize) {
+    auto file = std::make_unique<QFile>(path);
+    if (!file->open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        fail(file->errorString());
+    m_index->textAt = textAt;
+    m_index->textSize = textSize < 0 ? file->size() : textSize;
+    m_index->file = std::move(file);
+}
+
+void ExportHistory::readWhole() {
+    QFile& file = *m_index->file;
+    const qint64 size = m_index->textSize;
     allocate(size);
-    if (file.read(m_index->json.data(), size) != size)
+    if (!file.seek(m_index->textAt) || file.read(m_index->inMemory.data(), size) != size)
         fail(QStringLiteral("it cannot be read whole: %1").arg(file.errorString()));
+    m_index->file.reset();
 }
 
 void ExportHistory::readTar(const QString& path) {
@@ -222,10 +285,26 @@ void ExportHistory::readTar(const QString& path) {
 #endif
     if (opened != ARCHIVE_OK)
         fail(QString::fromUtf8(archive_error_string(tar.get())));
+    const auto readData = [&](char* into, la_int64_t count) {
+        la_int64_t done = 0;
+        while (done < count) {
+            const la_ssize_t read =
+                archive_read_data(tar.get(), into + done, static_cast<size_t>(count - done));
+            if (read < 0)
+                fail(QString::fromUtf8(archive_error_string(tar.get())));
+            if (read == 0)
+                fail(QStringLiteral("messages.json in the archive is cut short"));
+            done += read;
+        }
+    };
     archive_entry* entry = nullptr;
     int status;
-    while ((status = archive_read_next_header(tar.get(), &entry)) == ARCHIVE_OK) {
-        std::string_view name = archive_entry_pathname(entry) ? archive_entry_pathname(entry) : "";
+    // A warning is about one member, such as a name the locale cannot spell; the archive reads on.
+    while ((status = archive_read_next_header(tar.get(), &entry)) == ARCHIVE_OK || status == ARCHIVE_WARN) {
+        const char* pathname = archive_entry_pathname_utf8(entry);
+        if (!pathname)
+            pathname = archive_entry_pathname(entry);
+        std::string_view name = pathname ? pathname : "";
         if (name.substr(0, 2) == "./")
             name.remove_prefix(2);
         if (name != "messages.json")
@@ -236,22 +315,34 @@ void ExportHistory::readTar(const QString& path) {
         if (size < 0)
             fail(QStringLiteral("the size of messages.json in the archive is unknown"));
         // A plain tar holds its members whole: a member larger than the archive is a damaged header.
-        if (archive_filter_code(tar.get(), 0) == ARCHIVE_FILTER_NONE && size > QFileInfo(path).size())
+        const bool plain =
+            archive_filter_count(tar.get()) == 1 && archive_filter_code(tar.get(), 0) == ARCHIVE_FILTER_NONE;
+        const qint64 archiveSize = QFileInfo(path).size();
+        if (plain && size > archiveSize)
             fail(QStringLiteral(
                      "the archive is damaged: it claims messages.json holds %1 bytes, more than the "
                      "archive itself")
                      .arg(size));
-        allocate(size);
-        la_int64_t done = 0;
-        while (done < size) {
-            const la_ssize_t read =
-                archive_read_data(tar.get(), m_index->json.data() + done, static_cast<size_t>(size - done));
-            if (read < 0)
-                fail(QString::fromUtf8(archive_error_string(tar.get())));
-            if (read == 0)
-                fail(QStringLiteral("messages.json in the archive is cut short"));
-            done += read;
+        // In a plain tar the member's data follows its header whole, where the archive has read to.
+        // The first bytes the archive gives must be the file's at that place, or the member is read
+        // into memory as from any other archive.
+        QByteArray head;
+        if (plain && archive_entry_sparse_count(entry) == 0) {
+            const la_int64_t at = archive_filter_bytes(tar.get(), 0);
+            head.resize(static_cast<qsizetype>(std::min<la_int64_t>(size, 4096)));
+            readData(head.data(), head.size());
+            if (at > 0 && at <= archiveSize - size) {
+                openFile(path, at, size);
+                QFile& file = *m_index->file;
+                if (file.seek(at) && file.read(head.size()) == head)
+                    return;
+                m_index->file.reset();
+            }
         }
+        allocate(size);
+        std::memcpy(m_index->inMemory.data(), head.constData(), static_cast<size_t>(head.size()));
+        readData(m_index->inMemory.data() + head.size(), size - head.size());
+        m_index->textSize = size;
         return;
     }
     if (status != ARCHIVE_EOF)
@@ -259,29 +350,84 @@ void ExportHistory::readTar(const QString& path) {
     fail(QStringLiteral("the archive holds no messages.json"));
 }
 
-void ExportHistory::indexConversations() {
+void ExportHistory::indexConversations(std::string_view text, const char* mapped) {
     // Only the conversations' ids and where their messages stand are needed now; each
     // conversation's messages are parsed when asked for. Parsing the whole export at once would
     // hold its structure in memory, several times the size of the text.
-    std::optional<std::vector<std::vector<std::string_view>>> conversations;
+#ifdef Q_OS_LINUX
+    const auto pageSize = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+    // The mapping begins at the page that holds the text's first byte.
+    uintptr_t released = reinterpret_cast<uintptr_t>(mapped) & ~(pageSize - 1);
+#endif
+    const auto conversation = [&](const std::vector<std::string_view>& members, size_t end) {
+        const std::string id = jsonText(mended(members[0]));
+        if (id.compare(0, 3, "48:") != 0) {
+            const std::string_view messages = members[1];
+            m_index->chats.push_back({fromUtf8(id), partnerOf(id), fromUtf8(jsonText(mended(members[2])))});
+            m_index->messageLists.push_back(
+                !messages.empty() && messages.front() == '['
+                    ? Index::Span{static_cast<size_t>(messages.data() - text.data()), messages.size()}
+                    : Index::Span());
+        }
+#ifdef Q_OS_LINUX
+        const uintptr_t passed = (reinterpret_cast<uintptr_t>(mapped) + end) & ~(pageSize - 1);
+        if (mapped && passed - released >= kReleaseStep) {
+            madvise(reinterpret_cast<void*>(released), passed - released, MADV_DONTNEED);
+            released = passed;
+        }
+#else
+        Q_UNUSED(mapped);
+        Q_UNUSED(end);
+#endif
+    };
+    bool found = false;
     try {
-        conversations = JsonScanner(std::string_view(m_index->json.data(), m_index->json.size()))
-                            .membersOfEach("conversations", {"id", "MessageList", "displayName"});
+        found =
+            JsonScanner(text).forEach("conversations", {"id", "MessageList", "displayName"}, conversation);
     } catch (const std::runtime_error& error) {
         fail(QString::fromUtf8(error.what()));
     }
-    if (!conversations)
+    if (!found)
         fail(QStringLiteral("it holds no conversations"));
+}
 
-    for (const std::vector<std::string_view>& conversation : *conversations) {
-        const std::string id = jsonText(conversation[0]);
-        if (id.compare(0, 3, "48:") == 0)
-            continue;
-        const std::string_view messages = conversation[1];
-        m_index->chats.push_back({fromUtf8(id), partnerOf(id), fromUtf8(jsonText(conversation[2]))});
-        m_index->messageLists.push_back(!messages.empty() && messages.front() == '[' ? messages
-                                                                                     : std::string_view());
+size_t ExportHistory::load(const Index::Span& span) {
+    size_t size = span.size;
+    if (!m_buffer.data() || m_buffer.size() < size) {
+        m_buffer = simdjson::padded_string(size);
+        if (!m_buffer.data())
+            fail(QStringLiteral("a conversation of %1 MiB is larger than the memory this computer can give")
+                     .arg(size >> 20));
     }
+    if (!m_index->file) {
+        std::memcpy(m_buffer.data(), m_index->inMemory.data() + span.at, size);
+    } else {
+        // Read, not copied from a mapping: a file cut short since it was opened then fails here,
+        // where touching a mapped page past its new end would end the program.
+        const std::lock_guard<std::mutex> lock(m_index->reading);
+        QFile& file = *m_index->file;
+        const qint64 at = m_index->textAt + static_cast<qint64>(span.at);
+        qint64 done = 0;
+        if (file.size() >= at + static_cast<qint64>(size) && file.seek(at)) {
+            while (done < static_cast<qint64>(size)) {
+                const qint64 read = file.read(m_buffer.data() + done, static_cast<qint64>(size) - done);
+                if (read <= 0)
+                    break;
+                done += read;
+            }
+        }
+        if (done != static_cast<qint64>(size))
+            cutShort();
+    }
+    std::memset(m_buffer.data() + size, 0, simdjson::SIMDJSON_PADDING);
+    repairLoneSurrogates(m_buffer.data(), size);
+    if (!simdjson::validate_utf8(m_buffer.data(), size)) {
+        // Invalid bytes become U+FFFD instead of making the conversation unreadable.
+        const QByteArray repaired = QString::fromUtf8(m_buffer.data(), static_cast<qsizetype>(size)).toUtf8();
+        m_buffer = simdjson::padded_string(repaired.constData(), static_cast<size_t>(repaired.size()));
+        size = m_buffer.size();
+    }
+    return size;
 }
 
 ExportHistory::Encoding ExportHistory::encodingOf(std::string_view head) {
@@ -373,7 +519,7 @@ const std::vector<HistoryChat>& ExportHistory::chats() {
 
 History::ChatContent ExportHistory::messages(size_t chat) {
     using namespace simdjson;
-    const std::string_view messageList = m_index->messageLists.at(chat);
+    const Index::Span messageList = m_index->messageLists.at(chat);
     struct Row {
         qint64 time;
         qint64 id;
@@ -385,12 +531,11 @@ History::ChatContent ExportHistory::messages(size_t chat) {
     ChatTime earliest;
     QString lastName;
     std::string_view lastNameUtf8;
-    if (!messageList.empty()) {
+    if (messageList.size > 0) {
+        const size_t size = load(messageList);
         try {
-            const char* begin = messageList.data();
-            const size_t capacity =
-                static_cast<size_t>(m_index->json.data() + m_index->json.size() - begin) + SIMDJSON_PADDING;
-            ondemand::document document = m_parser.iterate(begin, messageList.size(), capacity);
+            ondemand::document document =
+                m_parser.iterate(m_buffer.data(), size, m_buffer.size() + SIMDJSON_PADDING);
             for (ondemand::value entry : document.get_array()) {
                 if (entry.type() != ondemand::json_type::object)
                     continue;
@@ -439,6 +584,11 @@ History::ChatContent ExportHistory::messages(size_t chat) {
             }
         } catch (const simdjson_error& error) {
             fail(QString::fromUtf8(error.what()));
+        }
+        // The parser's own buffers grow with the largest list it parsed: both go after a large one.
+        if (m_buffer.size() > kKeptBuffer) {
+            m_buffer = simdjson::padded_string();
+            m_parser = simdjson::ondemand::parser();
         }
     }
     m_stamps.at(chat) = {earliest, true};

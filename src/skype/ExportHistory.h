@@ -5,11 +5,16 @@
 #include <simdjson.h>
 
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 
-// The Skype data export: messages.json, alone or read in place from the export .tar. The text is
-// kept in memory once; each conversation's messages are parsed when asked for.
+class QFile;
+
+// The Skype data export: messages.json, alone or inside the export .tar. The file is mapped once to
+// find where each conversation's messages stand; each conversation's messages are read from the file
+// again and parsed when asked for. Memory so holds about one conversation, never the whole export:
+// only a compressed archive, which Skype does not write, is unpacked into memory.
 class ExportHistory final : public History {
 public:
     enum class Container { Json, Tar };
@@ -40,12 +45,25 @@ public:
     static Encoding encodingOf(std::string_view head);
 
 private:
-    // The export's text and where each conversation's messages stand in it. Built once, then
-    // only read, also by readers on other threads.
+    // Where the export's text is and where each conversation's messages stand in it. Built once,
+    // then only read, also by readers on other threads.
     struct Index {
-        simdjson::padded_string json;
+        Index();
+        ~Index();
+        // The text is the bytes of `file` from `textAt` on (a plain tar holds its member whole), or,
+        // when `file` is null, `inMemory`.
+        std::unique_ptr<QFile> file;
+        qint64 textAt = 0;
+        qint64 textSize = 0;
+        simdjson::padded_string inMemory;
+        std::mutex reading; // the one file is read by every reader
         std::vector<HistoryChat> chats;
-        std::vector<std::string_view> messageLists; // raw JSON arrays inside `json`
+        // Where a conversation's MessageList stands in the text; empty when it has none.
+        struct Span {
+            size_t at = 0;
+            size_t size = 0;
+        };
+        std::vector<Span> messageLists;
     };
     struct Stamp {
         ChatTime earliest;
@@ -54,16 +72,23 @@ private:
 
     ExportHistory(QString path, std::shared_ptr<Index> index);
 
-    // Room for messages.json of this size; fails when the memory cannot be had.
+    // Room in memory for messages.json of this size; fails when the memory cannot be had.
     void allocate(qint64 size);
-    void readJson(const QString& path);
+    void openFile(const QString& path, qint64 textAt, qint64 textSize);
     void readTar(const QString& path);
+    // Reads the text from the file into memory, where it cannot be mapped.
+    void readWhole();
     void prepare();
-    void indexConversations();
+    void indexConversations(std::string_view text, const char* mapped);
+    // Copies the conversation's MessageList into m_buffer, with the parser's padding behind it, and
+    // mends what the parser would refuse; returns its size.
+    size_t load(const Index::Span& span);
     [[noreturn]] void fail(const QString& reason) const;
+    [[noreturn]] void cutShort() const;
 
     QString m_path;
     std::shared_ptr<Index> m_index;
     simdjson::ondemand::parser m_parser;
+    simdjson::padded_string m_buffer;
     std::vector<Stamp> m_stamps;
 };

@@ -1,5 +1,6 @@
 #include "JsonScanner.h"
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 #include <string>
@@ -112,30 +113,40 @@ size_t JsonScanner::walkArray(size_t at, const std::function<size_t(size_t eleme
 
 std::optional<std::vector<std::vector<std::string_view>>>
 JsonScanner::membersOfEach(std::string_view arrayKey, const std::vector<std::string_view>& wanted) const {
-    std::optional<std::vector<std::vector<std::string_view>>> result;
+    std::vector<std::vector<std::string_view>> result;
+    if (!forEach(arrayKey, wanted,
+                 [&](const std::vector<std::string_view>& members, size_t) { result.push_back(members); }))
+        return std::nullopt;
+    return result;
+}
+
+bool JsonScanner::forEach(std::string_view arrayKey, const std::vector<std::string_view>& wanted,
+                          const Each& each) const {
+    bool found = false;
+    std::vector<std::string_view> members(wanted.size());
     // Every byte is looked at once: the members of each element are found while skipping over it.
     const auto element = [&](size_t at) {
         if (m_json[at] != '{')
             return skipValue(at);
-        std::vector<std::string_view> found(wanted.size());
+        std::fill(members.begin(), members.end(), std::string_view());
         const size_t end = walkObject(at, [&](std::string_view name, size_t valueAt) {
             const size_t valueEnd = skipValue(valueAt);
             for (size_t i = 0; i < wanted.size(); ++i) {
-                if (name == wanted[i] && found[i].empty())
-                    found[i] = m_json.substr(valueAt, valueEnd - valueAt);
+                if (name == wanted[i] && members[i].empty())
+                    members[i] = m_json.substr(valueAt, valueEnd - valueAt);
             }
             return valueEnd;
         });
-        result->push_back(std::move(found));
+        each(members, end);
         return end;
     };
     // A byte-order mark may stand before the document.
     const size_t start = skipBlanks(m_json.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0);
     walkObject(start, [&](std::string_view name, size_t valueAt) {
-        if (name != arrayKey || result)
+        if (name != arrayKey || found)
             return skipValue(valueAt);
-        result.emplace();
+        found = true;
         return walkArray(valueAt, element);
     });
-    return result;
+    return found;
 }

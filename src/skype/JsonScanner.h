@@ -11,7 +11,7 @@
 // Why not the parser for all of it: simdjson takes no document over 4 GiB, and the index it builds
 // for a whole document costs several times the text's size in memory, where an export runs to
 // gigabytes. Walking the brackets with memchr over the strings costs nothing but one pass; each
-// conversation's messages are then parsed alone, the export's text kept once.
+// conversation's messages are then parsed alone.
 class JsonScanner final {
 public:
     explicit JsonScanner(std::string_view json);
@@ -22,6 +22,13 @@ public:
     // document whose brackets or strings do not close, or where the key holds no array.
     std::optional<std::vector<std::vector<std::string_view>>>
     membersOfEach(std::string_view arrayKey, const std::vector<std::string_view>& wanted) const;
+
+    // The same, handing each object's members to `each` as soon as the object is passed, with the
+    // position just behind it: the text before that position is not looked at again, so a caller
+    // may let go of it. False when the root object has no such key.
+    using Each = std::function<void(const std::vector<std::string_view>& members, size_t end)>;
+    bool forEach(std::string_view arrayKey, const std::vector<std::string_view>& wanted,
+                 const Each& each) const;
 
 private:
     // Handles the member `name` whose value starts at `valueAt`; returns the position behind the value.

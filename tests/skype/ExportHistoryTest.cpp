@@ -6,7 +6,15 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QTimeZone>
+
+#include <archive.h>
+#include <archive_entry.h>
+
+#include <clocale>
+#include <string>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -168,10 +176,11 @@ TEST(ExportHistory, BadExportsFailWithTheirPathAndReason) {
 
 // A tar whose only member, messages.json, has a header written by hand: `size` is the size field
 // as stored (octal digits, or base-256 bytes), `type` the type flag.
-QByteArray handMadeTar(const QByteArray& size, char type, const QByteArray& content) {
+QByteArray handMadeMember(const QByteArray& name, const QByteArray& size, char type,
+                          const QByteArray& content) {
     QByteArray header(512, '\0');
     const auto put = [&](int at, const QByteArray& field) { header.replace(at, field.size(), field); };
-    put(0, "messages.json");
+    put(0, name);
     put(100, "0000644");
     put(108, "0000000");
     put(116, "0000000");
@@ -188,7 +197,15 @@ QByteArray handMadeTar(const QByteArray& size, char type, const QByteArray& cont
     put(148, QByteArray::number(sum, 8).rightJustified(6, '0') + QByteArray("\0 ", 2));
     QByteArray data = content;
     data.append(QByteArray((512 - data.size() % 512) % 512, '\0'));
-    return header + data + QByteArray(1024, '\0');
+    return header + data;
+}
+
+QByteArray handMadeTar(const QByteArray& size, char type, const QByteArray& content) {
+    return handMadeMember("messages.json", size, type, content) + QByteArray(1024, '\0');
+}
+
+QByteArray octalSize(qsizetype size) {
+    return QByteArray::number(static_cast<qulonglong>(size), 8).rightJustified(11, '0');
 }
 
 QString failureOf(const QString& path, ExportHistory::Container container) {
@@ -219,8 +236,7 @@ TEST(ExportHistory, AnArchiveClaimingAHugeMessagesJsonIsRefused) {
             << failure.toStdString();
     }
     // The same header with an honest size reads.
-    const QString honest = files.file(
-        "honest.tar", handMadeTar(QByteArray::number(json.size(), 8).rightJustified(11, '0'), '0', json));
+    const QString honest = files.file("honest.tar", handMadeTar(octalSize(json.size()), '0', json));
     EXPECT_EQ(failureOf(honest, ExportHistory::Container::Tar), QString());
 }
 
@@ -278,6 +294,216 @@ TEST(ExportHistory, ATarInAFolderWithLettersOfAnyScriptIsRead) {
     const QString tar = files.tar("Историяé 你好/export.tar", {{"messages.json", kExport}});
     ExportHistory history(tar, ExportHistory::Container::Tar);
     expectTheExport(history);
+}
+
+// Makes messages long enough that a few thousand fill megabytes.
+const QByteArray filler(300, 'f');
+
+// An export whose conversations hold the given numbers of messages, each message naming its
+// conversation and place, and a long filler. The first message's sender ends in a lone surrogate escape and
+// the last one's text in a byte that is no UTF-8: both are mended within the conversation's own messages.
+QByteArray numberedExport(const std::vector<int>& counts) {
+    QByteArray json = R"({"userId":"8:me","exportDate":"2020-07-06T20:55","conversations":[)";
+    const qint64 base = QDateTime(QDate(2020, 1, 1), QTime(0, 0), QTimeZone::utc()).toSecsSinceEpoch();
+    for (size_t c = 0; c < counts.size(); ++c) {
+        const QByteArray n = QByteArray::number(static_cast<qulonglong>(c));
+        json +=
+            QByteArray(c ? "," : "") + R"({"id":"8:user)" + n + R"(","displayName":"User","MessageList":[)";
+        for (int m = 0; m < counts[c]; ++m) {
+            const QByteArray time =
+                QDateTime::fromSecsSinceEpoch(base + m, QTimeZone::utc()).toString(Qt::ISODate).toLatin1();
+            json += QByteArray(m ? "," : "") + R"({"id":")" + QByteArray::number(m) +
+                    R"(","displayName":"U)" + n + (m == 0 ? R"(\ud83d)" : "") +
+                    R"(","originalarrivaltime":")" + time + R"(","messagetype":"RichText","content":"c)" + n +
+                    " m" + QByteArray::number(m) + " \xd0\xbf\xd1\x80\xd0\xb8 " + filler +
+                    (m == counts[c] - 1 ? "\xff" : "") + R"(","from":"8:user)" + n + R"("})";
+        }
+        json += "]}";
+    }
+    return json + "]}";
+}
+
+QStringList numberedLines(size_t c, int count) {
+    QStringList out;
+    for (int m = count - 1; m >= 0; --m)
+        out.append(QStringLiteral("U%1%2: c%1 m%3 \u043f\u0440\u0438 %4%5")
+                       .arg(c)
+                       .arg(m == 0 ? QStringLiteral("\uFFFD") : QString())
+                       .arg(m)
+                       .arg(QString::fromLatin1(filler))
+                       .arg(m == count - 1 ? QStringLiteral("\uFFFD") : QString()));
+    return out;
+}
+
+// A tar as libarchive writes it, member names given in UTF-8 whatever the locale, gzipped or not.
+QString writeTar(const QString& path, const QList<QPair<QByteArray, QByteArray>>& members, bool gzip) {
+    archive* tar = archive_write_new();
+    EXPECT_EQ(archive_write_set_format_pax_restricted(tar), ARCHIVE_OK);
+    if (gzip) {
+        EXPECT_EQ(archive_write_add_filter_gzip(tar), ARCHIVE_OK);
+    }
+    EXPECT_EQ(archive_write_open_filename(tar, QFile::encodeName(path).constData()), ARCHIVE_OK);
+    for (const auto& [name, content] : members) {
+        archive_entry* entry = archive_entry_new();
+        archive_entry_set_pathname_utf8(entry, name.constData());
+        archive_entry_set_size(entry, content.size());
+        archive_entry_set_filetype(entry, AE_IFREG);
+        archive_entry_set_perm(entry, 0644);
+        // A warning: the name cannot be spelt in the locale, and is written in UTF-8 alone.
+        EXPECT_GE(archive_write_header(tar, entry), ARCHIVE_WARN);
+        archive_entry_free(entry);
+        EXPECT_EQ(archive_write_data(tar, content.constData(), static_cast<size_t>(content.size())),
+                  content.size());
+    }
+    EXPECT_EQ(archive_write_close(tar), ARCHIVE_OK);
+    archive_write_free(tar);
+    return path;
+}
+
+// Message lists of every size, from one message to one of several MiB, lying across the pages of
+// the mapping, the steps in which the scan lets go of it and the sizes of buffer a reader keeps
+// between conversations: each reads the same from messages.json, from a tar where its data is not
+// page aligned, from a gzipped tar and from memory, also by readers on two threads at once.
+TEST(ExportHistory, MessageListsOfAnySizeAndPlaceReadTheSameFromEverySource) {
+    HistoryFiles files;
+    const std::vector<int> counts = {1, 10000, 2, 600, 300, 1, 1500, 3, 25, 800};
+    const QByteArray json = numberedExport(counts);
+    ASSERT_GT(json.size(), 5 << 20);
+    const QString tar = files.tar(
+        "export.tar",
+        {{"endpoints.json", QByteArray(700, 'e')}, {"messages.json", json}, {"media/after.json", "{}"}});
+    const QString gzipped =
+        writeTar(files.path("export.tar.gz"), {{"endpoints.json", "{}"}, {"messages.json", json}}, true);
+    const auto expectAll = [&](History& history, const char* what) {
+        ASSERT_EQ(history.chats().size(), counts.size()) << what;
+        for (size_t c = 0; c < counts.size(); ++c) {
+            EXPECT_EQ(history.chats()[c].partner, QStringLiteral("user%1").arg(c)) << what;
+            const QStringList got = lines(history.messages(c).messages);
+            const QStringList expected = numberedLines(c, counts[c]);
+            ASSERT_EQ(got.size(), expected.size()) << what << " " << c;
+            EXPECT_TRUE(got == expected) << what << " " << c << ": " << got.first().toStdString();
+        }
+    };
+    ExportHistory fromJson(files.file("messages.json", json), ExportHistory::Container::Json);
+    expectAll(fromJson, "messages.json");
+    ExportHistory fromTar(tar, ExportHistory::Container::Tar);
+    expectAll(fromTar, "tar");
+    ExportHistory fromGzip(gzipped, ExportHistory::Container::Tar);
+    expectAll(fromGzip, "gzipped tar");
+    ExportHistory fromMemory(QStringLiteral("memory"), json);
+    expectAll(fromMemory, "memory");
+
+    // Readers share the one open file.
+    std::unique_ptr<History> a = fromTar.reader();
+    std::unique_ptr<History> b = fromTar.reader();
+    std::vector<QStringList> byA(counts.size()), byB(counts.size());
+    std::thread other([&] {
+        for (size_t c = counts.size(); c-- > 0;)
+            byB[c] = lines(b->messages(c).messages);
+    });
+    for (size_t c = 0; c < counts.size(); ++c)
+        byA[c] = lines(a->messages(c).messages);
+    other.join();
+    for (size_t c = 0; c < counts.size(); ++c) {
+        EXPECT_TRUE(byA[c] == numberedLines(c, counts[c])) << c;
+        EXPECT_TRUE(byB[c] == numberedLines(c, counts[c])) << c;
+    }
+}
+
+// The data of a tar member follows its header at any multiple of 512 bytes, behind any members
+// before it, a long name's extra header included.
+TEST(ExportHistory, MessagesJsonReadsWhereverItStandsInTheTar) {
+    HistoryFiles files;
+    const QByteArray longName = "media/" + QByteArray(150, 'n') + ".jpg";
+    const struct {
+        QList<QPair<QByteArray, QByteArray>> before;
+        qsizetype dataAt;
+    } layouts[] = {
+        {{}, 512},
+        {{{"endpoints.json", "{}"}}, 1536},
+        {{{"a", QByteArray(3072, 'a')}}, 4096},
+        {{{"a", QByteArray(3073, 'a')}}, 4608},
+        {{{"media/messages.json", "[]"}, {"b", QByteArray(5000, 'b')}}, 7168},
+        {{{longName, "x"}}, -1},
+    };
+    for (const auto& layout : layouts) {
+        QList<QPair<QByteArray, QByteArray>> members = layout.before;
+        members.append(qMakePair(QByteArray("messages.json"), kExport));
+        members.append(qMakePair(QByteArray("endpoints.json"), QByteArray("{}")));
+        const QString tar = files.tar("export.tar", members);
+        QFile written(tar);
+        ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+        const qsizetype at = written.readAll().indexOf(kExport);
+        if (layout.dataAt >= 0)
+            EXPECT_EQ(at, layout.dataAt);
+        else
+            EXPECT_NE(at % 4096, 0);
+        ExportHistory history(tar, ExportHistory::Container::Tar);
+        expectTheExport(history);
+    }
+}
+
+// A member name the locale cannot spell (on Windows, letters outside the ANSI code page) is no
+// reason to give up the archive: only messages.json is needed.
+TEST(ExportHistory, MembersWhoseNamesTheLocaleCannotSpellArePassedOver) {
+    HistoryFiles files;
+    // The name in a pax header, in UTF-8, as libarchive and GNU tar write it.
+    const QByteArray record = "path=media/\xd1\x84\xd0\xbe\xd1\x82\xd0\xbe \xe4\xbd\xa0\xe5\xa5\xbd.jpg\n";
+    const QByteArray pax = QByteArray::number(record.size() + 3) + ' ' + record;
+    ASSERT_EQ(pax.size(), record.size() + 3);
+    const QString tar = files.file(
+        "export.tar", handMadeMember("PaxHeader/photo", octalSize(pax.size()), 'x', pax) +
+                          handMadeMember("photo.jpg", octalSize(1), '0', "x") +
+                          handMadeMember("messages.json", octalSize(kExport.size()), '0', kExport) +
+                          QByteArray(1024, '\0'));
+    const std::string ctype = std::setlocale(LC_CTYPE, nullptr);
+    std::setlocale(LC_CTYPE, "C");
+    QString failure;
+    try {
+        ExportHistory history(tar, ExportHistory::Container::Tar);
+        std::setlocale(LC_CTYPE, ctype.c_str());
+        expectTheExport(history);
+    } catch (const Failure& error) {
+        failure = error.description();
+    }
+    std::setlocale(LC_CTYPE, ctype.c_str());
+    EXPECT_EQ(failure, QString());
+}
+
+QString cutShortDescription(const QString& path) {
+    return QStringLiteral(
+               "'%1' changed while it was read: it is shorter now than when it was opened. Try again "
+               "once it is written in full.")
+        .arg(path);
+}
+
+// Cut short after it was opened, the file gives what it still holds; a conversation that lay in
+// the part now gone fails with its reason, never touching memory the file no longer backs.
+TEST(ExportHistory, AFileCutShortAfterItWasOpenedFailsWithItsReason) {
+    HistoryFiles files;
+    const std::vector<int> counts = {10, 2000, 10, 2000};
+    const QByteArray json = numberedExport(counts);
+    const QString plain = files.file("messages.json", json);
+    const QString tar = files.tar("export.tar", {{"endpoints.json", "{}"}, {"messages.json", json}});
+    for (const QString& path : {plain, tar}) {
+        ExportHistory history(path,
+                              path == tar ? ExportHistory::Container::Tar : ExportHistory::Container::Json);
+        std::unique_ptr<History> reader = history.reader();
+        ASSERT_TRUE(QFile::resize(path, json.indexOf(R"("8:user1")") + 5000 + (path == tar ? 1536 : 0)));
+        EXPECT_TRUE(lines(history.messages(0).messages) == numberedLines(0, 10));
+        for (History* which : {static_cast<History*>(&history), reader.get()}) {
+            for (size_t chat : {1, 2, 3}) {
+                try {
+                    which->messages(chat);
+                    ADD_FAILURE() << "no failure for chat " << chat << " of " << path.toStdString();
+                } catch (const Failure& failure) {
+                    EXPECT_EQ(failure.description(), cutShortDescription(path));
+                }
+            }
+        }
+        ASSERT_TRUE(QFile::resize(path, 0));
+        EXPECT_THROW(history.messages(0), Failure);
+    }
 }
 
 } // namespace

@@ -56,4 +56,18 @@ TEST(JsonScanner, OnlyTheRootsKeyCountsAndNonObjectsArePassedOver) {
     EXPECT_THROW(scan(R"({"conversations":"none"})"), std::runtime_error);
 }
 
+// Each object is handed over as soon as it is passed, with the place just behind it.
+TEST(JsonScanner, EachObjectComesWithThePlaceBehindIt) {
+    const std::string json = R"({"conversations":[{"id":"a"}, 5 ,{"id":"b","x":[{}]}]})";
+    std::vector<std::string> ids;
+    std::vector<size_t> ends;
+    EXPECT_TRUE(JsonScanner(json).forEach("conversations", {"id"},
+                                          [&](const std::vector<std::string_view>& members, size_t end) {
+                                              ids.emplace_back(members[0]);
+                                              ends.push_back(end);
+                                          }));
+    EXPECT_EQ(ids, (std::vector<std::string>{R"("a")", R"("b")"}));
+    EXPECT_EQ(ends, (std::vector<size_t>{json.find('}') + 1, json.rfind("}]") + 1}));
+}
+
 } // namespace
