@@ -1,5 +1,6 @@
 #include "Form1.h"
 
+#include "AccessibleContactList.h"
 #include "SkinFramework.h"
 #include "base/AppInfo.h"
 #include "base/DateText.h"
@@ -81,6 +82,7 @@ Form1::Form1(Services services, QWidget* parent)
     setWindowTitle(QStringLiteral("Form1"));
 
     createControls();
+    describeControls();
     setTabOrder();
     setAcceptDrops(true);
 }
@@ -193,6 +195,41 @@ void Form1::createControls() {
     // the user's own changes.
     connect(m_dtpFrom, &QDateTimeEdit::dateTimeChanged, this, &Form1::dtpFrom_Change);
     connect(m_dtpTo, &QDateTimeEdit::dateTimeChanged, this, &Form1::dtpTo_Change);
+}
+
+void Form1::describeControls() {
+    const auto describe = [](QWidget* widget, const QString& name, const QString& description) {
+        if (!name.isEmpty())
+            widget->setAccessibleName(name);
+        widget->setAccessibleDescription(description);
+    };
+    AccessibleContactList::install(m_listView1);
+    describe(
+        m_listView1, QStringLiteral("Contacts"),
+        QStringLiteral("Tick the contacts whose chats to save. Space ticks or clears the current contact."));
+    describe(m_pushButton13, QString(), QStringLiteral("Explains the steps and offers the help video."));
+    describe(m_pushButton2, QString(),
+             QStringLiteral("Fills the contact list with the contacts of your Skype history."));
+    describe(m_pushButton1, QString(),
+             QStringLiteral("Plays the help video that shows how to allow access in Skype."));
+    describe(m_pushButton3, QString(), QStringLiteral("Ticks every contact in the list."));
+    describe(m_pushButton4, QString(), QStringLiteral("Clears the tick of every contact in the list."));
+    describe(m_frame1, QString(), QStringLiteral("The folder the transcripts are saved to."));
+    describe(m_text1, QStringLiteral("Output folder"),
+             QStringLiteral("The folder the transcripts are saved to."));
+    describe(m_pushButton5, QStringLiteral("Choose the output folder"),
+             QStringLiteral("Opens the folder browser to pick the folder the transcripts are saved to."));
+    describe(m_pushButton7, QString(),
+             QStringLiteral("Writes one transcript for every ticked contact into the output folder."));
+    describe(m_pushButton6, QString(),
+             QStringLiteral("The older export: writes the chats of every ticked contact as the export option "
+                            "below says."));
+    describe(m_frame2, QString(), QStringLiteral("What the older export, Old 3., writes."));
+    describe(m_option1, QString(), QStringLiteral("Old 3. writes every chat of each ticked contact."));
+    describe(m_option2, QString(),
+             QStringLiteral("Old 3. writes only the chats between the first and the last date."));
+    describe(m_dtpFrom, QStringLiteral("First date"), QStringLiteral("The first day of the date range."));
+    describe(m_dtpTo, QStringLiteral("Last date"), QStringLiteral("The last day of the date range."));
 }
 
 void Form1::setTabOrder() {
