@@ -53,8 +53,10 @@ public:
         return r.translated(m_list->viewport()->mapToGlobal(QPoint(0, 0)));
     }
 
+    // A row reads as a check box: the AT-SPI bridge of Qt 6.4 drops the checkable state of a list
+    // item, and Orca then says nothing of a missing tick; a check box is read ticked or not everywhere.
     QAccessible::Role role() const override {
-        return m_header ? QAccessible::ColumnHeader : QAccessible::ListItem;
+        return m_header ? QAccessible::ColumnHeader : QAccessible::CheckBox;
     }
 
     QAccessible::State state() const override {
@@ -75,7 +77,7 @@ public:
         s.selectable = true;
         s.selected = item()->isSelected();
         s.focusable = true;
-        s.focused = m_list->currentItem() == item();
+        s.focused = m_list->hasFocus() && m_list->currentItem() == item();
         return s;
     }
 
@@ -196,8 +198,7 @@ QAccessibleInterface* AccessibleContactList::childAt(int x, int y) const {
 }
 
 QAccessibleInterface* AccessibleContactList::focusChild() const {
-    // The current row, as for Qt's item views: the bridges ask only while the list has the focus.
-    if (!isValid() || !list()->currentItem())
+    if (!isValid() || !list()->hasFocus() || !list()->currentItem())
         return nullptr;
     return child(list()->indexOfTopLevelItem(list()->currentItem()) + 1);
 }

@@ -5,8 +5,9 @@
 
 class QTreeWidget;
 
-// What screen readers are told of the contact list: a list whose items are the contacts, each with
-// its tick as the checked state and a toggle action that ticks or clears it, as Space does. Qt's own
+// What screen readers are told of the contact list: a list whose items are the contacts, each a
+// check box whose tick is its checked state, with a toggle action that ticks or clears it as Space
+// does. Qt's own
 // interface for a tree widget offers the toggle too, but it selects the row and leaves the tick.
 // Child 0 is the column header and child n the list's row n, the numbering Qt's item views use in
 // the focus and selection events they send.

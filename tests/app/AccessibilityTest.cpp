@@ -36,6 +36,21 @@ QList<QWidget*> tabOrder(Form1& form, QWidget* first) {
     return order;
 }
 
+// Focus events reach only the active window, and a radio button's focus decides which button of
+// its group is the group's Tab stop.
+void activate(Form1& form) {
+    form.show();
+    form.activateWindow();
+    QCoreApplication::processEvents();
+}
+
+QStringList names(const QList<QWidget*>& widgets) {
+    QStringList result;
+    for (const QWidget* widget : widgets)
+        result.append(widget->objectName());
+    return result;
+}
+
 QAccessible::Role fittingRole(const QWidget* widget) {
     if (qobject_cast<const QPushButton*>(widget))
         return QAccessible::Button;
@@ -50,34 +65,56 @@ QAccessible::Role fittingRole(const QWidget* widget) {
     return QAccessible::NoRole;
 }
 
-TEST(Accessibility, EveryControlIsReachedByTabAndHasANameAndAFittingRole) {
+TEST(Accessibility, EveryControlIsReachedFromTheKeyboardAndHasANameAndAFittingRole) {
     TestWindow w;
     Form1& form = w.load();
-    form.show();
+    activate(form);
+    ASSERT_TRUE(form.isActiveWindow());
     auto* list = w.find<QTreeWidget>("ListView1");
-    const QList<QWidget*> order = tabOrder(form, list);
 
-    // Every control that takes the keyboard's focus is on the way, once.
+    // The window's own order, with the two options as one stop: the selected one.
+    const QList<QWidget*> order = tabOrder(form, list);
+    const char* expected[] = {"ListView1",   "PushButton2", "PushButton6", "PushButton13", "Text1",
+                              "PushButton5", "Option1",     "dtpFrom",     "dtpTo",        "PushButton1",
+                              "PushButton3", "PushButton4", "PushButton7"};
+    QStringList expectedNames;
+    for (const char* name : expected)
+        expectedNames.append(QString::fromLatin1(name));
+    EXPECT_EQ(names(order), expectedNames);
+    // The arrow keys go from one option to the other and select it; it is then the group's stop.
+    auto* exportAll = w.find<QRadioButton>("Option1");
+    auto* dateRange = w.find<QRadioButton>("Option2");
+    exportAll->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(exportAll, Qt::Key_Down);
+    EXPECT_EQ(form.focusWidget(), dateRange);
+    EXPECT_TRUE(dateRange->isChecked());
+    QTest::keyClick(dateRange, Qt::Key_Tab);
+    EXPECT_EQ(control(form.focusWidget()), w.find<QDateTimeEdit>("dtpFrom"));
+    QTest::keyClick(form.focusWidget(), Qt::Key_Tab, Qt::ShiftModifier);
+    EXPECT_EQ(form.focusWidget(), dateRange);
+
+    // Every control that takes the focus is one of them, named, in a role that fits it.
     QList<QWidget*> focusable;
     for (QWidget* widget : form.findChildren<QWidget*>()) {
-        if ((widget->focusPolicy() & Qt::TabFocus) && widget->isEnabled() && control(widget) == widget)
+        if (widget->focusPolicy() != Qt::NoFocus && widget->isEnabled() && control(widget) == widget)
             focusable.append(widget);
     }
-    EXPECT_EQ(order.size(), focusable.size());
-    for (QWidget* widget : focusable)
-        EXPECT_EQ(order.count(widget), 1) << widget->objectName().toStdString();
-
-    for (QWidget* widget : order) {
+    for (QWidget* widget : focusable) {
+        const std::string which = widget->objectName().toStdString();
+        EXPECT_TRUE(order.contains(widget) || widget == dateRange) << which << " is never reached";
         QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(widget);
-        ASSERT_NE(iface, nullptr) << widget->objectName().toStdString();
-        EXPECT_FALSE(iface->text(QAccessible::Name).trimmed().isEmpty())
-            << widget->objectName().toStdString();
-        EXPECT_NE(fittingRole(widget), QAccessible::NoRole)
-            << "no role known to fit " << widget->objectName().toStdString();
-        EXPECT_EQ(iface->role(), fittingRole(widget)) << widget->objectName().toStdString();
-        EXPECT_EQ(iface->parent(), QAccessible::queryAccessibleInterface(widget->parentWidget()))
-            << widget->objectName().toStdString();
+        ASSERT_NE(iface, nullptr) << which;
+        EXPECT_FALSE(iface->text(QAccessible::Name).trimmed().isEmpty()) << which;
+        EXPECT_NE(fittingRole(widget), QAccessible::NoRole) << "no role known to fit " << which;
+        EXPECT_EQ(iface->role(), fittingRole(widget)) << which;
+        EXPECT_EQ(iface->parent(), QAccessible::queryAccessibleInterface(widget->parentWidget())) << which;
     }
+    EXPECT_EQ(focusable.size(), order.size() + 1);
+
+    // The window reads as one, by its title.
+    QAccessibleInterface* window = QAccessible::queryAccessibleInterface(&form);
+    EXPECT_EQ(window->role(), QAccessible::Window);
+    EXPECT_EQ(window->text(QAccessible::Name), QStringLiteral("Parlorix Suite"));
 
     // The controls whose caption is not a name, or says nothing on its own.
     const auto name = [&](const char* widget) {
@@ -103,7 +140,6 @@ TEST(Accessibility, EveryControlIsReachedByTabAndHasANameAndAFittingRole) {
 TEST(Accessibility, TicksAreReadAndSetThroughTheContactsItems) {
     TestWindow w;
     Form1& form = w.load();
-    form.show();
     form.appendRow(QStringLiteral("ann"));
     form.appendRow(QStringLiteral("bob"));
     auto* listWidget = w.find<QTreeWidget>("ListView1");
@@ -117,7 +153,7 @@ TEST(Accessibility, TicksAreReadAndSetThroughTheContactsItems) {
     QAccessibleInterface* bob = list->child(2);
     ASSERT_NE(bob, nullptr);
     EXPECT_EQ(bob->text(QAccessible::Name), QStringLiteral("bob"));
-    EXPECT_EQ(bob->role(), QAccessible::ListItem);
+    EXPECT_EQ(bob->role(), QAccessible::CheckBox);
     EXPECT_EQ(bob->parent(), list);
     EXPECT_EQ(list->indexOfChild(bob), 2);
     EXPECT_EQ(list->child(2), bob);
@@ -140,12 +176,19 @@ TEST(Accessibility, TicksAreReadAndSetThroughTheContactsItems) {
     form.setRowChecked(1, true);
     EXPECT_TRUE(list->child(1)->state().checked);
 
-    // Focus moves to a row through its action, and the list tells which one has it.
+    // Focus moves to a row through its action, and the list tells which one has it: only while the
+    // list has the keyboard's focus, as a screen reader would otherwise hear of two focused controls.
+    EXPECT_EQ(list->focusChild(), nullptr);
+    activate(form);
+    ASSERT_TRUE(form.isActiveWindow());
     list->child(1)->actionInterface()->doAction(QAccessibleActionInterface::setFocusAction());
     EXPECT_EQ(listWidget->currentItem()->text(0), QStringLiteral("ann"));
     ASSERT_NE(list->focusChild(), nullptr);
     EXPECT_EQ(list->focusChild()->text(QAccessible::Name), QStringLiteral("ann"));
     EXPECT_TRUE(list->child(1)->state().focused);
+    w.find<QPushButton>("PushButton3")->setFocus();
+    EXPECT_FALSE(list->child(1)->state().focused);
+    EXPECT_EQ(list->focusChild(), nullptr);
 }
 
 TEST(Accessibility, ARowThatMovesOrGoesAwayIsNotReadAsAnother) {
