@@ -1,6 +1,7 @@
 #include "Form1.h"
 
 #include "AccessibleContactList.h"
+#include "ContactListView.h"
 #include "SkinFramework.h"
 #include "base/AppInfo.h"
 #include "base/DateText.h"
@@ -117,7 +118,7 @@ void Form1::createControls() {
     m_pushButton1 =
         button("PushButton1", "2. Click 'Allow access' In Skype", twipsRect(4080, 630, 3840, 405), this);
 
-    m_listView1 = new QTreeWidget(this);
+    m_listView1 = new ContactListView(this);
     m_listView1->setObjectName(QStringLiteral("ListView1"));
     m_listView1->setGeometry(twipsRect(120, 1140, 7800, 2775));
     m_listView1->setFont(arialBold(9));
