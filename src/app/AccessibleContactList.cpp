@@ -7,8 +7,6 @@
 
 namespace {
 
-const char* const marker = "parlorixContactList";
-
 // One child of the list: the column header (an invalid row) or one contact's row.
 class ContactListEntry final : public QAccessibleInterface, public QAccessibleActionInterface {
 public:
@@ -114,32 +112,7 @@ private:
     bool m_header;
 };
 
-QAccessibleInterface* contactListFactory(const QString&, QObject* object) {
-    auto* list = qobject_cast<QTreeWidget*>(object);
-    if (list && list->property(marker).toBool())
-        return new AccessibleContactList(list);
-    return nullptr;
-}
-
 } // namespace
-
-void AccessibleContactList::install(QTreeWidget* list) {
-    list->setProperty(marker, true);
-    QAccessible::installFactory(contactListFactory);
-    // Ticks change the rows' state: a screen reader says so as it does for a check box.
-    QObject::connect(list, &QTreeWidget::itemChanged, list, [list](QTreeWidgetItem* item, int column) {
-        if (column != 0 || !QAccessible::isActive())
-            return;
-        const int row = list->indexOfTopLevelItem(item);
-        if (row < 0)
-            return;
-        QAccessible::State changed;
-        changed.checked = true;
-        QAccessibleStateChangeEvent event(list, changed);
-        event.setChild(row + 1);
-        QAccessible::updateAccessibility(&event);
-    });
-}
 
 AccessibleContactList::AccessibleContactList(QTreeWidget* list)
     : QAccessibleWidget(list, QAccessible::List) {}

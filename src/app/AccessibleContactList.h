@@ -13,9 +13,6 @@ class QTreeWidget;
 // the focus and selection events they send.
 class AccessibleContactList final : public QAccessibleWidget {
 public:
-    // Makes assistive technology read `list` through this interface, and tell of each tick.
-    static void install(QTreeWidget* list);
-
     explicit AccessibleContactList(QTreeWidget* list);
     ~AccessibleContactList() override;
 

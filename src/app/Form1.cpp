@@ -59,10 +59,14 @@ QDateTime designedDate() {
     return QDateTime(QDate(2012, 1, 19), QTime(10, 16, 27));
 }
 
-// The window reads as a window (a frame to AT-SPI): Qt takes a plain widget for a client area.
-QAccessibleInterface* windowAccessible(const QString& className, QObject* object) {
+// What screen readers are told of the window and the contact list: the window reads as a window
+// (a frame to AT-SPI), where Qt takes a plain widget for a client area, and the list through its own
+// interface. Installed before any control exists, as an interface once made is kept for good.
+QAccessibleInterface* accessibleInterfaceFor(const QString& className, QObject* object) {
     if (className == QLatin1String("Form1"))
         return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Window);
+    if (className == QLatin1String("ContactListView"))
+        return new AccessibleContactList(static_cast<QTreeWidget*>(object));
     return nullptr;
 }
 
@@ -79,6 +83,7 @@ Form1::Form1(Services services, QWidget* parent)
     , m_services(std::move(services))
     , m_skin(new SkinFramework(this))
     , m_outputFolder(std::make_unique<OutputFolder>(*this, m_services)) {
+    QAccessible::installFactory(accessibleInterfaceFor);
     setObjectName(QStringLiteral("Form1"));
     setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
@@ -212,8 +217,6 @@ void Form1::describeControls() {
             widget->setAccessibleName(name);
         widget->setAccessibleDescription(description);
     };
-    QAccessible::installFactory(windowAccessible);
-    AccessibleContactList::install(m_listView1);
     describe(
         m_listView1, QStringLiteral("Contacts"),
         QStringLiteral("Tick the contacts whose chats to save. Space ticks or clears the current contact."));
