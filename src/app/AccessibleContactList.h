@@ -7,10 +7,9 @@ class QTreeWidget;
 
 // What screen readers are told of the contact list: a list whose items are the contacts, each a
 // check box whose tick is its checked state, with a toggle action that ticks or clears it as Space
-// does. Qt's own
-// interface for a tree widget offers the toggle too, but it selects the row and leaves the tick.
-// Child 0 is the column header and child n the list's row n, the numbering Qt's item views use in
-// the focus and selection events they send.
+// does. Qt's own interface for a tree widget offers the toggle too, but it selects the row and leaves
+// the tick. Child 0 is the column header and child n the list's row n, the numbering Qt's item views
+// use in the focus and selection events they send.
 class AccessibleContactList final : public QAccessibleWidget {
 public:
     explicit AccessibleContactList(QTreeWidget* list);
