@@ -1,14 +1,21 @@
 # Sourced by the scripts that check the project on a fresh Debian root (run as root):
 #   fresh_root RELEASE FOLDER   a minimal root made with debootstrap, kept for the next call
 #   in_root FOLDER COMMAND      runs a bash command inside it, with /proc, /sys and /dev mounted
+# The archive is the one this machine's apt uses (scripts/apt-archive.sh), and so is its proxy.
 # shellcheck shell=bash
+source "$(dirname "${BASH_SOURCE[0]}")/apt-archive.sh"
 
 fresh_root() {
-    local release=$1 root=$2
+    local release=$1 root=$2 archive proxy
     command -v debootstrap >/dev/null || { apt-get update -qq && apt-get install -y -qq debootstrap >/dev/null; }
+    archive=$(debian_archive)
+    proxy=$(apt_proxy)
     if [ ! -x "$root/usr/bin/apt-get" ]; then
         rm -rf "$root"
-        debootstrap --variant=minbase "$release" "$root" http://deb.debian.org/debian >/dev/null
+        http_proxy=${proxy:-${http_proxy:-}} debootstrap --variant=minbase "$release" "$root" "$archive" >/dev/null
+    fi
+    if [ -n "$proxy" ]; then
+        echo "Acquire::http::Proxy \"$proxy\";" >"$root/etc/apt/apt.conf.d/90host-proxy"
     fi
     cp /etc/resolv.conf "$root/etc/resolv.conf"
     # The host's trusted certificates, for a network whose proxy presents its own.

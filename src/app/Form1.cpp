@@ -1,5 +1,7 @@
 #include "Form1.h"
 
+#include "AccessibleContactList.h"
+#include "ContactListView.h"
 #include "SkinFramework.h"
 #include "base/AppInfo.h"
 #include "base/DateText.h"
@@ -16,6 +18,7 @@
 #include "skype/ContactList.h"
 #include "skype/HistoryDrop.h"
 
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QDateTimeEdit>
 #include <QDir>
@@ -57,6 +60,17 @@ QDateTime designedDate() {
     return QDateTime(QDate(2012, 1, 19), QTime(10, 16, 27));
 }
 
+// What screen readers are told of the window and the contact list: the window reads as a window
+// (a frame to AT-SPI), where Qt takes a plain widget for a client area, and the list through its own
+// interface. Installed before any control exists, as an interface once made is kept for good.
+QAccessibleInterface* accessibleInterfaceFor(const QString& className, QObject* object) {
+    if (className == QLatin1String("Form1"))
+        return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Window);
+    if (className == QLatin1String("ContactListView"))
+        return new AccessibleContactList(static_cast<QTreeWidget*>(object));
+    return nullptr;
+}
+
 QTreeWidgetItem* rowItem(const QTreeWidget* list, int row) {
     if (row < 1 || row > list->topLevelItemCount())
         throw Failure(QStringLiteral("Index out of bounds"));
@@ -70,6 +84,7 @@ Form1::Form1(Services services, QWidget* parent)
     , m_services(std::move(services))
     , m_skin(new SkinFramework(this))
     , m_outputFolder(std::make_unique<OutputFolder>(*this, m_services)) {
+    QAccessible::installFactory(accessibleInterfaceFor);
     setObjectName(QStringLiteral("Form1"));
     setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
@@ -82,6 +97,7 @@ Form1::Form1(Services services, QWidget* parent)
     setWindowTitle(QStringLiteral("Form1"));
 
     createControls();
+    describeControls();
     setTabOrder();
     setAcceptDrops(true);
 }
@@ -108,7 +124,7 @@ void Form1::createControls() {
     m_pushButton1 =
         button("PushButton1", "2. Click 'Allow access' In Skype", twipsRect(4080, 630, 3840, 405), this);
 
-    m_listView1 = new QTreeWidget(this);
+    m_listView1 = new ContactListView(this);
     m_listView1->setObjectName(QStringLiteral("ListView1"));
     m_listView1->setGeometry(twipsRect(120, 1140, 7800, 2775));
     m_listView1->setFont(arialBold(9));
@@ -194,6 +210,40 @@ void Form1::createControls() {
     // the user's own changes.
     connect(m_dtpFrom, &QDateTimeEdit::dateTimeChanged, this, &Form1::dtpFrom_Change);
     connect(m_dtpTo, &QDateTimeEdit::dateTimeChanged, this, &Form1::dtpTo_Change);
+}
+
+void Form1::describeControls() {
+    const auto describe = [](QWidget* widget, const QString& name, const QString& description) {
+        if (!name.isEmpty())
+            widget->setAccessibleName(name);
+        widget->setAccessibleDescription(description);
+    };
+    describe(
+        m_listView1, QStringLiteral("Contacts"),
+        QStringLiteral("Tick the contacts whose chats to save. Space ticks or clears the current contact."));
+    describe(m_pushButton13, QString(), QStringLiteral("Explains the steps and offers the help video."));
+    describe(m_pushButton2, QString(),
+             QStringLiteral("Fills the contact list with the contacts of your Skype history."));
+    describe(m_pushButton1, QString(),
+             QStringLiteral("Plays the help video that shows how to allow access in Skype."));
+    describe(m_pushButton3, QString(), QStringLiteral("Ticks every contact in the list."));
+    describe(m_pushButton4, QString(), QStringLiteral("Clears the tick of every contact in the list."));
+    describe(m_frame1, QString(), QStringLiteral("The folder the transcripts are saved to."));
+    describe(m_text1, QStringLiteral("Output folder"),
+             QStringLiteral("The folder the transcripts are saved to."));
+    describe(m_pushButton5, QStringLiteral("Choose the output folder"),
+             QStringLiteral("Opens the folder browser to pick the folder the transcripts are saved to."));
+    describe(m_pushButton7, QString(),
+             QStringLiteral("Writes one transcript for every ticked contact into the output folder."));
+    describe(m_pushButton6, QString(),
+             QStringLiteral("The older export: writes the chats of every ticked contact as the export option "
+                            "below says."));
+    describe(m_frame2, QString(), QStringLiteral("What the older export, Old 3., writes."));
+    describe(m_option1, QString(), QStringLiteral("Old 3. writes every chat of each ticked contact."));
+    describe(m_option2, QString(),
+             QStringLiteral("Old 3. writes only the chats between the first and the last date."));
+    describe(m_dtpFrom, QStringLiteral("First date"), QStringLiteral("The first day of the date range."));
+    describe(m_dtpTo, QStringLiteral("Last date"), QStringLiteral("The last day of the date range."));
 }
 
 void Form1::setTabOrder() {

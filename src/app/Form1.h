@@ -81,6 +81,8 @@ protected:
 
 private:
     void createControls();
+    // What a screen reader says of each control, where its caption alone does not tell.
+    void describeControls();
     void setTabOrder();
     // Keys as on the desktop the window was designed for; true when the key was used up.
     bool keyPressed(QObject* watched, const QKeyEvent& key);
