@@ -274,7 +274,11 @@ TEST_F(CommandLineTest, ADiskThatFillsUpEndsWithTwoAndWritesNoGroupChats) {
     writeFile(ann, "old");
     FakeFileSystem disk;
     disk.failAppendsFrom = 1;
+#ifdef Q_OS_WIN
+    disk.appendError = 112; // ERROR_DISK_FULL
+#else
     disk.appendError = ENOSPC;
+#endif
     const CliResult result =
         runCli(exportTo({QStringLiteral("--group-chats")}), nullptr, &skype, false, &disk);
     EXPECT_EQ(result.status, 2) << result.err.toStdString();
