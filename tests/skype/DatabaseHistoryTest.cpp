@@ -10,7 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSysInfo>
+#include <QLockFile>
 #include <QTemporaryDir>
 
 #include <SQLiteCpp/Database.h>
@@ -353,10 +353,22 @@ TEST(DatabaseHistory, CopiesLeftByAKilledRunAreRemovedAndLiveOnesKept) {
     ASSERT_TRUE(big.open(QIODevice::WriteOnly));
     big.write(QByteArray(1 << 16, 'x'));
     big.close();
-    // The lock of a program that has ended: no process has this id.
+    // The lock of a program that has ended: as QLockFile writes it, with an id no process has. Its
+    // host is named as QLockFile names it (on Windows the COMPUTERNAME, which may differ from the
+    // host name in case), else the lock would count as another computer's and be kept.
+    QByteArray text;
+    {
+        QTemporaryDir scratch;
+        QLockFile model(scratch.filePath(QStringLiteral("model.lock")));
+        ASSERT_TRUE(model.tryLock(0));
+        QFile written(scratch.filePath(QStringLiteral("model.lock")));
+        ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+        text = written.readAll();
+    }
+    ASSERT_GT(text.indexOf('\n'), 0);
     QFile lock(dead + QStringLiteral(".lock"));
     ASSERT_TRUE(lock.open(QIODevice::WriteOnly));
-    lock.write("2147483000\nparlorix\n" + QSysInfo::machineHostName().toUtf8() + "\n");
+    lock.write("2147483000" + text.mid(text.indexOf('\n')));
     lock.close();
 
     std::optional<DatabaseHistory> live;
