@@ -20,7 +20,7 @@ public:
 
     // `folderText` as the transcripts' paths start: the folder's path, or a folder and a name prefix.
     explicit FolderLock(const QString& folderText);
-    // Removes the lock file when the lock is held.
+    // Removes the lock file when the lock is held; on Windows only one this run made.
     ~FolderLock();
     FolderLock(const FolderLock&) = delete;
     FolderLock& operator=(const FolderLock&) = delete;

@@ -18,6 +18,9 @@
 
 namespace {
 
+// How long a reader waits for a lock before it takes the history for one another program uses.
+constexpr int kBusyWaitMs = 500;
+
 // The kinds of message a transcript can show; everything else is an event.
 const char* const kShownTypes = "61, 60, 50, 64, 30, 39, 68, 63, 201, 253";
 
@@ -93,6 +96,10 @@ DatabaseHistory::DatabaseHistory(QString path, Source source)
         m_db = std::make_unique<SQLite::Database>(m_source.name.toStdString(),
                                                   SQLite::OPEN_READONLY | SQLite::OPEN_NOMUTEX |
                                                       (m_source.isUri ? SQLite::OPEN_URI : 0));
+        // Readers on other threads take their locks at the same moment: on Windows each briefly takes
+        // one byte of the file for itself alone, so that one of them may be refused for an instant. A
+        // lock refused for longer than this is another program's.
+        m_db->setBusyTimeout(kBusyWaitMs);
         SQLite::Statement tables(*m_db, "SELECT name FROM sqlite_master WHERE type = 'table'");
         while (tables.executeStep())
             m_columns[text(tables.getColumn(0))];

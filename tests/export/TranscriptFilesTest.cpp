@@ -41,6 +41,12 @@ const QByteArray kHeader("[8/31/2021 3:42:10 PM]");
 #ifdef Q_OS_WIN
 // SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE, not in every SDK's headers.
 constexpr DWORD kUnprivilegedLink = 0x2;
+
+// Wine's ntdll alone exports its version.
+bool underWine() {
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version");
+}
 #endif
 const QFileDevice::Permissions kAllBits =
     QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner | QFileDevice::ReadGroup |
@@ -466,6 +472,12 @@ TEST_F(TranscriptFilesTest, ALinkAsTheLockFileIsRefusedAndWhatItPointsToKept) {
     if (!CreateSymbolicLinkW(reinterpret_cast<const wchar_t*>(lockPath.utf16()),
                              reinterpret_cast<const wchar_t*>(target.utf16()), kUnprivilegedLink))
         GTEST_SKIP() << "links cannot be made here";
+    const DWORD planted = GetFileAttributesW(reinterpret_cast<const wchar_t*>(lockPath.utf16()));
+    if (underWine() && (planted == INVALID_FILE_ATTRIBUTES || !(planted & FILE_ATTRIBUTE_REPARSE_POINT)))
+        GTEST_SKIP() << "Wine makes no link that Windows programs see as one: its CreateSymbolicLinkW "
+                        "reports success and makes nothing, and a Unix link reads as the file it names";
+    ASSERT_NE(planted, INVALID_FILE_ATTRIBUTES);
+    ASSERT_TRUE(planted & FILE_ATTRIBUTE_REPARSE_POINT);
     w.skype.addChat(QStringLiteral("ann"), kStamp, {QStringLiteral("Ann: hi")});
     tick({QStringLiteral("ann")});
     pressSave();
@@ -476,6 +488,22 @@ TEST_F(TranscriptFilesTest, ALinkAsTheLockFileIsRefusedAndWhatItPointsToKept) {
                         .arg(nativeOutput(), lockPath)});
     EXPECT_EQ(contents(target), QByteArray("keep"));
     EXPECT_EQ(contents(transcript("ann")), QByteArray("<missing>"));
+}
+#endif
+
+#ifdef Q_OS_WIN
+// A file under the lock file's name that the run did not make is held for the run, and kept: under
+// Wine a Unix link there reads as the file it names, which deleting the lock would delete.
+TEST_F(TranscriptFilesTest, ALockFileTheRunDidNotMakeIsHeldAndKept) {
+    const QString lockPath = folder + FolderLock::fileName();
+    writeFile(lockPath, "keep");
+    w.skype.addChat(QStringLiteral("ann"), kStamp, {QStringLiteral("Ann: hi")});
+    tick({QStringLiteral("ann")});
+    w.skype.onMessageRead = [&] { EXPECT_EQ(FolderLock(folder).lock(), FolderLock::State::Busy); };
+    pressSave();
+    EXPECT_EQ(w.boxes.texts(), QStringList{QStringLiteral("Done.")});
+    EXPECT_EQ(contents(transcript("ann")), kHeader + "Ann: hi\r\n");
+    EXPECT_EQ(contents(lockPath), QByteArray("keep"));
 }
 #endif
 

@@ -10,10 +10,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSysInfo>
+#include <QLockFile>
 #include <QTemporaryDir>
 
 #include <SQLiteCpp/Database.h>
+
+#include <sqlite3.h>
 
 #include <gtest/gtest.h>
 
@@ -353,10 +355,22 @@ TEST(DatabaseHistory, CopiesLeftByAKilledRunAreRemovedAndLiveOnesKept) {
     ASSERT_TRUE(big.open(QIODevice::WriteOnly));
     big.write(QByteArray(1 << 16, 'x'));
     big.close();
-    // The lock of a program that has ended: no process has this id.
+    // The lock of a program that has ended: as QLockFile writes it, with an id no process has. Its
+    // host is named as QLockFile names it (on Windows the COMPUTERNAME, which may differ from the
+    // host name in case), else the lock would count as another computer's and be kept.
+    QByteArray text;
+    {
+        QTemporaryDir scratch;
+        QLockFile model(scratch.filePath(QStringLiteral("model.lock")));
+        ASSERT_TRUE(model.tryLock(0));
+        QFile written(scratch.filePath(QStringLiteral("model.lock")));
+        ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+        text = written.readAll();
+    }
+    ASSERT_GT(text.indexOf('\n'), 0);
     QFile lock(dead + QStringLiteral(".lock"));
     ASSERT_TRUE(lock.open(QIODevice::WriteOnly));
-    lock.write("2147483000\nparlorix\n" + QSysInfo::machineHostName().toUtf8() + "\n");
+    lock.write("2147483000" + text.mid(text.indexOf('\n')));
     lock.close();
 
     std::optional<DatabaseHistory> live;
@@ -509,6 +523,77 @@ TEST(DatabaseHistory, AConversationTypeThatCannotBeReadIsToldByTheIdentity) {
                            QStringLiteral("bob"), QString(), QStringLiteral("dan"), QString(), QString()}));
     EXPECT_EQ(history.contacts(), (QStringList{QStringLiteral("ann"), QStringLiteral("bob"),
                                                QStringLiteral("dan"), QStringLiteral("live:.cid.1a")}));
+}
+
+// The system's own file access, with the first few shared locks on a database refused as busy: what
+// a reader meets on Windows when another one takes its lock at the same instant.
+class RefusedLocks {
+public:
+    explicit RefusedLocks(int count) {
+        refusals() = count;
+        m_vfs = *sqlite3_vfs_find(nullptr);
+        system() = sqlite3_vfs_find(nullptr);
+        m_vfs.zName = "refused-locks";
+        m_vfs.xOpen = open;
+        sqlite3_vfs_register(&m_vfs, 1);
+    }
+    ~RefusedLocks() { sqlite3_vfs_unregister(&m_vfs); }
+    RefusedLocks(const RefusedLocks&) = delete;
+    RefusedLocks& operator=(const RefusedLocks&) = delete;
+    static int left() { return refusals(); }
+
+private:
+    static int& refusals() {
+        static int count = 0;
+        return count;
+    }
+    static sqlite3_vfs*& system() {
+        static sqlite3_vfs* vfs = nullptr;
+        return vfs;
+    }
+    static sqlite3_io_methods& methods() {
+        static sqlite3_io_methods table{};
+        return table;
+    }
+    static const sqlite3_io_methods*& systemMethods() {
+        static const sqlite3_io_methods* table = nullptr;
+        return table;
+    }
+    // The system's file, its methods the system's but for the lock.
+    static int open(sqlite3_vfs*, const char* name, sqlite3_file* file, int flags, int* outFlags) {
+        const int status = system()->xOpen(system(), name, file, flags, outFlags);
+        if (status == SQLITE_OK && (flags & SQLITE_OPEN_MAIN_DB) && file->pMethods) {
+            systemMethods() = file->pMethods;
+            methods() = *file->pMethods;
+            methods().xLock = lock;
+            file->pMethods = &methods();
+        }
+        return status;
+    }
+    static int lock(sqlite3_file* file, int level) {
+        if (level == SQLITE_LOCK_SHARED && refusals() > 0) {
+            --refusals();
+            return SQLITE_BUSY;
+        }
+        return systemMethods()->xLock(file, level);
+    }
+
+    sqlite3_vfs m_vfs{};
+};
+
+// A shared lock refused for an instant, as readers taking theirs together meet on Windows, is waited
+// for: the history reads, and is not taken for one that Skype is using.
+TEST(DatabaseHistory, ALockRefusedForAnInstantIsWaitedFor) {
+    HistoryFiles files;
+    const QString path = files.database("shared.db", DatabaseWriter::kSchema);
+    RefusedLocks refused(3);
+    try {
+        DatabaseHistory history(path);
+        EXPECT_TRUE(history.contacts().isEmpty());
+    } catch (const Failure& failure) {
+        ADD_FAILURE() << failure.description().toStdString();
+    }
+    EXPECT_EQ(RefusedLocks::left(), 0);
 }
 
 TEST(DatabaseHistory, AHistoryLockedByAnotherProgramSaysSo) {

@@ -263,8 +263,9 @@ TEST(ExportHistory, MessagesJsonSavedAsUtf16IsNamedSo) {
 
 TEST(ExportHistory, MessagesJsonOfNulBytesIsDamagedNotUtf16) {
     HistoryFiles files;
+    // Not "nul.tar": on Windows that names the NUL device, which keeps nothing written to it.
     const QString tar =
-        files.tar("nul.tar", {{"messages.json", QByteArray(QByteArray("{") + QByteArray(1 << 20, '\0'))}});
+        files.tar("zeros.tar", {{"messages.json", QByteArray(QByteArray("{") + QByteArray(1 << 20, '\0'))}});
     EXPECT_TRUE(
         failureOf(tar, ExportHistory::Container::Tar)
             .endsWith(QLatin1String("messages.json is damaged: it holds NUL bytes where its text should be")))
@@ -360,6 +361,18 @@ QString writeTar(const QString& path, const QList<QPair<QByteArray, QByteArray>>
     return path;
 }
 
+// Whether this libarchive compresses and decompresses gzip itself. One built without zlib, as the
+// Windows build's is (its exports are plain tars), would hand gzip to a "gzip" program Windows lacks.
+bool libarchiveHasGzip() {
+    archive* writer = archive_write_new();
+    const bool writes = archive_write_add_filter_gzip(writer) == ARCHIVE_OK;
+    archive_write_free(writer);
+    archive* reader = archive_read_new();
+    const bool reads = archive_read_support_filter_gzip(reader) == ARCHIVE_OK;
+    archive_read_free(reader);
+    return writes && reads;
+}
+
 // Message lists of every size, from one message to one of several MiB, lying across the pages of
 // the mapping, the steps in which the scan lets go of it and the sizes of buffer a reader keeps
 // between conversations: each reads the same from messages.json, from a tar where its data is not
@@ -372,8 +385,13 @@ TEST(ExportHistory, MessageListsOfAnySizeAndPlaceReadTheSameFromEverySource) {
     const QString tar = files.tar(
         "export.tar",
         {{"endpoints.json", QByteArray(700, 'e')}, {"messages.json", json}, {"media/after.json", "{}"}});
-    const QString gzipped =
-        writeTar(files.path("export.tar.gz"), {{"endpoints.json", "{}"}, {"messages.json", json}}, true);
+    const bool gzip = libarchiveHasGzip();
+#ifndef Q_OS_WIN
+    EXPECT_TRUE(gzip) << "libarchive without gzip";
+#endif
+    const QString gzipped = gzip ? writeTar(files.path("export.tar.gz"),
+                                            {{"endpoints.json", "{}"}, {"messages.json", json}}, true)
+                                 : QString();
     const auto expectAll = [&](History& history, const char* what) {
         ASSERT_EQ(history.chats().size(), counts.size()) << what;
         for (size_t c = 0; c < counts.size(); ++c) {
@@ -388,8 +406,10 @@ TEST(ExportHistory, MessageListsOfAnySizeAndPlaceReadTheSameFromEverySource) {
     expectAll(fromJson, "messages.json");
     ExportHistory fromTar(tar, ExportHistory::Container::Tar);
     expectAll(fromTar, "tar");
-    ExportHistory fromGzip(gzipped, ExportHistory::Container::Tar);
-    expectAll(fromGzip, "gzipped tar");
+    if (gzip) {
+        ExportHistory fromGzip(gzipped, ExportHistory::Container::Tar);
+        expectAll(fromGzip, "gzipped tar");
+    }
     ExportHistory fromMemory(QStringLiteral("memory"), json);
     expectAll(fromMemory, "memory");
 
