@@ -173,9 +173,10 @@ void LegacyExport::exportAll(ErrorTrap& trap, SkypeRoot& root, TranscriptFiles& 
             files.append(path, Transcript::header(*root.chats()->item(chat)) + QLatin1String("\r\n"));
         });
         first = false;
-        const QString block =
+        Transcript::Block block =
             Transcript::messageBlock(trap, 126, 128, [&] { return root.chats()->item(chat)->messages(); });
-        trap.step(132, [&] { files.append(path, block + QLatin1String("\r\n")); });
+        block += QLatin1String("\r\n");
+        trap.step(132, [&] { block.appendTo(files, path); });
     }
 }
 

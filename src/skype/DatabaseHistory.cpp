@@ -415,30 +415,30 @@ void DatabaseHistory::prepareMessageQuery() {
 
 namespace {
 
-QString columnText(sqlite3_stmt* statement, int column) {
+QByteArrayView columnBytes(sqlite3_stmt* statement, int column) {
     const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
-    return text ? QString::fromUtf8(text, sqlite3_column_bytes(statement, column)) : QString();
+    return text ? QByteArrayView(text, sqlite3_column_bytes(statement, column)) : QByteArrayView();
 }
 
-// Consecutive messages mostly share a sender: the text already made is used again.
+// Consecutive messages mostly share a sender: the text already made is used again. In UTF-8, as
+// text would read it.
 class SenderCache {
 public:
-    const QString& sender(sqlite3_stmt* statement, int column) {
-        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
-        const int bytes = sqlite3_column_bytes(statement, column);
-        if (!text)
+    const QByteArray& sender(sqlite3_stmt* statement, int column) {
+        const QByteArrayView bytes = columnBytes(statement, column);
+        if (bytes.isNull())
             return m_empty;
-        if (m_bytes != QByteArrayView(text, bytes)) {
-            m_bytes = QByteArray(text, bytes);
-            m_text = QString::fromUtf8(m_bytes);
+        if (m_bytes != bytes) {
+            m_bytes = bytes.toByteArray();
+            m_text = MessageBody::isReadAsItIs(bytes) ? m_bytes : MessageBody::readableUtf8(bytes);
         }
         return m_text;
     }
 
 private:
     QByteArray m_bytes;
-    QString m_text;
-    QString m_empty;
+    QByteArray m_text;
+    QByteArray m_empty;
 };
 
 } // namespace
@@ -466,10 +466,11 @@ History::ChatContent DatabaseHistory::messages(size_t chat) {
             const MessageKind kind = MessageBody::kindOfDatabaseType(sqlite3_column_int(query, 2));
             if (kind == MessageKind::Event)
                 continue;
-            std::optional<QString> shown = MessageBody::bodyFor(kind, columnText(query, 3));
+            // Kept in UTF-8, as SQLite holds it, all the way to a transcript in UTF-8.
+            std::optional<QByteArray> shown = MessageBody::bodyForUtf8(kind, columnBytes(query, 3));
             if (!shown)
                 continue;
-            const QString& name = names.sender(query, 0);
+            const QByteArray& name = names.sender(query, 0);
             result.emplace_back(name.isEmpty() ? authors.sender(query, 1) : name, std::move(*shown));
         }
         if (status != SQLITE_DONE)
