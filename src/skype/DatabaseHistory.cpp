@@ -15,6 +15,7 @@
 #include <sqlite3.h>
 
 #include <map>
+#include <thread>
 
 namespace {
 
@@ -89,10 +90,7 @@ DatabaseHistory::DatabaseHistory(QString path, Source source)
     , m_source(std::move(source))
     , m_messageQuery(nullptr, sqlite3_finalize) {
     try {
-        // Each connection is used by one thread at a time: SQLite's own locking is not needed.
-        m_db = std::make_unique<SQLite::Database>(m_source.name.toStdString(),
-                                                  SQLite::OPEN_READONLY | SQLite::OPEN_NOMUTEX |
-                                                      (m_source.isUri ? SQLite::OPEN_URI : 0));
+        m_db = connect();
         SQLite::Statement tables(*m_db, "SELECT name FROM sqlite_master WHERE type = 'table'");
         while (tables.executeStep())
             m_columns[text(tables.getColumn(0))];
@@ -123,6 +121,13 @@ DatabaseHistory::DatabaseHistory(QString path, Source source)
 }
 
 DatabaseHistory::~DatabaseHistory() = default;
+
+std::unique_ptr<SQLite::Database> DatabaseHistory::connect() const {
+    // Each connection is used by one thread at a time: SQLite's own locking is not needed.
+    return std::make_unique<SQLite::Database>(m_source.name.toStdString(),
+                                              SQLite::OPEN_READONLY | SQLite::OPEN_NOMUTEX |
+                                                  (m_source.isUri ? SQLite::OPEN_URI : 0));
+}
 
 void DatabaseHistory::fail(const std::exception& error) const {
     throw Failure(QStringLiteral("Cannot read the Skype history '%1': %2").arg(m_path, reasonOf(error)));
@@ -239,22 +244,55 @@ std::optional<QString> DatabaseHistory::conversationIndex() const {
 // once from the table alone; they must agree. A table that cannot be read whole leaves nothing to
 // check against: each chat's own read then finds the damage it meets.
 bool DatabaseHistory::indexAgreesWithTable(const QString& index) const {
-    const auto tally = [&](const QString& from) {
-        SQLite::Statement query(*m_db, QStringLiteral("SELECT COUNT(*), SUM(rowid % 4294967296), "
-                                                      "SUM(convo_id % 4294967296) FROM Messages %1")
-                                           .arg(from)
-                                           .toStdString());
+    const auto tally = [](SQLite::Database& db, const QString& from) {
+        SQLite::Statement query(db, QStringLiteral("SELECT COUNT(*), SUM(rowid % 4294967296), "
+                                                   "SUM(convo_id % 4294967296) FROM Messages %1")
+                                        .arg(from)
+                                        .toStdString());
         query.executeStep();
         return QStringList{text(query.getColumn(0)), text(query.getColumn(1)), text(query.getColumn(2))};
     };
+    // The table's tally on a connection of its own while this one takes the index's: the two passes
+    // over every message run at once. Where that connection cannot be had, this one takes both.
+    enum class Side { NotDone, Done, Failed };
+    Side side = Side::NotDone;
     QStringList table;
+    std::thread tableTally([&] {
+        try {
+            const std::unique_ptr<SQLite::Database> db = connect();
+            try {
+                table = tally(*db, QStringLiteral("NOT INDEXED"));
+                side = Side::Done;
+            } catch (const SQLite::Exception&) {
+                side = Side::Failed;
+            }
+        } catch (...) {
+            side = Side::NotDone;
+        }
+    });
+    QStringList indexed;
+    bool indexFailed = false;
     try {
-        table = tally(QStringLiteral("NOT INDEXED"));
+        indexed = tally(*m_db, QStringLiteral("INDEXED BY ") + quotedName(index));
     } catch (const SQLite::Exception&) {
-        return true;
+        indexFailed = true;
+    } catch (...) {
+        tableTally.join();
+        throw;
     }
+    tableTally.join();
+    if (side == Side::NotDone) {
+        try {
+            table = tally(*m_db, QStringLiteral("NOT INDEXED"));
+            side = Side::Done;
+        } catch (const SQLite::Exception&) {
+            side = Side::Failed;
+        }
+    }
+    if (side == Side::Failed)
+        return true;
     try {
-        return tally(QStringLiteral("INDEXED BY ") + quotedName(index)) == table && indexInOrder(index);
+        return !indexFailed && indexed == table && indexInOrder(index);
     } catch (const SQLite::Exception&) {
         return false;
     }

@@ -5,6 +5,8 @@
 
 #include <QStringList>
 
+#include <cstring>
+
 namespace {
 
 using MarkupEncodings::equals;
@@ -278,6 +280,19 @@ QByteArray plainTextUtf8(QByteArrayView markup) {
 }
 
 bool isReadAsItIs(QByteArrayView bytes) {
+    // Most bodies are ASCII, which is seen eight bytes at a time.
+    const char* at = bytes.data();
+    const char* const end = at + bytes.size();
+    quint64 high = 0;
+    for (; end - at >= 8; at += 8) {
+        quint64 word;
+        std::memcpy(&word, at, 8);
+        high |= word;
+    }
+    for (; at < end; ++at)
+        high |= static_cast<uchar>(*at);
+    if ((high & 0x8080808080808080ULL) == 0)
+        return true;
     return !bytes.startsWith("\xEF\xBB\xBF") && bytes.isValidUtf8();
 }
 
