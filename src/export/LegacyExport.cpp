@@ -123,6 +123,7 @@ void LegacyExport::planReads(SkypeRoot& root, int rows) {
         const int count = chats->count();
         const bool exportAll = m_view.isExportAllSelected();
         std::vector<int> plan;
+        std::vector<bool> planned(static_cast<size_t>(qMax(count, 0)) + 1);
         for (int row = 1; row <= rows; ++row) {
             QString handle;
             try {
@@ -142,6 +143,11 @@ void LegacyExport::planReads(SkypeRoot& root, int rows) {
                         continue;
                     }
                 }
+                // A date range reads a chat's messages once to count them; a later row reads them
+                // again only to write its entry, which the link then reads in between.
+                if (!exportAll && planned[static_cast<size_t>(chat)])
+                    continue;
+                planned[static_cast<size_t>(chat)] = true;
                 // A chat that ends one row and starts the next is read once.
                 if (plan.empty() || plan.back() != chat)
                     plan.push_back(chat);

@@ -181,14 +181,16 @@ std::shared_ptr<std::vector<HistoryMessage>> HistoryRoot::messagesOf(size_t chat
     m_lastAsked = chat;
     ReadAhead& ahead = readAhead();
     remember(chat, ahead.holds(chat) ? ahead.take(chat) : history().messages(chat));
-    // The chats to read next: the plan's, else, on a walk in order, the following ones.
+    // The chats to read next: the plan's (a chat it does not name comes in between, and the plan
+    // goes on after it), else, on a walk in order, the following ones.
     std::vector<size_t> wanted;
     const auto planned = std::find(
         m_plan.begin() + static_cast<std::ptrdiff_t>(qMin(m_planAt, m_plan.size())), m_plan.end(), chat);
-    if (planned != m_plan.end()) {
-        const size_t at = static_cast<size_t>(planned - m_plan.begin());
-        m_planAt = at + 1;
-        for (size_t later = at + 1; later <= at + ReadAhead::kWorkers && later < m_plan.size(); ++later)
+    if (planned != m_plan.end())
+        m_planAt = static_cast<size_t>(planned - m_plan.begin()) + 1;
+    if (planned != m_plan.end() || m_planAt < m_plan.size()) {
+        for (size_t later = m_planAt; later < m_planAt + ReadAhead::kWorkers && later < m_plan.size();
+             ++later)
             wanted.push_back(m_plan[later]);
     } else if (m_inOrder >= 2) {
         const size_t chats = history().chats().size();
