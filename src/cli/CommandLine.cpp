@@ -223,7 +223,7 @@ int Run::exportTranscripts() {
             m_view.setDateFrom(*m_options.from);
             m_view.setDateTo(*m_options.to);
         }
-        m_progress.begin(QStringLiteral("contacts"));
+        m_progress.begin(QStringLiteral("contacts"), true);
         m_progress.setTotal(m_view.rowCount());
         m_view.onRow = [this](int row) { m_progress.setDone(row - 1); };
         LegacyExport(m_view, m_services).run();

@@ -23,8 +23,9 @@ ProgressLine::ProgressLine(Console& console, bool enabled)
     : m_console(console)
     , m_enabled(enabled) {}
 
-void ProgressLine::begin(const QString& unit) {
+void ProgressLine::begin(const QString& unit, bool byRows) {
     m_unit = unit;
+    m_byRows = byRows;
     m_total = 0;
     m_done = 0;
     m_messages = 0;
@@ -39,12 +40,21 @@ void ProgressLine::setTotal(int total) {
         m_total = total;
 }
 
+void ProgressLine::chatsCounted(int total) {
+    if (!m_byRows)
+        setTotal(total);
+}
+
 void ProgressLine::setPlan(std::vector<int> positions) {
+    if (m_byRows)
+        return;
     m_plan = std::move(positions);
     m_total = static_cast<int>(m_plan.size());
 }
 
 void ProgressLine::chatAsked(int position) {
+    if (m_byRows)
+        return;
     if (m_plan.empty()) {
         setDone(position - 1);
         return;

@@ -16,10 +16,13 @@ public:
 
     bool enabled() const { return m_enabled; }
 
-    // A new stretch of work counted in `unit` ("chats", "contacts"); clears the counts.
-    void begin(const QString& unit);
+    // A new stretch of work counted in `unit` ("chats", "contacts"); clears the counts. Counted by
+    // rows, what the link says of its chats (their number, plan and positions) does not move it.
+    void begin(const QString& unit, bool byRows = false);
     // The whole count, unless a plan was given.
     void setTotal(int total);
+    // The link's number of chats: the whole count when counting chats.
+    void chatsCounted(int total);
     void setDone(int done);
     // The chat at this position of the history is read: done are the chats before it, or, when the
     // reader said which chats it reads (`plan`, ascending), the planned ones before it.
@@ -38,6 +41,7 @@ private:
     Console& m_console;
     bool m_enabled;
     QString m_unit;
+    bool m_byRows = false;
     int m_total = 0;
     int m_done = 0;
     qint64 m_messages = 0;

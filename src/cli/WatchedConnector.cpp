@@ -48,7 +48,7 @@ public:
         , m_progress(progress) {}
     int count() const override {
         const int count = m_inner->count();
-        m_progress.setTotal(count);
+        m_progress.chatsCounted(count);
         return count;
     }
     std::shared_ptr<Chat> item(int position) const override {

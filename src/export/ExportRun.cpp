@@ -123,9 +123,9 @@ void ExportRun::writeChat(ErrorTrap& trap, SkypeRoot& root, TranscriptFiles& fil
         return;
     m_chatPaths.append(*path);
     trap.step(134, [&] { files.append(*path, Transcript::header(*root.chats()->item(chat))); });
-    const QString block =
+    const Transcript::Block block =
         Transcript::messageBlock(trap, 140, 142, [&] { return root.chats()->item(chat)->messages(); });
-    trap.step(146, [&] { files.append(*path, block); });
+    trap.step(146, [&] { block.appendTo(files, *path); });
 }
 
 void ExportRun::spoilChat(TranscriptFiles& files, const std::optional<QString>& partner) {

@@ -130,8 +130,9 @@ void GroupChatExport::writeGroups(ErrorTrap& trap, SkypeRoot& root, TranscriptFi
         const QString path = folder + names.take(topic, id) + QStringLiteral(".txt");
         files.restart(path);
         trap.step(122, [&] { files.append(path, Transcript::header(*chat)); });
-        const QString block = Transcript::messageBlock(trap, 124, 126, [&] { return chat->messages(); });
-        trap.step(128, [&] { files.append(path, block); });
+        const Transcript::Block block =
+            Transcript::messageBlock(trap, 124, 126, [&] { return chat->messages(); });
+        trap.step(128, [&] { block.appendTo(files, path); });
         if (trap.failures() != failedBeforeChat || !namesSure)
             files.spoil(path);
         trap.step(130, [&] { files.commit(path); });

@@ -55,6 +55,7 @@ void LegacyExport::run() {
     }
 
     const int rows = trap.count(110, [&] { return m_view.rowCount(); }, 0);
+    planReads(*root, rows);
     for (int row = 1; row <= rows; ++row) {
         if (!trap.test(112, [&] { return m_view.isRowChecked(row); }))
             continue;
@@ -112,6 +113,52 @@ std::vector<int> LegacyExport::candidates(SkypeRoot& root, int row, int count) {
     }
 }
 
+// The chats the rows will read, in the order they read them, told to the link so that it reads the
+// next ones while one is written. Ticks are not asked for here (the command line counts the rows it
+// is asked about): an unticked row's chats are planned and passed over. Only a hint: whatever
+// fails here is tested again, and reported, where the walk meets it.
+void LegacyExport::planReads(SkypeRoot& root, int rows) {
+    try {
+        const std::shared_ptr<ChatCollection> chats = root.chats();
+        const int count = chats->count();
+        const bool exportAll = m_view.isExportAllSelected();
+        std::vector<int> plan;
+        std::vector<bool> planned(static_cast<size_t>(qMax(count, 0)) + 1);
+        for (int row = 1; row <= rows; ++row) {
+            QString handle;
+            try {
+                handle = m_view.rowText(row);
+                transcriptPath(m_view.outputFolderText(), handle);
+            } catch (...) {
+                continue; // nothing is written for this row
+            }
+            for (const int chat : candidates(root, row, count)) {
+                // "Export All" reads only the chats whose name holds the handle; a date range reads
+                // every candidate before it tests the name.
+                if (exportAll) {
+                    try {
+                        if (!belongsTo(*chats->item(chat), handle))
+                            continue;
+                    } catch (...) {
+                        continue;
+                    }
+                }
+                // A date range reads a chat's messages once to count them; a later row reads them
+                // again only to write its entry, which the link then reads in between.
+                if (!exportAll && planned[static_cast<size_t>(chat)])
+                    continue;
+                planned[static_cast<size_t>(chat)] = true;
+                // A chat that ends one row and starts the next is read once.
+                if (plan.empty() || plan.back() != chat)
+                    plan.push_back(chat);
+            }
+        }
+        chats->willRead(plan);
+    } catch (...) {
+        // without a plan, each chat is read when it is asked for
+    }
+}
+
 // Every chat is offered to the row; a chat whose name does not hold the row's text is passed over
 // without reading it, so only the chats that can belong to the row are tested, name first.
 void LegacyExport::exportAll(ErrorTrap& trap, SkypeRoot& root, TranscriptFiles& files, const QString& path,
@@ -132,9 +179,10 @@ void LegacyExport::exportAll(ErrorTrap& trap, SkypeRoot& root, TranscriptFiles& 
             files.append(path, Transcript::header(*root.chats()->item(chat)) + QLatin1String("\r\n"));
         });
         first = false;
-        const QString block =
+        Transcript::Block block =
             Transcript::messageBlock(trap, 126, 128, [&] { return root.chats()->item(chat)->messages(); });
-        trap.step(132, [&] { files.append(path, block + QLatin1String("\r\n")); });
+        block += QLatin1String("\r\n");
+        trap.step(132, [&] { block.appendTo(files, path); });
     }
 }
 

@@ -28,6 +28,7 @@ public:
 private:
     void exportAll(ErrorTrap& trap, SkypeRoot& root, TranscriptFiles& files, const QString& path, int row);
     void exportRange(ErrorTrap& trap, SkypeRoot& root, TranscriptFiles& files, const QString& path, int row);
+    void planReads(SkypeRoot& root, int rows);
     // The chats, up to `count`, whose name may hold the row's text; the others cannot belong to it.
     std::vector<int> candidates(SkypeRoot& root, int row, int count);
 

@@ -104,4 +104,9 @@ QByteArray encode(const QString& text) {
     return encode(text, charset);
 }
 
+bool systemIsUtf8() {
+    static const bool utf8 = isUtf8(systemCharset());
+    return utf8;
+}
+
 } // namespace NarrowText

@@ -14,6 +14,8 @@ QByteArray encode(const QString& text, const QByteArray& charset);
 
 // The character set in force, as the C library names it.
 QByteArray systemCharset();
+// Whether that is UTF-8, which text in UTF-8 is written in as it is.
+bool systemIsUtf8();
 
 // Each character beyond the BMP (a surrogate pair) as one "?", which is what an ANSI code page
 // makes of it; everything else, lone surrogates included, as it is. One pass.

@@ -243,13 +243,21 @@ void TranscriptFiles::restart(const QString& path) {
 }
 
 void TranscriptFiles::append(const QString& path, const QString& text) {
+    write(path, NarrowText::encode(text));
+}
+
+void TranscriptFiles::appendUtf8(const QString& path, const QByteArray& text) {
+    write(path, NarrowText::systemIsUtf8() ? text : NarrowText::encode(QString::fromUtf8(text)));
+}
+
+void TranscriptFiles::write(const QString& path, const QByteArray& bytes) {
     Pending& pending = pendingFor(path, true);
     try {
         if (pending.folder->refused())
             throw Failure(pending.folder->refusal());
         if (pending.newFile.isEmpty())
             createNewFile(pending);
-        const int error = m_fileSystem.append(pending.newFile, NarrowText::encode(text));
+        const int error = m_fileSystem.append(pending.newFile, bytes);
         if (error != 0)
             fail(QStringLiteral("Cannot write"), pending, error);
     } catch (...) {

@@ -37,6 +37,8 @@ public:
     // Appends the text to the new transcript. One that was not restarted starts as a copy of the old
     // transcript. Fails with a description, and the transcript then counts as spoilt.
     void append(const QString& path, const QString& text);
+    // The same for text in UTF-8: written as it is where transcripts are in UTF-8.
+    void appendUtf8(const QString& path, const QByteArray& text);
     // Something of this transcript could not be read or written: its old file stays as it is.
     void spoil(const QString& path);
     void spoilAll();
@@ -83,6 +85,7 @@ private:
     Pending& pendingFor(const QString& path, bool fromOld);
     std::map<QString, Pending>::iterator findPending(const QString& path);
     void createNewFile(Pending& pending);
+    void write(const QString& path, const QByteArray& bytes);
     // Throws the failure of a write to the transcript at `path`; notes it when the run must stop.
     [[noreturn]] void fail(const QString& what, const Pending& pending, int error);
     void discard(Pending& pending);

@@ -15,6 +15,7 @@
 #include <sqlite3.h>
 
 #include <map>
+#include <thread>
 
 namespace {
 
@@ -92,14 +93,7 @@ DatabaseHistory::DatabaseHistory(QString path, Source source)
     , m_source(std::move(source))
     , m_messageQuery(nullptr, sqlite3_finalize) {
     try {
-        // Each connection is used by one thread at a time: SQLite's own locking is not needed.
-        m_db = std::make_unique<SQLite::Database>(m_source.name.toStdString(),
-                                                  SQLite::OPEN_READONLY | SQLite::OPEN_NOMUTEX |
-                                                      (m_source.isUri ? SQLite::OPEN_URI : 0));
-        // Readers on other threads take their locks at the same moment: on Windows each briefly takes
-        // one byte of the file for itself alone, so that one of them may be refused for an instant. A
-        // lock refused for longer than this is another program's.
-        m_db->setBusyTimeout(kBusyWaitMs);
+        m_db = connect();
         SQLite::Statement tables(*m_db, "SELECT name FROM sqlite_master WHERE type = 'table'");
         while (tables.executeStep())
             m_columns[text(tables.getColumn(0))];
@@ -130,6 +124,18 @@ DatabaseHistory::DatabaseHistory(QString path, Source source)
 }
 
 DatabaseHistory::~DatabaseHistory() = default;
+
+std::unique_ptr<SQLite::Database> DatabaseHistory::connect() const {
+    // Each connection is used by one thread at a time: SQLite's own locking is not needed.
+    auto db = std::make_unique<SQLite::Database>(m_source.name.toStdString(),
+                                                 SQLite::OPEN_READONLY | SQLite::OPEN_NOMUTEX |
+                                                     (m_source.isUri ? SQLite::OPEN_URI : 0));
+    // Readers on other threads take their locks at the same moment: on Windows each briefly takes one
+    // byte of the file for itself alone, so that one of them may be refused for an instant. A lock
+    // refused for longer than this is another program's.
+    db->setBusyTimeout(kBusyWaitMs);
+    return db;
+}
 
 void DatabaseHistory::fail(const std::exception& error) const {
     throw Failure(QStringLiteral("Cannot read the Skype history '%1': %2").arg(m_path, reasonOf(error)));
@@ -246,22 +252,55 @@ std::optional<QString> DatabaseHistory::conversationIndex() const {
 // once from the table alone; they must agree. A table that cannot be read whole leaves nothing to
 // check against: each chat's own read then finds the damage it meets.
 bool DatabaseHistory::indexAgreesWithTable(const QString& index) const {
-    const auto tally = [&](const QString& from) {
-        SQLite::Statement query(*m_db, QStringLiteral("SELECT COUNT(*), SUM(rowid % 4294967296), "
-                                                      "SUM(convo_id % 4294967296) FROM Messages %1")
-                                           .arg(from)
-                                           .toStdString());
+    const auto tally = [](SQLite::Database& db, const QString& from) {
+        SQLite::Statement query(db, QStringLiteral("SELECT COUNT(*), SUM(rowid % 4294967296), "
+                                                   "SUM(convo_id % 4294967296) FROM Messages %1")
+                                        .arg(from)
+                                        .toStdString());
         query.executeStep();
         return QStringList{text(query.getColumn(0)), text(query.getColumn(1)), text(query.getColumn(2))};
     };
+    // The table's tally on a connection of its own while this one takes the index's: the two passes
+    // over every message run at once. Where that connection cannot be had, this one takes both.
+    enum class Side { NotDone, Done, Failed };
+    Side side = Side::NotDone;
     QStringList table;
+    std::thread tableTally([&] {
+        try {
+            const std::unique_ptr<SQLite::Database> db = connect();
+            try {
+                table = tally(*db, QStringLiteral("NOT INDEXED"));
+                side = Side::Done;
+            } catch (const SQLite::Exception&) {
+                side = Side::Failed;
+            }
+        } catch (...) {
+            side = Side::NotDone;
+        }
+    });
+    QStringList indexed;
+    bool indexFailed = false;
     try {
-        table = tally(QStringLiteral("NOT INDEXED"));
+        indexed = tally(*m_db, QStringLiteral("INDEXED BY ") + quotedName(index));
     } catch (const SQLite::Exception&) {
-        return true;
+        indexFailed = true;
+    } catch (...) {
+        tableTally.join();
+        throw;
     }
+    tableTally.join();
+    if (side == Side::NotDone) {
+        try {
+            table = tally(*m_db, QStringLiteral("NOT INDEXED"));
+            side = Side::Done;
+        } catch (const SQLite::Exception&) {
+            side = Side::Failed;
+        }
+    }
+    if (side == Side::Failed)
+        return true;
     try {
-        return tally(QStringLiteral("INDEXED BY ") + quotedName(index)) == table && indexInOrder(index);
+        return !indexFailed && indexed == table && indexInOrder(index);
     } catch (const SQLite::Exception&) {
         return false;
     }
@@ -422,30 +461,30 @@ void DatabaseHistory::prepareMessageQuery() {
 
 namespace {
 
-QString columnText(sqlite3_stmt* statement, int column) {
+QByteArrayView columnBytes(sqlite3_stmt* statement, int column) {
     const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
-    return text ? QString::fromUtf8(text, sqlite3_column_bytes(statement, column)) : QString();
+    return text ? QByteArrayView(text, sqlite3_column_bytes(statement, column)) : QByteArrayView();
 }
 
-// Consecutive messages mostly share a sender: the text already made is used again.
+// Consecutive messages mostly share a sender: the text already made is used again. In UTF-8, as
+// text would read it.
 class SenderCache {
 public:
-    const QString& sender(sqlite3_stmt* statement, int column) {
-        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
-        const int bytes = sqlite3_column_bytes(statement, column);
-        if (!text)
+    const QByteArray& sender(sqlite3_stmt* statement, int column) {
+        const QByteArrayView bytes = columnBytes(statement, column);
+        if (bytes.isNull())
             return m_empty;
-        if (m_bytes != QByteArrayView(text, bytes)) {
-            m_bytes = QByteArray(text, bytes);
-            m_text = QString::fromUtf8(m_bytes);
+        if (m_bytes != bytes) {
+            m_bytes = bytes.toByteArray();
+            m_text = MessageBody::isReadAsItIs(bytes) ? m_bytes : MessageBody::readableUtf8(bytes);
         }
         return m_text;
     }
 
 private:
     QByteArray m_bytes;
-    QString m_text;
-    QString m_empty;
+    QByteArray m_text;
+    QByteArray m_empty;
 };
 
 } // namespace
@@ -473,10 +512,11 @@ History::ChatContent DatabaseHistory::messages(size_t chat) {
             const MessageKind kind = MessageBody::kindOfDatabaseType(sqlite3_column_int(query, 2));
             if (kind == MessageKind::Event)
                 continue;
-            std::optional<QString> shown = MessageBody::bodyFor(kind, columnText(query, 3));
+            // Kept in UTF-8, as SQLite holds it, all the way to a transcript in UTF-8.
+            std::optional<QByteArray> shown = MessageBody::bodyForUtf8(kind, columnBytes(query, 3));
             if (!shown)
                 continue;
-            const QString& name = names.sender(query, 0);
+            const QByteArray& name = names.sender(query, 0);
             result.emplace_back(name.isEmpty() ? authors.sender(query, 1) : name, std::move(*shown));
         }
         if (status != SQLITE_DONE)

@@ -53,6 +53,8 @@ private:
     static Source sourceFor(const QString& path);
     DatabaseHistory(QString path, Source source);
 
+    // Another connection to the same history, opened as the first.
+    std::unique_ptr<SQLite::Database> connect() const;
     void loadChats();
     // The name of the client's index on Messages (convo_id, ...), if it has one.
     std::optional<QString> conversationIndex() const;

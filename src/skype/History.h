@@ -2,24 +2,38 @@
 
 #include "SkypeLink.h"
 
+#include <QByteArray>
 #include <QStringList>
 
 #include <memory>
 #include <optional>
 #include <vector>
 
-// One message as a history gives it: sender and body already worked out.
+// One message as a history gives it: sender and body already worked out, as text or in UTF-8.
 class HistoryMessage final : public Message {
 public:
     HistoryMessage(QString sender, QString body)
         : m_sender(std::move(sender))
         , m_body(std::move(body)) {}
-    QString senderName() const override { return m_sender; }
-    QString body() const override { return m_body; }
+    // Both valid UTF-8.
+    HistoryMessage(QByteArray sender, QByteArray body)
+        : m_senderUtf8(std::move(sender))
+        , m_bodyUtf8(std::move(body))
+        , m_inUtf8(true) {}
+    QString senderName() const override { return m_inUtf8 ? QString::fromUtf8(m_senderUtf8) : m_sender; }
+    QString body() const override { return m_inUtf8 ? QString::fromUtf8(m_bodyUtf8) : m_body; }
+    std::optional<Utf8> utf8() const override {
+        if (!m_inUtf8)
+            return std::nullopt;
+        return Utf8{m_senderUtf8, m_bodyUtf8};
+    }
 
 private:
     QString m_sender;
     QString m_body;
+    QByteArray m_senderUtf8;
+    QByteArray m_bodyUtf8;
+    bool m_inUtf8 = false;
 };
 
 // A chat's time stamp: whole seconds since 1970 (UTC), or nothing when the chat has no time at all.

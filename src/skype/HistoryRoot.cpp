@@ -181,30 +181,31 @@ std::shared_ptr<std::vector<HistoryMessage>> HistoryRoot::messagesOf(size_t chat
     m_lastAsked = chat;
     ReadAhead& ahead = readAhead();
     remember(chat, ahead.holds(chat) ? ahead.take(chat) : history().messages(chat));
+    // The chats to read next: the plan's (a chat it does not name comes in between, and the plan
+    // goes on after it), else, on a walk in order, the following ones.
+    std::vector<size_t> wanted;
     const auto planned = std::find(
         m_plan.begin() + static_cast<std::ptrdiff_t>(qMin(m_planAt, m_plan.size())), m_plan.end(), chat);
-    if (m_inOrder >= 2) {
+    if (planned != m_plan.end())
+        m_planAt = static_cast<size_t>(planned - m_plan.begin()) + 1;
+    if (planned != m_plan.end() || m_planAt < m_plan.size()) {
+        for (size_t later = m_planAt; later < m_planAt + ReadAhead::kWorkers && later < m_plan.size();
+             ++later)
+            wanted.push_back(m_plan[later]);
+    } else if (m_inOrder >= 2) {
         const size_t chats = history().chats().size();
-        for (size_t later = chat + 1; later <= chat + ReadAhead::kWorkers && later < chats; ++later) {
-            if (!ahead.holds(later))
-                ahead.request(later);
-        }
-    } else if (planned != m_plan.end()) {
-        // A planned chat the caller passed over (one without messages) must not keep its worker.
-        const size_t at = static_cast<size_t>(planned - m_plan.begin());
-        for (size_t skipped = m_planAt; skipped < at; ++skipped) {
-            if (ahead.holds(m_plan[skipped])) {
-                ahead.drop();
-                break;
-            }
-        }
-        m_planAt = at + 1;
-        for (size_t later = at + 1; later <= at + ReadAhead::kWorkers && later < m_plan.size(); ++later) {
-            if (!ahead.holds(m_plan[later]))
-                ahead.request(m_plan[later]);
-        }
-    } else {
-        ahead.drop();
+        for (size_t later = chat + 1; later <= chat + ReadAhead::kWorkers && later < chats; ++later)
+            wanted.push_back(later);
+    }
+    // A chat read ahead that is not wanted next (the caller passed over it, or left the walk) must
+    // not keep its worker from the ones that are.
+    for (const size_t held : ahead.held()) {
+        if (std::find(wanted.begin(), wanted.end(), held) == wanted.end())
+            ahead.drop(held);
+    }
+    for (const size_t next : wanted) {
+        if (!ahead.holds(next))
+            ahead.request(next);
     }
     return m_cachedMessages;
 }

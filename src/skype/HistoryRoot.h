@@ -31,7 +31,8 @@ public:
     // order, the next two chats are read ahead on other threads.
     std::shared_ptr<std::vector<HistoryMessage>> messagesOf(size_t chat);
     // The chats a caller will read next, in this order but not one after the other: they are read
-    // ahead as a walk in order is.
+    // ahead as a walk in order is. A chat asked that the plan does not name comes in between; one
+    // the caller passes over frees its worker.
     void planReads(std::vector<size_t> chats);
     // The number of messages, known without reading them again once they were read.
     int messageCount(size_t chat);

@@ -1,20 +1,22 @@
 #include "MarkupParser.h"
 
+#include "MarkupEncodings.h"
+
 #include <algorithm>
 
 namespace {
 
-bool isNameStart(QChar c) {
-    return c.isLetter() || c == QLatin1Char('_') || c == QLatin1Char(':') || c.unicode() >= 0x80;
+// ASCII letters; every character beyond ASCII counts, as XML's name characters mostly are.
+bool isNameStart(char32_t c) {
+    return ((c | 0x20) >= 'a' && (c | 0x20) <= 'z') || c == '_' || c == ':' || c >= 0x80;
 }
 
-bool isNameChar(QChar c) {
-    return isNameStart(c) || c.isDigit() || c == QLatin1Char('-') || c == QLatin1Char('.');
+bool isNameChar(char32_t c) {
+    return isNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.';
 }
 
-bool isBlank(QChar c) {
-    return c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\r') ||
-           c == QLatin1Char('\n');
+bool isBlank(char32_t c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
 bool isXmlChar(char32_t code) {
@@ -22,51 +24,56 @@ bool isXmlChar(char32_t code) {
            (code >= 0xE000 && code <= 0xFFFD) || (code >= 0x10000 && code <= 0x10FFFF);
 }
 
-int digitValue(QChar c, bool hex) {
-    const char16_t u = c.unicode();
+int digitValue(char32_t u, bool hex) {
     if (u >= '0' && u <= '9')
-        return u - '0';
+        return static_cast<int>(u - '0');
     if (hex && u >= 'a' && u <= 'f')
-        return u - 'a' + 10;
+        return static_cast<int>(u - 'a' + 10);
     if (hex && u >= 'A' && u <= 'F')
-        return u - 'A' + 10;
+        return static_cast<int>(u - 'A' + 10);
     return -1;
 }
 
-class Reader {
+template <typename Enc> class Reader {
 public:
-    Reader(QStringView input, MarkupHandler& handler)
+    using View = typename Enc::View;
+    using Text = typename Enc::Text;
+
+    Reader(View input, typename Enc::Handler& handler)
         : m_in(input)
         , m_handler(handler) {}
 
     bool run() {
         while (m_pos < m_in.size()) {
-            const QChar c = m_in.at(m_pos);
-            if (c == QLatin1Char('<')) {
+            const char32_t c = at(m_pos);
+            if (c == '<') {
                 if (!markup())
                     return false;
-            } else if (c == QLatin1Char('&')) {
-                QString decoded;
+            } else if (c == '&') {
+                Text decoded;
                 if (!entity(decoded))
                     return false;
                 m_handler.text(decoded);
             } else {
                 const qsizetype start = m_pos;
-                while (m_pos < m_in.size() && m_in.at(m_pos) != QLatin1Char('<') &&
-                       m_in.at(m_pos) != QLatin1Char('&'))
+                while (m_pos < m_in.size() && at(m_pos) != '<' && at(m_pos) != '&')
                     ++m_pos;
-                m_handler.text(m_in.mid(start, m_pos - start));
+                m_handler.text(Enc::mid(m_in, start, m_pos - start));
             }
         }
         return m_open.empty();
     }
 
 private:
-    bool startsWith(QLatin1String what) const { return m_in.mid(m_pos).startsWith(what); }
+    char32_t at(qsizetype i) const { return Enc::at(m_in, i); }
+
+    bool startsWith(QLatin1String what) const {
+        return MarkupEncodings::equals<Enc>(Enc::mid(m_in, m_pos, what.size()), what);
+    }
 
     // Skips to just behind `end`; false when it never comes.
     bool skipPast(QLatin1String end) {
-        const qsizetype found = m_in.indexOf(end, m_pos);
+        const qsizetype found = Enc::find(m_in, end, m_pos);
         if (found < 0)
             return false;
         m_pos = found + end.size();
@@ -74,26 +81,27 @@ private:
     }
 
     void skipBlanks() {
-        while (m_pos < m_in.size() && isBlank(m_in.at(m_pos)))
+        while (m_pos < m_in.size() && isBlank(at(m_pos)))
             ++m_pos;
     }
 
-    QStringView name() {
+    View name() {
         const qsizetype start = m_pos;
-        if (m_pos >= m_in.size() || !isNameStart(m_in.at(m_pos)))
-            return QStringView();
-        while (m_pos < m_in.size() && isNameChar(m_in.at(m_pos)))
+        if (m_pos >= m_in.size() || !isNameStart(at(m_pos)))
+            return View();
+        while (m_pos < m_in.size() && isNameChar(at(m_pos)))
             ++m_pos;
-        return m_in.mid(start, m_pos - start);
+        return Enc::mid(m_in, start, m_pos - start);
     }
 
-    bool entity(QString& out) {
+    bool entity(Text& out) {
         // A reference is short: looking further than "&#x10FFFF;" would make a body of many '&'
-        // cost the square of its length.
-        const qsizetype semicolon = m_in.mid(m_pos, 13).indexOf(QLatin1Char(';'));
+        // cost the square of its length. (A character beyond ASCII before the ';' fails the
+        // reference however many code units it takes.)
+        const qsizetype semicolon = Enc::find(Enc::mid(m_in, m_pos, 13), ';');
         if (semicolon < 0)
             return false;
-        if (!decodeEntity(m_in.mid(m_pos + 1, semicolon - 1), out))
+        if (!decodeEntity(Enc::mid(m_in, m_pos + 1, semicolon - 1), out))
             return false;
         m_pos += semicolon + 1;
         return true;
@@ -101,10 +109,10 @@ private:
 
     bool markup() {
         // Most tags are plain start tags: only a few characters decide.
-        const QChar next = m_pos + 1 < m_in.size() ? m_in.at(m_pos + 1) : QChar();
-        if (next == QLatin1Char('/'))
+        const char32_t next = m_pos + 1 < m_in.size() ? at(m_pos + 1) : 0;
+        if (next == '/')
             return endTag();
-        if (next != QLatin1Char('!') && next != QLatin1Char('?'))
+        if (next != '!' && next != '?')
             return startTag();
         if (startsWith(QLatin1String("<!--")))
             return skipPast(QLatin1String("-->"));
@@ -112,19 +120,19 @@ private:
             const qsizetype start = m_pos + 9;
             if (!skipPast(QLatin1String("]]>")))
                 return false;
-            m_handler.text(m_in.mid(start, m_pos - 3 - start));
+            m_handler.text(Enc::mid(m_in, start, m_pos - 3 - start));
             return true;
         }
-        if (next == QLatin1Char('?'))
+        if (next == '?')
             return skipPast(QLatin1String("?>"));
         return false;
     }
 
     bool endTag() {
         m_pos += 2;
-        const QStringView tag = name();
+        const View tag = name();
         skipBlanks();
-        if (tag.isEmpty() || m_pos >= m_in.size() || m_in.at(m_pos) != QLatin1Char('>'))
+        if (tag.isEmpty() || m_pos >= m_in.size() || at(m_pos) != '>')
             return false;
         ++m_pos;
         if (m_open.empty() || m_open.back() != tag)
@@ -136,7 +144,7 @@ private:
 
     bool startTag() {
         ++m_pos;
-        const QStringView tag = name();
+        const View tag = name();
         if (tag.isEmpty())
             return false;
         m_attributes.clear();
@@ -145,15 +153,15 @@ private:
             skipBlanks();
             if (m_pos >= m_in.size())
                 return false;
-            const QChar c = m_in.at(m_pos);
-            if (c == QLatin1Char('>')) {
+            const char32_t c = at(m_pos);
+            if (c == '>') {
                 ++m_pos;
                 m_open.push_back(tag);
                 m_handler.startElement(tag, m_attributes);
                 return true;
             }
-            if (c == QLatin1Char('/')) {
-                if (m_pos + 1 >= m_in.size() || m_in.at(m_pos + 1) != QLatin1Char('>'))
+            if (c == '/') {
+                if (m_pos + 1 >= m_in.size() || at(m_pos + 1) != '>')
                     return false;
                 m_pos += 2;
                 m_handler.startElement(tag, m_attributes);
@@ -168,26 +176,26 @@ private:
     }
 
     bool attribute() {
-        const QStringView key = name();
+        const View key = name();
         if (key.isEmpty())
             return false;
         skipBlanks();
-        if (m_pos >= m_in.size() || m_in.at(m_pos) != QLatin1Char('='))
+        if (m_pos >= m_in.size() || at(m_pos) != '=')
             return false;
         ++m_pos;
         skipBlanks();
         if (m_pos >= m_in.size())
             return false;
-        const QChar quote = m_in.at(m_pos);
-        if (quote != QLatin1Char('"') && quote != QLatin1Char('\''))
+        const char32_t quote = at(m_pos);
+        if (quote != '"' && quote != '\'')
             return false;
         ++m_pos;
         const qsizetype start = m_pos;
-        while (m_pos < m_in.size() && m_in.at(m_pos) != quote) {
-            const QChar c = m_in.at(m_pos);
-            if (c == QLatin1Char('<'))
+        while (m_pos < m_in.size() && at(m_pos) != quote) {
+            const char32_t c = at(m_pos);
+            if (c == '<')
                 return false;
-            if (c == QLatin1Char('&')) {
+            if (c == '&') {
                 m_scratch.clear();
                 if (!entity(m_scratch))
                     return false;
@@ -197,85 +205,114 @@ private:
         }
         if (m_pos >= m_in.size())
             return false;
-        const QStringView raw = m_in.mid(start, m_pos - start);
+        const View raw = Enc::mid(m_in, start, m_pos - start);
         ++m_pos;
         m_attributes.push_back({key, raw});
         return true;
     }
 
-    QStringView m_in;
-    MarkupHandler& m_handler;
+    View m_in;
+    typename Enc::Handler& m_handler;
     qsizetype m_pos = 0;
-    std::vector<QStringView> m_open;
-    std::vector<MarkupAttribute> m_attributes;
-    QString m_scratch;
+    std::vector<View> m_open;
+    std::vector<typename Enc::Attribute> m_attributes;
+    Text m_scratch;
 };
 
-} // namespace
-
-bool decodeEntity(QStringView reference, QString& out) {
-    if (reference == QLatin1String("lt"))
-        out += QLatin1Char('<');
-    else if (reference == QLatin1String("gt"))
-        out += QLatin1Char('>');
-    else if (reference == QLatin1String("amp"))
-        out += QLatin1Char('&');
-    else if (reference == QLatin1String("quot"))
-        out += QLatin1Char('"');
-    else if (reference == QLatin1String("apos"))
-        out += QLatin1Char('\'');
-    else if (reference.size() >= 2 && reference.at(0) == QLatin1Char('#')) {
-        const bool hex = reference.at(1) == QLatin1Char('x');
-        const QStringView digits = reference.mid(hex ? 2 : 1);
+template <typename Enc> bool decode(typename Enc::View reference, typename Enc::Text& out) {
+    if (MarkupEncodings::equals<Enc>(reference, QLatin1String("lt")))
+        Enc::append(out, '<');
+    else if (MarkupEncodings::equals<Enc>(reference, QLatin1String("gt")))
+        Enc::append(out, '>');
+    else if (MarkupEncodings::equals<Enc>(reference, QLatin1String("amp")))
+        Enc::append(out, '&');
+    else if (MarkupEncodings::equals<Enc>(reference, QLatin1String("quot")))
+        Enc::append(out, '"');
+    else if (MarkupEncodings::equals<Enc>(reference, QLatin1String("apos")))
+        Enc::append(out, '\'');
+    else if (reference.size() >= 2 && Enc::at(reference, 0) == '#') {
+        const bool hex = Enc::at(reference, 1) == 'x';
+        const typename Enc::View digits = Enc::mid(reference, hex ? 2 : 1);
         if (digits.isEmpty() || digits.size() > 8)
             return false;
         char32_t code = 0;
-        for (const QChar d : digits) {
-            const int value = digitValue(d, hex);
+        for (qsizetype i = 0; i < digits.size(); ++i) {
+            const int value = digitValue(Enc::at(digits, i), hex);
             if (value < 0)
                 return false;
             code = code * (hex ? 16 : 10) + static_cast<char32_t>(value);
         }
         if (!isXmlChar(code))
             return false;
-        out += QString::fromUcs4(&code, 1);
+        Enc::appendCode(out, code);
     } else {
         return false;
     }
     return true;
 }
 
-QString MarkupAttribute::value() const {
-    const auto special = [](QChar c) {
-        return c == QLatin1Char('&') || c == QLatin1Char('\r') || c == QLatin1Char('\n') ||
-               c == QLatin1Char('\t');
-    };
-    if (std::none_of(raw.begin(), raw.end(), special))
-        return raw.toString();
+template <typename Enc> typename Enc::Text valueOf(typename Enc::View raw) {
+    const auto special = [](char32_t c) { return c == '&' || c == '\r' || c == '\n' || c == '\t'; };
+    bool plain = true;
+    for (qsizetype i = 0; i < raw.size() && plain; ++i)
+        plain = !special(Enc::at(raw, i));
+    typename Enc::Text out;
+    if (plain) {
+        Enc::append(out, raw);
+        return out;
+    }
     // As XML reads a value: a written line break (CR LF, CR or LF) or tab is one space, while a
     // character reference such as "&#10;" stands for its character. The parser checked every
     // reference, so each one decodes.
-    QString out;
     out.reserve(raw.size());
+    qsizetype run = 0;
     for (qsizetype i = 0; i < raw.size(); ++i) {
-        const QChar c = raw.at(i);
-        if (c == QLatin1Char('&')) {
-            const qsizetype semicolon = raw.indexOf(QLatin1Char(';'), i);
-            if (semicolon > i && decodeEntity(raw.mid(i + 1, semicolon - i - 1), out)) {
-                i = semicolon;
-                continue;
+        const char32_t c = Enc::at(raw, i);
+        if (c == '&') {
+            const qsizetype semicolon = Enc::find(raw, ';', i);
+            if (semicolon > i) {
+                Enc::append(out, Enc::mid(raw, run, i - run));
+                if (decode<Enc>(Enc::mid(raw, i + 1, semicolon - i - 1), out)) {
+                    i = semicolon;
+                    run = i + 1;
+                    continue;
+                }
+                run = i;
             }
-        } else if (c == QLatin1Char('\r') || c == QLatin1Char('\n') || c == QLatin1Char('\t')) {
-            if (c == QLatin1Char('\r') && i + 1 < raw.size() && raw.at(i + 1) == QLatin1Char('\n'))
+        } else if (c == '\r' || c == '\n' || c == '\t') {
+            Enc::append(out, Enc::mid(raw, run, i - run));
+            if (c == '\r' && i + 1 < raw.size() && Enc::at(raw, i + 1) == '\n')
                 ++i;
-            out += QLatin1Char(' ');
-            continue;
+            Enc::append(out, ' ');
+            run = i + 1;
         }
-        out += c;
     }
+    Enc::append(out, Enc::mid(raw, run));
     return out;
 }
 
+} // namespace
+
+bool decodeEntity(QStringView reference, QString& out) {
+    return decode<MarkupEncodings::Utf16>(reference, out);
+}
+
+bool decodeEntity(QByteArrayView reference, QByteArray& out) {
+    return decode<MarkupEncodings::Utf8>(reference, out);
+}
+
+QString MarkupAttribute::value() const {
+    return valueOf<MarkupEncodings::Utf16>(raw);
+}
+
+QByteArray Utf8MarkupAttribute::value() const {
+    return valueOf<MarkupEncodings::Utf8>(raw);
+}
+
 bool parseMarkup(QStringView markup, MarkupHandler& handler) {
-    return Reader(markup, handler).run();
+    return Reader<MarkupEncodings::Utf16>(markup, handler).run();
+}
+
+bool parseMarkup(QByteArrayView markup, Utf8MarkupHandler& handler) {
+    return Reader<MarkupEncodings::Utf8>(markup, handler).run();
 }

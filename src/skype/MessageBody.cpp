@@ -1,72 +1,83 @@
 #include "MessageBody.h"
 
+#include "MarkupEncodings.h"
 #include "MarkupParser.h"
 
 #include <QStringList>
 
+#include <cstring>
+
 namespace {
+
+using MarkupEncodings::equals;
+using AsText = MarkupEncodings::Utf16;
+using AsUtf8 = MarkupEncodings::Utf8;
 
 // Builds the plain text: alt texts stand for their element, e_m for nothing, at for "@" and its
 // content, raw_pre and raw_post around their content.
-class PlainTextBuilder final : public MarkupHandler {
+template <typename Enc> class PlainTextBuilder final : public Enc::Handler {
 public:
+    using View = typename Enc::View;
+    using Text = typename Enc::Text;
+    using Attribute = typename Enc::Attribute;
+
     explicit PlainTextBuilder(qsizetype capacity) { m_out.reserve(capacity); }
 
-    void startElement(QStringView name, const std::vector<MarkupAttribute>& attributes) override {
+    void startElement(View name, const std::vector<Attribute>& attributes) override {
         if (m_hidden > 0) {
             ++m_hidden;
             m_closing.emplace_back();
             return;
         }
-        const MarkupAttribute* alt = find(attributes, u"alt");
-        if ((alt && !alt->raw.isEmpty()) || name == u"e_m") {
+        const Attribute* alt = find(attributes, QLatin1String("alt"));
+        if ((alt && !alt->raw.isEmpty()) || equals<Enc>(name, QLatin1String("e_m"))) {
             if (alt)
-                m_out += alt->value();
+                m_out.append(alt->value());
             m_hidden = 1;
             m_closing.emplace_back();
             return;
         }
-        if (name == u"at") {
-            m_out += QLatin1Char('@');
+        if (equals<Enc>(name, QLatin1String("at"))) {
+            Enc::append(m_out, '@');
             m_closing.emplace_back();
             return;
         }
-        const MarkupAttribute* pre = find(attributes, u"raw_pre");
-        const MarkupAttribute* post = find(attributes, u"raw_post");
+        const Attribute* pre = find(attributes, QLatin1String("raw_pre"));
+        const Attribute* post = find(attributes, QLatin1String("raw_post"));
         if (pre)
-            m_out += pre->value();
-        m_closing.push_back(post ? post->value() : QString());
+            m_out.append(pre->value());
+        m_closing.push_back(post ? post->value() : Text());
     }
 
-    void endElement(QStringView) override {
+    void endElement(View) override {
         if (m_closing.empty())
             return;
         if (m_hidden > 0)
             --m_hidden;
         else
-            m_out += m_closing.back();
+            m_out.append(m_closing.back());
         m_closing.pop_back();
     }
 
-    void text(QStringView text) override {
+    void text(View text) override {
         if (m_hidden == 0)
-            m_out += text;
+            Enc::append(m_out, text);
     }
 
-    QString take() { return std::move(m_out); }
+    Text take() { return std::move(m_out); }
 
 private:
-    static const MarkupAttribute* find(const std::vector<MarkupAttribute>& attributes, QStringView name) {
-        for (const MarkupAttribute& attribute : attributes) {
-            if (attribute.name == name)
+    static const Attribute* find(const std::vector<Attribute>& attributes, QLatin1String name) {
+        for (const Attribute& attribute : attributes) {
+            if (equals<Enc>(attribute.name, name))
                 return &attribute;
         }
         return nullptr;
     }
 
-    QString m_out;
+    Text m_out;
     int m_hidden = 0;
-    std::vector<QString> m_closing;
+    std::vector<Text> m_closing;
 };
 
 // The elements of one name, with their attributes and the text inside them.
@@ -131,67 +142,90 @@ constexpr qsizetype kLongestEntity = 12;
 // For a body that is not XML: every <...> removed, then the common entities decoded. Linear in the
 // body's length, however many '<' and '&' it holds: no search runs past what the next one needs,
 // and text between them is copied in runs.
-QString strippedText(QStringView markup) {
-    QString withoutTags;
+template <typename Enc> typename Enc::Text strippedText(typename Enc::View markup) {
+    using Text = typename Enc::Text;
+    Text withoutTags;
     withoutTags.reserve(markup.size());
     qsizetype at = 0;
     // Once no '>' follows, no later '<' can close either: the rest is text.
-    qsizetype close = markup.indexOf(QLatin1Char('>'));
+    qsizetype close = Enc::find(markup, '>', 0);
     while (close >= 0) {
-        const qsizetype open = markup.indexOf(QLatin1Char('<'), at);
+        const qsizetype open = Enc::find(markup, '<', at);
         if (open < 0)
             break;
         if (close < open)
-            close = markup.indexOf(QLatin1Char('>'), open + 1);
+            close = Enc::find(markup, '>', open + 1);
         if (close < 0)
             break;
-        withoutTags += markup.mid(at, open - at);
+        Enc::append(withoutTags, Enc::mid(markup, at, open - at));
         at = close + 1;
     }
-    withoutTags += markup.mid(at);
+    Enc::append(withoutTags, Enc::mid(markup, at));
 
-    const QStringView text(withoutTags);
-    QString out;
+    const typename Enc::View text(withoutTags);
+    Text out;
     out.reserve(text.size());
     at = 0;
-    qsizetype semicolon = text.indexOf(QLatin1Char(';'));
+    qsizetype semicolon = Enc::find(text, ';', 0);
     for (;;) {
-        const qsizetype ampersand = semicolon < 0 ? -1 : text.indexOf(QLatin1Char('&'), at);
+        const qsizetype ampersand = semicolon < 0 ? -1 : Enc::find(text, '&', at);
         if (ampersand < 0)
             break;
-        out += text.mid(at, ampersand - at);
+        Enc::append(out, Enc::mid(text, at, ampersand - at));
         if (semicolon >= 0 && semicolon < ampersand)
-            semicolon = text.indexOf(QLatin1Char(';'), ampersand + 1);
+            semicolon = Enc::find(text, ';', ampersand + 1);
         if (semicolon > ampersand && semicolon - ampersand <= kLongestEntity &&
-            decodeEntity(text.mid(ampersand + 1, semicolon - ampersand - 1), out)) {
+            decodeEntity(Enc::mid(text, ampersand + 1, semicolon - ampersand - 1), out)) {
             at = semicolon + 1;
         } else {
-            out += QLatin1Char('&');
+            Enc::append(out, '&');
             at = ampersand + 1;
         }
     }
-    out += text.mid(at);
+    Enc::append(out, Enc::mid(text, at));
     return out;
 }
 
-QString withCrLf(const QString& text) {
-    if (!text.contains(QLatin1Char('\r')) && !text.contains(QLatin1Char('\n')))
+// Line breaks (CR LF, CR alone, LF alone) as CR LF; the text between them copied in runs.
+template <typename Enc> typename Enc::Text withCrLf(typename Enc::Text text) {
+    const typename Enc::View in(text);
+    qsizetype at = 0;
+    while (at < in.size() && Enc::at(in, at) != '\r' && Enc::at(in, at) != '\n')
+        ++at;
+    if (at == in.size())
         return text;
-    QString out;
-    out.reserve(text.size() + 16);
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text.at(i);
-        if (c == QLatin1Char('\r')) {
-            if (i + 1 < text.size() && text.at(i + 1) == QLatin1Char('\n'))
-                ++i;
-            out += QLatin1String("\r\n");
-        } else if (c == QLatin1Char('\n')) {
-            out += QLatin1String("\r\n");
-        } else {
-            out += c;
+    typename Enc::Text out;
+    out.reserve(in.size() + 16);
+    qsizetype run = 0;
+    for (; at < in.size(); ++at) {
+        const char32_t c = Enc::at(in, at);
+        if (c != '\r' && c != '\n')
+            continue;
+        Enc::append(out, Enc::mid(in, run, at - run));
+        if (c == '\r' && at + 1 < in.size() && Enc::at(in, at + 1) == '\n')
+            ++at;
+        Enc::append(out, Enc::crLf());
+        run = at + 1;
+    }
+    Enc::append(out, Enc::mid(in, run));
+    return out;
+}
+
+template <typename Enc> typename Enc::Text plainTextOf(typename Enc::View markup) {
+    // Most messages are plain words: nothing to parse.
+    bool plain = true;
+    for (qsizetype i = 0; i < markup.size(); ++i) {
+        const char32_t u = Enc::at(markup, i);
+        if (u <= '<' && (u == '<' || u == '&' || u == '\r' || u == '\n')) {
+            plain = false;
+            break;
         }
     }
-    return out;
+    if (plain)
+        return typename Enc::Text(markup.data(), markup.size());
+    PlainTextBuilder<Enc> builder(markup.size());
+    typename Enc::Text text = parseMarkup(markup, builder) ? builder.take() : strippedText<Enc>(markup);
+    return withCrLf<Enc>(std::move(text));
 }
 
 } // namespace
@@ -236,20 +270,34 @@ MessageKind kindOfExportType(std::string_view messageType) {
 }
 
 QString plainText(const QString& markup) {
-    // Most messages are plain words: nothing to parse.
-    bool plain = true;
-    for (const QChar c : markup) {
-        const char16_t u = c.unicode();
-        if (u <= u'<' && (u == u'<' || u == u'&' || u == u'\r' || u == u'\n')) {
-            plain = false;
-            break;
-        }
+    return plainTextOf<AsText>(markup);
+}
+
+QByteArray plainTextUtf8(QByteArrayView markup) {
+    if (!isReadAsItIs(markup))
+        return plainTextOf<AsUtf8>(readableUtf8(markup));
+    return plainTextOf<AsUtf8>(markup);
+}
+
+bool isReadAsItIs(QByteArrayView bytes) {
+    // Most bodies are ASCII, which is seen eight bytes at a time.
+    const char* at = bytes.data();
+    const char* const end = at + bytes.size();
+    quint64 high = 0;
+    for (; end - at >= 8; at += 8) {
+        quint64 word;
+        std::memcpy(&word, at, 8);
+        high |= word;
     }
-    if (plain)
-        return markup;
-    PlainTextBuilder builder(markup.size());
-    const QString text = parseMarkup(markup, builder) ? builder.take() : strippedText(markup);
-    return withCrLf(text);
+    for (; at < end; ++at)
+        high |= static_cast<uchar>(*at);
+    if ((high & 0x8080808080808080ULL) == 0)
+        return true;
+    return !bytes.startsWith("\xEF\xBB\xBF") && bytes.isValidUtf8();
+}
+
+QByteArray readableUtf8(QByteArrayView bytes) {
+    return isReadAsItIs(bytes) ? bytes.toByteArray() : QString::fromUtf8(bytes).toUtf8();
 }
 
 std::optional<QString> bodyFor(MessageKind kind, const QString& markup) {
@@ -300,6 +348,28 @@ std::optional<QString> bodyFor(MessageKind kind, const QString& markup) {
         break;
     }
     return std::nullopt;
+}
+
+std::optional<QByteArray> bodyForUtf8(MessageKind kind, QByteArrayView markup) {
+    switch (kind) {
+    case MessageKind::Text: {
+        QByteArray text = plainTextUtf8(markup);
+        if (text.isEmpty())
+            return std::nullopt;
+        return text;
+    }
+    case MessageKind::CallStarted:
+        return QByteArray("Call started");
+    case MessageKind::CallEnded:
+        return QByteArray("Call ended");
+    default: {
+        // The rarer kinds go the way of text.
+        const std::optional<QString> body = bodyFor(kind, QString::fromUtf8(markup));
+        if (!body)
+            return std::nullopt;
+        return body->toUtf8();
+    }
+    }
 }
 
 } // namespace MessageBody

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 #include <QStringView>
 
@@ -20,5 +22,15 @@ QString plainText(const QString& markup);
 
 // The body of a message of this kind, or nothing when the message is left out of the collection.
 std::optional<QString> bodyFor(MessageKind kind, const QString& markup);
+
+// Bytes read as UTF-8 text is read (a leading byte order mark dropped, each bad sequence as
+// U+FFFD), in UTF-8; whether that leaves them as they are.
+QByteArray readableUtf8(QByteArrayView bytes);
+bool isReadAsItIs(QByteArrayView bytes);
+
+// The same from a body in UTF-8 to its text in UTF-8: the bytes of the above's text, without going
+// through it for the common kinds. Bytes that are not UTF-8 read as U+FFFD, as above.
+QByteArray plainTextUtf8(QByteArrayView markup);
+std::optional<QByteArray> bodyForUtf8(MessageKind kind, QByteArrayView markup);
 
 } // namespace MessageBody

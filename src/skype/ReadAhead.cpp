@@ -29,6 +29,11 @@ public:
         return m_state != State::Free && m_chat == chat;
     }
 
+    std::optional<size_t> held() const {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_state != State::Free ? std::optional<size_t>(m_chat) : std::nullopt;
+    }
+
     void request(size_t chat) {
         {
             std::lock_guard<std::mutex> lock(m_mutex);
@@ -143,6 +148,22 @@ const History::ChatContent& ReadAhead::peek(size_t chat) {
 History::ChatContent ReadAhead::take(size_t chat) {
     assert(holds(chat));
     return workerFor(chat)->take();
+}
+
+std::vector<size_t> ReadAhead::held() const {
+    std::vector<size_t> chats;
+    for (const std::unique_ptr<Worker>& worker : m_workers) {
+        if (worker) {
+            if (const std::optional<size_t> chat = worker->held())
+                chats.push_back(*chat);
+        }
+    }
+    return chats;
+}
+
+void ReadAhead::drop(size_t chat) {
+    if (holds(chat))
+        workerFor(chat)->forget();
 }
 
 void ReadAhead::drop() {

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <vector>
 
 // Reads chats of a history ahead of the caller, on two long-lived worker threads (more would only
 // compete for the two cores of a typical machine). Each worker has a reader of the history of its
@@ -41,6 +42,10 @@ public:
     // The chat's content, waiting for its read to end; its worker is free again. Throws what the
     // reader threw. The chat must be held.
     History::ChatContent take(size_t chat);
+    // The chats requested and not yet taken.
+    std::vector<size_t> held() const;
+    // Forgets the chat, if held, waiting for its read if under way.
+    void drop(size_t chat);
     // Forgets every chat held, waiting for reads under way; their results and failures are not needed.
     void drop();
 

@@ -8,6 +8,7 @@
 #include "skype/HistoryFiles.h"
 
 #include "cli/CommandLine.h"
+#include "cli/ProgressLine.h"
 #include "export/FolderLock.h"
 
 #include <QDir>
@@ -340,6 +341,24 @@ TEST_F(CommandLineTest, AProgressLineOnlyOnATerminalAndNotWhenQuiet) {
     // Taken off the screen before the box's line.
     EXPECT_TRUE(terminal.err.endsWith(QStringLiteral("\rparlorix-cli: Done.\n")))
         << terminal.err.toStdString();
+}
+
+// The older export counts contacts: what the link hears of its chats (their number, the plan it is
+// told, the chat asked) does not move that line.
+TEST(ProgressLine, CountedByRowsTheChatsDoNotMoveIt) {
+    BufferConsole console(true);
+    ProgressLine line(console, true);
+    line.begin(QStringLiteral("contacts"), true);
+    line.setTotal(3);
+    line.chatsCounted(40);
+    line.setPlan({9, 2, 5});
+    line.chatAsked(9);
+    line.setDone(1);
+    EXPECT_TRUE(line.text().startsWith(QStringLiteral("1 of 3 contacts, "))) << line.text().toStdString();
+    line.begin(QStringLiteral("chats"));
+    line.chatsCounted(40);
+    line.chatAsked(10);
+    EXPECT_TRUE(line.text().startsWith(QStringLiteral("9 of 40 chats, "))) << line.text().toStdString();
 }
 
 // The real program, as a script runs it: standard error a pipe, a history and a folder named with

@@ -15,8 +15,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (text.at(i) == QLatin1Char('\r') && (i + 1 == text.size() || text.at(i + 1) != QLatin1Char('\n')))
             std::abort();
     }
+    const QByteArrayView bytes(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
     for (MessageKind kind : {MessageKind::Text, MessageKind::Call, MessageKind::Files, MessageKind::Contacts,
-                             MessageKind::Media})
-        MessageBody::bodyFor(kind, markup);
+                             MessageKind::Media}) {
+        // Kept in UTF-8, the body is the same bytes.
+        const std::optional<QString> body = MessageBody::bodyFor(kind, markup);
+        const std::optional<QByteArray> utf8 = MessageBody::bodyForUtf8(kind, bytes);
+        if (body.has_value() != utf8.has_value() || (body && body->toUtf8() != *utf8))
+            std::abort();
+    }
     return 0;
 }

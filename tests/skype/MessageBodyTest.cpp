@@ -140,3 +140,109 @@ TEST(MessageBody, KindsOfBothHistories) {
 }
 
 } // namespace
+
+namespace {
+
+// The text way, from the bytes as SQLite holds them: what the UTF-8 way must give byte for byte.
+std::optional<QByteArray> byText(MessageKind kind, const QByteArray& markup) {
+    const std::optional<QString> text = MessageBody::bodyFor(kind, QString::fromUtf8(markup));
+    return text ? std::optional<QByteArray>(text->toUtf8()) : std::nullopt;
+}
+
+// Pieces that decide something in a body: markup, entities good and bad, characters of one to four
+// bytes, bytes that are not UTF-8, and every kind of line break.
+const char* const kPieces[] = {
+    "hi ",
+    "<b>",
+    "</b>",
+    "<b raw_pre=\"*\" raw_post=\"*\">",
+    "<ss type=\"smile\" alt=\":)\">",
+    "</ss>",
+    "<at id=\"8:bob\">",
+    "</at>",
+    "<e_m ts=\"1\"/>",
+    "<e_m>",
+    "</e_m>",
+    "<a href=\"x?a=1&amp;b=2\">",
+    "</a>",
+    "<i alt='line&#10;two\r\nthree\tfour'>",
+    "</i>",
+    "<![CDATA[in\r\ncdata]]>",
+    "<!-- note -->",
+    "<?pi x?>",
+    "&amp;",
+    "&lt;",
+    "&gt;",
+    "&quot;",
+    "&apos;",
+    "&#39;",
+    "&#x1F600;",
+    "&#xD800;",
+    "&#0;",
+    "&bogus;",
+    "&",
+    ";",
+    "&#x10FFFF;",
+    "&é;",
+    "&#1é;",
+    "<",
+    ">",
+    "<b",
+    "a < b",
+    "x>y",
+    "\r\n",
+    "\r",
+    "\n",
+    "\n\r",
+    "é",
+    "ж",
+    "€",
+    "😀",
+    "\xff",
+    "\xc3",
+    "\xed\xa0\x80",
+    "\xef\xbb\xbf",
+    "\xef\xbf\xbe",
+    "\xf4\x90\x80\x80",
+    "\xc0\xaf",
+    "\x01",
+    "<file size=\"1\">a.txt</file>",
+    "<c t=\"s\" s=\"ann\" f=\"Ann &amp; Co\"/>",
+    "<partlist type=\"ended\">",
+    "</partlist>",
+    "<OriginalName v=\"p&#233;.jpg\"/>",
+    "<élan>",
+    "</élan>",
+};
+
+} // namespace
+
+// Kept in UTF-8 from the history to the transcript, every body gives the bytes the text way gives,
+// also where it is not XML, not UTF-8 or both.
+TEST(MessageBody, TheUtf8WayGivesTheBytesOfTheTextWay) {
+    const MessageKind kinds[] = {MessageKind::Text,     MessageKind::Media, MessageKind::Files,
+                                 MessageKind::Contacts, MessageKind::Call,  MessageKind::CallStarted,
+                                 MessageKind::CallEnded};
+    const size_t count = sizeof kPieces / sizeof kPieces[0];
+    std::vector<QByteArray> bodies{QByteArray(), QByteArray("")};
+    for (const char* piece : kPieces)
+        bodies.emplace_back(piece);
+    // Deterministic mixtures of up to eight pieces.
+    quint32 state = 12345;
+    const auto next = [&] {
+        state = state * 1103515245 + 12345;
+        return (state >> 16) & 0x7FFF;
+    };
+    for (int i = 0; i < 20000; ++i) {
+        QByteArray body;
+        for (quint32 n = next() % 8 + 1; n > 0; --n)
+            body += kPieces[next() % count];
+        bodies.push_back(body);
+    }
+    for (const QByteArray& body : bodies) {
+        for (const MessageKind kind : kinds)
+            ASSERT_EQ(MessageBody::bodyForUtf8(kind, body), byText(kind, body)) << body.toHex().toStdString();
+        ASSERT_EQ(MessageBody::readableUtf8(body), QString::fromUtf8(body).toUtf8())
+            << body.toHex().toStdString();
+    }
+}
