@@ -15,6 +15,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -33,6 +34,15 @@ QByteArray gohanuskas() {
                                   "Aleksandar Kovacevic: hahaha, that is funny :)\r\n"
                                   "renesto testing: exactly :)\r\n"
                                   "renesto testing: (rocknroll)\r\n";
+}
+
+// The program started from a test: a machine may have no locale but C and C.UTF-8 installed (a fresh
+// Debian), and Qt warns on standard error in a locale that is not UTF-8. The dates of C are those
+// of English (United States), as the tests' own en_US.
+QProcessEnvironment childEnvironment() {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    return environment;
 }
 
 class CommandLineTest : public ::testing::Test {
@@ -191,6 +201,7 @@ TEST_F(CommandLineTest, OutputThatCannotBeWrittenEndsWithTwo) {
     }
 #ifndef Q_OS_WIN
     QProcess process;
+    process.setProcessEnvironment(childEnvironment());
     process.setStandardOutputFile(QStringLiteral("/dev/full"));
     process.start(QStringLiteral(PARLORIX_CLI_PATH),
                   {QStringLiteral("contacts"), QStringLiteral("--history"), kSkype6});
@@ -374,7 +385,7 @@ TEST_F(CommandLineTest, TheProgramItself) {
     const QString folder = out.filePath(QStringLiteral("Ausgabe ß/"));
 
     QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    QProcessEnvironment environment = childEnvironment();
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
     environment.insert(QStringLiteral("TZ"), QStringLiteral("UTC"));
     environment.insert(QStringLiteral("LANG"), QStringLiteral("en_US.UTF-8"));

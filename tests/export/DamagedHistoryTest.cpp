@@ -111,7 +111,11 @@ TEST_F(DamagedHistory, AnIndexPageOverwrittenByAnotherOneLosesNothing) {
     file.seek((victim - 1) * pageSize);
     file.write(bytes.mid((pages.at(1) - 1) * pageSize, pageSize));
     file.close();
-    ASSERT_EQ(quickCheck(db), QStringLiteral("ok"));
+    // SQLite 3.40 (Debian 12) finds nothing wrong here; later versions count the index's entries.
+    const QString check = quickCheck(db);
+    EXPECT_TRUE(check == QLatin1String("ok") ||
+                check.startsWith(QLatin1String("wrong # of entries in index")))
+        << check.toStdString();
 
     save();
     EXPECT_EQ(w.boxes.texts(), QStringList{QStringLiteral("Done.")});
