@@ -1,5 +1,6 @@
 #include "ExportRun.h"
 
+#include "ExportStart.h"
 #include "FileRoutines.h"
 #include "Transcript.h"
 #include "TranscriptFiles.h"
@@ -10,8 +11,6 @@
 #include "base/MessageBoxes.h"
 #include "base/PointerFeedback.h"
 #include "base/Services.h"
-#include "skype/AccessGuidance.h"
-#include "skype/SkypeConnector.h"
 #include "skype/SkypeLink.h"
 
 ExportRun::ExportRun(MainView& view, Services& services)
@@ -20,30 +19,10 @@ ExportRun::ExportRun(MainView& view, Services& services)
 
 void ExportRun::run() {
     ErrorTrap trap(m_services.boxes, AppInfo::location(QStringLiteral("PushButton7_Click")));
-    std::shared_ptr<SkypeRoot> root;
-    // Without a link, or without knowing whether Skype runs, there would be nothing to write in
-    // place of the ticked contacts' transcripts: the run ends here instead.
-    if (!trap.step(100, [&] { root = m_services.skype.createRoot(); }))
-        return;
-    if (!trap.test(102, [&] { return FolderExists(m_view.outputFolderText()); })) {
-        trap.step(158, [&] {
-            m_services.boxes.inform(QStringLiteral("Folder does not exist. Please select another folder."));
-        });
-        return;
-    }
-    bool running = false;
-    if (!trap.step(104, [&] { running = root->client()->isRunning(); }))
-        return;
-    if (!running) {
-        trap.step(156, [&] { AccessGuidance(m_view, m_services).showHelp(); });
-        return;
-    }
     TranscriptFiles files(m_services.files);
-    const QString refusal = files.lockFolder(m_view.outputFolderText());
-    if (!refusal.isEmpty()) {
-        m_services.boxes.inform(refusal);
+    const std::shared_ptr<SkypeRoot> root = startExport(trap, m_view, m_services, files);
+    if (!root)
         return;
-    }
     restartTranscripts(trap, files);
     writeTranscripts(trap, *root, files);
     commitTranscripts(trap, files);

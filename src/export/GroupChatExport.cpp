@@ -1,5 +1,6 @@
 #include "GroupChatExport.h"
 
+#include "ExportStart.h"
 #include "FileRoutines.h"
 #include "GroupChatNames.h"
 #include "Transcript.h"
@@ -11,8 +12,6 @@
 #include "base/MainView.h"
 #include "base/MessageBoxes.h"
 #include "base/Services.h"
-#include "skype/AccessGuidance.h"
-#include "skype/SkypeConnector.h"
 #include "skype/SkypeLink.h"
 
 #include <QDir>
@@ -30,29 +29,11 @@ QString GroupChatExport::subfolderName() {
 
 void GroupChatExport::run() {
     ErrorTrap trap(m_services.boxes, AppInfo::location(QStringLiteral("GroupChatExport")));
-    std::shared_ptr<SkypeRoot> root;
-    if (!trap.step(100, [&] { root = m_services.skype.createRoot(); }))
+    TranscriptFiles files(m_services.files);
+    const std::shared_ptr<SkypeRoot> root = startExport(trap, m_view, m_services, files);
+    if (!root)
         return;
     const QString folderText = m_view.outputFolderText();
-    if (!trap.test(102, [&] { return FolderExists(folderText); })) {
-        trap.step(158, [&] {
-            m_services.boxes.inform(QStringLiteral("Folder does not exist. Please select another folder."));
-        });
-        return;
-    }
-    bool running = false;
-    if (!trap.step(104, [&] { running = root->client()->isRunning(); }))
-        return;
-    if (!running) {
-        trap.step(156, [&] { AccessGuidance(m_view, m_services).showHelp(); });
-        return;
-    }
-    TranscriptFiles files(m_services.files);
-    const QString refusal = files.lockFolder(folderText);
-    if (!refusal.isEmpty()) {
-        m_services.boxes.inform(refusal);
-        return;
-    }
     QString folder;
     if (!trap.step(106, [&] { folder = subfolder(folderText); }))
         return;
