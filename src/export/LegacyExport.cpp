@@ -134,18 +134,15 @@ void LegacyExport::planReads(SkypeRoot& root, int rows) {
             }
             for (const int chat : candidates(root, row, count)) {
                 // "Export All" reads only the chats whose name holds the handle; a date range reads
-                // every candidate before it tests the name.
-                if (exportAll) {
-                    try {
-                        if (!belongsTo(*chats->item(chat), handle))
-                            continue;
-                    } catch (...) {
-                        continue;
-                    }
+                // every candidate once to count its messages, and again, for a later row, where the
+                // name holds that row's handle and the entry may be written.
+                bool belongs = false;
+                try {
+                    belongs = belongsTo(*chats->item(chat), handle);
+                } catch (...) {
+                    // planned as a chat that does not belong: the walk tests it again and reports
                 }
-                // A date range reads a chat's messages once to count them; a later row reads them
-                // again only to write its entry, which the link then reads in between.
-                if (!exportAll && planned[static_cast<size_t>(chat)])
+                if (!belongs && (exportAll || planned[static_cast<size_t>(chat)]))
                     continue;
                 planned[static_cast<size_t>(chat)] = true;
                 // A chat that ends one row and starts the next is read once.

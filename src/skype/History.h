@@ -27,6 +27,11 @@ public:
             return std::nullopt;
         return Utf8{m_senderUtf8, m_bodyUtf8};
     }
+    // What its texts take in memory, senders shared with other messages counted each time.
+    size_t textBytes() const {
+        return static_cast<size_t>(m_sender.size() + m_body.size()) * sizeof(QChar) +
+               static_cast<size_t>(m_senderUtf8.size() + m_bodyUtf8.size());
+    }
 
 private:
     QString m_sender;

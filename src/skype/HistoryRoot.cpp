@@ -173,25 +173,36 @@ std::shared_ptr<ClientControl> HistoryRoot::client() {
 std::shared_ptr<std::vector<HistoryMessage>> HistoryRoot::messagesOf(size_t chat) {
     if (m_cachedMessages && m_cachedChat == chat)
         return m_cachedMessages;
-    // Drop the previous chat first: only one chat's messages are held at a time.
+    // Drop the previous chat first: only one chat's messages are held at a time, besides those
+    // kept for a later planned read.
     m_cachedMessages.reset();
     // Two chats asked for one after the other make a walk in order worth reading ahead for.
     const bool next = m_lastAsked ? chat == *m_lastAsked + 1 : chat == 0;
     m_inOrder = next ? m_inOrder + 1 : 0;
     m_lastAsked = chat;
     ReadAhead& ahead = readAhead();
-    remember(chat, ahead.holds(chat) ? ahead.take(chat) : history().messages(chat));
-    // The chats to read next: the plan's (a chat it does not name comes in between, and the plan
-    // goes on after it), else, on a walk in order, the following ones.
+    const std::optional<size_t> planned = advancePlan(chat);
+    const auto kept = m_kept.find(chat);
+    if (kept != m_kept.end()) {
+        m_cachedMessages = kept->second.messages;
+        m_cachedChat = chat;
+    } else {
+        remember(chat, ahead.holds(chat) ? ahead.take(chat) : history().messages(chat));
+    }
+    if (planned && m_nextRead[*planned])
+        keep(chat);
+    else
+        release(chat);
+    // The chats to read next: the plan's that are not kept (a chat it does not name comes in
+    // between, and the plan goes on after it), else, on a walk in order, the following ones.
     std::vector<size_t> wanted;
-    const auto planned = std::find(
-        m_plan.begin() + static_cast<std::ptrdiff_t>(qMin(m_planAt, m_plan.size())), m_plan.end(), chat);
-    if (planned != m_plan.end())
-        m_planAt = static_cast<size_t>(planned - m_plan.begin()) + 1;
-    if (planned != m_plan.end() || m_planAt < m_plan.size()) {
-        for (size_t later = m_planAt; later < m_planAt + ReadAhead::kWorkers && later < m_plan.size();
-             ++later)
-            wanted.push_back(m_plan[later]);
+    if (planned || m_planAt < m_plan.size()) {
+        for (size_t later = m_planAt; later < m_plan.size() && wanted.size() < ReadAhead::kWorkers; ++later) {
+            const size_t chatLater = m_plan[later];
+            if (!m_kept.count(chatLater) &&
+                std::find(wanted.begin(), wanted.end(), chatLater) == wanted.end())
+                wanted.push_back(chatLater);
+        }
     } else if (m_inOrder >= 2) {
         const size_t chats = history().chats().size();
         for (size_t later = chat + 1; later <= chat + ReadAhead::kWorkers && later < chats; ++later)
@@ -203,16 +214,62 @@ std::shared_ptr<std::vector<HistoryMessage>> HistoryRoot::messagesOf(size_t chat
         if (std::find(wanted.begin(), wanted.end(), held) == wanted.end())
             ahead.drop(held);
     }
-    for (const size_t next : wanted) {
-        if (!ahead.holds(next))
-            ahead.request(next);
+    for (const size_t nextChat : wanted) {
+        if (!ahead.holds(nextChat))
+            ahead.request(nextChat);
     }
     return m_cachedMessages;
+}
+
+// The chat's place in the plan, from where the plan stands on; the plan goes on after it. A chat
+// kept for a planned read the caller passed over is let go when that was its last.
+std::optional<size_t> HistoryRoot::advancePlan(size_t chat) {
+    const auto from = m_plan.begin() + static_cast<std::ptrdiff_t>(qMin(m_planAt, m_plan.size()));
+    const auto found = std::find(from, m_plan.end(), chat);
+    if (found == m_plan.end())
+        return std::nullopt;
+    const auto at = static_cast<size_t>(found - m_plan.begin());
+    for (size_t passed = m_planAt; passed < at; ++passed) {
+        if (!m_nextRead[passed])
+            release(m_plan[passed]);
+    }
+    m_planAt = at + 1;
+    return at;
+}
+
+void HistoryRoot::keep(size_t chat) {
+    if (m_kept.count(chat))
+        return;
+    size_t bytes = m_cachedMessages->capacity() * sizeof(HistoryMessage);
+    for (const HistoryMessage& message : *m_cachedMessages)
+        bytes += message.textBytes();
+    if (m_keptBytes + bytes > kKeptBytes)
+        return; // read again when the plan comes to it
+    m_kept[chat] = {m_cachedMessages, bytes};
+    m_keptBytes += bytes;
+}
+
+void HistoryRoot::release(size_t chat) {
+    const auto kept = m_kept.find(chat);
+    if (kept == m_kept.end())
+        return;
+    m_keptBytes -= kept->second.bytes;
+    m_kept.erase(kept);
 }
 
 void HistoryRoot::planReads(std::vector<size_t> chats) {
     m_plan = std::move(chats);
     m_planAt = 0;
+    m_kept.clear();
+    m_keptBytes = 0;
+    m_nextRead.assign(m_plan.size(), std::nullopt);
+    std::map<size_t, size_t> later;
+    for (size_t at = m_plan.size(); at-- > 0;) {
+        const auto found = later.find(m_plan[at]);
+        if (found != later.end())
+            m_nextRead[at] = found->second;
+        later[m_plan[at]] = at;
+    }
 }
 
 ReadAhead& HistoryRoot::readAhead() {

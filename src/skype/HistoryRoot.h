@@ -5,6 +5,7 @@
 #include "SkypeLink.h"
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -27,13 +28,16 @@ public:
     // The opened history; fails when there is none.
     History& history();
 
-    // The chat's messages, kept until another chat's are read. While a caller walks the chats in
+    // The chat's messages, kept until another chat's are read, or, when the plan names the chat
+    // again, until its last planned read (within kKeptBytes). While a caller walks the chats in
     // order, the next two chats are read ahead on other threads.
     std::shared_ptr<std::vector<HistoryMessage>> messagesOf(size_t chat);
     // The chats a caller will read next, in this order but not one after the other: they are read
     // ahead as a walk in order is. A chat asked that the plan does not name comes in between; one
     // the caller passes over frees its worker.
     void planReads(std::vector<size_t> chats);
+    // What chats kept for a later planned read may take in memory; beyond it they are read again.
+    static constexpr size_t kKeptBytes = size_t(128) << 20;
     // The number of messages, known without reading them again once they were read.
     int messageCount(size_t chat);
     ChatTime timeStamp(size_t chat);
@@ -41,6 +45,9 @@ public:
 private:
     ReadAhead& readAhead();
     void remember(size_t chat, History::ChatContent content);
+    std::optional<size_t> advancePlan(size_t chat);
+    void keep(size_t chat);
+    void release(size_t chat);
 
     Locator m_locate;
     bool m_opened = false;
@@ -63,4 +70,12 @@ private:
     std::vector<size_t> m_plan;
     // Where in the plan the next chat to read stands.
     size_t m_planAt = 0;
+    // For each place in the plan, the next place of the same chat, or none.
+    std::vector<std::optional<size_t>> m_nextRead;
+    struct Kept {
+        std::shared_ptr<std::vector<HistoryMessage>> messages;
+        size_t bytes = 0;
+    };
+    std::map<size_t, Kept> m_kept;
+    size_t m_keptBytes = 0;
 };

@@ -3,6 +3,8 @@
 
 #include "skype/HistoryRoot.h"
 
+#include <SQLiteCpp/Database.h>
+
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -53,6 +55,51 @@ TEST(HistoryRoot, PlannedReadsGiveEachChatItsOwnMessages) {
             EXPECT_EQ(linesOf(*chats->item(position)), expected(position))
                 << path.toStdString() << " " << position;
     }
+}
+
+// A chat the plan names again (a group chat of several rows) is read once and kept until its last
+// planned read: a client that changes its messages in between changes nothing for the run. After
+// its last planned read, or when the caller passes over it for good, it is read again when asked.
+TEST(HistoryRoot, AChatPlannedAgainIsReadOnceAndLetGoAfterItsLastPlannedRead) {
+    QTemporaryDir dir;
+    const QString db = dir.filePath(QStringLiteral("main.db"));
+    SyntheticHistory history({9, 6, 3, 1200});
+    {
+        DatabaseWriter database(db, history, true);
+        for (int i = 0; i < history.conversationCount(); ++i)
+            database.add(history.conversation(i));
+        database.finish();
+    }
+    std::vector<QStringList> before;
+    {
+        auto single = std::make_shared<HistoryRoot>([&] { return std::optional<QString>(db); });
+        for (int position = 1; position <= single->chats()->count(); ++position)
+            before.push_back(linesOf(*single->chats()->item(position)));
+    }
+    auto root = std::make_shared<HistoryRoot>([&] { return std::optional<QString>(db); });
+    const auto chats = root->chats();
+    ASSERT_GE(chats->count(), 6);
+    const auto changeMessagesOf = [&](int position) {
+        SQLite::Database client(db.toStdString(), SQLite::OPEN_READWRITE);
+        client.setBusyTimeout(60000); // a reader ahead may hold its lock for a moment
+        client.exec("UPDATE Messages SET body_xml = 'changed' WHERE convo_id = (SELECT id FROM Conversations "
+                    "ORDER BY id LIMIT 1 "
+                    "OFFSET " +
+                    std::to_string(position - 1) + ")");
+    };
+    const auto lines = [&](int position) { return linesOf(*chats->item(position)); };
+    chats->willRead({1, 2, 3, 4, 1, 5, 2, 6});
+    EXPECT_EQ(lines(1), before[0]);
+    EXPECT_EQ(lines(2), before[1]);
+    changeMessagesOf(1);
+    changeMessagesOf(2);
+    EXPECT_EQ(lines(3), before[2]);
+    EXPECT_EQ(lines(4), before[3]);
+    EXPECT_EQ(lines(1), before[0]); // kept, not read again
+    EXPECT_EQ(lines(6), before[5]); // passes over 5 and 2 for good
+    EXPECT_NE(lines(1), before[0]); // read again, as the history holds it now
+    EXPECT_NE(lines(2), before[1]);
+    EXPECT_EQ(lines(5), before[4]); // not planned any more, read when asked
 }
 
 } // namespace
