@@ -68,6 +68,18 @@ bool isInWalMode(const QString& path) {
 
 } // namespace
 
+// A statement stepped through SQLite's own calls, where the wrapper's per-row checks would cost.
+DatabaseHistory::Prepared DatabaseHistory::prepare(SQLite::Database& db, const QString& sql) {
+    sqlite3_stmt* statement = nullptr;
+    const QByteArray utf8 = sql.toUtf8();
+    if (sqlite3_prepare_v2(db.getHandle(), utf8.constData(), static_cast<int>(utf8.size()), &statement,
+                           nullptr) != SQLITE_OK) {
+        sqlite3_finalize(statement);
+        throw SQLite::Exception(db.getHandle(), sqlite3_errcode(db.getHandle()));
+    }
+    return Prepared(statement, sqlite3_finalize);
+}
+
 DatabaseHistory::Source DatabaseHistory::sourceFor(const QString& path) {
     if (!isInWalMode(path))
         return {path, false, nullptr};
@@ -279,9 +291,15 @@ bool DatabaseHistory::indexAgreesWithTable(const QString& index) const {
         }
     });
     QStringList indexed;
+    std::optional<bool> indexInItsOrder;
     bool indexFailed = false;
     try {
-        indexed = tally(*m_db, QStringLiteral("INDEXED BY ") + quotedName(index));
+        if (std::optional<IndexPass> pass = indexPass(index)) {
+            indexed = pass->tally;
+            indexInItsOrder = pass->inOrder;
+        } else {
+            indexed = tally(*m_db, QStringLiteral("INDEXED BY ") + quotedName(index));
+        }
     } catch (const SQLite::Exception&) {
         indexFailed = true;
     } catch (...) {
@@ -300,10 +318,54 @@ bool DatabaseHistory::indexAgreesWithTable(const QString& index) const {
     if (side == Side::Failed)
         return true;
     try {
-        return !indexFailed && indexed == table && indexInOrder(index);
+        return !indexFailed && indexed == table && (indexInItsOrder ? *indexInItsOrder : indexInOrder(index));
     } catch (const SQLite::Exception&) {
         return false;
     }
+}
+
+// The index's tally and its order in one pass: the tally as SQLite's SUM gives it for whole numbers.
+// A conversation id of another kind is left to SQLite's own arithmetic: nothing is returned.
+std::optional<DatabaseHistory::IndexPass> DatabaseHistory::indexPass(const QString& index) const {
+    constexpr qint64 kModulus = 4294967296;
+    const Prepared query = prepare(
+        *m_db, QStringLiteral("SELECT rowid, convo_id FROM Messages INDEXED BY %1").arg(quotedName(index)));
+    sqlite3_stmt* statement = query.get();
+    qint64 count = 0;
+    qint64 messages = 0;
+    qint64 chats = 0;
+    bool chatSeen = false;
+    std::optional<qint64> last;
+    IndexPass pass;
+    int status;
+    while ((status = sqlite3_step(statement)) == SQLITE_ROW) {
+        ++count;
+        // Fewer than 2^31 rows of values below 2^32 cannot overflow; more are left to SQLite.
+        if (__builtin_add_overflow(messages, sqlite3_column_int64(statement, 0) % kModulus, &messages))
+            return std::nullopt;
+        switch (sqlite3_column_type(statement, 1)) {
+        case SQLITE_NULL:
+            // NULL sorts first, and SUM passes over it.
+            pass.inOrder = pass.inOrder && !last;
+            break;
+        case SQLITE_INTEGER: {
+            const qint64 chat = sqlite3_column_int64(statement, 1);
+            if (__builtin_add_overflow(chats, chat % kModulus, &chats))
+                return std::nullopt;
+            chatSeen = true;
+            pass.inOrder = pass.inOrder && !(last && chat < *last);
+            last = chat;
+            break;
+        }
+        default:
+            return std::nullopt;
+        }
+    }
+    if (status != SQLITE_DONE)
+        throw SQLite::Exception(m_db->getHandle(), status);
+    pass.tally = QStringList{QString::number(count), count ? QString::number(messages) : QString(),
+                             chatSeen ? QString::number(chats) : QString()};
+    return pass;
 }
 
 // Two pages of the index swapped (two misdirected writes) keep its count and sums, but not its
@@ -449,14 +511,7 @@ void DatabaseHistory::prepareMessageQuery() {
         QStringLiteral("SELECT %1, %2, %3, %4 FROM %5 WHERE %6 = ? AND %3 IN (%7) ORDER BY %8")
             .arg(field("from_dispname"), field("author"), field("type"), field("body_xml"), from, chat,
                  QString::fromLatin1(kShownTypes), order);
-    sqlite3_stmt* statement = nullptr;
-    const QByteArray utf8 = sql.toUtf8();
-    if (sqlite3_prepare_v2(m_db->getHandle(), utf8.constData(), static_cast<int>(utf8.size()), &statement,
-                           nullptr) != SQLITE_OK) {
-        sqlite3_finalize(statement);
-        throw SQLite::Exception(m_db->getHandle(), sqlite3_errcode(m_db->getHandle()));
-    }
-    m_messageQuery.reset(statement);
+    m_messageQuery = prepare(*m_db, sql);
 }
 
 namespace {

@@ -60,6 +60,13 @@ private:
     std::optional<QString> conversationIndex() const;
     bool indexAgreesWithTable(const QString& index) const;
     bool indexInOrder(const QString& index) const;
+    using Prepared = std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)>;
+    static Prepared prepare(SQLite::Database& db, const QString& sql);
+    struct IndexPass {
+        QStringList tally;
+        bool inOrder = true;
+    };
+    std::optional<IndexPass> indexPass(const QString& index) const;
     bool tableInOrder() const;
     // The conversations for which the index lists messages the table does not hold.
     std::set<qint64> chatsTheTableLacks(const QString& index) const;
@@ -74,7 +81,7 @@ private:
     Source m_source;
     std::unique_ptr<SQLite::Database> m_db;
     // The one query run per chat, kept prepared; driven through the C interface in the hot loop.
-    std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> m_messageQuery;
+    Prepared m_messageQuery;
     // table -> its columns, lower case
     std::map<QString, QStringList> m_columns;
     std::shared_ptr<const ChatList> m_list;
