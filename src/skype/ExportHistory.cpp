@@ -524,13 +524,15 @@ History::ChatContent ExportHistory::messages(size_t chat) {
         qint64 time;
         qint64 id;
         size_t order;
-        QString sender;
-        QString body;
+        QByteArray sender;
+        QByteArray body;
     };
     std::vector<Row> rows;
     ChatTime earliest;
-    QString lastName;
-    std::string_view lastNameUtf8;
+    // In UTF-8, as the export holds them, all the way to a transcript in UTF-8.
+    QByteArray lastName;
+    QByteArray lastNameUtf8;
+    bool named = false;
     if (messageList.size > 0) {
         const size_t size = load(messageList);
         try {
@@ -569,16 +571,18 @@ History::ChatContent ExportHistory::messages(size_t chat) {
                 const MessageKind kind = MessageBody::kindOfExportType(type);
                 if (kind == MessageKind::Event)
                     continue;
-                std::optional<QString> body = MessageBody::bodyFor(kind, fromUtf8(content));
+                std::optional<QByteArray> body = MessageBody::bodyForUtf8(kind, QByteArrayView(content));
                 if (!body)
                     continue;
                 // Consecutive messages mostly share a sender: the text already made is used again.
-                const std::string_view senderUtf8 = name.empty() ? withoutPrefix(from) : name;
-                if (lastName.isNull() || senderUtf8 != lastNameUtf8) {
-                    lastName = fromUtf8(senderUtf8);
-                    lastNameUtf8 = senderUtf8;
+                const QByteArrayView senderUtf8(name.empty() ? withoutPrefix(from) : name);
+                if (!named || senderUtf8 != lastNameUtf8) {
+                    lastNameUtf8 = senderUtf8.toByteArray();
+                    lastName = MessageBody::isReadAsItIs(senderUtf8) ? lastNameUtf8
+                                                                     : MessageBody::readableUtf8(senderUtf8);
+                    named = true;
                 }
-                QString sender = lastName;
+                QByteArray sender = lastName;
                 rows.push_back(
                     {time.value_or(0), numberOf(id), rows.size(), std::move(sender), std::move(*body)});
             }
