@@ -1,5 +1,6 @@
 #include "DatabaseHistory.h"
 
+#include "ChatText.h"
 #include "HistoryCopy.h"
 #include "MessageBody.h"
 
@@ -521,27 +522,6 @@ QByteArrayView columnBytes(sqlite3_stmt* statement, int column) {
     return text ? QByteArrayView(text, sqlite3_column_bytes(statement, column)) : QByteArrayView();
 }
 
-// Consecutive messages mostly share a sender: the text already made is used again. In UTF-8, as
-// text would read it.
-class SenderCache {
-public:
-    const QByteArray& sender(sqlite3_stmt* statement, int column) {
-        const QByteArrayView bytes = columnBytes(statement, column);
-        if (bytes.isNull())
-            return m_empty;
-        if (m_bytes != bytes) {
-            m_bytes = bytes.toByteArray();
-            m_text = MessageBody::isReadAsItIs(bytes) ? m_bytes : MessageBody::readableUtf8(bytes);
-        }
-        return m_text;
-    }
-
-private:
-    QByteArray m_bytes;
-    QByteArray m_text;
-    QByteArray m_empty;
-};
-
 } // namespace
 
 History::ChatContent DatabaseHistory::messages(size_t chat) {
@@ -560,22 +540,29 @@ History::ChatContent DatabaseHistory::messages(size_t chat) {
         sqlite3_stmt* query = m_messageQuery.get();
         sqlite3_reset(query);
         sqlite3_bind_int64(query, 1, id);
-        SenderCache names;
-        SenderCache authors;
+        // Kept in UTF-8, as SQLite holds it, all the way to a transcript in UTF-8.
+        ChatText text;
+        ChatText::LastName names;
+        ChatText::LastName authors;
+        std::vector<std::pair<ChatText::Span, ChatText::Span>> spans;
         int status;
         while ((status = sqlite3_step(query)) == SQLITE_ROW) {
             const MessageKind kind = MessageBody::kindOfDatabaseType(sqlite3_column_int(query, 2));
             if (kind == MessageKind::Event)
                 continue;
-            // Kept in UTF-8, as SQLite holds it, all the way to a transcript in UTF-8.
-            std::optional<QByteArray> shown = MessageBody::bodyForUtf8(kind, columnBytes(query, 3));
-            if (!shown)
+            const std::optional<ChatText::Span> body = text.addBody(kind, columnBytes(query, 3));
+            if (!body)
                 continue;
-            const QByteArray& name = names.sender(query, 0);
-            result.emplace_back(name.isEmpty() ? authors.sender(query, 1) : name, std::move(*shown));
+            ChatText::Span sender = text.addName(columnBytes(query, 0), names);
+            if (sender.size == 0)
+                sender = text.addName(columnBytes(query, 1), authors);
+            spans.emplace_back(sender, *body);
         }
         if (status != SQLITE_DONE)
             throw SQLite::Exception(m_db->getHandle(), status);
+        result.reserve(spans.size());
+        for (const auto& [sender, body] : spans)
+            result.push_back(text.message(sender, body));
     } catch (const SQLite::Exception& error) {
         fail(error);
     }

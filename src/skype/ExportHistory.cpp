@@ -1,5 +1,6 @@
 #include "ExportHistory.h"
 
+#include "ChatText.h"
 #include "JsonScanner.h"
 #include "MessageBody.h"
 
@@ -524,15 +525,14 @@ History::ChatContent ExportHistory::messages(size_t chat) {
         qint64 time;
         qint64 id;
         size_t order;
-        QByteArray sender;
-        QByteArray body;
+        ChatText::Span sender;
+        ChatText::Span body;
     };
     std::vector<Row> rows;
     ChatTime earliest;
     // In UTF-8, as the export holds them, all the way to a transcript in UTF-8.
-    QByteArray lastName;
-    QByteArray lastNameUtf8;
-    bool named = false;
+    ChatText text;
+    ChatText::LastName names;
     if (messageList.size > 0) {
         const size_t size = load(messageList);
         try {
@@ -571,20 +571,12 @@ History::ChatContent ExportHistory::messages(size_t chat) {
                 const MessageKind kind = MessageBody::kindOfExportType(type);
                 if (kind == MessageKind::Event)
                     continue;
-                std::optional<QByteArray> body = MessageBody::bodyForUtf8(kind, QByteArrayView(content));
+                const std::optional<ChatText::Span> body = text.addBody(kind, QByteArrayView(content));
                 if (!body)
                     continue;
-                // Consecutive messages mostly share a sender: the text already made is used again.
-                const QByteArrayView senderUtf8(name.empty() ? withoutPrefix(from) : name);
-                if (!named || senderUtf8 != lastNameUtf8) {
-                    lastNameUtf8 = senderUtf8.toByteArray();
-                    lastName = MessageBody::isReadAsItIs(senderUtf8) ? lastNameUtf8
-                                                                     : MessageBody::readableUtf8(senderUtf8);
-                    named = true;
-                }
-                QByteArray sender = lastName;
-                rows.push_back(
-                    {time.value_or(0), numberOf(id), rows.size(), std::move(sender), std::move(*body)});
+                const ChatText::Span sender =
+                    text.addName(QByteArrayView(name.empty() ? withoutPrefix(from) : name), names);
+                rows.push_back({time.value_or(0), numberOf(id), rows.size(), sender, *body});
             }
         } catch (const simdjson_error& error) {
             fail(QString::fromUtf8(error.what()));
@@ -602,8 +594,8 @@ History::ChatContent ExportHistory::messages(size_t chat) {
     });
     ChatContent content;
     content.messages.reserve(rows.size());
-    for (Row& row : rows)
-        content.messages.emplace_back(std::move(row.sender), std::move(row.body));
+    for (const Row& row : rows)
+        content.messages.push_back(text.message(row.sender, row.body));
     content.timeStampKnown = true;
     content.timeStamp = earliest;
     return content;

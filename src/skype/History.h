@@ -16,28 +16,50 @@ public:
         : m_sender(std::move(sender))
         , m_body(std::move(body)) {}
     // Both valid UTF-8.
-    HistoryMessage(QByteArray sender, QByteArray body)
-        : m_senderUtf8(std::move(sender))
-        , m_bodyUtf8(std::move(body))
+    HistoryMessage(const QByteArray& sender, const QByteArray& body)
+        : m_block(sender + body)
+        , m_senderSize(sender.size())
+        , m_bodyAt(sender.size())
+        , m_bodySize(body.size())
         , m_inUtf8(true) {}
-    QString senderName() const override { return m_inUtf8 ? QString::fromUtf8(m_senderUtf8) : m_sender; }
-    QString body() const override { return m_inUtf8 ? QString::fromUtf8(m_bodyUtf8) : m_body; }
+    // Both valid UTF-8, lying in a block of text the chat's messages share: held, not copied.
+    struct Span {
+        qsizetype at = 0;
+        qsizetype size = 0;
+    };
+    HistoryMessage(const QByteArray& block, Span sender, Span body)
+        : m_block(block)
+        , m_senderAt(sender.at)
+        , m_senderSize(sender.size)
+        , m_bodyAt(body.at)
+        , m_bodySize(body.size)
+        , m_inUtf8(true) {}
+    QString senderName() const override { return m_inUtf8 ? QString::fromUtf8(senderUtf8()) : m_sender; }
+    QString body() const override { return m_inUtf8 ? QString::fromUtf8(bodyUtf8()) : m_body; }
     std::optional<Utf8> utf8() const override {
         if (!m_inUtf8)
             return std::nullopt;
-        return Utf8{m_senderUtf8, m_bodyUtf8};
+        return Utf8{senderUtf8(), bodyUtf8()};
     }
-    // What its texts take in memory, senders shared with other messages counted each time.
+    // What its texts take in memory, a block shared with other messages counted for its part.
     size_t textBytes() const {
         return static_cast<size_t>(m_sender.size() + m_body.size()) * sizeof(QChar) +
-               static_cast<size_t>(m_senderUtf8.size() + m_bodyUtf8.size());
+               static_cast<size_t>(m_senderSize + m_bodySize);
     }
 
 private:
+    QByteArrayView senderUtf8() const {
+        return QByteArrayView(m_block.constData() + m_senderAt, m_senderSize);
+    }
+    QByteArrayView bodyUtf8() const { return QByteArrayView(m_block.constData() + m_bodyAt, m_bodySize); }
+
     QString m_sender;
     QString m_body;
-    QByteArray m_senderUtf8;
-    QByteArray m_bodyUtf8;
+    QByteArray m_block;
+    qsizetype m_senderAt = 0;
+    qsizetype m_senderSize = 0;
+    qsizetype m_bodyAt = 0;
+    qsizetype m_bodySize = 0;
     bool m_inUtf8 = false;
 };
 

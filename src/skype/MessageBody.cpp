@@ -296,6 +296,14 @@ bool isReadAsItIs(QByteArrayView bytes) {
     return !bytes.startsWith("\xEF\xBB\xBF") && bytes.isValidUtf8();
 }
 
+bool isPlainUtf8(QByteArrayView markup) {
+    for (const char c : markup) {
+        if (c == '<' || c == '&' || c == '\r' || c == '\n')
+            return false;
+    }
+    return isReadAsItIs(markup);
+}
+
 QByteArray readableUtf8(QByteArrayView bytes) {
     return isReadAsItIs(bytes) ? bytes.toByteArray() : QString::fromUtf8(bytes).toUtf8();
 }

@@ -32,5 +32,8 @@ bool isReadAsItIs(QByteArrayView bytes);
 // through it for the common kinds. Bytes that are not UTF-8 read as U+FFFD, as above.
 QByteArray plainTextUtf8(QByteArrayView markup);
 std::optional<QByteArray> bodyForUtf8(MessageKind kind, QByteArrayView markup);
+// Whether a text body is its own text byte for byte: UTF-8 read as it is, with no markup, entity
+// or line break to work out.
+bool isPlainUtf8(QByteArrayView markup);
 
 } // namespace MessageBody

@@ -1,0 +1,36 @@
+#include "ChatText.h"
+
+#include <cstring>
+
+std::optional<ChatText::Span> ChatText::addBody(MessageKind kind, QByteArrayView markup) {
+    const qsizetype at = m_block.size();
+    if (kind == MessageKind::Text && MessageBody::isPlainUtf8(markup)) {
+        // Most bodies: copied once, straight into the block.
+        if (markup.isEmpty())
+            return std::nullopt;
+        m_block.append(markup);
+    } else {
+        const std::optional<QByteArray> body = MessageBody::bodyForUtf8(kind, markup);
+        if (!body)
+            return std::nullopt;
+        m_block.append(*body);
+    }
+    return Span{at, m_block.size() - at};
+}
+
+ChatText::Span ChatText::addName(QByteArrayView bytes, LastName& last) {
+    if (bytes.isEmpty())
+        return Span{m_block.size(), 0};
+    if (last.m_span && bytes == QByteArrayView(last.m_bytes))
+        return *last.m_span;
+    // Kept in a buffer of its own that grows only for a longer name.
+    last.m_bytes.resize(bytes.size());
+    std::memcpy(last.m_bytes.data(), bytes.data(), static_cast<size_t>(bytes.size()));
+    const qsizetype at = m_block.size();
+    if (MessageBody::isReadAsItIs(bytes))
+        m_block.append(bytes);
+    else
+        m_block.append(MessageBody::readableUtf8(bytes));
+    last.m_span = Span{at, m_block.size() - at};
+    return *last.m_span;
+}
