@@ -129,9 +129,9 @@ def main():
         b1_grouped = median_of(args.runs, baseline_sqlite(os.path.join(folder, "grouped.db"), scratch))
         b2 = median_of(args.runs, baseline_python(json_path, scratch))
         rows = [
-            ("export run", "main.db", handler(args.build, "export", db, scratch), b1, "<= 1.0 x B1, <= 200 MiB"),
+            ("export run", "main.db", handler(args.build, "export", db, scratch), b1, "<= 0.8 x B1, <= 200 MiB"),
             ("export run", "export .tar", handler(args.build, "export", tar, scratch), b2,
-             "<= 0.2 x B2, <= %.0f MiB" % (1.5 * json_mib)),
+             "<= 0.2 x B2, <= 256 MiB"),
             ("older export, Export All", "main.db", handler(args.build, "legacy-all", db, scratch), b1,
              "<= 1.0 x B1, <= 200 MiB"),
             ("older export, Date Range", "main.db", handler(args.build, "legacy-range", db, scratch), b1,
@@ -162,6 +162,9 @@ def main():
         print("%-26s %-12s %9s %8s %9s %12s  %s" % ("operation", "source", "wall s", "ratio", "peak MiB",
                                                    "us/message", "target"))
         results = {}
+        # The baselines' own cost per message, for the spread across sizes that the machine causes.
+        per_message.setdefault(("B1 sqlite3 shell", "main.db"), []).append((scale, b1[0] / messages * 1e6))
+        per_message.setdefault(("B2 Python json", "messages.json"), []).append((scale, b2[0] / messages * 1e6))
         for name, source, run, base, target in rows:
             wall, peak = median_of(args.runs, run)
             results[(name, source)] = wall
