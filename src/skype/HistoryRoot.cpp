@@ -187,7 +187,11 @@ std::shared_ptr<std::vector<HistoryMessage>> HistoryRoot::messagesOf(size_t chat
         m_cachedMessages = kept->second.messages;
         m_cachedChat = chat;
     } else {
-        remember(chat, ahead.holds(chat) ? ahead.take(chat) : history().messages(chat));
+        std::optional<History::ChatContent> content;
+        if (ahead.holds(chat))
+            content = ahead.take(chat);
+        // Not read ahead, or no worker has started on it yet: read here rather than wait.
+        remember(chat, content ? std::move(*content) : history().messages(chat));
     }
     if (planned && m_nextRead[*planned])
         keep(chat);
@@ -197,7 +201,7 @@ std::shared_ptr<std::vector<HistoryMessage>> HistoryRoot::messagesOf(size_t chat
     // between, and the plan goes on after it), else, on a walk in order, the following ones.
     std::vector<size_t> wanted;
     if (planned || m_planAt < m_plan.size()) {
-        for (size_t later = m_planAt; later < m_plan.size() && wanted.size() < ReadAhead::kWorkers; ++later) {
+        for (size_t later = m_planAt; later < m_plan.size() && wanted.size() < ReadAhead::kAhead; ++later) {
             const size_t chatLater = m_plan[later];
             if (!m_kept.count(chatLater) &&
                 std::find(wanted.begin(), wanted.end(), chatLater) == wanted.end())
@@ -205,7 +209,7 @@ std::shared_ptr<std::vector<HistoryMessage>> HistoryRoot::messagesOf(size_t chat
         }
     } else if (m_inOrder >= 2) {
         const size_t chats = history().chats().size();
-        for (size_t later = chat + 1; later <= chat + ReadAhead::kWorkers && later < chats; ++later)
+        for (size_t later = chat + 1; later <= chat + ReadAhead::kAhead && later < chats; ++later)
             wanted.push_back(later);
     }
     // A chat read ahead that is not wanted next (the caller passed over it, or left the walk) must

@@ -30,7 +30,7 @@ public:
 
     // The chat's messages, kept until another chat's are read, or, when the plan names the chat
     // again, until its last planned read (within kKeptBytes). While a caller walks the chats in
-    // order, the next two chats are read ahead on other threads.
+    // order, the next four chats are read ahead on two other threads.
     std::shared_ptr<std::vector<HistoryMessage>> messagesOf(size_t chat);
     // The chats a caller will read next, in this order but not one after the other: they are read
     // ahead as a walk in order is. A chat asked that the plan does not name comes in between; one

@@ -2,10 +2,10 @@
 
 #include "History.h"
 
-#include <array>
 #include <condition_variable>
 #include <exception>
 #include <functional>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -14,35 +14,36 @@
 
 // Reads chats of a history ahead of the caller, on two long-lived worker threads (more would only
 // compete for the two cores of a typical machine). Each worker has a reader of the history of its
-// own and serves the chats whose index it is given modulo two, so while one chat is written the
-// next two are being read.
+// own; the chats requested wait in one queue, in the order they were asked for, and whichever
+// worker is free reads the next, so a long chat on one worker does not leave the other idle.
 //
-// What it keeps to: a worker has at most one chat at a time, requested, being read or read and not
-// yet taken; a request for a chat whose worker is busy is refused, never queued. No reader is
-// destroyed while its worker reads: a worker's thread ends, after its current read, before its
-// reader goes. Only one thread, the caller's, uses a ReadAhead.
+// What it keeps to: at most kAhead chats are held at a time, requested, being read or read and not
+// yet taken; a request beyond that is refused, never queued. No reader is destroyed while its
+// worker reads: the workers' threads end, after their current reads, before the readers go. Only
+// one thread, the caller's, uses a ReadAhead.
 class ReadAhead final {
 public:
     using ReaderFactory = std::function<std::unique_ptr<History>()>;
 
-    // `makeReader` is called on the caller's thread, once per worker, when the worker is first
-    // needed; a factory that fails leaves that worker out.
+    // `makeReader` is called on the caller's thread, once per worker, at the first request; a
+    // factory that fails leaves that worker out.
     explicit ReadAhead(ReaderFactory makeReader);
     ~ReadAhead();
     ReadAhead(const ReadAhead&) = delete;
     ReadAhead& operator=(const ReadAhead&) = delete;
 
-    // Starts reading the chat on its worker, unless the worker has a chat already (this one
-    // included) or could not be made. True when the chat is now requested.
+    // Queues the chat for reading, unless kAhead chats are held already (this one included) or no
+    // worker could be made. True when the chat is now requested.
     bool request(size_t chat);
     // Whether the chat was requested and not yet taken.
     bool holds(size_t chat) const;
     // The chat's content, waiting for its read to end, without taking it.
     const History::ChatContent& peek(size_t chat);
-    // The chat's content, waiting for its read to end; its worker is free again. Throws what the
-    // reader threw. The chat must be held.
-    History::ChatContent take(size_t chat);
-    // The chats requested and not yet taken.
+    // The chat's content, waiting for its read to end; its place is free again. Throws what the
+    // reader threw. Nothing when no worker has started on the chat yet: it is no longer held, and
+    // the caller, who would otherwise wait, reads it itself. The chat must be held.
+    std::optional<History::ChatContent> take(size_t chat);
+    // The chats requested and not yet taken, in the order they were asked for.
     std::vector<size_t> held() const;
     // Forgets the chat, if held, waiting for its read if under way.
     void drop(size_t chat);
@@ -50,12 +51,28 @@ public:
     void drop();
 
     static constexpr size_t kWorkers = 2;
+    static constexpr size_t kAhead = 4;
 
 private:
-    class Worker;
-    Worker* workerFor(size_t chat) const;
+    enum class State { Requested, Reading, Read };
+    struct Slot {
+        size_t chat = 0;
+        State state = State::Requested;
+        History::ChatContent content;
+        std::exception_ptr error;
+    };
+
+    void run(History& reader);
+    std::list<Slot>::iterator find(size_t chat);
+    std::list<Slot>::const_iterator find(size_t chat) const;
+    void waitWhileReading(std::unique_lock<std::mutex>& lock, std::list<Slot>::iterator slot);
 
     ReaderFactory m_makeReader;
-    std::array<std::unique_ptr<Worker>, kWorkers> m_workers;
-    std::array<bool, kWorkers> m_failed{};
+    bool m_started = false;
+    std::vector<std::unique_ptr<History>> m_readers;
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::list<Slot> m_slots;
+    bool m_stopping = false;
+    std::vector<std::thread> m_threads; // last: joined before anything they use goes
 };

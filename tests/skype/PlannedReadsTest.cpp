@@ -88,15 +88,16 @@ TEST(HistoryRoot, AChatPlannedAgainIsReadOnceAndLetGoAfterItsLastPlannedRead) {
                     std::to_string(position - 1) + ")");
     };
     const auto lines = [&](int position) { return linesOf(*chats->item(position)); };
-    chats->willRead({1, 2, 3, 4, 1, 5, 2, 6});
+    // The plan's second read of 1 lies beyond what is read ahead when the client changes it.
+    chats->willRead({1, 2, 3, 4, 5, 6, 1, 3, 2, 4});
     EXPECT_EQ(lines(1), before[0]);
     EXPECT_EQ(lines(2), before[1]);
     changeMessagesOf(1);
     changeMessagesOf(2);
-    EXPECT_EQ(lines(3), before[2]);
-    EXPECT_EQ(lines(4), before[3]);
+    for (const int position : {3, 4, 5, 6})
+        EXPECT_EQ(lines(position), before[static_cast<size_t>(position - 1)]);
     EXPECT_EQ(lines(1), before[0]); // kept, not read again
-    EXPECT_EQ(lines(6), before[5]); // passes over 5 and 2 for good
+    EXPECT_EQ(lines(4), before[3]); // passes over 3 and 2 for good
     EXPECT_NE(lines(1), before[0]); // read again, as the history holds it now
     EXPECT_NE(lines(2), before[1]);
     EXPECT_EQ(lines(5), before[4]); // not planned any more, read when asked

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <future>
 #include <mutex>
 #include <set>
@@ -32,7 +33,7 @@ public:
     };
 
     LoggingHistory(std::shared_ptr<Log> log, std::set<size_t> failing,
-                   std::function<void()> whileReading = {})
+                   std::function<void(size_t chat)> whileReading = {})
         : m_log(std::move(log))
         , m_failing(std::move(failing))
         , m_whileReading(std::move(whileReading)) {
@@ -45,7 +46,7 @@ public:
     const std::vector<HistoryChat>& chats() override { return m_chats; }
     ChatContent messages(size_t chat) override {
         if (m_whileReading)
-            m_whileReading();
+            m_whileReading(chat);
         if (m_failing.count(chat))
             throw Failure(QStringLiteral("chat %1 is damaged").arg(chat));
         ChatContent content;
@@ -64,25 +65,30 @@ public:
 private:
     std::shared_ptr<Log> m_log;
     std::set<size_t> m_failing;
-    std::function<void()> m_whileReading;
+    std::function<void(size_t chat)> m_whileReading;
     std::vector<HistoryChat> m_chats;
 };
 
-TEST(ReadAhead, OneChatPerWorkerAndAFailureGoesToWhoeverTakesIt) {
+TEST(ReadAhead, UpToFourChatsAheadAndAFailureGoesToWhoeverTakesIt) {
     auto log = std::make_shared<LoggingHistory::Log>();
     LoggingHistory history(log, {3});
     ReadAhead ahead([&] { return history.reader(); });
-    EXPECT_TRUE(ahead.request(2));
-    EXPECT_TRUE(ahead.request(3));
-    EXPECT_FALSE(ahead.request(4)); // chat 2's worker is busy: refused, not queued
-    EXPECT_FALSE(ahead.holds(4));
+    for (const size_t chat : {2, 3, 4, 5})
+        EXPECT_TRUE(ahead.request(chat)) << chat;
+    EXPECT_FALSE(ahead.request(1)); // four are held: refused, not queued
+    EXPECT_FALSE(ahead.holds(1));
+    EXPECT_FALSE(ahead.request(2)); // held already
+    EXPECT_EQ(ahead.held(), (std::vector<size_t>{2, 3, 4, 5}));
     EXPECT_EQ(ahead.peek(2).messages.size(), 2u);
     EXPECT_TRUE(ahead.holds(2)); // peeking does not take
-    EXPECT_EQ(ahead.take(2).timeStamp, 200);
+    EXPECT_EQ(ahead.take(2)->timeStamp, 200);
     EXPECT_FALSE(ahead.holds(2));
+    EXPECT_THROW(ahead.peek(3), Failure);
     EXPECT_THROW(ahead.take(3), Failure);
-    EXPECT_TRUE(ahead.request(5)); // the worker is free again after a failure
-    EXPECT_EQ(ahead.take(5).messages.size(), 5u);
+    EXPECT_TRUE(ahead.request(1)); // places are free again, after a failure too
+    EXPECT_EQ(ahead.peek(1).messages.size(), 1u);
+    EXPECT_EQ(ahead.take(1)->messages.size(), 1u);
+    EXPECT_EQ(ahead.peek(5).messages.size(), 5u);
 }
 
 TEST(ReadAhead, DroppedChatsAreForgottenAndAFailingFactoryLeavesItsWorkerOut) {
@@ -91,11 +97,15 @@ TEST(ReadAhead, DroppedChatsAreForgottenAndAFailingFactoryLeavesItsWorkerOut) {
     ReadAhead ahead([&] { return history.reader(); });
     ahead.request(0);
     ahead.request(1);
+    ahead.request(2);
+    ahead.drop(2);
+    EXPECT_FALSE(ahead.holds(2));
     ahead.drop();
     EXPECT_FALSE(ahead.holds(0));
     EXPECT_FALSE(ahead.holds(1));
     EXPECT_TRUE(ahead.request(0));
-    EXPECT_EQ(ahead.take(0).messages.size(), 0u);
+    EXPECT_EQ(ahead.peek(0).messages.size(), 0u);
+    EXPECT_EQ(ahead.take(0)->messages.size(), 0u);
 
     int made = 0;
     ReadAhead none([&]() -> std::unique_ptr<History> {
@@ -104,17 +114,82 @@ TEST(ReadAhead, DroppedChatsAreForgottenAndAFailingFactoryLeavesItsWorkerOut) {
     });
     EXPECT_FALSE(none.request(0));
     EXPECT_FALSE(none.request(2));
-    EXPECT_EQ(made, 1); // not asked again for the same worker
+    EXPECT_EQ(made, static_cast<int>(ReadAhead::kWorkers)); // once per worker, not again
+
+    int tries = 0;
+    ReadAhead one([&]() -> std::unique_ptr<History> {
+        if (tries++ == 0)
+            throw Failure(QStringLiteral("no reader"));
+        return history.reader();
+    });
+    for (const size_t chat : {2, 4, 5}) // the one worker made reads every chat
+        EXPECT_TRUE(one.request(chat));
+    EXPECT_EQ(one.peek(4).messages.size(), 4u);
+    EXPECT_EQ(one.peek(5).messages.size(), 5u);
 }
 
-// The worker's thread ends after its current read, and only then does its reader go.
+// One worker held up by a long chat: the other reads the chats after it.
+TEST(ReadAhead, ALongChatOnOneWorkerLeavesTheOtherReading) {
+    auto log = std::make_shared<LoggingHistory::Log>();
+    std::promise<void> go;
+    std::shared_future<void> goSignal = go.get_future().share();
+    LoggingHistory history(log, {}, [&](size_t chat) {
+        if (chat == 2)
+            goSignal.wait();
+    });
+    ReadAhead ahead([&] { return history.reader(); });
+    for (const size_t chat : {2, 3, 4, 5})
+        ahead.request(chat);
+    EXPECT_EQ(ahead.peek(3).messages.size(), 3u);
+    EXPECT_EQ(ahead.peek(4).messages.size(), 4u);
+    EXPECT_EQ(ahead.peek(5).messages.size(), 5u);
+    go.set_value();
+    EXPECT_EQ(ahead.take(2)->messages.size(), 2u);
+}
+
+// While both workers read, a chat asked for that none has started on is handed back, no longer
+// held, for the caller to read itself rather than wait.
+TEST(ReadAhead, AChatNoWorkerHasStartedOnIsHandedBack) {
+    auto log = std::make_shared<LoggingHistory::Log>();
+    std::mutex mutex;
+    std::condition_variable changed;
+    int reading = 0;
+    std::promise<void> go;
+    std::shared_future<void> goSignal = go.get_future().share();
+    LoggingHistory history(log, {}, [&](size_t chat) {
+        if (chat > 2)
+            return;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            ++reading;
+        }
+        changed.notify_all();
+        goSignal.wait();
+    });
+    ReadAhead ahead([&] { return history.reader(); });
+    ahead.request(1);
+    ahead.request(2);
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait(lock, [&] { return reading == 2; });
+    }
+    ahead.request(3);
+    EXPECT_FALSE(ahead.take(3).has_value());
+    EXPECT_FALSE(ahead.holds(3));
+    go.set_value();
+    EXPECT_EQ(ahead.take(1)->messages.size(), 1u);
+    EXPECT_EQ(ahead.take(2)->messages.size(), 2u);
+    EXPECT_FALSE(log->events.contains(QStringLiteral("read 3")));
+}
+
+// The workers' threads end after their current reads, and only then do their readers go.
 TEST(ReadAhead, NoReaderIsDestroyedWhileItReads) {
     auto log = std::make_shared<LoggingHistory::Log>();
     std::promise<void> started;
     std::promise<void> go;
     std::shared_future<void> goSignal = go.get_future().share();
     std::once_flag once;
-    LoggingHistory history(log, {}, [&] {
+    LoggingHistory history(log, {}, [&](size_t) {
         std::call_once(once, [&] { started.set_value(); });
         goSignal.wait();
     });
@@ -125,9 +200,10 @@ TEST(ReadAhead, NoReaderIsDestroyedWhileItReads) {
     go.set_value();
     destroyer.join();
     const QStringList events = log->events;
-    ASSERT_EQ(events.size(), 2);
+    ASSERT_EQ(events.size(), 1 + static_cast<int>(ReadAhead::kWorkers));
     EXPECT_EQ(events[0], QStringLiteral("read 4"));
-    EXPECT_EQ(events[1], QStringLiteral("reader gone"));
+    for (int i = 1; i < events.size(); ++i)
+        EXPECT_EQ(events[i], QStringLiteral("reader gone"));
 }
 
 void writeHistory(const SyntheticHistory::Options& options, const QString& db, const QString& json) {
