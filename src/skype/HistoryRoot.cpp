@@ -197,8 +197,23 @@ std::shared_ptr<std::vector<HistoryMessage>> HistoryRoot::messagesOf(size_t chat
         keep(chat);
     else
         release(chat);
-    // The chats to read next: the plan's that are not kept (a chat it does not name comes in
-    // between, and the plan goes on after it), else, on a walk in order, the following ones.
+    const std::vector<size_t> wanted = toReadNext(chat, planned.has_value());
+    // A chat read ahead that is not wanted next (the caller passed over it, or left the walk) must
+    // not keep its worker from the ones that are.
+    for (const size_t held : ahead.held()) {
+        if (std::find(wanted.begin(), wanted.end(), held) == wanted.end())
+            ahead.drop(held);
+    }
+    for (const size_t nextChat : wanted) {
+        if (!ahead.holds(nextChat))
+            ahead.request(nextChat);
+    }
+    return m_cachedMessages;
+}
+
+// The chats to read next: the plan's that are not kept (a chat it does not name comes in between,
+// and the plan goes on after it), else, on a walk in order, the following ones.
+std::vector<size_t> HistoryRoot::toReadNext(size_t chat, bool planned) {
     std::vector<size_t> wanted;
     if (planned || m_planAt < m_plan.size()) {
         for (size_t later = m_planAt; later < m_plan.size() && wanted.size() < ReadAhead::kAhead; ++later) {
@@ -212,17 +227,7 @@ std::shared_ptr<std::vector<HistoryMessage>> HistoryRoot::messagesOf(size_t chat
         for (size_t later = chat + 1; later <= chat + ReadAhead::kAhead && later < chats; ++later)
             wanted.push_back(later);
     }
-    // A chat read ahead that is not wanted next (the caller passed over it, or left the walk) must
-    // not keep its worker from the ones that are.
-    for (const size_t held : ahead.held()) {
-        if (std::find(wanted.begin(), wanted.end(), held) == wanted.end())
-            ahead.drop(held);
-    }
-    for (const size_t nextChat : wanted) {
-        if (!ahead.holds(nextChat))
-            ahead.request(nextChat);
-    }
-    return m_cachedMessages;
+    return wanted;
 }
 
 // The chat's place in the plan, from where the plan stands on; the plan goes on after it. A chat

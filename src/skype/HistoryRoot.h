@@ -46,6 +46,7 @@ private:
     ReadAhead& readAhead();
     void remember(size_t chat, History::ChatContent content);
     std::optional<size_t> advancePlan(size_t chat);
+    std::vector<size_t> toReadNext(size_t chat, bool planned);
     void keep(size_t chat);
     void release(size_t chat);
 
