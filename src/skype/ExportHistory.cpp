@@ -245,6 +245,29 @@ void ExportHistory::cutShort() const {
                       .arg(m_path));
 }
 
+void ExportHistory::writtenTo() const {
+    throw Failure(QStringLiteral("'%1' changed while it was read: it was written to after it was opened. "
+                                 "Try again once it is written in full.")
+                      .arg(m_path));
+}
+
+namespace {
+
+qint64 modifiedAt(const QFile& file) {
+    return file.fileTime(QFileDevice::FileModificationTime).toMSecsSinceEpoch();
+}
+
+} // namespace
+
+void ExportHistory::checkUnchanged(QFile& file) const {
+    // Asking the size of an open file asks the system again, for its time as well.
+    const qint64 size = file.size();
+    if (size < m_index->openedSize)
+        cutShort();
+    if (size != m_index->openedSize || modifiedAt(file) != m_index->openedModified)
+        writtenTo();
+}
+
 void ExportHistory::allocate(qint64 size) {
     if (size < 0 ||
         static_cast<quint64>(size) > std::numeric_limits<size_t>::max() - simdjson::SIMDJSON_PADDING)
@@ -260,7 +283,9 @@ void ExportHistory::openFile(const QString& path, qint64 textAt, qint64 textSize
     if (!file->open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         fail(file->errorString());
     m_index->textAt = textAt;
-    m_index->textSize = textSize < 0 ? file->size() : textSize;
+    m_index->openedSize = file->size();
+    m_index->openedModified = modifiedAt(*file);
+    m_index->textSize = textSize < 0 ? m_index->openedSize : textSize;
     m_index->file = std::move(file);
 }
 
@@ -404,9 +429,11 @@ size_t ExportHistory::load(const Index::Span& span) {
         std::memcpy(m_buffer.data(), m_index->inMemory.data() + span.at, size);
     } else {
         // Read, not copied from a mapping: a file cut short since it was opened then fails here,
-        // where touching a mapped page past its new end would end the program.
+        // where touching a mapped page past its new end would end the program. One written to
+        // since fails too, as the conversation may no longer stand where the index found it.
         const std::lock_guard<std::mutex> lock(m_index->reading);
         QFile& file = *m_index->file;
+        checkUnchanged(file);
         const qint64 at = m_index->textAt + static_cast<qint64>(span.at);
         qint64 done = 0;
         if (file.size() >= at + static_cast<qint64>(size) && file.seek(at)) {
