@@ -429,11 +429,9 @@ size_t ExportHistory::load(const Index::Span& span) {
         std::memcpy(m_buffer.data(), m_index->inMemory.data() + span.at, size);
     } else {
         // Read, not copied from a mapping: a file cut short since it was opened then fails here,
-        // where touching a mapped page past its new end would end the program. One written to
-        // since fails too, as the conversation may no longer stand where the index found it.
+        // where touching a mapped page past its new end would end the program.
         const std::lock_guard<std::mutex> lock(m_index->reading);
         QFile& file = *m_index->file;
-        checkUnchanged(file);
         const qint64 at = m_index->textAt + static_cast<qint64>(span.at);
         qint64 done = 0;
         if (file.size() >= at + static_cast<qint64>(size) && file.seek(at)) {
@@ -446,6 +444,9 @@ size_t ExportHistory::load(const Index::Span& span) {
         }
         if (done != static_cast<qint64>(size))
             cutShort();
+        // One written to before or while this was read fails too: the conversation may no longer
+        // stand where the index found it.
+        checkUnchanged(file);
     }
     std::memset(m_buffer.data() + size, 0, simdjson::SIMDJSON_PADDING);
     repairLoneSurrogates(m_buffer.data(), size);
