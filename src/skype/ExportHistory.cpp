@@ -390,10 +390,12 @@ void ExportHistory::indexConversations(std::string_view text, const char* mapped
         if (id.compare(0, 3, "48:") != 0) {
             const std::string_view messages = members[1];
             m_index->chats.push_back({fromUtf8(id), partnerOf(id), fromUtf8(jsonText(mended(members[2])))});
-            m_index->messageLists.push_back(
-                !messages.empty() && messages.front() == '['
-                    ? Index::Span{static_cast<size_t>(messages.data() - text.data()), messages.size()}
-                    : Index::Span());
+            Index::Span span;
+            if (!messages.empty() && messages.front() == '[')
+                span = {static_cast<size_t>(messages.data() - text.data()), messages.size()};
+            else
+                span.noList = !messages.empty() && messages != "null"; // missing or null: none
+            m_index->messageLists.push_back(span);
         }
 #ifdef Q_OS_LINUX
         const uintptr_t passed = (reinterpret_cast<uintptr_t>(mapped) + end) & ~(pageSize - 1);
@@ -549,6 +551,8 @@ const std::vector<HistoryChat>& ExportHistory::chats() {
 History::ChatContent ExportHistory::messages(size_t chat) {
     using namespace simdjson;
     const Index::Span messageList = m_index->messageLists.at(chat);
+    if (messageList.noList)
+        fail(QStringLiteral("the messages of '%1' are not a list").arg(m_index->chats.at(chat).name));
     struct Row {
         qint64 time;
         qint64 id;

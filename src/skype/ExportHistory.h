@@ -66,6 +66,8 @@ private:
         struct Span {
             size_t at = 0;
             size_t size = 0;
+            // Set where the messages stand in something other than a list.
+            bool noList = false;
         };
         std::vector<Span> messageLists;
     };

@@ -599,4 +599,29 @@ TEST(ExportHistory, AFileWrittenToAfterItWasOpenedFailsWithItsReason) {
     }
 }
 
+// Messages that stand in anything but a list (or null, for none) fail their conversation, which
+// would otherwise be taken for one without messages and left out; the others read.
+TEST(ExportHistory, AConversationWhoseMessagesAreNoListFails) {
+    HistoryFiles files;
+    const QByteArray json =
+        "{\"conversations\":[" + conversationOf("ann") + "," +
+        conversationOf("bob")
+            .replace("\"MessageList\":[", "\"MessageList\":{\"x\":[")
+            .replace("}]}", "}]}}") +
+        "," + conversationOf("cid").replace("\"MessageList\":[", "\"MessageList\":7,\"x\":[") + "]}";
+    ExportHistory history(files.file("messages.json", json), ExportHistory::Container::Json);
+    ASSERT_EQ(history.chats().size(), 3u);
+    EXPECT_EQ(lines(history.messages(0).messages), QStringList{QStringLiteral("ann: hello ann")});
+    for (size_t chat : {1, 2}) {
+        try {
+            history.messages(chat);
+            ADD_FAILURE() << "no failure for chat " << chat;
+        } catch (const Failure& failure) {
+            EXPECT_EQ(failure.description(),
+                      QStringLiteral("'%1' is not a Skype history: the messages of '%2' are not a list")
+                          .arg(files.path("messages.json"), history.chats()[chat].name));
+        }
+    }
+}
+
 } // namespace
