@@ -245,6 +245,29 @@ void ExportHistory::cutShort() const {
                       .arg(m_path));
 }
 
+void ExportHistory::writtenTo() const {
+    throw Failure(QStringLiteral("'%1' changed while it was read: it was written to after it was opened. "
+                                 "Try again once it is written in full.")
+                      .arg(m_path));
+}
+
+namespace {
+
+qint64 modifiedAt(const QFile& file) {
+    return file.fileTime(QFileDevice::FileModificationTime).toMSecsSinceEpoch();
+}
+
+} // namespace
+
+void ExportHistory::checkUnchanged(QFile& file) const {
+    // Asking the size of an open file asks the system again, for its time as well.
+    const qint64 size = file.size();
+    if (size < m_index->openedSize)
+        cutShort();
+    if (size != m_index->openedSize || modifiedAt(file) != m_index->openedModified)
+        writtenTo();
+}
+
 void ExportHistory::allocate(qint64 size) {
     if (size < 0 ||
         static_cast<quint64>(size) > std::numeric_limits<size_t>::max() - simdjson::SIMDJSON_PADDING)
@@ -260,7 +283,9 @@ void ExportHistory::openFile(const QString& path, qint64 textAt, qint64 textSize
     if (!file->open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         fail(file->errorString());
     m_index->textAt = textAt;
-    m_index->textSize = textSize < 0 ? file->size() : textSize;
+    m_index->openedSize = file->size();
+    m_index->openedModified = modifiedAt(*file);
+    m_index->textSize = textSize < 0 ? m_index->openedSize : textSize;
     m_index->file = std::move(file);
 }
 
@@ -365,10 +390,12 @@ void ExportHistory::indexConversations(std::string_view text, const char* mapped
         if (id.compare(0, 3, "48:") != 0) {
             const std::string_view messages = members[1];
             m_index->chats.push_back({fromUtf8(id), partnerOf(id), fromUtf8(jsonText(mended(members[2])))});
-            m_index->messageLists.push_back(
-                !messages.empty() && messages.front() == '['
-                    ? Index::Span{static_cast<size_t>(messages.data() - text.data()), messages.size()}
-                    : Index::Span());
+            Index::Span span;
+            if (!messages.empty() && messages.front() == '[')
+                span = {static_cast<size_t>(messages.data() - text.data()), messages.size()};
+            else
+                span.noList = !messages.empty() && messages != "null"; // missing or null: none
+            m_index->messageLists.push_back(span);
         }
 #ifdef Q_OS_LINUX
         const uintptr_t passed = (reinterpret_cast<uintptr_t>(mapped) + end) & ~(pageSize - 1);
@@ -419,6 +446,9 @@ size_t ExportHistory::load(const Index::Span& span) {
         }
         if (done != static_cast<qint64>(size))
             cutShort();
+        // One written to before or while this was read fails too: the conversation may no longer
+        // stand where the index found it.
+        checkUnchanged(file);
     }
     std::memset(m_buffer.data() + size, 0, simdjson::SIMDJSON_PADDING);
     repairLoneSurrogates(m_buffer.data(), size);
@@ -521,6 +551,8 @@ const std::vector<HistoryChat>& ExportHistory::chats() {
 History::ChatContent ExportHistory::messages(size_t chat) {
     using namespace simdjson;
     const Index::Span messageList = m_index->messageLists.at(chat);
+    if (messageList.noList)
+        fail(QStringLiteral("the messages of '%1' are not a list").arg(m_index->chats.at(chat).name));
     struct Row {
         qint64 time;
         qint64 id;

@@ -55,6 +55,10 @@ private:
         std::unique_ptr<QFile> file;
         qint64 textAt = 0;
         qint64 textSize = 0;
+        // The file's size and modification time when it was opened: a file written to since may
+        // hold other text where the index found a conversation.
+        qint64 openedSize = 0;
+        qint64 openedModified = 0;
         simdjson::padded_string inMemory;
         std::mutex reading; // the one file is read by every reader
         std::vector<HistoryChat> chats;
@@ -62,6 +66,8 @@ private:
         struct Span {
             size_t at = 0;
             size_t size = 0;
+            // Set where the messages stand in something other than a list.
+            bool noList = false;
         };
         std::vector<Span> messageLists;
     };
@@ -85,6 +91,9 @@ private:
     size_t load(const Index::Span& span);
     [[noreturn]] void fail(const QString& reason) const;
     [[noreturn]] void cutShort() const;
+    [[noreturn]] void writtenTo() const;
+    // Fails when the file is not as it was when it was opened. The caller holds `reading`.
+    void checkUnchanged(QFile& file) const;
 
     QString m_path;
     std::shared_ptr<Index> m_index;

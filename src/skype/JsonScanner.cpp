@@ -45,9 +45,18 @@ size_t JsonScanner::skipValue(size_t at) const {
     if (m_json[at] == '"')
         return skipString(at);
     if (m_json[at] != '{' && m_json[at] != '[') {
-        // A number, true, false or null: up to the next delimiter.
-        while (at < m_json.size() && !std::strchr(",]} \n\r\t", m_json[at]))
+        // A number, true, false or null: up to the next delimiter. Anything else there is no value:
+        // walked over, it would take the objects around it for closed.
+        const size_t start = at;
+        while (at < m_json.size() && !std::strchr(",]} \n\r\t", m_json[at])) {
+            const char c = m_json[at];
+            if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '-' ||
+                  c == '+' || c == '.'))
+                malformed(at);
             ++at;
+        }
+        if (at == start)
+            malformed(at);
         return at;
     }
     int depth = 0;
@@ -142,11 +151,14 @@ bool JsonScanner::forEach(std::string_view arrayKey, const std::vector<std::stri
     };
     // A byte-order mark may stand before the document.
     const size_t start = skipBlanks(m_json.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0);
-    walkObject(start, [&](std::string_view name, size_t valueAt) {
+    const size_t end = skipBlanks(walkObject(start, [&](std::string_view name, size_t valueAt) {
         if (name != arrayKey || found)
             return skipValue(valueAt);
         found = true;
         return walkArray(valueAt, element);
-    });
+    }));
+    // Anything behind the root object means it closed early: what stood in it was misread.
+    if (end != m_json.size())
+        malformed(end);
     return found;
 }

@@ -19,7 +19,8 @@ public:
     // For each object in the array under the root object's `arrayKey`, the raw text of its members
     // named in `wanted`, in that order (empty where one is missing); elements that are not objects
     // are passed over. Nothing when the root object has no such key. Throws std::runtime_error on a
-    // document whose brackets or strings do not close, or where the key holds no array.
+    // document whose brackets or strings do not close, that holds what is no value or anything
+    // behind the root object, or where the key holds no array.
     std::optional<std::vector<std::vector<std::string_view>>>
     membersOfEach(std::string_view arrayKey, const std::vector<std::string_view>& wanted) const;
 

@@ -70,4 +70,22 @@ TEST(JsonScanner, EachObjectComesWithThePlaceBehindIt) {
     EXPECT_EQ(ends, (std::vector<size_t>{json.find('}') + 1, json.rfind("}]") + 1}));
 }
 
+// What is no JSON value, or stands behind the root object, is malformed: walked over as a number
+// it would close the objects around it early, and the conversations behind it would be lost.
+TEST(JsonScanner, WhatIsNoValueIsMalformedNotWalkedOver) {
+    const std::string ok = R"({"conversations":[{"id":"a","n":-1.5e+3,"t":true,"MessageList":[]}]})";
+    ASSERT_EQ(scan(ok).size(), 1u);
+    ASSERT_EQ(scan(ok + " \r\n\t").size(), 1u);
+    const std::string bad[] = {
+        "{\"conversations\":[{\"id\":\"a\",\"MessageList\":\f[{\"id\":\"1\"}]},{\"id\":\"b\"}]}",
+        R"({"conversations":[{"id":"a","n":12"x":1},{"id":"b"}]})",
+        R"({"conversations":[{"id":,"MessageList":[]},{"id":"b"}]})",
+        R"({"conversations":[{"id":"a"}]}]})",
+        R"({"conversations":[{"id":"a"}]} {"conversations":[]})",
+        ok + std::string(1, '\0'),
+    };
+    for (const std::string& json : bad)
+        EXPECT_THROW(scan(json), std::runtime_error) << json;
+}
+
 } // namespace
