@@ -96,6 +96,15 @@ Located identify(const QString& path) {
         return {path, Kind::Database};
     if (head.size() >= 262 && head.mid(257, 5) == "ustar")
         return {path, Kind::ExportTar};
+    // Skype writes its export as a plain tar; one compressed afterwards (gzip, bzip2, xz, zstd) is
+    // read as an archive too, and fails with its reason where it holds no export.
+    for (const QByteArray& magic : {QByteArrayLiteral("\x1F\x8B"), QByteArrayLiteral("BZh"),
+                                    QByteArrayLiteral("\xFD"
+                                                      "7zXZ"),
+                                    QByteArrayLiteral("\x28\xB5\x2F\xFD")}) {
+        if (head.startsWith(magic))
+            return {path, Kind::ExportTar};
+    }
     const ExportHistory::Encoding encoding =
         ExportHistory::encodingOf(std::string_view(head.constData(), static_cast<size_t>(head.size())));
     if (encoding == ExportHistory::Encoding::Utf16)

@@ -262,6 +262,15 @@ TEST(HistorySource, IdentifiesEachKindOfSource) {
               HistorySource::Kind::ExportJson);
     EXPECT_EQ(HistorySource::identify(files.tar("e.tar", {{"messages.json", "{}"}})).kind,
               HistorySource::Kind::ExportTar);
+    // Compressed afterwards: gzip, bzip2, xz and zstd are taken for archives, whatever their names.
+    for (const QByteArray& start : {QByteArray("\x1F\x8B\x08\x00", 4), QByteArray("BZh91AY"),
+                                    QByteArray("\xFD"
+                                               "7zXZ\x00",
+                                               6),
+                                    QByteArray("\x28\xB5\x2F\xFD")})
+        EXPECT_EQ(HistorySource::identify(files.file("export.bin", start + QByteArray(600, 'x'))).kind,
+                  HistorySource::Kind::ExportTar)
+            << start.toHex().toStdString();
     QDir().mkpath(files.path("empty"));
     for (const QString& bad : {files.path("empty"), files.path("missing"), files.file("x.txt", "text")})
         EXPECT_THROW(HistorySource::identify(bad), Failure);

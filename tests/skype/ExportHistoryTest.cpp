@@ -1,6 +1,7 @@
 #include "HistoryFiles.h"
 
 #include "skype/ExportHistory.h"
+#include "skype/HistorySource.h"
 
 #include "base/Failure.h"
 
@@ -409,6 +410,9 @@ TEST(ExportHistory, MessageListsOfAnySizeAndPlaceReadTheSameFromEverySource) {
     if (gzip) {
         ExportHistory fromGzip(gzipped, ExportHistory::Container::Tar);
         expectAll(fromGzip, "gzipped tar");
+        // Named as the user names it, a gzipped tar is found to be an archive too.
+        const std::unique_ptr<History> found = HistorySource::open(HistorySource::identify(gzipped));
+        expectAll(*found, "gzipped tar, as found");
     }
     ExportHistory fromMemory(QStringLiteral("memory"), json);
     expectAll(fromMemory, "memory");
