@@ -6,6 +6,7 @@
 #include "skype/HistorySource.h"
 #include "skype/ReadAhead.h"
 
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <SQLiteCpp/Database.h>
@@ -285,6 +286,69 @@ TEST(HistoryRoot, AHistoryChangedBetweenReadersGivesEachChatItsOwnMessages) {
     for (int position = 3; position <= chats->count(); ++position)
         EXPECT_EQ(linesOf(*chats->item(position)), expected.at(static_cast<size_t>(position - 1)))
             << position;
+}
+
+// Eight chats of two messages each, "old0" to "old7"; the third chat's first message lacks the value
+// of its content, so that reading that chat fails on every reader.
+QByteArray exportWithADamagedChat() {
+    QByteArray json = R"({"userId":"8:me","exportDate":"2020-07-06T20:55","conversations":[)";
+    for (int c = 0; c < 8; ++c) {
+        const QByteArray n = QByteArray::number(c);
+        json += QByteArray(c ? "," : "") + R"({"id":"8:user)" + n + R"(","displayName":"User )" + n +
+                R"(","MessageList":[)";
+        for (int m = 0; m < 2; ++m) {
+            const QByteArray content = c == 2 && m == 0 ? QByteArray() : "\"old" + n + '"';
+            json += QByteArray(m ? "," : "") + R"({"id":")" + QByteArray::number(m) +
+                    R"(","displayName":"U","originalarrivaltime":"2020-01-01T00:00:0)" +
+                    QByteArray::number(m) + R"(Z","messagetype":"Text","content":)" + content +
+                    R"(,"from":"8:user)" + n + R"("})";
+        }
+        json += "]}";
+    }
+    return json + "]}";
+}
+
+// Rewrites the export in place, its size unchanged: the chats named read "newN" from now on.
+void renewChats(const QString& path, std::initializer_list<int> chats) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    QByteArray json = file.readAll();
+    for (const int chat : chats)
+        json.replace(QByteArray("\"old" + QByteArray::number(chat) + '"'),
+                     QByteArray("\"new" + QByteArray::number(chat) + '"'));
+    ASSERT_TRUE(file.seek(0));
+    ASSERT_EQ(file.write(json), json.size());
+}
+
+// A chat whose read failed is asked again at once, as a walk that goes on after an error does. The
+// chats read ahead after it stay read: none is read again, in a walk in order or along a plan that
+// names the failing chat again later.
+TEST(HistoryRoot, AChatAskedAgainAfterItsReadFailedLeavesTheReadsAheadInPlace) {
+    QTemporaryDir dir;
+    const QString json = dir.filePath(QStringLiteral("messages.json"));
+    for (const bool planned : {false, true}) {
+        SCOPED_TRACE(planned);
+        {
+            QFile file(json);
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            file.write(exportWithADamagedChat());
+        }
+        auto root = std::make_shared<HistoryRoot>([&] { return std::optional<QString>(json); });
+        const auto chats = root->chats();
+        if (planned)
+            chats->willRead({1, 2, 3, 4, 5, 6, 3});
+        const auto body = [&](int position) { return chats->item(position)->messages()->item(1)->body(); };
+        EXPECT_EQ(body(1), QStringLiteral("old0"));
+        EXPECT_EQ(body(2), QStringLiteral("old1"));
+        // The next four chats are asked ahead now; a stamp waits for the chat's read to end.
+        for (const int position : {4, 5, 6})
+            chats->item(position)->timeStamp();
+        renewChats(json, {3, 4, 5});
+        for (int attempt = 1; attempt <= 2; ++attempt)
+            EXPECT_THROW(chats->item(3)->messages()->count(), Failure) << attempt;
+        for (const int position : {4, 5, 6})
+            EXPECT_EQ(body(position), QStringLiteral("old%1").arg(position - 1)) << position;
+    }
 }
 
 // The root goes while its readers are still reading ahead: nothing is left running or dangling.
