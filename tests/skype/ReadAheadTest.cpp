@@ -13,7 +13,12 @@
 
 #include <gtest/gtest.h>
 
+#ifdef __GLIBC__
+#include <pthread.h>
+#endif
+
 #include <condition_variable>
+#include <cstdint>
 #include <future>
 #include <mutex>
 #include <set>
@@ -207,6 +212,49 @@ TEST(ReadAhead, NoReaderIsDestroyedWhileItReads) {
         EXPECT_EQ(events[i], QStringLiteral("reader gone"));
 }
 
+#ifdef __GLIBC__
+// While it lives, threads started get a stack larger than any address space: the system refuses
+// every one.
+class NoNewThreads {
+public:
+    NoNewThreads() {
+        pthread_getattr_default_np(&m_before);
+        pthread_attr_t huge;
+        pthread_attr_init(&huge);
+        pthread_attr_setstacksize(&huge, SIZE_MAX / 4);
+        pthread_setattr_default_np(&huge);
+        pthread_attr_destroy(&huge);
+    }
+    ~NoNewThreads() {
+        pthread_setattr_default_np(&m_before);
+        pthread_attr_destroy(&m_before);
+    }
+    NoNewThreads(const NoNewThreads&) = delete;
+    NoNewThreads& operator=(const NoNewThreads&) = delete;
+
+private:
+    pthread_attr_t m_before;
+};
+#endif
+
+// The system refuses the workers' threads: nothing is asked ahead, and the refusal is no failure of
+// the caller's.
+TEST(ReadAhead, WorkersWhoseThreadsCannotStartAreLeftOut) {
+#ifndef __GLIBC__
+    GTEST_SKIP() << "threads are refused by way of glibc's default thread attributes";
+#else
+    auto log = std::make_shared<LoggingHistory::Log>();
+    LoggingHistory history(log, {});
+    NoNewThreads refused;
+    ReadAhead ahead([&] { return history.reader(); });
+    bool requested = true;
+    EXPECT_NO_THROW(requested = ahead.request(1));
+    EXPECT_FALSE(requested);
+    EXPECT_FALSE(ahead.holds(1));
+    EXPECT_FALSE(ahead.request(2));
+#endif
+}
+
 void writeHistory(const SyntheticHistory::Options& options, const QString& db, const QString& json) {
     SyntheticHistory history(options);
     DatabaseWriter database(db, history, true);
@@ -349,6 +397,34 @@ TEST(HistoryRoot, AChatAskedAgainAfterItsReadFailedLeavesTheReadsAheadInPlace) {
         for (const int position : {4, 5, 6})
             EXPECT_EQ(body(position), QStringLiteral("old%1").arg(position - 1)) << position;
     }
+}
+
+// A walk in order whose readers ahead cannot start: each chat is read when asked, and none fails.
+TEST(HistoryRoot, AWalkWhoseReadersAheadCannotStartReadsEachChatItself) {
+#ifndef __GLIBC__
+    GTEST_SKIP() << "threads are refused by way of glibc's default thread attributes";
+#else
+    QTemporaryDir dir;
+    const QString db = dir.filePath(QStringLiteral("main.db"));
+    writeHistory({5, 6, 2, 800}, db, dir.filePath(QStringLiteral("messages.json")));
+    std::vector<QStringList> expected;
+    {
+        auto before = std::make_shared<HistoryRoot>([&] { return std::optional<QString>(db); });
+        const auto chats = before->chats();
+        for (int position = 1; position <= chats->count(); ++position)
+            expected.push_back(linesOf(*chats->item(position)));
+    }
+    ASSERT_GE(expected.size(), 4U);
+    auto root = std::make_shared<HistoryRoot>([&] { return std::optional<QString>(db); });
+    const auto chats = root->chats();
+    EXPECT_EQ(linesOf(*chats->item(1)), expected.at(0));
+    NoNewThreads refused;
+    for (int position = 2; position <= chats->count(); ++position) {
+        QStringList lines;
+        EXPECT_NO_THROW(lines = linesOf(*chats->item(position))) << position;
+        EXPECT_EQ(lines, expected.at(static_cast<size_t>(position - 1))) << position;
+    }
+#endif
 }
 
 // The root goes while its readers are still reading ahead: nothing is left running or dangling.
