@@ -427,6 +427,31 @@ TEST(HistoryRoot, AWalkWhoseReadersAheadCannotStartReadsEachChatItself) {
 #endif
 }
 
+// The index of a history checked without a second thread: this connection takes both passes, and the
+// chat reads as it does otherwise.
+TEST(DatabaseHistory, AnIndexCheckedWithoutASecondThreadReadsAsWithOne) {
+#ifndef __GLIBC__
+    GTEST_SKIP() << "threads are refused by way of glibc's default thread attributes";
+#else
+    QTemporaryDir dir;
+    const QString db = dir.filePath(QStringLiteral("main.db"));
+    writeHistory({4, 5, 2, 700}, db, dir.filePath(QStringLiteral("messages.json")));
+    const auto lines = [](const History::ChatContent& content) {
+        QStringList out;
+        for (const HistoryMessage& message : content.messages)
+            out.append(message.senderName() + QStringLiteral(": ") + message.body());
+        return out;
+    };
+    const QStringList expected = lines(HistorySource::open(HistorySource::identify(db))->messages(1));
+    ASSERT_FALSE(expected.isEmpty());
+    std::unique_ptr<History> history = HistorySource::open(HistorySource::identify(db));
+    NoNewThreads refused;
+    QStringList read;
+    EXPECT_NO_THROW(read = lines(history->messages(1)));
+    EXPECT_EQ(read, expected);
+#endif
+}
+
 // The root goes while its readers are still reading ahead: nothing is left running or dangling.
 TEST(HistoryRoot, ARootDestroyedWhileReadingAheadEndsCleanly) {
     QTemporaryDir dir;
