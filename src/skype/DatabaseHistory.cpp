@@ -16,6 +16,7 @@
 #include <sqlite3.h>
 
 #include <map>
+#include <system_error>
 #include <thread>
 
 namespace {
@@ -278,19 +279,28 @@ bool DatabaseHistory::indexAgreesWithTable(const QString& index) const {
     enum class Side { NotDone, Done, Failed };
     Side side = Side::NotDone;
     QStringList table;
-    std::thread tableTally([&] {
-        try {
-            const std::unique_ptr<SQLite::Database> db = connect();
+    std::optional<std::thread> tableTally;
+    try {
+        tableTally.emplace([&] {
             try {
-                table = tally(*db, QStringLiteral("NOT INDEXED"));
-                side = Side::Done;
-            } catch (const SQLite::Exception&) {
-                side = Side::Failed;
+                const std::unique_ptr<SQLite::Database> db = connect();
+                try {
+                    table = tally(*db, QStringLiteral("NOT INDEXED"));
+                    side = Side::Done;
+                } catch (const SQLite::Exception&) {
+                    side = Side::Failed;
+                }
+            } catch (...) {
+                side = Side::NotDone;
             }
-        } catch (...) {
-            side = Side::NotDone;
-        }
-    });
+        });
+    } catch (const std::system_error&) {
+        // the system will not start the thread: this connection takes both, as without a connection
+    }
+    const auto tableTallied = [&] {
+        if (tableTally)
+            tableTally->join();
+    };
     QStringList indexed;
     std::optional<bool> indexInItsOrder;
     bool indexFailed = false;
@@ -304,10 +314,10 @@ bool DatabaseHistory::indexAgreesWithTable(const QString& index) const {
     } catch (const SQLite::Exception&) {
         indexFailed = true;
     } catch (...) {
-        tableTally.join();
+        tableTallied();
         throw;
     }
-    tableTally.join();
+    tableTallied();
     if (side == Side::NotDone) {
         try {
             table = tally(*m_db, QStringLiteral("NOT INDEXED"));

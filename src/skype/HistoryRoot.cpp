@@ -176,12 +176,19 @@ std::shared_ptr<std::vector<HistoryMessage>> HistoryRoot::messagesOf(size_t chat
     // Drop the previous chat first: only one chat's messages are held at a time, besides those
     // kept for a later planned read.
     m_cachedMessages.reset();
+    // The chat asked last, asked again: its read failed, and the caller, going on after the error,
+    // asks it once more. That is the same step of the walk or the plan, not a new one: the chats read
+    // ahead after it are still the ones wanted.
+    const bool again = m_lastAsked && chat == *m_lastAsked;
     // Two chats asked for one after the other make a walk in order worth reading ahead for.
     const bool next = m_lastAsked ? chat == *m_lastAsked + 1 : chat == 0;
-    m_inOrder = next ? m_inOrder + 1 : 0;
+    if (!again)
+        m_inOrder = next ? m_inOrder + 1 : 0;
     m_lastAsked = chat;
     ReadAhead& ahead = readAhead();
-    const std::optional<size_t> planned = advancePlan(chat);
+    const std::optional<size_t> planned = again && m_lastInThisPlan ? m_lastPlanned : advancePlan(chat);
+    m_lastPlanned = planned;
+    m_lastInThisPlan = true;
     const auto kept = m_kept.find(chat);
     if (kept != m_kept.end()) {
         m_cachedMessages = kept->second.messages;
@@ -269,6 +276,7 @@ void HistoryRoot::release(size_t chat) {
 void HistoryRoot::planReads(std::vector<size_t> chats) {
     m_plan = std::move(chats);
     m_planAt = 0;
+    m_lastInThisPlan = false;
     m_kept.clear();
     m_keptBytes = 0;
     m_nextRead.assign(m_plan.size(), std::nullopt);

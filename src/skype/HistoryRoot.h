@@ -71,6 +71,9 @@ private:
     std::vector<size_t> m_plan;
     // Where in the plan the next chat to read stands.
     size_t m_planAt = 0;
+    // The place in the plan of the chat asked last, if it had one, and whether that plan still holds.
+    std::optional<size_t> m_lastPlanned;
+    bool m_lastInThisPlan = false;
     // For each place in the plan, the next place of the same chat, or none.
     std::vector<std::optional<size_t>> m_nextRead;
     struct Kept {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <system_error>
 #include <utility>
 
 ReadAhead::ReadAhead(ReaderFactory makeReader)
@@ -71,8 +72,14 @@ bool ReadAhead::request(size_t chat) {
                 // without this reader, its share is read by the other worker or when asked for
             }
         }
-        for (const std::unique_ptr<History>& reader : m_readers)
-            m_threads.emplace_back([this, history = reader.get()] { run(*history); });
+        m_threads.reserve(m_readers.size());
+        for (const std::unique_ptr<History>& reader : m_readers) {
+            try {
+                m_threads.emplace_back([this, history = reader.get()] { run(*history); });
+            } catch (const std::system_error&) {
+                // a thread the system will not start leaves its worker out, as a failed reader does
+            }
+        }
     }
     {
         std::lock_guard<std::mutex> lock(m_mutex);

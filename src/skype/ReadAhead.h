@@ -26,7 +26,7 @@ public:
     using ReaderFactory = std::function<std::unique_ptr<History>()>;
 
     // `makeReader` is called on the caller's thread, once per worker, at the first request; a
-    // factory that fails leaves that worker out.
+    // factory that fails, or a thread the system will not start, leaves that worker out.
     explicit ReadAhead(ReaderFactory makeReader);
     ~ReadAhead();
     ReadAhead(const ReadAhead&) = delete;

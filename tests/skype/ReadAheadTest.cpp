@@ -6,13 +6,19 @@
 #include "skype/HistorySource.h"
 #include "skype/ReadAhead.h"
 
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <SQLiteCpp/Database.h>
 
 #include <gtest/gtest.h>
 
+#ifdef __GLIBC__
+#include <pthread.h>
+#endif
+
 #include <condition_variable>
+#include <cstdint>
 #include <future>
 #include <mutex>
 #include <set>
@@ -206,6 +212,49 @@ TEST(ReadAhead, NoReaderIsDestroyedWhileItReads) {
         EXPECT_EQ(events[i], QStringLiteral("reader gone"));
 }
 
+#ifdef __GLIBC__
+// While it lives, threads started get a stack larger than any address space: the system refuses
+// every one.
+class NoNewThreads {
+public:
+    NoNewThreads() {
+        pthread_getattr_default_np(&m_before);
+        pthread_attr_t huge;
+        pthread_attr_init(&huge);
+        pthread_attr_setstacksize(&huge, SIZE_MAX / 4);
+        pthread_setattr_default_np(&huge);
+        pthread_attr_destroy(&huge);
+    }
+    ~NoNewThreads() {
+        pthread_setattr_default_np(&m_before);
+        pthread_attr_destroy(&m_before);
+    }
+    NoNewThreads(const NoNewThreads&) = delete;
+    NoNewThreads& operator=(const NoNewThreads&) = delete;
+
+private:
+    pthread_attr_t m_before;
+};
+#endif
+
+// The system refuses the workers' threads: nothing is asked ahead, and the refusal is no failure of
+// the caller's.
+TEST(ReadAhead, WorkersWhoseThreadsCannotStartAreLeftOut) {
+#ifndef __GLIBC__
+    GTEST_SKIP() << "threads are refused by way of glibc's default thread attributes";
+#else
+    auto log = std::make_shared<LoggingHistory::Log>();
+    LoggingHistory history(log, {});
+    NoNewThreads refused;
+    ReadAhead ahead([&] { return history.reader(); });
+    bool requested = true;
+    EXPECT_NO_THROW(requested = ahead.request(1));
+    EXPECT_FALSE(requested);
+    EXPECT_FALSE(ahead.holds(1));
+    EXPECT_FALSE(ahead.request(2));
+#endif
+}
+
 void writeHistory(const SyntheticHistory::Options& options, const QString& db, const QString& json) {
     SyntheticHistory history(options);
     DatabaseWriter database(db, history, true);
@@ -285,6 +334,122 @@ TEST(HistoryRoot, AHistoryChangedBetweenReadersGivesEachChatItsOwnMessages) {
     for (int position = 3; position <= chats->count(); ++position)
         EXPECT_EQ(linesOf(*chats->item(position)), expected.at(static_cast<size_t>(position - 1)))
             << position;
+}
+
+// Eight chats of two messages each, "old0" to "old7"; the third chat's first message lacks the value
+// of its content, so that reading that chat fails on every reader.
+QByteArray exportWithADamagedChat() {
+    QByteArray json = R"({"userId":"8:me","exportDate":"2020-07-06T20:55","conversations":[)";
+    for (int c = 0; c < 8; ++c) {
+        const QByteArray n = QByteArray::number(c);
+        json += QByteArray(c ? "," : "") + R"({"id":"8:user)" + n + R"(","displayName":"User )" + n +
+                R"(","MessageList":[)";
+        for (int m = 0; m < 2; ++m) {
+            const QByteArray content = c == 2 && m == 0 ? QByteArray() : "\"old" + n + '"';
+            json += QByteArray(m ? "," : "") + R"({"id":")" + QByteArray::number(m) +
+                    R"(","displayName":"U","originalarrivaltime":"2020-01-01T00:00:0)" +
+                    QByteArray::number(m) + R"(Z","messagetype":"Text","content":)" + content +
+                    R"(,"from":"8:user)" + n + R"("})";
+        }
+        json += "]}";
+    }
+    return json + "]}";
+}
+
+// Rewrites the export in place, its size unchanged: the chats named read "newN" from now on.
+void renewChats(const QString& path, std::initializer_list<int> chats) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    QByteArray json = file.readAll();
+    for (const int chat : chats)
+        json.replace(QByteArray("\"old" + QByteArray::number(chat) + '"'),
+                     QByteArray("\"new" + QByteArray::number(chat) + '"'));
+    ASSERT_TRUE(file.seek(0));
+    ASSERT_EQ(file.write(json), json.size());
+}
+
+// A chat whose read failed is asked again at once, as a walk that goes on after an error does. The
+// chats read ahead after it stay read: none is read again, in a walk in order or along a plan that
+// names the failing chat again later.
+TEST(HistoryRoot, AChatAskedAgainAfterItsReadFailedLeavesTheReadsAheadInPlace) {
+    QTemporaryDir dir;
+    const QString json = dir.filePath(QStringLiteral("messages.json"));
+    for (const bool planned : {false, true}) {
+        SCOPED_TRACE(planned);
+        {
+            QFile file(json);
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            file.write(exportWithADamagedChat());
+        }
+        auto root = std::make_shared<HistoryRoot>([&] { return std::optional<QString>(json); });
+        const auto chats = root->chats();
+        if (planned)
+            chats->willRead({1, 2, 3, 4, 5, 6, 3});
+        const auto body = [&](int position) { return chats->item(position)->messages()->item(1)->body(); };
+        EXPECT_EQ(body(1), QStringLiteral("old0"));
+        EXPECT_EQ(body(2), QStringLiteral("old1"));
+        // The next four chats are asked ahead now; a stamp waits for the chat's read to end.
+        for (const int position : {4, 5, 6})
+            chats->item(position)->timeStamp();
+        renewChats(json, {3, 4, 5});
+        for (int attempt = 1; attempt <= 2; ++attempt)
+            EXPECT_THROW(chats->item(3)->messages()->count(), Failure) << attempt;
+        for (const int position : {4, 5, 6})
+            EXPECT_EQ(body(position), QStringLiteral("old%1").arg(position - 1)) << position;
+    }
+}
+
+// A walk in order whose readers ahead cannot start: each chat is read when asked, and none fails.
+TEST(HistoryRoot, AWalkWhoseReadersAheadCannotStartReadsEachChatItself) {
+#ifndef __GLIBC__
+    GTEST_SKIP() << "threads are refused by way of glibc's default thread attributes";
+#else
+    QTemporaryDir dir;
+    const QString db = dir.filePath(QStringLiteral("main.db"));
+    writeHistory({5, 6, 2, 800}, db, dir.filePath(QStringLiteral("messages.json")));
+    std::vector<QStringList> expected;
+    {
+        auto before = std::make_shared<HistoryRoot>([&] { return std::optional<QString>(db); });
+        const auto chats = before->chats();
+        for (int position = 1; position <= chats->count(); ++position)
+            expected.push_back(linesOf(*chats->item(position)));
+    }
+    ASSERT_GE(expected.size(), 4U);
+    auto root = std::make_shared<HistoryRoot>([&] { return std::optional<QString>(db); });
+    const auto chats = root->chats();
+    EXPECT_EQ(linesOf(*chats->item(1)), expected.at(0));
+    NoNewThreads refused;
+    for (int position = 2; position <= chats->count(); ++position) {
+        QStringList lines;
+        EXPECT_NO_THROW(lines = linesOf(*chats->item(position))) << position;
+        EXPECT_EQ(lines, expected.at(static_cast<size_t>(position - 1))) << position;
+    }
+#endif
+}
+
+// The index of a history checked without a second thread: this connection takes both passes, and the
+// chat reads as it does otherwise.
+TEST(DatabaseHistory, AnIndexCheckedWithoutASecondThreadReadsAsWithOne) {
+#ifndef __GLIBC__
+    GTEST_SKIP() << "threads are refused by way of glibc's default thread attributes";
+#else
+    QTemporaryDir dir;
+    const QString db = dir.filePath(QStringLiteral("main.db"));
+    writeHistory({4, 5, 2, 700}, db, dir.filePath(QStringLiteral("messages.json")));
+    const auto lines = [](const History::ChatContent& content) {
+        QStringList out;
+        for (const HistoryMessage& message : content.messages)
+            out.append(message.senderName() + QStringLiteral(": ") + message.body());
+        return out;
+    };
+    const QStringList expected = lines(HistorySource::open(HistorySource::identify(db))->messages(1));
+    ASSERT_FALSE(expected.isEmpty());
+    std::unique_ptr<History> history = HistorySource::open(HistorySource::identify(db));
+    NoNewThreads refused;
+    QStringList read;
+    EXPECT_NO_THROW(read = lines(history->messages(1)));
+    EXPECT_EQ(read, expected);
+#endif
 }
 
 // The root goes while its readers are still reading ahead: nothing is left running or dangling.
