@@ -1,6 +1,7 @@
 #include "ExportHistory.h"
 
 #include "ChatText.h"
+#include "CutShortGuard.h"
 #include "JsonScanner.h"
 #include "MessageBody.h"
 
@@ -222,16 +223,29 @@ void ExportHistory::prepare() {
     const std::string_view text =
         mapping ? std::string_view(mapping->data(), static_cast<size_t>(m_index->textSize))
                 : std::string_view(m_index->inMemory.data(), m_index->inMemory.size());
-    switch (encodingOf(text.substr(0, 512))) {
-    case Encoding::Utf16:
-        fail(QStringLiteral(
-            "messages.json is saved as UTF-16; save it as UTF-8, as Skype exports it, and try again"));
-    case Encoding::NulBytes:
-        fail(QStringLiteral("messages.json is damaged: it holds NUL bytes where its text should be"));
-    case Encoding::Utf8:
-        break;
+    // The file cut short while it is scanned reads as zeros past its new end, not as the end of
+    // the program; the scan then fails for what it met, and is told why.
+    std::optional<CutShortGuard> guard;
+    if (mapping)
+        guard.emplace(mapping->data(), text.size());
+    try {
+        switch (encodingOf(text.substr(0, 512))) {
+        case Encoding::Utf16:
+            fail(QStringLiteral(
+                "messages.json is saved as UTF-16; save it as UTF-8, as Skype exports it, and try again"));
+        case Encoding::NulBytes:
+            fail(QStringLiteral("messages.json is damaged: it holds NUL bytes where its text should be"));
+        case Encoding::Utf8:
+            break;
+        }
+        indexConversations(text, mapping ? mapping->data() : nullptr);
+    } catch (const Failure&) {
+        if (guard && guard->metTheEnd())
+            cutShort();
+        throw;
     }
-    indexConversations(text, mapping ? mapping->data() : nullptr);
+    if (guard && guard->metTheEnd())
+        cutShort();
     m_stamps.resize(m_index->chats.size());
 }
 

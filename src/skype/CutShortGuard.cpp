@@ -1,0 +1,113 @@
+#include "CutShortGuard.h"
+
+#include <QtGlobal>
+
+#if defined(Q_OS_UNIX)
+
+#include <atomic>
+#include <csignal>
+#include <cstdint>
+#include <mutex>
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+namespace {
+
+// The ranges guarded now; the handler reads them without a lock.
+struct Range {
+    std::atomic<uintptr_t> begin{0};
+    std::atomic<uintptr_t> end{0};
+    std::atomic<bool> metTheEnd{false};
+};
+constexpr int kSlots = 8;
+Range g_ranges[kSlots];
+
+std::mutex g_installing;
+int g_guards = 0;
+struct sigaction g_previous;
+std::atomic<uintptr_t> g_pageSize{0}; // sysconf may not be called from a signal handler
+
+void onBusError(int signal, siginfo_t* info, void* context) {
+    const auto address = reinterpret_cast<uintptr_t>(info->si_addr);
+    for (Range& range : g_ranges) {
+        // A range is set begin first and cleared end first: one with either at zero is no range.
+        const uintptr_t begin = range.begin.load();
+        const uintptr_t end = range.end.load();
+        if (begin != 0 && end != 0 && address >= begin && address < end) {
+            // A page of zeros where the file's page was: the read goes on, the scan meets no JSON
+            // there, and the guard tells why.
+            const uintptr_t pageSize = g_pageSize.load();
+            void* page = reinterpret_cast<void*>(address & ~(pageSize - 1));
+            if (mmap(page, pageSize, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) !=
+                MAP_FAILED) {
+                range.metTheEnd.store(true);
+                return;
+            }
+        }
+    }
+    // Not ours: whatever handled it before does, as if this handler had never been there.
+    if (g_previous.sa_flags & SA_SIGINFO) {
+        if (g_previous.sa_sigaction) {
+            g_previous.sa_sigaction(signal, info, context);
+            return;
+        }
+    } else if (g_previous.sa_handler != SIG_DFL && g_previous.sa_handler != SIG_IGN) {
+        g_previous.sa_handler(signal);
+        return;
+    }
+    ::signal(signal, SIG_DFL); // the faulting read is tried again, and ends the program as before
+}
+
+} // namespace
+
+CutShortGuard::CutShortGuard(const char* mapped, size_t size) {
+    if (!mapped || size == 0)
+        return;
+    std::lock_guard<std::mutex> lock(g_installing);
+    for (int slot = 0; slot < kSlots; ++slot) {
+        if (g_ranges[slot].end.load() == 0) {
+            m_slot = slot;
+            break;
+        }
+    }
+    if (m_slot < 0)
+        return;
+    g_pageSize.store(static_cast<uintptr_t>(sysconf(_SC_PAGESIZE)));
+    Range& range = g_ranges[m_slot];
+    range.metTheEnd.store(false);
+    range.begin.store(reinterpret_cast<uintptr_t>(mapped));
+    range.end.store(reinterpret_cast<uintptr_t>(mapped) + size);
+    if (g_guards++ == 0) {
+        struct sigaction action{};
+        action.sa_sigaction = onBusError;
+        action.sa_flags = SA_SIGINFO;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGBUS, &action, &g_previous);
+    }
+}
+
+CutShortGuard::~CutShortGuard() {
+    if (m_slot < 0)
+        return;
+    std::lock_guard<std::mutex> lock(g_installing);
+    Range& range = g_ranges[m_slot];
+    range.end.store(0);
+    range.begin.store(0);
+    if (--g_guards == 0)
+        sigaction(SIGBUS, &g_previous, nullptr);
+}
+
+bool CutShortGuard::metTheEnd() const {
+    return m_slot >= 0 && g_ranges[m_slot].metTheEnd.load();
+}
+
+#else
+
+CutShortGuard::CutShortGuard(const char*, size_t) {}
+CutShortGuard::~CutShortGuard() = default;
+bool CutShortGuard::metTheEnd() const {
+    return false;
+}
+
+#endif
