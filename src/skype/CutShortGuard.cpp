@@ -30,11 +30,13 @@ std::atomic<uintptr_t> g_pageSize{0}; // sysconf may not be called from a signal
 
 void onBusError(int signal, siginfo_t* info, void* context) {
     const auto address = reinterpret_cast<uintptr_t>(info->si_addr);
+    // Sent by kill or raise, not met by a read: it holds no address.
+    const bool sent = info->si_code <= 0;
     for (Range& range : g_ranges) {
         // A range is set begin first and cleared end first: one with either at zero is no range.
         const uintptr_t begin = range.begin.load();
         const uintptr_t end = range.end.load();
-        if (begin != 0 && end != 0 && address >= begin && address < end) {
+        if (!sent && begin != 0 && end != 0 && address >= begin && address < end) {
             // A page of zeros where the file's page was: the read goes on, the scan meets no JSON
             // there, and the guard tells why.
             const uintptr_t pageSize = g_pageSize.load();
@@ -56,7 +58,11 @@ void onBusError(int signal, siginfo_t* info, void* context) {
         g_previous.sa_handler(signal);
         return;
     }
+    if (sent && !(g_previous.sa_flags & SA_SIGINFO) && g_previous.sa_handler == SIG_IGN)
+        return;
     ::signal(signal, SIG_DFL); // the faulting read is tried again, and ends the program as before
+    if (sent)
+        raise(signal); // no read to try again: it comes once this handler returns
 }
 
 } // namespace
@@ -73,11 +79,14 @@ CutShortGuard::CutShortGuard(const char* mapped, size_t size) {
     }
     if (m_slot < 0)
         return;
-    g_pageSize.store(static_cast<uintptr_t>(sysconf(_SC_PAGESIZE)));
+    const auto pageSize = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+    g_pageSize.store(pageSize);
     Range& range = g_ranges[m_slot];
     range.metTheEnd.store(false);
-    range.begin.store(reinterpret_cast<uintptr_t>(mapped));
-    range.end.store(reinterpret_cast<uintptr_t>(mapped) + size);
+    // Whole pages, as they are mapped: a read that begins before the first byte in its page (one
+    // aligned down, as memchr's may be) faults there, and so does one past the last byte.
+    range.begin.store(reinterpret_cast<uintptr_t>(mapped) & ~(pageSize - 1));
+    range.end.store((reinterpret_cast<uintptr_t>(mapped) + size + pageSize - 1) & ~(pageSize - 1));
     if (g_guards++ == 0) {
         struct sigaction action{};
         action.sa_sigaction = onBusError;

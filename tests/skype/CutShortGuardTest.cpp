@@ -3,6 +3,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <csignal>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -38,8 +40,11 @@ TEST(CutShortGuard, ReadsPastTheNewEndGiveZerosInsteadOfASignal) {
         EXPECT_EQ(text[2 * 65536 - 10], 0);
         EXPECT_TRUE(guard.metTheEnd());
     }
-    CutShortGuard later(reinterpret_cast<const char*>(mapped), kSize);
-    EXPECT_FALSE(later.metTheEnd());
+    {
+        CutShortGuard later(reinterpret_cast<const char*>(mapped), kSize);
+        EXPECT_FALSE(later.metTheEnd());
+    }
+    // Unmapped only once no guard covers it: the next file's mapping may be given the same address.
     file.unmap(mapped);
 
     QFile other(dir.filePath(QStringLiteral("other.json")));
@@ -54,6 +59,41 @@ TEST(CutShortGuard, ReadsPastTheNewEndGiveZerosInsteadOfASignal) {
         },
         "");
     other.unmap(unguarded);
+}
+
+// A text that begins inside the mapping's first page (a file mapped at an offset, as in a .tar): a
+// read that begins before the text in that page, as word-at-a-time searches such as memchr's do
+// when they align their reads down, is a read of the same cut-short page.
+TEST(CutShortGuard, AReadBeginningBeforeTheTextInItsFirstPageGivesZeros) {
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("export.tar")));
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    ASSERT_EQ(file.write(QByteArray(kSize, 'x')), kSize);
+    ASSERT_TRUE(file.flush());
+    uchar* text = file.map(100, kSize - 100);
+    ASSERT_NE(text, nullptr);
+    ASSERT_TRUE(file.resize(0));
+    {
+        CutShortGuard guard(reinterpret_cast<const char*>(text), kSize - 100);
+        const auto* page = reinterpret_cast<const volatile char*>(text - 100);
+        EXPECT_EQ(page[0], 0);
+        EXPECT_TRUE(guard.metTheEnd());
+        EXPECT_EQ(text[0], 0);
+    }
+    file.unmap(text);
+}
+
+// A SIGBUS sent to the program, not met by a read, still ends it while a guard lives: returning
+// from the handler would drop it, and the guard's own handler with it.
+TEST(CutShortGuard, ASignalSentWhileAGuardLivesStillEndsTheProgram) {
+    static const char bytes[16] = {};
+    EXPECT_DEATH(
+        {
+            std::signal(SIGBUS, SIG_DFL);
+            CutShortGuard guard(bytes, sizeof bytes);
+            std::raise(SIGBUS);
+        },
+        "");
 }
 
 #endif
