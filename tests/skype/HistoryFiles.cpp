@@ -1,6 +1,10 @@
 #include "HistoryFiles.h"
 
+#include "DatabaseWriter.h"
+#include "ExportWriter.h"
 #include "TarWriter.h"
+
+#include "skype/SkypeLink.h"
 
 #include <QFile>
 
@@ -33,4 +37,30 @@ QString HistoryFiles::tar(const char* name, const QList<QPair<QByteArray, QByteA
 
 QString HistoryFiles::fixture(const char* name) {
     return QStringLiteral(PARLORIX_FIXTURES_DIR "/") + QString::fromUtf8(name);
+}
+
+void writeSyntheticHistory(const SyntheticHistory::Options& options, const QString& db, const QString& json,
+                           bool index) {
+    SyntheticHistory history(options);
+    DatabaseWriter database(db, history, index);
+    std::unique_ptr<ExportWriter> exporter;
+    if (!json.isEmpty())
+        exporter = std::make_unique<ExportWriter>(json, history);
+    for (int i = 0; i < history.conversationCount(); ++i) {
+        const auto conversation = history.conversation(i);
+        database.add(conversation);
+        if (exporter)
+            exporter->add(conversation);
+    }
+    database.finish();
+    if (exporter)
+        exporter->finish();
+}
+
+QStringList linesOf(const Chat& chat) {
+    QStringList lines{chat.name() + QLatin1Char(' ') + chat.timeStamp().toString(Qt::ISODate)};
+    const auto messages = chat.messages();
+    for (int k = 1; k <= messages->count(); ++k)
+        lines.append(messages->item(k)->senderName() + QStringLiteral(": ") + messages->item(k)->body());
+    return lines;
 }

@@ -1,8 +1,13 @@
 #pragma once
 
+#include "SyntheticHistory.h"
+
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
+
+class Chat;
 
 // Histories written by the tests into a temporary folder.
 class HistoryFiles {
@@ -19,3 +24,10 @@ public:
 private:
     QTemporaryDir m_dir;
 };
+
+// Writes the synthetic history as a main.db (with the client's index or without) and, where a path
+// is given, as messages.json.
+void writeSyntheticHistory(const SyntheticHistory::Options& options, const QString& db, const QString& json,
+                           bool index = true);
+// A chat as the link gives it: its name and time, then each message as "sender: body".
+QStringList linesOf(const Chat& chat);

@@ -1,5 +1,4 @@
-#include "DatabaseWriter.h"
-#include "ExportWriter.h"
+#include "HistoryFiles.h"
 
 #include "skype/HistoryRoot.h"
 
@@ -11,14 +10,6 @@
 
 namespace {
 
-QStringList linesOf(const Chat& chat) {
-    QStringList lines{chat.name() + QLatin1Char(' ') + chat.timeStamp().toString(Qt::ISODate)};
-    const auto messages = chat.messages();
-    for (int k = 1; k <= messages->count(); ++k)
-        lines.append(messages->item(k)->senderName() + QStringLiteral(": ") + messages->item(k)->body());
-    return lines;
-}
-
 // Chats read as told beforehand, one apart or more (the group chats among all): each gives its own
 // messages, also when the caller passes over a planned chat, reads one that was not planned, or
 // breaks off and starts again.
@@ -26,18 +17,7 @@ TEST(HistoryRoot, PlannedReadsGiveEachChatItsOwnMessages) {
     QTemporaryDir dir;
     const QString db = dir.filePath(QStringLiteral("main.db"));
     const QString json = dir.filePath(QStringLiteral("messages.json"));
-    SyntheticHistory history({13, 9, 4, 1500});
-    {
-        DatabaseWriter database(db, history, true);
-        ExportWriter exporter(json, history);
-        for (int i = 0; i < history.conversationCount(); ++i) {
-            const auto conversation = history.conversation(i);
-            database.add(conversation);
-            exporter.add(conversation);
-        }
-        database.finish();
-        exporter.finish();
-    }
+    writeSyntheticHistory({13, 9, 4, 1500}, db, json);
     for (const QString& path : {db, json}) {
         auto expected = [&](int position) {
             auto single = std::make_shared<HistoryRoot>([&] { return std::optional<QString>(path); });
@@ -63,13 +43,7 @@ TEST(HistoryRoot, PlannedReadsGiveEachChatItsOwnMessages) {
 TEST(HistoryRoot, AChatPlannedAgainIsReadOnceAndLetGoAfterItsLastPlannedRead) {
     QTemporaryDir dir;
     const QString db = dir.filePath(QStringLiteral("main.db"));
-    SyntheticHistory history({9, 6, 3, 1200});
-    {
-        DatabaseWriter database(db, history, true);
-        for (int i = 0; i < history.conversationCount(); ++i)
-            database.add(history.conversation(i));
-        database.finish();
-    }
+    writeSyntheticHistory({9, 6, 3, 1200}, db, QString());
     std::vector<QStringList> before;
     {
         auto single = std::make_shared<HistoryRoot>([&] { return std::optional<QString>(db); });

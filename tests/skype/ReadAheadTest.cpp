@@ -1,5 +1,4 @@
-#include "DatabaseWriter.h"
-#include "ExportWriter.h"
+#include "HistoryFiles.h"
 
 #include "base/Failure.h"
 #include "skype/HistoryRoot.h"
@@ -255,34 +254,13 @@ TEST(ReadAhead, WorkersWhoseThreadsCannotStartAreLeftOut) {
 #endif
 }
 
-void writeHistory(const SyntheticHistory::Options& options, const QString& db, const QString& json) {
-    SyntheticHistory history(options);
-    DatabaseWriter database(db, history, true);
-    ExportWriter exporter(json, history);
-    for (int i = 0; i < history.conversationCount(); ++i) {
-        const auto conversation = history.conversation(i);
-        database.add(conversation);
-        exporter.add(conversation);
-    }
-    database.finish();
-    exporter.finish();
-}
-
-QStringList linesOf(const Chat& chat) {
-    QStringList lines{chat.name() + QLatin1Char(' ') + chat.timeStamp().toString(Qt::ISODate)};
-    const auto messages = chat.messages();
-    for (int k = 1; k <= messages->count(); ++k)
-        lines.append(messages->item(k)->senderName() + QStringLiteral(": ") + messages->item(k)->body());
-    return lines;
-}
-
 // Chat by chat and in order: what a walk reads ahead is exactly what reading each chat alone gives,
 // also when the walk breaks off half-way and starts again, and when the time stamp is asked first.
 TEST(HistoryRoot, AWalkThatReadsAheadGivesEachChatItsOwnMessages) {
     QTemporaryDir dir;
     const QString db = dir.filePath(QStringLiteral("main.db"));
     const QString json = dir.filePath(QStringLiteral("messages.json"));
-    writeHistory({5, 8, 3, 1500}, db, json);
+    writeSyntheticHistory({5, 8, 3, 1500}, db, json);
     for (const QString& path : {db, json}) {
         std::unique_ptr<History> alone = HistorySource::open(HistorySource::identify(path));
         const int count = static_cast<int>(alone->chats().size());
@@ -311,7 +289,7 @@ TEST(HistoryRoot, AWalkThatReadsAheadGivesEachChatItsOwnMessages) {
 TEST(HistoryRoot, AHistoryChangedBetweenReadersGivesEachChatItsOwnMessages) {
     QTemporaryDir dir;
     const QString db = dir.filePath(QStringLiteral("main.db"));
-    writeHistory({9, 8, 3, 1500}, db, dir.filePath(QStringLiteral("messages.json")));
+    writeSyntheticHistory({9, 8, 3, 1500}, db, dir.filePath(QStringLiteral("messages.json")));
     std::vector<QStringList> expected;
     {
         auto before = std::make_shared<HistoryRoot>([&] { return std::optional<QString>(db); });
@@ -406,7 +384,7 @@ TEST(HistoryRoot, AWalkWhoseReadersAheadCannotStartReadsEachChatItself) {
 #else
     QTemporaryDir dir;
     const QString db = dir.filePath(QStringLiteral("main.db"));
-    writeHistory({5, 6, 2, 800}, db, dir.filePath(QStringLiteral("messages.json")));
+    writeSyntheticHistory({5, 6, 2, 800}, db, dir.filePath(QStringLiteral("messages.json")));
     std::vector<QStringList> expected;
     {
         auto before = std::make_shared<HistoryRoot>([&] { return std::optional<QString>(db); });
@@ -435,7 +413,7 @@ TEST(DatabaseHistory, AnIndexCheckedWithoutASecondThreadReadsAsWithOne) {
 #else
     QTemporaryDir dir;
     const QString db = dir.filePath(QStringLiteral("main.db"));
-    writeHistory({4, 5, 2, 700}, db, dir.filePath(QStringLiteral("messages.json")));
+    writeSyntheticHistory({4, 5, 2, 700}, db, dir.filePath(QStringLiteral("messages.json")));
     const auto lines = [](const History::ChatContent& content) {
         QStringList out;
         for (const HistoryMessage& message : content.messages)
@@ -456,7 +434,7 @@ TEST(DatabaseHistory, AnIndexCheckedWithoutASecondThreadReadsAsWithOne) {
 TEST(HistoryRoot, ARootDestroyedWhileReadingAheadEndsCleanly) {
     QTemporaryDir dir;
     const QString db = dir.filePath(QStringLiteral("main.db"));
-    writeHistory({7, 6, 2, 2000}, db, dir.filePath(QStringLiteral("messages.json")));
+    writeSyntheticHistory({7, 6, 2, 2000}, db, dir.filePath(QStringLiteral("messages.json")));
     for (int stop = 2; stop <= 4; ++stop) {
         auto root = std::make_shared<HistoryRoot>([&] { return std::optional<QString>(db); });
         const auto chats = root->chats();

@@ -1,5 +1,5 @@
-#include "DatabaseWriter.h"
 #include "ExportWriter.h"
+#include "HistoryFiles.h"
 
 #include "skype/DatabaseHistory.h"
 #include "skype/ExportHistory.h"
@@ -10,33 +10,13 @@
 
 namespace {
 
-// Writes the synthetic history as a main.db (with the client's index or without) and, where a path
-// is given, as messages.json.
-void writeHistory(const SyntheticHistory::Options& options, const QString& db, const QString& json,
-                  bool index = true) {
-    SyntheticHistory history(options);
-    DatabaseWriter database(db, history, index);
-    std::unique_ptr<ExportWriter> exporter;
-    if (!json.isEmpty())
-        exporter = std::make_unique<ExportWriter>(json, history);
-    for (int i = 0; i < history.conversationCount(); ++i) {
-        const auto conversation = history.conversation(i);
-        database.add(conversation);
-        if (exporter)
-            exporter->add(conversation);
-    }
-    database.finish();
-    if (exporter)
-        exporter->finish();
-}
-
 // The same synthetic history written both ways reads the same either way.
 TEST(SameHistory, DatabaseAndExportGiveTheSameContactsChatsAndMessages) {
     QTemporaryDir dir;
     const QString db = dir.filePath(QStringLiteral("main.db"));
     const QString json = dir.filePath(QStringLiteral("messages.json"));
     const QString tar = dir.filePath(QStringLiteral("export.tar"));
-    writeHistory({42, 15, 4, 3000}, db, json);
+    writeSyntheticHistory({42, 15, 4, 3000}, db, json);
     ExportWriter::packTar(json, tar);
 
     DatabaseHistory fromDatabase(db);
@@ -84,8 +64,8 @@ namespace {
 
 TEST(SameHistory, ADatabaseWithoutTheClientsIndexReadsTheSame) {
     QTemporaryDir dir;
-    writeHistory({11, 6, 2, 800}, dir.filePath(QStringLiteral("indexed.db")), QString(), true);
-    writeHistory({11, 6, 2, 800}, dir.filePath(QStringLiteral("plain.db")), QString(), false);
+    writeSyntheticHistory({11, 6, 2, 800}, dir.filePath(QStringLiteral("indexed.db")), QString(), true);
+    writeSyntheticHistory({11, 6, 2, 800}, dir.filePath(QStringLiteral("plain.db")), QString(), false);
     DatabaseHistory a(dir.filePath(QStringLiteral("indexed.db")));
     DatabaseHistory b(dir.filePath(QStringLiteral("plain.db")));
     ASSERT_EQ(a.chats().size(), b.chats().size());
