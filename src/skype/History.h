@@ -15,13 +15,6 @@ public:
     HistoryMessage(QString sender, QString body)
         : m_sender(std::move(sender))
         , m_body(std::move(body)) {}
-    // Both valid UTF-8.
-    HistoryMessage(const QByteArray& sender, const QByteArray& body)
-        : m_block(sender + body)
-        , m_senderSize(sender.size())
-        , m_bodyAt(sender.size())
-        , m_bodySize(body.size())
-        , m_inUtf8(true) {}
     // Both valid UTF-8, lying in a block of text the chat's messages share: held, not copied.
     struct Span {
         qsizetype at = 0;
