@@ -3,6 +3,7 @@
 
 #include "base/ErrorTrap.h"
 #include "base/FileSettingsStore.h"
+#include "skype/HistoryCopy.h"
 
 #include <QCoreApplication>
 
@@ -17,6 +18,8 @@ int main(int argc, char* argv[]) {
 #endif
     QCoreApplication app(argc, argv);
     try {
+        // Private copies of histories that a killed run left behind.
+        HistoryCopy::removeLeftovers();
         StandardConsole console;
 #ifndef Q_OS_WIN
         if (const std::optional<QString> argument = CommandLine::notUtf8Argument(argc, argv)) {
