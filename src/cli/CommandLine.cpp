@@ -306,10 +306,21 @@ std::optional<QString> CommandLine::notUtf8Argument(int argc, const char* const*
 }
 
 int CommandLine::run(const QStringList& arguments) {
-    const int status = runCommand(arguments);
+    int status = Failed;
+    try {
+        status = runCommand(arguments);
+    } catch (...) {
+        // The handlers trap their own steps; whatever still gets here ends the run with its reason
+        // instead of aborting, and the locks are let go on the way out.
+        m_console.err(QStringLiteral("parlorix-cli: ") + ErrorTrap::describe(std::current_exception()) +
+                      QLatin1Char('\n'));
+        return Failed;
+    }
     if (!m_console.outFailed())
         return status;
-    m_console.err(QStringLiteral("parlorix-cli: Cannot write standard output\n"));
+    // A reader that has all it wanted (`| head -1`) needs no word about the rest.
+    if (!m_console.outClosed())
+        m_console.err(QStringLiteral("parlorix-cli: Cannot write standard output\n"));
     return Failed;
 }
 

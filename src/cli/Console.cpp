@@ -1,5 +1,6 @@
 #include "Console.h"
 
+#include <cerrno>
 #include <cstdio>
 
 #ifdef Q_OS_WIN
@@ -42,8 +43,19 @@ StandardConsole::StandardConsole() {
 }
 
 void StandardConsole::out(const QString& text) {
-    if (!write(stdout, text))
-        m_outFailed = true;
+    errno = 0;
+#ifdef Q_OS_WIN
+    SetLastError(ERROR_SUCCESS);
+#endif
+    if (write(stdout, text))
+        return;
+    m_outFailed = true;
+    bool closed = errno == EPIPE;
+#ifdef Q_OS_WIN
+    const DWORD error = GetLastError();
+    closed = closed || error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE;
+#endif
+    m_outClosed = m_outClosed || closed;
 }
 
 void StandardConsole::err(const QString& text) {

@@ -13,6 +13,8 @@ public:
     // Whether some of standard output was lost (a full disk, a closed pipe): a script must not take
     // a list cut short for the whole one.
     virtual bool outFailed() const = 0;
+    // Whether the reader of standard output went away (`| head -1`): the run ends quietly then.
+    virtual bool outClosed() const = 0;
 };
 
 // The process's own standard output and error: UTF-8, and on a Windows console its wide text, so
@@ -24,8 +26,10 @@ public:
     void err(const QString& text) override;
     bool errIsTerminal() const override { return m_errIsTerminal; }
     bool outFailed() const override { return m_outFailed; }
+    bool outClosed() const override { return m_outClosed; }
 
 private:
     bool m_errIsTerminal;
     bool m_outFailed = false;
+    bool m_outClosed = false;
 };

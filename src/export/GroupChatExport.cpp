@@ -67,13 +67,12 @@ QString GroupChatExport::subfolder(const QString& folderText) const {
     return path + QDir::separator();
 }
 
-// Chats in the history's order, so that the same history always gives the same names. A chat that
-// cannot be read keeps its name and its old transcript.
+// Chats in the history's order. A group's file name depends on the group alone: a chat that cannot
+// be read, or named, keeps its old file and leaves the others' names as they are.
 void GroupChatExport::writeGroups(ErrorTrap& trap, SkypeRoot& root, TranscriptFiles& files,
                                   const QString& folder) {
     // The groups first: telling them is cheap, and the link can then read each ahead of its turn.
     std::vector<int> groups;
-    const int failedBefore = trap.failures();
     const int chats = trap.count(108, [&] { return root.chats()->count(); }, 0);
     for (int position = 1; position <= chats; ++position) {
         // A chat that cannot be told to be a group is not written into a group's file.
@@ -82,39 +81,44 @@ void GroupChatExport::writeGroups(ErrorTrap& trap, SkypeRoot& root, TranscriptFi
                 groups.push_back(position);
         });
     }
-    // Without knowing every group, the later ones' names could shift onto an earlier one's file.
-    if (trap.failures() != failedBefore)
-        return;
     try {
         root.chats()->willRead(groups);
     } catch (...) {
         // only a hint
     }
     GroupChatNames names;
-    // Once a name could not be read, the names after it may not be the ones they had: from there
-    // on every group keeps its old file.
-    bool namesSure = true;
     for (const int position : groups) {
         trap.step(112, [&] { m_view.processEvents(); });
         std::shared_ptr<Chat> chat;
-        if (!trap.step(114, [&] { chat = root.chats()->item(position); })) {
-            namesSure = false;
+        if (!trap.step(114, [&] { chat = root.chats()->item(position); }))
             continue;
-        }
         const int failedBeforeChat = trap.failures();
         if (!trap.test(116, [&] { return chat->messages()->count() > 0; }))
             continue;
         QString topic;
         QString id;
-        namesSure = trap.step(118, [&] { topic = chat->topic(); }) && namesSure;
-        namesSure = trap.step(120, [&] { id = chat->name(); }) && namesSure;
-        const QString path = folder + names.take(topic, id) + QStringLiteral(".txt");
-        files.restart(path);
+        // Without its topic or its id the group's file is not known: whichever it is stays as it was.
+        if (!trap.step(118, [&] { topic = chat->topic(); }) || !trap.step(120, [&] { id = chat->name(); }))
+            continue;
+        const QString name = GroupChatNames::nameOf(topic, id);
+        const QString path = folder + name + QStringLiteral(".txt");
+        // Its file holds the chat of the group named first.
+        if (!trap.step(121, [&] {
+                if (!names.take(name))
+                    throw Failure(QStringLiteral("Another group chat of this history is written to '%1'")
+                                      .arg(QDir::toNativeSeparators(path)));
+                files.restart(path);
+            })) {
+            // The folder was removed or replaced: every later group would fail alike.
+            if (files.stopped())
+                break;
+            continue;
+        }
         trap.step(122, [&] { files.append(path, Transcript::header(*chat)); });
         const Transcript::Block block =
             Transcript::messageBlock(trap, 124, 126, [&] { return chat->messages(); });
         trap.step(128, [&] { block.appendTo(files, path); });
-        if (trap.failures() != failedBeforeChat || !namesSure)
+        if (trap.failures() != failedBeforeChat)
             files.spoil(path);
         trap.step(130, [&] { files.commit(path); });
         // The folder is gone, the disk full or writing refused: every later group would fail alike.

@@ -2,6 +2,8 @@
 
 #include "FileRoutines.h"
 
+#include <QCryptographicHash>
+
 namespace {
 
 #ifdef Q_OS_WIN
@@ -59,22 +61,20 @@ QString GroupChatNames::safeName(const QString& topic, const QString& id, bool w
     }
 }
 
-QString GroupChatNames::take(const QString& topic, const QString& id) {
-    const QString base = safeName(topic, id, kWindowsNames);
-    QString name = base;
-    if (m_taken.contains(sameFileKey(name))) {
-        // The same text always gives the same names to try, in the same order.
-        const QString text = topic.trimmed().isEmpty() ? id : topic;
-        int& next = m_nextNumber[text];
-        for (int number = qMax(next, 2);; ++number) {
-            const QString suffix = QStringLiteral(" (%1)").arg(number);
-            name = safeName(topic, id, kWindowsNames, kMaxBytes - static_cast<int>(suffix.size())) + suffix;
-            if (!m_taken.contains(sameFileKey(name))) {
-                next = number + 1;
-                break;
-            }
-        }
-    }
-    m_taken.insert(sameFileKey(name));
-    return name;
+QString GroupChatNames::mark(const QString& id) {
+    return QString::fromLatin1(
+        QCryptographicHash::hash(id.toUtf8(), QCryptographicHash::Sha256).toHex().left(8));
+}
+
+QString GroupChatNames::nameOf(const QString& topic, const QString& id) {
+    const QString suffix = QStringLiteral(" [") + mark(id) + QLatin1Char(']');
+    return safeName(topic, id, kWindowsNames, kMaxBytes - static_cast<int>(suffix.size())) + suffix;
+}
+
+bool GroupChatNames::take(const QString& name) {
+    const QString key = sameFileKey(name);
+    if (m_taken.contains(key))
+        return false;
+    m_taken.insert(key);
+    return true;
 }

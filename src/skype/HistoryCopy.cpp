@@ -5,11 +5,16 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QUuid>
 
 #ifndef Q_OS_WIN
+#include <sys/stat.h>
+
+#include <cerrno>
+
 #include <unistd.h>
 #endif
 
@@ -39,14 +44,45 @@ bool makePrivateFolder(const QString& path) {
 #endif
 }
 
-// Copies are made and cleaned only in a folder of the user's own: in another user's, that user
-// could swap a copy's folder for a link between the cleaner's look and its removal.
-bool isOwnFolder(const QString& path) {
+enum class Level { Missing, Link, Foreign, Own };
+
+// One level of the path to the copies, the entry itself and not what a link names. Only a folder of
+// the user's own that no one else may write is Own: in another's, its owner could swap a copy's
+// folder for a link between the cleaner's look and its removal.
+Level levelAt(const QString& path) {
 #ifdef Q_OS_WIN
-    Q_UNUSED(path);
-    return true;
+    const QFileInfo info(path);
+    if (info.isSymLink() || info.isJunction())
+        return Level::Link;
+    if (!info.exists())
+        return Level::Missing;
+    return info.isDir() ? Level::Own : Level::Foreign;
 #else
-    return QFileInfo(path).ownerId() == ::geteuid();
+    struct stat status{};
+    if (::lstat(QFile::encodeName(path).constData(), &status) != 0)
+        return errno == ENOENT ? Level::Missing : Level::Foreign;
+    if (S_ISLNK(status.st_mode))
+        return Level::Link;
+    if (!S_ISDIR(status.st_mode) || status.st_uid != ::geteuid() ||
+        (status.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+        return Level::Foreign;
+    return Level::Own;
+#endif
+}
+
+// The marker a copy's folder holds from its making on: only such folders are ever removed.
+QString markerOf(const QString& folder) {
+    return folder + QStringLiteral("/.parlorix-history-copy");
+}
+
+bool holdsMarker(const QString& folder) {
+#ifdef Q_OS_WIN
+    const QFileInfo marker(markerOf(folder));
+    return marker.isFile() && !marker.isSymLink();
+#else
+    struct stat status{};
+    return ::lstat(QFile::encodeName(markerOf(folder)).constData(), &status) == 0 &&
+           S_ISREG(status.st_mode) && status.st_uid == ::geteuid();
 #endif
 }
 
@@ -56,35 +92,71 @@ QString lockOf(const QString& folder) {
 
 } // namespace
 
+QString HistoryCopy::cacheFolder() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+}
+
 QString HistoryCopy::root() {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
-           QStringLiteral("/parlorix/history-copies");
+    return cacheFolder() + QStringLiteral("/parlorix/history-copies");
 }
 
 void HistoryCopy::setBetweenCopies(std::function<void()> seam) {
     betweenCopies() = std::move(seam);
 }
 
+QString HistoryCopy::checkedRoot(bool make, QString* link) {
+    // From the cache folder down, each level is looked at itself, never through a link. The cache
+    // folder may be a link the user made: copies then go to the temporary folder. Below it the
+    // program makes every level, so a link there was put by someone else, and is reported.
+    const QString levels[] = {cacheFolder(), cacheFolder() + QStringLiteral("/parlorix"), root()};
+    if (levels[0].isEmpty())
+        return QString();
+    for (int i = 0; i < 3; ++i) {
+        const QString& path = levels[i];
+        Level level = levelAt(path);
+        // The cache folder is made as the system makes any (its parents too), the program's own
+        // levels private. Another start may make it at the same time: what stands there counts.
+        if (level == Level::Missing && make) {
+            if (i == 0)
+                QDir().mkpath(path);
+            else
+                makePrivateFolder(path);
+            level = levelAt(path);
+        }
+        if (level == Level::Link && i > 0 && link)
+            *link = path;
+        if (level != Level::Own)
+            return QString();
+    }
+    return root();
+}
+
 void HistoryCopy::removeLeftovers() {
-    const QDir folder(root());
-    if (!folder.exists() || !isOwnFolder(folder.path()))
+    const QString path = checkedRoot(false, nullptr);
+    if (path.isEmpty())
         return;
-    // Never through a link: removing a linked folder's contents would remove what it names.
+    const QDir folder(path);
+    static const QRegularExpression uuid(
+        QStringLiteral("^[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}$"));
     for (const QFileInfo& copy :
          folder.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden | QDir::NoSymLinks)) {
+        // Only folders the program made: its own, not a link, holding its marker.
+        if (levelAt(copy.filePath()) != Level::Own || !holdsMarker(copy.filePath()))
+            continue;
         QLockFile lock(lockOf(copy.filePath()));
         // Only a lock whose program has ended is stale, however old it is.
         lock.setStaleLockTime(0);
         if (lock.tryLock(0)) {
-            if (!QFileInfo(copy.filePath()).isSymLink())
+            if (levelAt(copy.filePath()) == Level::Own)
                 QDir(copy.filePath()).removeRecursively();
             lock.unlock();
         }
     }
-    // Locks whose folder went first.
+    // Locks of copies whose folder went first; only the names the program gives them.
     for (const QFileInfo& stray :
          folder.entryInfoList({QStringLiteral("*.lock")}, QDir::Files | QDir::Hidden | QDir::NoSymLinks)) {
-        if (QFileInfo::exists(stray.filePath().chopped(5)))
+        const QString copy = stray.filePath().chopped(5);
+        if (!uuid.match(QFileInfo(copy).fileName()).hasMatch() || levelAt(copy) != Level::Missing)
             continue;
         QLockFile lock(stray.filePath());
         lock.setStaleLockTime(0);
@@ -93,16 +165,19 @@ void HistoryCopy::removeLeftovers() {
     }
 }
 
-bool HistoryCopy::makeFolder() {
-    const QString base = root();
-    if (QDir().mkpath(base) && isOwnFolder(base)) {
+bool HistoryCopy::makeFolder(const QString& base) {
+    if (!base.isEmpty()) {
         const QString folder = base + QLatin1Char('/') + QUuid::createUuid().toString(QUuid::WithoutBraces);
         // The lock first: a cleaner never sees the folder without it.
         m_lock.emplace(lockOf(folder));
         m_lock->setStaleLockTime(0);
         if (m_lock->tryLock(0) && makePrivateFolder(folder)) {
-            m_folder = folder;
-            return true;
+            QFile marker(markerOf(folder));
+            if (marker.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+                m_folder = folder;
+                return true;
+            }
+            QDir(folder).removeRecursively();
         }
         m_lock.reset();
     }
@@ -125,8 +200,14 @@ std::shared_ptr<HistoryCopy> HistoryCopy::make(const QString& database) {
     log.close();
     if (walHeader(wal).isEmpty())
         return nullptr;
+    QString link;
+    const QString base = checkedRoot(true, &link);
+    if (!link.isEmpty())
+        throw cannot(QStringLiteral("'%1', where its private copy would go, is a link; a copy is never made "
+                                    "through one: remove it and try again")
+                         .arg(QDir::toNativeSeparators(link)));
     std::shared_ptr<HistoryCopy> copy(new HistoryCopy());
-    if (!copy->makeFolder())
+    if (!copy->makeFolder(base))
         throw cannot(
             QStringLiteral("no private copy of it could be made in the cache or the temporary folder"));
     copy->m_database = copy->m_folder + QStringLiteral("/main.db");

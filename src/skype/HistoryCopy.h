@@ -10,8 +10,9 @@
 class QTemporaryDir;
 
 // A private copy of a history in WAL mode: the database and its "-wal", taken as one snapshot. Each
-// copy lives in a folder of its own under the user's cache folder, beside a lock held while it is in
-// use; copies left behind by a run that was killed are removed at the next start.
+// copy lives in a folder of its own under the user's cache folder, holding a marker, beside a lock
+// held while it is in use; copies left behind by a run that was killed are removed at the next start.
+// Nothing is made, entered or removed there through a link.
 class HistoryCopy final {
 public:
     // Empty when the "-wal" holds nothing, so that the database alone is the whole history. Fails with
@@ -25,15 +26,19 @@ public:
 
     // Where the copies live.
     static QString root();
-    // Removes every copy whose lock no running program holds.
+    // Removes every copy (a folder with the marker) whose lock no running program holds.
     static void removeLeftovers();
     // Called between copying the database and copying its "-wal"; tests race a checkpoint there.
     static void setBetweenCopies(std::function<void()> seam);
 
 private:
     HistoryCopy() = default;
-    // A folder with its lock under root(), else a temporary folder.
-    bool makeFolder();
+    static QString cacheFolder();
+    // root() when every level from the cache folder down is a folder of the user's own (made when
+    // missing, with `make`), else empty; `link` names a level below the cache folder that is a link.
+    static QString checkedRoot(bool make, QString* link);
+    // A folder with its marker and lock under `base`, else (without one) a temporary folder.
+    bool makeFolder(const QString& base);
     // Leaves the cache folder for a temporary one; false when none can be made.
     bool moveToTemporaryFolder();
 

@@ -25,6 +25,7 @@ public:
     void err(const QString& text) override { errText += text; }
     bool errIsTerminal() const override { return m_terminal; }
     bool outFailed() const override { return m_outFailed; }
+    bool outClosed() const override { return false; }
 
     QString outText;
     QString errText;

@@ -22,6 +22,12 @@
 
 #include <cerrno>
 
+#ifndef Q_OS_WIN
+#include <csignal>
+
+#include <unistd.h>
+#endif
+
 namespace {
 
 const QString kSkype6 = QStringLiteral(PARLORIX_FIXTURES_DIR "/skype6-main.db");
@@ -42,6 +48,8 @@ QByteArray gohanuskas() {
 QProcessEnvironment childEnvironment() {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    // Its start cleans the cache folder: the test's own home's, never the user's.
+    environment.insert(QStringLiteral("XDG_CACHE_HOME"), QDir::homePath() + QStringLiteral("/.cache"));
     return environment;
 }
 
@@ -200,14 +208,34 @@ TEST_F(CommandLineTest, OutputThatCannotBeWrittenEndsWithTwo) {
         EXPECT_EQ(console.errText, QStringLiteral("parlorix-cli: Cannot write standard output\n"));
     }
 #ifndef Q_OS_WIN
-    QProcess process;
-    process.setProcessEnvironment(childEnvironment());
-    process.setStandardOutputFile(QStringLiteral("/dev/full"));
-    process.start(QStringLiteral(PARLORIX_CLI_PATH),
-                  {QStringLiteral("contacts"), QStringLiteral("--history"), kSkype6});
-    ASSERT_TRUE(process.waitForFinished(120000));
-    EXPECT_EQ(process.exitCode(), 2);
-    EXPECT_EQ(process.readAllStandardError(), QByteArray("parlorix-cli: Cannot write standard output\n"));
+    // The real program: a full disk says so; a reader that went away (`| head -1`) ends it quietly,
+    // with the same status, rather than by the signal.
+    const struct {
+        bool closedPipe;
+        QByteArray err;
+    } rows[] = {{false, "parlorix-cli: Cannot write standard output\n"}, {true, ""}};
+    for (const auto& row : rows) {
+        QProcess process;
+        process.setProcessEnvironment(childEnvironment());
+        if (row.closedPipe) {
+            process.setChildProcessModifier([] {
+                std::signal(SIGPIPE, SIG_DFL);
+                int ends[2];
+                if (::pipe(ends) != 0 || ::dup2(ends[1], STDOUT_FILENO) < 0)
+                    ::_exit(99);
+                ::close(ends[0]);
+                ::close(ends[1]);
+            });
+        } else {
+            process.setStandardOutputFile(QStringLiteral("/dev/full"));
+        }
+        process.start(QStringLiteral(PARLORIX_CLI_PATH),
+                      {QStringLiteral("contacts"), QStringLiteral("--history"), kSkype6});
+        ASSERT_TRUE(process.waitForFinished(120000));
+        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit) << row.closedPipe;
+        EXPECT_EQ(process.exitCode(), 2) << row.closedPipe;
+        EXPECT_EQ(process.readAllStandardError(), row.err);
+    }
 #endif
 }
 
@@ -414,5 +442,35 @@ TEST_F(CommandLineTest, TheProgramItself) {
     EXPECT_EQ(process.readAllStandardOutput().replace("\r\n", "\n"),
               QByteArray("+93123432123\necho123\ngohanuskas\n"));
 }
+
+#ifndef Q_OS_WIN
+// The command line's start removes a private copy of a history that a killed run left, whatever the
+// command, and keeps a folder there that the program did not make.
+TEST_F(CommandLineTest, TheStartRemovesCopiesLeftByAKilledRun) {
+    QTemporaryDir home;
+    const QString copies = home.filePath(QStringLiteral("cache/parlorix/history-copies"));
+    const QString left = copies + QStringLiteral("/0b5c2e4a-6f1d-4c3b-9a8e-7d6f5e4c3b2a");
+    const QString foreign = copies + QStringLiteral("/foreign");
+    for (const QString& folder : {left, foreign})
+        ASSERT_TRUE(QDir().mkpath(folder));
+    for (const QString& folder : {home.filePath(QStringLiteral("cache/parlorix")), copies})
+        ASSERT_TRUE(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                      QFileDevice::ExeOwner));
+    writeFile(left + QStringLiteral("/.parlorix-history-copy"), "");
+    writeFile(left + QStringLiteral("/main.db"), "copy");
+    writeFile(foreign + QStringLiteral("/notes.txt"), "mine");
+    QProcess process;
+    QProcessEnvironment environment = childEnvironment();
+    environment.insert(QStringLiteral("HOME"), home.path());
+    environment.insert(QStringLiteral("XDG_CACHE_HOME"), home.filePath(QStringLiteral("cache")));
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(PARLORIX_CLI_PATH), {QStringLiteral("--version")});
+    ASSERT_TRUE(process.waitForFinished(120000));
+    EXPECT_EQ(process.exitCode(), 0);
+    EXPECT_EQ(QDir(copies).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList{QStringLiteral("foreign")});
+    EXPECT_EQ(contents(foreign + QStringLiteral("/notes.txt")), QByteArray("mine"));
+}
+#endif
 
 } // namespace

@@ -89,7 +89,8 @@ protected:
         return out.filePath(QStringLiteral("Group chats/") + name + QStringLiteral(".txt"));
     }
 
-    void expectTheSixGroups(const QString& history) {
+    // The marks of the two families, the odd name, the group without a topic and the third family.
+    void expectTheSixGroups(const QString& history, const QStringList& marks) {
         const CliResult result =
             runCli({QStringLiteral("export"), QStringLiteral("--history"), history, QStringLiteral("--out"),
                     out.path(), QStringLiteral("--group-chats")});
@@ -102,16 +103,16 @@ protected:
         const QString odd = QStringLiteral("a%2Fb: c?");
         const QString noTopic = QStringLiteral("19:abc@thread.skype");
 #endif
+        const auto file = [&](const QString& name, int mark) {
+            return QStringLiteral("Group chats/%1 [%2].txt").arg(name, marks.at(mark));
+        };
         QMap<QString, QByteArray> expected{
             {QStringLiteral("ann.txt"), headerAt(kFirst) + "Ann: one to one\r\n"},
-            {QStringLiteral("Group chats/Family.txt"),
-             headerAt(kFirst) + "Ann: hi\r\nBob: hello & welcome\r\n"},
-            {QStringLiteral("Group chats/Family (2).txt"), headerAt(kSecond) + "Bob: second family\r\n"},
-            {QStringLiteral("Group chats/") + odd + QStringLiteral(".txt"),
-             headerAt(kSecond) + "Cy: odd name\r\n"},
-            {QStringLiteral("Group chats/") + noTopic + QStringLiteral(".txt"),
-             headerAt(kSecond) + "cy: no topic\r\n"},
-            {QStringLiteral("Group chats/FAMILY (3).txt"), headerAt(kSecond) + "Dee: third\r\n"},
+            {file(QStringLiteral("Family"), 0), headerAt(kFirst) + "Ann: hi\r\nBob: hello & welcome\r\n"},
+            {file(QStringLiteral("Family"), 1), headerAt(kSecond) + "Bob: second family\r\n"},
+            {file(odd, 2), headerAt(kSecond) + "Cy: odd name\r\n"},
+            {file(noTopic, 3), headerAt(kSecond) + "cy: no topic\r\n"},
+            {file(QStringLiteral("FAMILY"), 4), headerAt(kSecond) + "Dee: third\r\n"},
         };
         EXPECT_EQ(filesBelow(out.path()), expected);
     }
@@ -131,24 +132,30 @@ TEST_F(GroupChats, HeadersAreTheExportRunsInLocalTime) {
 }
 
 TEST_F(GroupChats, FromADatabase) {
-    expectTheSixGroups(files.database("main.db", kDatabase));
+    expectTheSixGroups(files.database("main.db", kDatabase),
+                       {QStringLiteral("942083a2"), QStringLiteral("2754140c"), QStringLiteral("ad3b719a"),
+                        QStringLiteral("a6e9303e"), QStringLiteral("d2102b97")});
 }
 
 TEST_F(GroupChats, FromADataExport) {
-    expectTheSixGroups(files.tar("export.tar", {{"messages.json", kExport}}));
+    expectTheSixGroups(files.tar("export.tar", {{"messages.json", kExport}}),
+                       {QStringLiteral("46aa6eb1"), QStringLiteral("a7d58c00"), QStringLiteral("8b59960d"),
+                        QStringLiteral("a6e9303e"), QStringLiteral("3660eb0b")});
 }
 
 TEST_F(GroupChats, ARunReplacesAGroupsOldTranscriptAndLeavesOtherFilesAlone) {
     const QString history = files.database("main.db", kDatabase);
     ASSERT_TRUE(QDir(out.path()).mkdir(QStringLiteral("Group chats")));
-    writeFile(groupFile(QStringLiteral("Family")), "old");
+    writeFile(groupFile(QStringLiteral("Family [942083a2]")), "old");
+    writeFile(groupFile(QStringLiteral("Family")), "an earlier version's name");
     writeFile(groupFile(QStringLiteral("Only events")), "kept");
     const CliResult result = runCli({QStringLiteral("export"), QStringLiteral("--history"), history,
                                      QStringLiteral("--out"), out.path(), QStringLiteral("--group-chats"),
                                      QStringLiteral("--contact"), QStringLiteral("ann")});
     EXPECT_EQ(result.status, 0) << result.err.toStdString();
-    EXPECT_EQ(contents(groupFile(QStringLiteral("Family"))),
+    EXPECT_EQ(contents(groupFile(QStringLiteral("Family [942083a2]"))),
               headerAt(kFirst) + "Ann: hi\r\nBob: hello & welcome\r\n");
+    EXPECT_EQ(contents(groupFile(QStringLiteral("Family"))), QByteArray("an earlier version's name"));
     EXPECT_EQ(contents(groupFile(QStringLiteral("Only events"))), QByteArray("kept"));
 }
 
@@ -171,42 +178,119 @@ TEST_F(GroupChats, AChatThatCannotBeReadKeepsItsOldTranscript) {
     skype.addChat(QString(), stamp, {QStringLiteral("Cy: fine")}).topic = QStringLiteral("Other");
     skype.failing.insert(QStringLiteral("body#1.2"));
     ASSERT_TRUE(QDir(out.path()).mkdir(QStringLiteral("Group chats")));
-    writeFile(groupFile(QStringLiteral("Team")), "old");
+    writeFile(groupFile(QStringLiteral("Team [e3b0c442]")), "old");
     MemorySettingsStore settings;
     const CliResult result = runCli(
         {QStringLiteral("export"), QStringLiteral("--out"), out.path(), QStringLiteral("--group-chats")},
         &settings, &skype);
     EXPECT_EQ(result.status, 1) << result.err.toStdString();
-    EXPECT_EQ(contents(groupFile(QStringLiteral("Team"))), QByteArray("old"));
-    EXPECT_EQ(contents(groupFile(QStringLiteral("Other"))), QByteArray("[8/31/2021 3:42:10 PM]Cy: fine\r\n"));
+    EXPECT_EQ(contents(groupFile(QStringLiteral("Team [e3b0c442]"))), QByteArray("old"));
+    EXPECT_EQ(contents(groupFile(QStringLiteral("Other [e3b0c442]"))),
+              QByteArray("[8/31/2021 3:42:10 PM]Cy: fine\r\n"));
     const QStringList lines = result.errLines();
     ASSERT_FALSE(lines.isEmpty());
     EXPECT_TRUE(lines.filter(QStringLiteral("at line 126")).size() == 1) << result.err.toStdString();
     EXPECT_EQ(lines.last(), QStringLiteral("parlorix-cli: kept as it was: ") +
-                                QDir::toNativeSeparators(groupFile(QStringLiteral("Team"))));
+                                QDir::toNativeSeparators(groupFile(QStringLiteral("Team [e3b0c442]"))));
     // Nothing staged is left behind.
     EXPECT_EQ(filesBelow(out.path()).size(), 2);
 }
 
-// Named by its id instead, the group would push the next one onto its own old file: from a topic
-// that cannot be read on, every group keeps its old file.
-TEST_F(GroupChats, ATopicThatCannotBeReadKeepsThatGroupsAndTheLaterOnesFiles) {
+// A group whose topic cannot be read keeps its old file, whichever that is; the other groups'
+// names do not depend on it.
+TEST_F(GroupChats, ATopicThatCannotBeReadKeepsThatGroupsFileAlone) {
     FakeSkype skype;
     const QDateTime stamp(QDate(2021, 8, 31), QTime(15, 42, 10));
-    for (const char* line : {"Ann: first", "Bob: second"})
-        skype.addChat(QString(), stamp, {QString::fromLatin1(line)}).topic = QStringLiteral("Family");
+    for (const char* id : {"a", "b"}) {
+        FakeSkype::FakeChat& chat =
+            skype.addChat(QString(), stamp, {QStringLiteral("Ann: ") + QLatin1String(id)});
+        chat.topic = QStringLiteral("Family");
+        chat.name = QString::fromLatin1(id);
+    }
     skype.failing.insert(QStringLiteral("topic#1"));
     ASSERT_TRUE(QDir(out.path()).mkdir(QStringLiteral("Group chats")));
-    writeFile(groupFile(QStringLiteral("Family")), "old first");
-    writeFile(groupFile(QStringLiteral("Family (2)")), "old second");
+    writeFile(groupFile(QStringLiteral("Family [ca978112]")), "old a");
     MemorySettingsStore settings;
     const CliResult result = runCli(
         {QStringLiteral("export"), QStringLiteral("--out"), out.path(), QStringLiteral("--group-chats")},
         &settings, &skype);
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(contents(groupFile(QStringLiteral("Family"))), QByteArray("old first"));
-    EXPECT_EQ(contents(groupFile(QStringLiteral("Family (2)"))), QByteArray("old second"));
+    EXPECT_EQ(contents(groupFile(QStringLiteral("Family [ca978112]"))), QByteArray("old a"));
+    EXPECT_EQ(contents(groupFile(QStringLiteral("Family [3e23e816]"))),
+              QByteArray("[8/31/2021 3:42:10 PM]Ann: b\r\n"));
     EXPECT_EQ(filesBelow(out.path()).size(), 2);
+}
+
+// Groups of one topic come, go and change their topic from one run to the next: a file that held
+// one group's chat never gets another's. Each row is the next run's history, its groups as id and
+// topic in the history's order.
+TEST_F(GroupChats, AGroupsFileNeverGetsAnotherGroupsChatAcrossRuns) {
+    using Groups = QList<QPair<QString, QString>>;
+    const QString family = QStringLiteral("Family");
+    const QList<Groups> runs{
+        {{QStringLiteral("a"), family}, {QStringLiteral("b"), family}},
+        {{QStringLiteral("b"), family}},                                // the first group is gone
+        {{QStringLiteral("c"), family}, {QStringLiteral("b"), family}}, // a new one comes first
+        {{QStringLiteral("c"), family}, {QStringLiteral("b"), QStringLiteral("Cousins")}}, // a new topic
+    };
+    QMap<QString, QByteArray> owner; // file name: the line of the group whose chat it held
+    for (const Groups& groups : runs) {
+        FakeSkype skype;
+        for (const auto& [id, topic] : groups) {
+            FakeSkype::FakeChat& chat = skype.addChat(QString(), QDateTime(QDate(2021, 8, 31), QTime(0, 0)),
+                                                      {QStringLiteral("Ann: ") + id});
+            chat.name = id;
+            chat.topic = topic;
+        }
+        MemorySettingsStore settings;
+        const CliResult result = runCli(
+            {QStringLiteral("export"), QStringLiteral("--out"), out.path(), QStringLiteral("--group-chats")},
+            &settings, &skype);
+        ASSERT_EQ(result.status, 0) << result.err.toStdString();
+        for (auto [path, bytes] : filesBelow(out.path()).asKeyValueRange()) {
+            const QByteArray line = bytes.mid(bytes.indexOf(']') + 1);
+            EXPECT_EQ(owner.value(path, line), line) << path.toStdString();
+            owner.insert(path, line);
+        }
+    }
+    // Every group has its file, and b's chat stands under its old topic and its new one.
+    EXPECT_EQ(owner.keys(), (QStringList{QStringLiteral("Group chats/Cousins [3e23e816].txt"),
+                                         QStringLiteral("Group chats/Family [2e7d2c03].txt"),
+                                         QStringLiteral("Group chats/Family [3e23e816].txt"),
+                                         QStringLiteral("Group chats/Family [ca978112].txt")}));
+}
+
+// The group pass's folder replaced before a group's file is started: the run stops with its reason
+// and exit status instead of aborting, and lets go of its locks.
+TEST_F(GroupChats, AGroupChatsFolderReplacedDuringThePassStopsTheRun) {
+    FakeSkype skype;
+    for (const char* id : {"a", "b"}) {
+        FakeSkype::FakeChat& chat = skype.addChat(QString(), QDateTime(QDate(2021, 8, 31), QTime(0, 0)),
+                                                  {QStringLiteral("Ann: ") + QLatin1String(id)});
+        chat.name = QString::fromLatin1(id);
+        chat.topic = QStringLiteral("Family");
+    }
+    const QString groups = out.filePath(QStringLiteral("Group chats"));
+    const QString moved = out.filePath(QStringLiteral("moved"));
+    skype.onTouch = [&](const QString& operation, const QString& object) {
+        if (operation == QLatin1String("topic") && object == QLatin1String("2") &&
+            !QFileInfo::exists(moved)) {
+            ASSERT_TRUE(QDir().rename(groups, moved));
+            ASSERT_TRUE(QDir().mkdir(groups));
+        }
+    };
+    MemorySettingsStore settings;
+    const CliResult result = runCli(
+        {QStringLiteral("export"), QStringLiteral("--out"), out.path(), QStringLiteral("--group-chats")},
+        &settings, &skype);
+    EXPECT_EQ(result.status, 2) << result.err.toStdString();
+    EXPECT_TRUE(result.err.contains(QStringLiteral("at line 121"))) << result.err.toStdString();
+    EXPECT_TRUE(result.err.contains(QStringLiteral("The export stopped because the folder")))
+        << result.err.toStdString();
+    EXPECT_TRUE(filesBelow(moved).contains(QStringLiteral("Family [ca978112].txt")));
+    // No lock is left where a later run would meet it.
+    EXPECT_FALSE(QFileInfo::exists(out.filePath(QStringLiteral(".parlorix.lock"))));
+    EXPECT_TRUE(filesBelow(groups).isEmpty());
 }
 
 #ifndef Q_OS_WIN
@@ -258,33 +342,26 @@ TEST(GroupChatNames, LongNamesAreCutWholeCharactersAndEscapesAtATime) {
               QStringLiteral("abc"));
 }
 
-TEST(GroupChatNames, LaterGroupsWithTheSameNameAreNumberedIgnoringCase) {
+// A group's name is its safe topic (else id), cut to leave room for the mark of its id, which every
+// group's name ends with; a name taken twice in a run, as Windows and macOS compare names, is refused.
+TEST(GroupChatNames, NamesEndWithTheMarkOfTheGroupsId) {
+    const struct {
+        QString topic;
+        QString id;
+        QString name;
+    } rows[] = {
+        {QStringLiteral("Family"), QStringLiteral("a"), QStringLiteral("Family [ca978112]")},
+        {QStringLiteral("Family"), QStringLiteral("b"), QStringLiteral("Family [3e23e816]")},
+        {QString(), QStringLiteral("a"), QStringLiteral("a [ca978112]")},
+        {QString(300, QLatin1Char('y')), QStringLiteral("a"),
+         QString(GroupChatNames::kMaxBytes - 11, QLatin1Char('y')) + QStringLiteral(" [ca978112]")},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(GroupChatNames::nameOf(row.topic, row.id), row.name) << row.name.toStdString();
     GroupChatNames names;
-    EXPECT_EQ(names.take(QStringLiteral("Family"), QStringLiteral("1")), QStringLiteral("Family"));
-    EXPECT_EQ(names.take(QStringLiteral("family"), QStringLiteral("2")), QStringLiteral("family (2)"));
-    EXPECT_EQ(names.take(QStringLiteral("Family (2)"), QStringLiteral("3")),
-              QStringLiteral("Family (2) (2)"));
-    EXPECT_EQ(names.take(QStringLiteral("Family"), QStringLiteral("4")), QStringLiteral("Family (3)"));
-    // "Café" composed and decomposed: one file on macOS.
-    EXPECT_EQ(names.take(QStringLiteral("Caf\u00E9"), QStringLiteral("5")), QStringLiteral("Caf\u00E9"));
-    EXPECT_EQ(names.take(QStringLiteral("CAFE\u0301"), QStringLiteral("6")),
-              QStringLiteral("CAFE\u0301 (2)"));
-    const QString longTopic(300, QLatin1Char('y'));
-    EXPECT_EQ(names.take(longTopic, QString()), QString(GroupChatNames::kMaxBytes, QLatin1Char('y')));
-    const QString second = names.take(longTopic, QString());
-    EXPECT_EQ(second, QString(GroupChatNames::kMaxBytes - 4, QLatin1Char('y')) + QStringLiteral(" (2)"));
-}
-
-// Many groups of one topic, with a topic that looks like one of their numbered names among them.
-TEST(GroupChatNames, ManyGroupsOfOneTopicAreNumberedInTurn) {
-    GroupChatNames names;
-    EXPECT_EQ(names.take(QStringLiteral("Chat"), QStringLiteral("0")), QStringLiteral("Chat"));
-    EXPECT_EQ(names.take(QStringLiteral("Chat (3)"), QStringLiteral("1")), QStringLiteral("Chat (3)"));
-    EXPECT_EQ(names.take(QStringLiteral("Chat"), QStringLiteral("2")), QStringLiteral("Chat (2)"));
-    for (int number = 4; number <= 2000; ++number)
-        ASSERT_EQ(names.take(QStringLiteral("Chat"), QString::number(number)),
-                  QStringLiteral("Chat (%1)").arg(number));
-    EXPECT_EQ(names.take(QStringLiteral("chat"), QStringLiteral("x")), QStringLiteral("chat (2001)"));
+    EXPECT_TRUE(names.take(QStringLiteral("Caf\u00E9 [ca978112]")));
+    EXPECT_FALSE(names.take(QStringLiteral("CAFE\u0301 [ca978112]")));
+    EXPECT_TRUE(names.take(QStringLiteral("Caf\u00E9 [3e23e816]")));
 }
 
 } // namespace

@@ -47,4 +47,6 @@ public:
     int rootsCreated = 0;
     // Runs inside every message read (to act while an export runs).
     std::function<void()> onMessageRead;
+    // Runs at every operation, with its name and object ("topic", "2"), before it may fail.
+    std::function<void(const QString& operation, const QString& object)> onTouch;
 };

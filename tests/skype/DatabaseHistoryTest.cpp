@@ -1,6 +1,7 @@
 #include "DatabaseWriter.h"
 #include "HistoryFiles.h"
 #include "fakes/OrdinaryUser.h"
+#include "fakes/ScopedEnv.h"
 
 #include "skype/DatabaseHistory.h"
 #include "skype/HistoryCopy.h"
@@ -8,6 +9,7 @@
 #include "base/Failure.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
@@ -344,6 +346,9 @@ TEST(DatabaseHistory, AWalCopyThatFailsInTheCacheIsMadeInTheTemporaryFolder) {
 // A run killed while it read a copy leaves the copy behind: the next start removes it, and only
 // copies whose program has ended.
 TEST(DatabaseHistory, CopiesLeftByAKilledRunAreRemovedAndLiveOnesKept) {
+    QTemporaryDir home;
+    ScopedEnv env("HOME", home.path().toUtf8());
+    env.set("XDG_CACHE_HOME", (home.path() + QStringLiteral("/.cache")).toUtf8());
     QTemporaryDir folder;
     const QString path = folder.filePath(QStringLiteral("main.db"));
     RunningClient client(path);
@@ -355,6 +360,12 @@ TEST(DatabaseHistory, CopiesLeftByAKilledRunAreRemovedAndLiveOnesKept) {
     ASSERT_TRUE(big.open(QIODevice::WriteOnly));
     big.write(QByteArray(1 << 16, 'x'));
     big.close();
+    QFile marker(dead + QStringLiteral("/.parlorix-history-copy"));
+    ASSERT_TRUE(marker.open(QIODevice::WriteOnly));
+    marker.close();
+    // A folder the program did not make, without its marker, stays whatever its lock says.
+    const QString foreign = root.filePath(QStringLiteral("foreign"));
+    ASSERT_TRUE(QDir().mkpath(foreign));
     // The lock of a program that has ended: as QLockFile writes it, with an id no process has. Its
     // host is named as QLockFile names it (on Windows the COMPUTERNAME, which may differ from the
     // host name in case), else the lock would count as another computer's and be kept.
@@ -372,6 +383,7 @@ TEST(DatabaseHistory, CopiesLeftByAKilledRunAreRemovedAndLiveOnesKept) {
     ASSERT_TRUE(lock.open(QIODevice::WriteOnly));
     lock.write("2147483000" + text.mid(text.indexOf('\n')));
     lock.close();
+    ASSERT_TRUE(QFile::copy(dead + QStringLiteral(".lock"), foreign + QStringLiteral(".lock")));
 
     std::optional<DatabaseHistory> live;
     live.emplace(path);
@@ -379,12 +391,13 @@ TEST(DatabaseHistory, CopiesLeftByAKilledRunAreRemovedAndLiveOnesKept) {
     EXPECT_FALSE(QFileInfo::exists(dead + QStringLiteral(".lock")));
     // The copy in use has a folder and a lock of its own, which a second start keeps.
     const QStringList inUse = root.entryList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot);
-    EXPECT_EQ(inUse.size(), 2) << inUse.join(QLatin1Char(' ')).toStdString();
+    EXPECT_EQ(inUse.size(), 4) << inUse.join(QLatin1Char(' ')).toStdString();
     HistoryCopy::removeLeftovers();
     EXPECT_EQ(root.entryList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot), inUse);
     EXPECT_EQ(senders(live->messages(0).messages).size(), 3);
     live.reset();
-    EXPECT_TRUE(root.entryList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot).isEmpty());
+    EXPECT_EQ(root.entryList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot),
+              (QStringList{QStringLiteral("foreign"), QStringLiteral("foreign.lock")}));
 }
 
 #ifndef Q_OS_WIN
@@ -416,6 +429,63 @@ TEST(DatabaseHistory, CopiesAreKeptPrivateAndTheirCleanerFollowsNoLink) {
     EXPECT_TRUE(QFileInfo::exists(kept));
     QFile::remove(link);
     QFile::remove(link + QStringLiteral(".lock"));
+}
+#endif
+
+#ifndef Q_OS_WIN
+// Every entry below the folder, folders too, by its path relative to it.
+QStringList entriesBelow(const QString& folder) {
+    QStringList entries;
+    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        entries.append(QDir(folder).relativeFilePath(it.next()));
+    entries.sort();
+    return entries;
+}
+
+// A link as the copies' folder or as a level above it, down from the cache folder, is never gone
+// through: the cleaner leaves what it names alone, though that looks like a killed run's copy, and
+// no copy is made there. A link the program would have made is named in the history's error; a
+// linked cache folder sends the copy to the temporary folder.
+TEST(DatabaseHistory, NoCopyIsMadeOrRemovedThroughALink) {
+    const struct {
+        QString below; // from the link down to the copies' folder
+        bool refused;
+    } rows[] = {{QString(), true},
+                {QStringLiteral("history-copies"), true},
+                {QStringLiteral("parlorix/history-copies"), false}};
+    for (const auto& row : rows) {
+        QTemporaryDir home;
+        ScopedEnv env("HOME", home.path().toUtf8());
+        env.set("XDG_CACHE_HOME", (home.path() + QStringLiteral("/.cache")).toUtf8());
+        const QString root = HistoryCopy::root();
+        const QString link = row.below.isEmpty() ? root : root.chopped(row.below.size() + 1);
+        QTemporaryDir elsewhere;
+        const QString bait = QDir(elsewhere.path()).filePath(row.below + QStringLiteral("/stale"));
+        ASSERT_TRUE(QDir().mkpath(bait));
+        QFile marker(bait + QStringLiteral("/.parlorix-history-copy"));
+        ASSERT_TRUE(marker.open(QIODevice::WriteOnly));
+        marker.close();
+        ASSERT_TRUE(QDir().mkpath(QFileInfo(link).path()));
+        ASSERT_TRUE(QFile::link(elsewhere.path(), link));
+        const QStringList before = entriesBelow(elsewhere.path());
+
+        HistoryCopy::removeLeftovers();
+        QTemporaryDir folder;
+        const QString path = folder.filePath(QStringLiteral("main.db"));
+        RunningClient client(path);
+        try {
+            DatabaseHistory history(path);
+            EXPECT_FALSE(row.refused) << link.toStdString();
+            EXPECT_EQ(senders(history.messages(0).messages).size(), 3);
+        } catch (const Failure& failure) {
+            EXPECT_TRUE(row.refused) << failure.description().toStdString();
+            EXPECT_TRUE(failure.description().contains(QLatin1Char('\'') + link + QLatin1String("', where")))
+                << failure.description().toStdString();
+        }
+        EXPECT_EQ(entriesBelow(elsewhere.path()), before) << link.toStdString();
+    }
 }
 #endif
 
