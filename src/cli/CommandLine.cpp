@@ -14,6 +14,7 @@
 #include "base/Settings.h"
 #include "base/SystemRandom.h"
 #include "export/ExportRun.h"
+#include "export/FolderCreation.h"
 #include "export/FolderLock.h"
 #include "export/GroupChatExport.h"
 #include "export/LegacyExport.h"
@@ -172,9 +173,12 @@ bool Run::prepareFolder() {
         m_boxes.say(QStringLiteral("'%1' is not a folder").arg(folder));
         return false;
     }
-    if (!info.exists() && !QDir().mkpath(folder)) {
-        m_boxes.say(QStringLiteral("Cannot create the folder '%1'").arg(folder));
-        return false;
+    if (!info.exists()) {
+        const QString why = FolderCreation::make(folder);
+        if (!why.isEmpty()) {
+            m_boxes.say(QStringLiteral("Cannot create the folder '%1': %2").arg(folder, why));
+            return false;
+        }
     }
     QTemporaryFile probe(QDir(folder).filePath(QStringLiteral(".parlorix-cli-XXXXXX")));
     if (!probe.open()) {

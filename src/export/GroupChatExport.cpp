@@ -2,6 +2,7 @@
 
 #include "ExportStart.h"
 #include "FileRoutines.h"
+#include "FolderCreation.h"
 #include "GroupChatNames.h"
 #include "Transcript.h"
 #include "TranscriptFiles.h"
@@ -62,8 +63,11 @@ QString GroupChatExport::subfolder(const QString& folderText) const {
                 .arg(path));
     if (info.exists() && !info.isDir())
         throw Failure(QStringLiteral("'%1' is not a folder").arg(path));
-    if (!info.exists() && !QDir().mkdir(path))
-        throw Failure(QStringLiteral("Cannot create the folder '%1'").arg(path));
+    if (!info.exists()) {
+        const QString why = FolderCreation::make(path, FolderCreation::Parents::Keep);
+        if (!why.isEmpty())
+            throw Failure(QStringLiteral("Cannot create the folder '%1': %2").arg(path, why));
+    }
     return path + QDir::separator();
 }
 

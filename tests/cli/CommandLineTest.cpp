@@ -93,9 +93,9 @@ TEST_F(CommandLineTest, AFolderThatCannotBeWrittenEndsWithTwo) {
     const CliResult cannotMake = runCli(
         {QStringLiteral("export"), QStringLiteral("--out"), below, QStringLiteral("--history"), kSkype6});
     EXPECT_EQ(cannotMake.status, 2);
-    EXPECT_EQ(
-        cannotMake.err,
-        QStringLiteral("parlorix-cli: Cannot create the folder '%1'\n").arg(QDir::toNativeSeparators(below)));
+    EXPECT_EQ(cannotMake.err,
+              QStringLiteral("parlorix-cli: Cannot create the folder '%1': '%2' is not a folder\n")
+                  .arg(QDir::toNativeSeparators(below), QDir::toNativeSeparators(file)));
 
 #ifndef Q_OS_WIN
     const QString locked = out.filePath(QStringLiteral("locked"));
