@@ -221,13 +221,15 @@ int Run::exportTranscripts() {
     if (!openHistory() || !listContacts() || !tickContacts() || !prepareFolder())
         return CommandLine::Failed;
     const qsizetype first = m_boxes.shown().size();
+    if (m_options.groupChats)
+        m_boxes.holdDone();
     if (m_options.older) {
         m_view.selectDateRange(m_options.from.has_value());
         if (m_options.from) {
             m_view.setDateFrom(*m_options.from);
             m_view.setDateTo(*m_options.to);
         }
-        m_progress.begin(QStringLiteral("contacts"), true);
+        m_progress.begin(QStringLiteral("contacts"), ProgressLine::Counting::Rows);
         m_progress.setTotal(m_view.rowCount());
         m_view.onRow = [this](int row) { m_progress.setDone(row - 1); };
         LegacyExport(m_view, m_services).run();
@@ -240,11 +242,12 @@ int Run::exportTranscripts() {
     int status = statusSince(first);
     if (m_options.groupChats && status != CommandLine::Failed) {
         const qsizetype groupsFirst = m_boxes.shown().size();
-        m_progress.begin(QStringLiteral("group chats"));
+        m_progress.begin(QStringLiteral("group chats"), ProgressLine::Counting::PlannedChats);
         GroupChatExport(m_view, m_services).run();
         m_progress.clear();
         status = qMax(status, statusSince(groupsFirst));
     }
+    m_boxes.releaseDone();
     for (const QString& path : m_boxes.kept())
         m_boxes.say(QStringLiteral("kept as it was: ") + path);
     return status;

@@ -108,16 +108,21 @@ void GroupChatExport::writeGroups(ErrorTrap& trap, SkypeRoot& root, TranscriptFi
         const int failedBeforeChat = trap.failures();
         if (!trap.test(116, [&] { return chat->messages()->count() > 0; }))
             continue;
+        // Messages that could not be counted are not read again only to fail once more: the group keeps
+        // its old file.
+        const bool readable = trap.failures() == failedBeforeChat;
         QString topic;
         QString id;
         namesSure = trap.step(118, [&] { topic = chat->topic(); }) && namesSure;
         namesSure = trap.step(120, [&] { id = chat->name(); }) && namesSure;
         const QString path = folder + names.take(topic, id) + QStringLiteral(".txt");
         files.restart(path);
-        trap.step(122, [&] { files.append(path, Transcript::header(*chat)); });
-        const Transcript::Block block =
-            Transcript::messageBlock(trap, 124, 126, [&] { return chat->messages(); });
-        trap.step(128, [&] { block.appendTo(files, path); });
+        if (readable) {
+            trap.step(122, [&] { files.append(path, Transcript::header(*chat)); });
+            const Transcript::Block block =
+                Transcript::messageBlock(trap, 124, 126, [&] { return chat->messages(); });
+            trap.step(128, [&] { block.appendTo(files, path); });
+        }
         if (trap.failures() != failedBeforeChat || !namesSure)
             files.spoil(path);
         trap.step(130, [&] { files.commit(path); });

@@ -359,7 +359,7 @@ TEST_F(CommandLineTest, AProgressLineOnlyOnATerminalAndNotWhenQuiet) {
 TEST(ProgressLine, CountedByRowsTheChatsDoNotMoveIt) {
     BufferConsole console(true);
     ProgressLine line(console, true);
-    line.begin(QStringLiteral("contacts"), true);
+    line.begin(QStringLiteral("contacts"), ProgressLine::Counting::Rows);
     line.setTotal(3);
     line.chatsCounted(40);
     line.setPlan({9, 2, 5});
