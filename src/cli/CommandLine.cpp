@@ -76,9 +76,10 @@ DateOption parseDate(const QString& text) {
     // either way it differs from the local time written.
     const QDate writtenDate = QDate::fromString(withT.left(10), Qt::ISODate);
     const QTime writtenTime = QTime::fromString(withT.mid(11), Qt::ISODateWithMs);
-    if (writtenDate.isValid() && writtenTime.isValid()) {
-        const QDateTime local(writtenDate, writtenTime);
-        if (!local.isValid() || local.date() != writtenDate || local.time() != writtenTime)
+    const bool local = !value.isValid() || value.timeSpec() == Qt::LocalTime;
+    if (local && writtenDate.isValid() && writtenTime.isValid()) {
+        const QDateTime written(writtenDate, writtenTime);
+        if (!written.isValid() || written.date() != writtenDate || written.time() != writtenTime)
             return {std::nullopt, true};
     }
     if (!value.isValid())
