@@ -303,7 +303,7 @@ QString CommandLine::escapedHandle(const QString& handle) {
         // Other control characters, and the breaks Unicode adds, end a line in some terminals too.
         else if ((code < 0x20 && code != u'\t') || code == 0x7F || code == 0x85 || code == 0x2028 ||
                  code == 0x2029)
-            line += QStringLiteral("\\u%1").arg(code, 4, 16, QLatin1Char('0'));
+            line += QStringLiteral("\\u%1").arg(static_cast<int>(code), 4, 16, QLatin1Char('0'));
         else
             line += c;
     }

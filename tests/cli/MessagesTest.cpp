@@ -30,7 +30,8 @@ const char* const kDatabase = R"(
                            timestamp INTEGER, type INTEGER, body_xml TEXT);
     INSERT INTO Conversations VALUES (1, 'ann', 1, 'Ann', 1630424530),
                                      (2, 'bo' || char(10) || 'b\cy', 1, 'Bob', 1630424530),
-                                     (3, 'nu' || char(0) || 'l', 1, 'Nul', 1630424530);
+                                     (3, 'nu' || char(0) || 'l', 1, 'Nul', 1630424530),
+                                     (4, 'v' || char(11) || 't' || char(8232), 1, 'Vt', 1630424530);
     INSERT INTO Messages VALUES (1, 1, 'ann', 'Ann', 1630424531, 61, 'hi'),
                                 (2, 2, 'bob', 'Bob', 1630424531, 61, 'hello');
 )";
@@ -275,7 +276,7 @@ TEST_F(Messages, EachSaysWhatItFound) {
              return Said{{QStringLiteral("contacts"), QStringLiteral("--history"), history},
                          {},
                          0,
-                         QStringLiteral("ann\nbo\\nb\\\\cy\nnu\\0l\n")};
+                         QStringLiteral("ann\nbo\\nb\\\\cy\nnu\\0l\nv\\u000bt\\u2028\n")};
          }},
         {"a contact named as 'contacts' prints it",
          [&] {
