@@ -49,8 +49,44 @@ QString dateFormat(const QLocale& locale) {
     return replaceRuns(locale.dateFormat(QLocale::ShortFormat), QLatin1Char('y'), QStringLiteral("yyyy"));
 }
 
+// A time pattern without its time zone (a transcript's times are local) and without what stood
+// around the zone alone: the brackets that held it ("H:mm:ss (t)", "APh:mm:ss [t]") and the comma or
+// blanks that parted it from the time ("h:mm:ss AP, t", "t HH:mm:ss").
+static QString withoutZone(const QString& pattern) {
+    const auto isSeparator = [](QChar c) {
+        return c.isSpace() || c == QLatin1Char(',') || c == QChar(0x060C); // the Arabic comma too
+    };
+    QString result;
+    bool quoted = false;
+    for (qsizetype i = 0; i < pattern.size(); ++i) {
+        const QChar c = pattern.at(i);
+        if (c == QLatin1Char('\''))
+            quoted = !quoted;
+        if (quoted || c != QLatin1Char('t')) {
+            result += c;
+            continue;
+        }
+        while (i + 1 < pattern.size() && pattern.at(i + 1) == QLatin1Char('t'))
+            ++i;
+        const QChar next = i + 1 < pattern.size() ? pattern.at(i + 1) : QChar();
+        if (!result.isEmpty() && ((result.back() == QLatin1Char('(') && next == QLatin1Char(')')) ||
+                                  (result.back() == QLatin1Char('[') && next == QLatin1Char(']')))) {
+            result.chop(1);
+            ++i;
+        }
+        while (!result.isEmpty() && isSeparator(result.back()))
+            result.chop(1);
+        // At the start, the separator after it goes instead.
+        if (result.isEmpty()) {
+            while (i + 1 < pattern.size() && isSeparator(pattern.at(i + 1)))
+                ++i;
+        }
+    }
+    return result.simplified();
+}
+
 QString timeFormat(const QLocale& locale) {
-    return replaceRuns(locale.timeFormat(QLocale::LongFormat), QLatin1Char('t'), QString()).simplified();
+    return withoutZone(locale.timeFormat(QLocale::LongFormat));
 }
 
 QDate zeroDate() {

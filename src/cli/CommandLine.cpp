@@ -14,6 +14,7 @@
 #include "base/Settings.h"
 #include "base/SystemRandom.h"
 #include "export/ExportRun.h"
+#include "export/FolderCreation.h"
 #include "export/FolderLock.h"
 #include "export/GroupChatExport.h"
 #include "export/LegacyExport.h"
@@ -50,20 +51,40 @@ struct Options {
 const QDateTime kEarliestDate(QDate(1601, 1, 1), QTime(0, 0));
 const QDateTime kLatestDate(QDate(9999, 12, 31), QTime(23, 59, 59, 999));
 
+// A date option as read: its moment, or none when the text is no date; `skipped` when it names a
+// local time the clocks skip when they are put forward, which no moment has here.
+struct DateOption {
+    std::optional<QDateTime> value;
+    bool skipped = false;
+};
+
 // An ISO 8601 date (its midnight, as a date picker holds a date) or date-time, in local time unless
 // it names its offset.
-std::optional<QDateTime> parseDate(const QString& text) {
+DateOption parseDate(const QString& text) {
     // Qt reads a date from the start of a longer text too: only the date alone is a date.
     const QDate date = text.size() == 10 ? QDate::fromString(text, Qt::ISODate) : QDate();
+    // Where the clocks skip midnight, the day starts when the skip ends.
     if (date.isValid())
-        return QDateTime(date, QTime(0, 0));
+        return {date.startOfDay()};
     QString withT = text;
     if (withT.size() > 10 && withT.at(10) == QLatin1Char(' '))
         withT[10] = QLatin1Char('T');
+    if (!withT.contains(QLatin1Char('T')))
+        return {};
     const QDateTime value = QDateTime::fromString(withT, Qt::ISODateWithMs);
-    if (!value.isValid() || !withT.contains(QLatin1Char('T')))
-        return std::nullopt;
-    return value.toLocalTime();
+    // A local time in the skip is no moment (Qt 6.4), or one moved past the skip (later versions):
+    // either way it differs from the local time written.
+    const QDate writtenDate = QDate::fromString(withT.left(10), Qt::ISODate);
+    const QTime writtenTime = QTime::fromString(withT.mid(11), Qt::ISODateWithMs);
+    const bool local = !value.isValid() || value.timeSpec() == Qt::LocalTime;
+    if (local && writtenDate.isValid() && writtenTime.isValid()) {
+        const QDateTime written(writtenDate, writtenTime);
+        if (!written.isValid() || written.date() != writtenDate || written.time() != writtenTime)
+            return {std::nullopt, true};
+    }
+    if (!value.isValid())
+        return {};
+    return {value.toLocalTime()};
 }
 
 // The folder as the transcripts' paths start: absolute, in native form, with one trailing separator.
@@ -151,7 +172,15 @@ bool Run::tickContacts() {
     }
     bool known = true;
     for (const QString& handle : m_options.contacts) {
-        const QList<int> rows = m_view.rowsWithText(handle);
+        QList<int> rows = m_view.rowsWithText(handle);
+        // A handle as 'contacts' prints it, escaped.
+        if (rows.isEmpty() && handle.contains(QLatin1Char('\\'))) {
+            const QStringList all = m_view.rows();
+            for (int row = 1; row <= all.size(); ++row) {
+                if (CommandLine::escapedHandle(all.at(row - 1)) == handle)
+                    rows.append(row);
+            }
+        }
         if (rows.isEmpty()) {
             m_boxes.say(
                 QStringLiteral("'%1' is not in the contact list; 'parlorix-cli contacts' prints the list")
@@ -172,9 +201,12 @@ bool Run::prepareFolder() {
         m_boxes.say(QStringLiteral("'%1' is not a folder").arg(folder));
         return false;
     }
-    if (!info.exists() && !QDir().mkpath(folder)) {
-        m_boxes.say(QStringLiteral("Cannot create the folder '%1'").arg(folder));
-        return false;
+    if (!info.exists()) {
+        const QString why = FolderCreation::make(folder);
+        if (!why.isEmpty()) {
+            m_boxes.say(QStringLiteral("Cannot create the folder '%1': %2").arg(folder, why));
+            return false;
+        }
     }
     QTemporaryFile probe(QDir(folder).filePath(QStringLiteral(".parlorix-cli-XXXXXX")));
     if (!probe.open()) {
@@ -209,7 +241,7 @@ int Run::contacts(Console& console) {
     if (!openHistory() || !listContacts())
         return CommandLine::Failed;
     for (const QString& row : m_view.rows())
-        console.out(row + QLatin1Char('\n'));
+        console.out(CommandLine::escapedHandle(row) + QLatin1Char('\n'));
     return CommandLine::AllWritten;
 }
 
@@ -217,13 +249,15 @@ int Run::exportTranscripts() {
     if (!openHistory() || !listContacts() || !tickContacts() || !prepareFolder())
         return CommandLine::Failed;
     const qsizetype first = m_boxes.shown().size();
+    if (m_options.groupChats)
+        m_boxes.holdDone();
     if (m_options.older) {
         m_view.selectDateRange(m_options.from.has_value());
         if (m_options.from) {
             m_view.setDateFrom(*m_options.from);
             m_view.setDateTo(*m_options.to);
         }
-        m_progress.begin(QStringLiteral("contacts"), true);
+        m_progress.begin(QStringLiteral("contacts"), ProgressLine::Counting::Rows);
         m_progress.setTotal(m_view.rowCount());
         m_view.onRow = [this](int row) { m_progress.setDone(row - 1); };
         LegacyExport(m_view, m_services).run();
@@ -236,11 +270,12 @@ int Run::exportTranscripts() {
     int status = statusSince(first);
     if (m_options.groupChats && status != CommandLine::Failed) {
         const qsizetype groupsFirst = m_boxes.shown().size();
-        m_progress.begin(QStringLiteral("group chats"));
+        m_progress.begin(QStringLiteral("group chats"), ProgressLine::Counting::PlannedChats);
         GroupChatExport(m_view, m_services).run();
         m_progress.clear();
         status = qMax(status, statusSince(groupsFirst));
     }
+    m_boxes.releaseDone();
     for (const QString& path : m_boxes.kept())
         m_boxes.say(QStringLiteral("kept as it was: ") + path);
     return status;
@@ -251,6 +286,29 @@ int Run::exportTranscripts() {
 CommandLine::CommandLine(Console& console, const SettingsStore& userSettings)
     : m_console(console)
     , m_userSettings(userSettings) {}
+
+QString CommandLine::escapedHandle(const QString& handle) {
+    QString line;
+    line.reserve(handle.size());
+    for (const QChar c : handle) {
+        const char16_t code = c.unicode();
+        if (code == u'\\')
+            line += QLatin1String("\\\\");
+        else if (code == u'\n')
+            line += QLatin1String("\\n");
+        else if (code == u'\r')
+            line += QLatin1String("\\r");
+        else if (code == 0)
+            line += QLatin1String("\\0");
+        // Other control characters, and the breaks Unicode adds, end a line in some terminals too.
+        else if ((code < 0x20 && code != u'\t') || code == 0x7F || code == 0x85 || code == 0x2028 ||
+                 code == 0x2029)
+            line += QStringLiteral("\\u%1").arg(static_cast<int>(code), 4, 16, QLatin1Char('0'));
+        else
+            line += c;
+    }
+    return line;
+}
 
 QString CommandLine::version() {
     return QStringLiteral(PARLORIX_VERSION);
@@ -291,8 +349,8 @@ QString CommandLine::usage() {
         "\n"
         "Boxes the window would show are written to standard error, one line each.\n"
         "Exit status: 0 every transcript was written; 1 some were left as they were (the last lines\n"
-        "name them); 2 the history cannot be read, the folder cannot be written, or the options are\n"
-        "wrong. The window's settings are never changed.\n");
+        "name them), or 'histories' found none; 2 the history cannot be read, the folder cannot be\n"
+        "written, or the options are wrong. The window's settings are never changed.\n");
 }
 
 std::optional<QString> CommandLine::notUtf8Argument(int argc, const char* const* argv) {
@@ -403,10 +461,18 @@ int CommandLine::runCommand(const QStringList& arguments) {
         if (parser.isSet(from) != parser.isSet(to))
             return wrong(QStringLiteral("'--from' and '--to' go together"));
         if (parser.isSet(from)) {
-            options.from = parseDate(parser.value(from));
-            options.to = parseDate(parser.value(to));
-            for (const auto& [name, value] : {std::pair{QStringLiteral("from"), options.from},
-                                              std::pair{QStringLiteral("to"), options.to}}) {
+            const DateOption first = parseDate(parser.value(from));
+            const DateOption last = parseDate(parser.value(to));
+            options.from = first.value;
+            options.to = last.value;
+            for (const auto& [name, option] :
+                 {std::pair{QStringLiteral("from"), first}, std::pair{QStringLiteral("to"), last}}) {
+                if (option.skipped)
+                    return wrong(QStringLiteral("'--%1' names %2, a local time that does not exist here: "
+                                                "the clocks skip it when they are put forward; give a "
+                                                "time before or after the skip")
+                                     .arg(name, parser.value(name)));
+                const std::optional<QDateTime>& value = option.value;
                 if (!value || *value < kEarliestDate || *value > kLatestDate)
                     return wrong(QStringLiteral("'--%1' takes an ISO 8601 date or date-time from 1601 to "
                                                 "9999, such as 2021-08-31 or 2021-08-31T15:42:10")
@@ -428,6 +494,11 @@ int CommandLine::runCommand(const QStringList& arguments) {
             found.append(dropped);
         found += HistorySource::profiles(HistorySource::profileRoots());
         found.removeDuplicates();
+        // Silence would read as a search that went well.
+        if (found.isEmpty()) {
+            m_console.err(QStringLiteral("parlorix-cli: No Skype history was found on this machine\n"));
+            return NothingFound;
+        }
         for (const QString& path : found)
             m_console.out(path + QLatin1Char('\n'));
         return AllWritten;

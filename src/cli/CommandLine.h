@@ -14,7 +14,7 @@ class FileSystem;
 
 class CommandLine final {
 public:
-    enum Status { AllWritten = 0, SomeKept = 1, Failed = 2 };
+    enum Status { AllWritten = 0, SomeKept = 1, NothingFound = 1, Failed = 2 };
 
     // `userSettings`: where the window keeps its settings; read, never written.
     CommandLine(Console& console, const SettingsStore& userSettings);
@@ -27,6 +27,10 @@ public:
     int run(const QStringList& arguments);
 
     static QString usage();
+    // A handle as 'contacts' prints it, one line whatever it holds: a backslash, a line feed, a
+    // carriage return and a NUL are written as \\, \n, \r and \0; other control characters (but
+    // the tab) and Unicode's line breaks as \uXXXX, in hexadecimal.
+    static QString escapedHandle(const QString& handle);
     static QString version();
     // The first of the process's arguments that is not UTF-8: Qt reads such an argument with
     // replacement characters, so that it would name another file than the one given.

@@ -24,6 +24,10 @@ void ConsoleBoxes::say(const QString& text) {
 MessageBoxes::Answer ConsoleBoxes::present(const QString& text, const QString& title, Buttons buttons,
                                            Icon icon, Answer) {
     m_shown.append({text, title, icon});
+    if (m_holdingDone && text == QLatin1String("Done.")) {
+        m_doneHeld = true;
+        return Answer::Ok;
+    }
     // The box that lists the transcripts left as they were: its paths are named once more, one a
     // line, when the program ends.
     const QString keptHeader = TranscriptFiles::keptHeading();
@@ -34,4 +38,15 @@ MessageBoxes::Answer ConsoleBoxes::present(const QString& text, const QString& t
         say(oneLine(text));
     }
     return buttons == Buttons::YesNo ? Answer::No : Answer::Ok;
+}
+
+void ConsoleBoxes::holdDone() {
+    m_holdingDone = true;
+}
+
+void ConsoleBoxes::releaseDone() {
+    m_holdingDone = false;
+    if (m_doneHeld)
+        say(QStringLiteral("Done."));
+    m_doneHeld = false;
 }

@@ -25,6 +25,11 @@ public:
     // The transcripts the runs left as they were, from their boxes.
     const QStringList& kept() const { return m_kept; }
 
+    // "Done." is kept back from here on, until released: a run that goes on after its handler (the
+    // group chats) ends with it.
+    void holdDone();
+    void releaseDone();
+
     // Writes a line of the program's own on standard error, as a box's.
     void say(const QString& text);
 
@@ -40,4 +45,6 @@ private:
     ProgressLine& m_progress;
     QList<Shown> m_shown;
     QStringList m_kept;
+    bool m_holdingDone = false;
+    bool m_doneHeld = false;
 };

@@ -23,9 +23,9 @@ ProgressLine::ProgressLine(Console& console, bool enabled)
     : m_console(console)
     , m_enabled(enabled) {}
 
-void ProgressLine::begin(const QString& unit, bool byRows) {
+void ProgressLine::begin(const QString& unit, Counting counting) {
     m_unit = unit;
-    m_byRows = byRows;
+    m_counting = counting;
     m_total = 0;
     m_done = 0;
     m_messages = 0;
@@ -41,19 +41,20 @@ void ProgressLine::setTotal(int total) {
 }
 
 void ProgressLine::chatsCounted(int total) {
-    if (!m_byRows)
+    if (m_counting == Counting::Chats)
         setTotal(total);
 }
 
 void ProgressLine::setPlan(std::vector<int> positions) {
-    if (m_byRows)
+    if (m_counting == Counting::Rows)
         return;
     m_plan = std::move(positions);
     m_total = static_cast<int>(m_plan.size());
 }
 
 void ProgressLine::chatAsked(int position) {
-    if (m_byRows)
+    // The group chats are told from the others by asking for every chat: that is no progress.
+    if (m_counting == Counting::Rows || (m_counting == Counting::PlannedChats && m_plan.empty()))
         return;
     if (m_plan.empty()) {
         setDone(position - 1);

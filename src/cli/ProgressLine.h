@@ -16,9 +16,13 @@ public:
 
     bool enabled() const { return m_enabled; }
 
-    // A new stretch of work counted in `unit` ("chats", "contacts"); clears the counts. Counted by
-    // rows, what the link says of its chats (their number, plan and positions) does not move it.
-    void begin(const QString& unit, bool byRows = false);
+    // What a stretch of work counts: every chat of the link; rows, which what the link says of its
+    // chats (their number, plan and positions) does not move; or only the chats the reader plans to
+    // read (the group chats), which nothing moves before the plan.
+    enum class Counting { Chats, Rows, PlannedChats };
+
+    // A new stretch of work counted in `unit` ("chats", "contacts"); clears the counts.
+    void begin(const QString& unit, Counting counting = Counting::Chats);
     // The whole count, unless a plan was given.
     void setTotal(int total);
     // The link's number of chats: the whole count when counting chats.
@@ -41,7 +45,7 @@ private:
     Console& m_console;
     bool m_enabled;
     QString m_unit;
-    bool m_byRows = false;
+    Counting m_counting = Counting::Chats;
     int m_total = 0;
     int m_done = 0;
     qint64 m_messages = 0;

@@ -57,8 +57,9 @@ public:
         return chat;
     }
     void willRead(const std::vector<int>& positions) const override {
-        m_inner->willRead(positions);
+        // The plan counts whether or not the reader takes the hint.
         m_progress.setPlan(positions);
+        m_inner->willRead(positions);
     }
 
 private:

@@ -2,6 +2,7 @@
 
 #include "ExportStart.h"
 #include "FileRoutines.h"
+#include "FolderCreation.h"
 #include "GroupChatNames.h"
 #include "Transcript.h"
 #include "TranscriptFiles.h"
@@ -62,8 +63,11 @@ QString GroupChatExport::subfolder(const QString& folderText) const {
                 .arg(path));
     if (info.exists() && !info.isDir())
         throw Failure(QStringLiteral("'%1' is not a folder").arg(path));
-    if (!info.exists() && !QDir().mkdir(path))
-        throw Failure(QStringLiteral("Cannot create the folder '%1'").arg(path));
+    if (!info.exists()) {
+        const QString why = FolderCreation::make(path, FolderCreation::Parents::Keep);
+        if (!why.isEmpty())
+            throw Failure(QStringLiteral("Cannot create the folder '%1': %2").arg(path, why));
+    }
     return path + QDir::separator();
 }
 
@@ -95,6 +99,9 @@ void GroupChatExport::writeGroups(ErrorTrap& trap, SkypeRoot& root, TranscriptFi
         const int failedBeforeChat = trap.failures();
         if (!trap.test(116, [&] { return chat->messages()->count() > 0; }))
             continue;
+        // Messages that could not be counted are not read again only to fail once more: the group keeps
+        // its old file.
+        const bool readable = trap.failures() == failedBeforeChat;
         QString topic;
         QString id;
         // Without its topic or its id the group's file is not known: whichever it is stays as it was.
@@ -114,10 +121,12 @@ void GroupChatExport::writeGroups(ErrorTrap& trap, SkypeRoot& root, TranscriptFi
                 break;
             continue;
         }
-        trap.step(122, [&] { files.append(path, Transcript::header(*chat)); });
-        const Transcript::Block block =
-            Transcript::messageBlock(trap, 124, 126, [&] { return chat->messages(); });
-        trap.step(128, [&] { block.appendTo(files, path); });
+        if (readable) {
+            trap.step(122, [&] { files.append(path, Transcript::header(*chat)); });
+            const Transcript::Block block =
+                Transcript::messageBlock(trap, 124, 126, [&] { return chat->messages(); });
+            trap.step(128, [&] { block.appendTo(files, path); });
+        }
         if (trap.failures() != failedBeforeChat)
             files.spoil(path);
         trap.step(130, [&] { files.commit(path); });

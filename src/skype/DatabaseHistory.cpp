@@ -43,7 +43,20 @@ QString reasonOf(const std::exception& error) {
     const auto* sqlite = dynamic_cast<const SQLite::Exception*>(&error);
     if (sqlite && (sqlite->getErrorCode() == SQLITE_BUSY || sqlite->getErrorCode() == SQLITE_LOCKED))
         return QStringLiteral("Skype is using this history; close Skype and try again");
+    // A journal of changes left half-done: they must be undone before the history can be read, and a
+    // reader that writes nothing cannot undo them.
+    if (sqlite && sqlite->getExtendedErrorCode() == SQLITE_READONLY_ROLLBACK)
+        return QStringLiteral("Skype did not close this history cleanly, and the changes it left half-done "
+                              "in its '-journal' must be undone first; open it in Skype once and close "
+                              "Skype again, then try again");
     return QString::fromUtf8(error.what());
+}
+
+// A history in use or left half-written is a Skype history all the same.
+bool isHeldOrHalfWritten(const std::exception& error) {
+    const auto* sqlite = dynamic_cast<const SQLite::Exception*>(&error);
+    return sqlite && (sqlite->getErrorCode() == SQLITE_BUSY || sqlite->getErrorCode() == SQLITE_LOCKED ||
+                      sqlite->getExtendedErrorCode() == SQLITE_READONLY_ROLLBACK);
 }
 
 // A conversation's kind: type 1 is a dialog. A type that is no number cannot be read as a kind, and
@@ -121,6 +134,8 @@ DatabaseHistory::DatabaseHistory(QString path, Source source)
         }
         m_columns = std::move(lowered);
     } catch (const std::exception& error) {
+        if (isHeldOrHalfWritten(error))
+            fail(error);
         throw Failure(QStringLiteral("'%1' is not a Skype history: %2").arg(m_path, reasonOf(error)));
     }
     for (const char* table : {"accounts", "conversations", "messages"}) {

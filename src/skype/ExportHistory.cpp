@@ -312,9 +312,38 @@ void ExportHistory::readWhole() {
     m_index->file.reset();
 }
 
+namespace {
+
+// What an archive member that is no file is, in words.
+QString memberKind(archive_entry* entry) {
+    if (const char* target = archive_entry_hardlink(entry))
+        return QStringLiteral("a link to the member '%1'").arg(QString::fromUtf8(target));
+    const char* target = archive_entry_symlink(entry);
+    switch (archive_entry_filetype(entry)) {
+    case AE_IFLNK:
+        return target && *target ? QStringLiteral("a link to '%1'").arg(QString::fromUtf8(target))
+                                 : QStringLiteral("a link");
+    case AE_IFDIR:
+        return QStringLiteral("a folder");
+    case AE_IFIFO:
+        return QStringLiteral("a pipe (FIFO)");
+    case AE_IFCHR:
+    case AE_IFBLK:
+        return QStringLiteral("a device");
+    case AE_IFSOCK:
+        return QStringLiteral("a socket");
+    default:
+        return QStringLiteral("a member of an unknown kind");
+    }
+}
+
+} // namespace
+
 void ExportHistory::readTar(const QString& path) {
     std::unique_ptr<archive, ArchiveCloser> tar(archive_read_new());
     archive_read_support_format_tar(tar.get());
+    // A compressed file that holds no archive is read as one member, to be told for what it is.
+    archive_read_support_format_raw(tar.get());
     archive_read_support_filter_all(tar.get());
 #ifdef Q_OS_WIN
     // The wide call: a folder with letters outside the ANSI code page opens too.
@@ -341,16 +370,31 @@ void ExportHistory::readTar(const QString& path) {
     int status;
     // A warning is about one member, such as a name the locale cannot spell; the archive reads on.
     while ((status = archive_read_next_header(tar.get(), &entry)) == ARCHIVE_OK || status == ARCHIVE_WARN) {
+        if (archive_format(tar.get()) == ARCHIVE_FORMAT_RAW) {
+            if (archive_filter_code(tar.get(), 0) == ARCHIVE_FILTER_NONE)
+                fail(QStringLiteral("the archive is damaged: its first header does not check out"));
+            fail(QStringLiteral("it is a file compressed with %1, not an archive; uncompress it (it may "
+                                "be a messages.json) and name what it holds")
+                     .arg(QString::fromUtf8(archive_filter_name(tar.get(), 0))));
+        }
         const char* pathname = archive_entry_pathname_utf8(entry);
         if (!pathname)
             pathname = archive_entry_pathname(entry);
         std::string_view name = pathname ? pathname : "";
         if (name.substr(0, 2) == "./")
             name.remove_prefix(2);
+        // A folder's name may end in a slash.
+        if (name.size() > 1 && name.back() == '/')
+            name.remove_suffix(1);
         if (name != "messages.json")
             continue;
-        if (archive_entry_filetype(entry) != AE_IFREG)
-            fail(QStringLiteral("messages.json in the archive is not a file but a link or a folder"));
+        if (archive_entry_filetype(entry) != AE_IFREG || archive_entry_hardlink(entry))
+            fail(QStringLiteral("messages.json in the archive is not a file but %1").arg(memberKind(entry)));
+        // Only a file with holes is stored sparse, which no export is; its size is what the holes
+        // stand for, not what the archive holds.
+        if (archive_entry_sparse_count(entry) > 0)
+            fail(QStringLiteral("messages.json in the archive is stored as a sparse file, with holes in it, "
+                                "as no Skype export is"));
         const la_int64_t size = archive_entry_size(entry);
         if (size < 0)
             fail(QStringLiteral("the size of messages.json in the archive is unknown"));

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QStorageInfo>
 #include <QTemporaryDir>
 #include <QUuid>
 
@@ -84,6 +85,18 @@ bool holdsMarker(const QString& folder) {
     return ::lstat(QFile::encodeName(markerOf(folder)).constData(), &status) == 0 &&
            S_ISREG(status.st_mode) && status.st_uid == ::geteuid();
 #endif
+}
+
+// Why a copy of the history and its log could not be made in the folder: Qt's words for a failed
+// copy ("Failure to write block") do not say that the disk is full.
+QString copyFailure(const QString& folder, const QString& database, const QString& qtReason) {
+    const qint64 needed = QFileInfo(database).size() + QFileInfo(database + QStringLiteral("-wal")).size();
+    const QStorageInfo disk(folder);
+    if (disk.isValid() && disk.bytesAvailable() < needed)
+        return QStringLiteral("the disk is full (the copy needs %1 MiB, %2 MiB are free)")
+            .arg((needed + (1 << 20) - 1) >> 20)
+            .arg(disk.bytesAvailable() >> 20);
+    return qtReason;
 }
 
 QString lockOf(const QString& folder) {
@@ -222,7 +235,9 @@ std::shared_ptr<HistoryCopy> HistoryCopy::make(const QString& database) {
         const QString copiedWal = copy->m_database + QStringLiteral("-wal");
         QFile::remove(copy->m_database);
         QFile::remove(copiedWal);
-        bool copied = QFile::copy(database, copy->m_database);
+        QFile original(database);
+        bool copied = original.copy(copy->m_database);
+        QString why = original.errorString();
         if (copied && betweenCopies())
             betweenCopies()();
         QFile source(wal);
@@ -232,12 +247,15 @@ std::shared_ptr<HistoryCopy> HistoryCopy::make(const QString& database) {
             if (!source.exists())
                 continue;
             copied = false;
+            why = source.errorString();
         }
         if (!copied) {
+            const QString folder = copy->m_folder;
+            const QString reason = copyFailure(folder, database, why);
             // A full cache folder: the temporary folder, often on another disk, may have room.
             if (!copy->m_lock || !copy->moveToTemporaryFolder())
                 throw cannot(
-                    QStringLiteral("no private copy of it could be made in '%1'").arg(copy->m_folder));
+                    QStringLiteral("no private copy of it could be made in '%1': %2").arg(folder, reason));
             continue;
         }
         if (walHeader(copiedWal) == before && walHeader(wal) == before)

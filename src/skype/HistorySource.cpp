@@ -16,6 +16,23 @@
 
 namespace HistorySource {
 
+namespace {
+
+// A link whose chain of targets comes round to one it has passed.
+bool leadsBackToItself(const QString& path) {
+    QStringList passed;
+    QString at = QFileInfo(path).absoluteFilePath();
+    while (QFileInfo(at).isSymLink()) {
+        if (passed.contains(at))
+            return true;
+        passed.append(at);
+        at = QFileInfo(at).symLinkTarget();
+    }
+    return false;
+}
+
+} // namespace
+
 std::optional<QString> locate(const SettingsStore& settings) {
     const QString named = qEnvironmentVariable("PARLORIX_SKYPE_DATA");
     if (!named.isEmpty())
@@ -75,12 +92,28 @@ Located identify(const QString& path) {
         return Failure(QStringLiteral("'%1' is not a Skype history: %2").arg(path, reason));
     };
     const QFileInfo info(path);
+    if (!info.exists() && info.isSymLink()) {
+        const QString target = info.symLinkTarget();
+        if (leadsBackToItself(path))
+            throw notHistory(QStringLiteral("it is a link that leads back to itself"));
+        throw notHistory(QStringLiteral("it is a link to '%1', which does not exist")
+                             .arg(QDir::toNativeSeparators(target)));
+    }
     if (!info.exists())
         throw notHistory(QStringLiteral("no such file or folder"));
     if (info.isDir()) {
         for (const char* inside : {"main.db", "messages.json"}) {
             const QString candidate = QDir(path).filePath(QString::fromLatin1(inside));
             if (QFileInfo(candidate).isFile())
+                return identify(QDir::toNativeSeparators(candidate));
+        }
+        // One that is there but no file (a link to a device or to nothing, a folder) says what it is.
+        for (const char* inside : {"main.db", "messages.json"}) {
+            const QString candidate = QDir(path).filePath(QString::fromLatin1(inside));
+            const QFileInfo found(candidate);
+            if (found.isDir())
+                throw notHistory(QStringLiteral("its %1 is a folder").arg(QString::fromLatin1(inside)));
+            if (found.exists() || found.isSymLink())
                 return identify(QDir::toNativeSeparators(candidate));
         }
         throw notHistory(QStringLiteral("the folder holds no main.db"));

@@ -2,6 +2,8 @@
 
 #include "fakes/ScopedEnv.h"
 
+#include <QRegularExpression>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -52,6 +54,23 @@ TEST(DateText, ReadsBackWhatItWritesAndNothingElse) {
     EXPECT_FALSE(DateText::fromText(QStringLiteral("yesterday")).has_value());
     EXPECT_FALSE(DateText::fromText(QString()).has_value());
     EXPECT_FALSE(DateText::fromText(QStringLiteral("8/31/2021 3:42:10 PM trailing")).has_value());
+}
+
+// The time zone is left out of a transcript's time, and so is what stood around it alone: brackets,
+// a comma, blanks. Every locale Qt knows is checked, which holds every locale a machine can name
+// (the names in LANG are looked up in Qt's own data, installed or not).
+TEST(DateText, NoLocaleKeepsARemnantOfTheTimeZone) {
+    const QRegularExpression remnant(QStringLiteral("\\(\\s*\\)|\\[\\s*\\]|^[\\s,،]|[\\s,،]$|\\s\\s"));
+    const QList<QLocale> locales =
+        QLocale::matchingLocales(QLocale::AnyLanguage, QLocale::AnyScript, QLocale::AnyTerritory);
+    ASSERT_GT(locales.size(), 100);
+    for (const QLocale& locale : locales) {
+        const QString time = DateText::toText(QDateTime(DateText::zeroDate(), QTime(15, 42, 10)), locale);
+        EXPECT_FALSE(remnant.match(time).hasMatch())
+            << locale.name().toStdString() << ": " << time.toStdString();
+    }
+    EXPECT_EQ(DateText::toText(afternoon, QLocale(QStringLiteral("fa_IR"))).right(8),
+              QLocale(QStringLiteral("fa_IR")).toString(QTime(15, 42, 10), QStringLiteral("HH:mm:ss")));
 }
 
 #if defined(Q_OS_WIN) || defined(Q_OS_MACOS)

@@ -101,9 +101,9 @@ TEST_F(CommandLineTest, AFolderThatCannotBeWrittenEndsWithTwo) {
     const CliResult cannotMake = runCli(
         {QStringLiteral("export"), QStringLiteral("--out"), below, QStringLiteral("--history"), kSkype6});
     EXPECT_EQ(cannotMake.status, 2);
-    EXPECT_EQ(
-        cannotMake.err,
-        QStringLiteral("parlorix-cli: Cannot create the folder '%1'\n").arg(QDir::toNativeSeparators(below)));
+    EXPECT_EQ(cannotMake.err,
+              QStringLiteral("parlorix-cli: Cannot create the folder '%1': '%2' is not a folder\n")
+                  .arg(QDir::toNativeSeparators(below), QDir::toNativeSeparators(file)));
 
 #ifndef Q_OS_WIN
     const QString locked = out.filePath(QStringLiteral("locked"));
@@ -387,7 +387,7 @@ TEST_F(CommandLineTest, AProgressLineOnlyOnATerminalAndNotWhenQuiet) {
 TEST(ProgressLine, CountedByRowsTheChatsDoNotMoveIt) {
     BufferConsole console(true);
     ProgressLine line(console, true);
-    line.begin(QStringLiteral("contacts"), true);
+    line.begin(QStringLiteral("contacts"), ProgressLine::Counting::Rows);
     line.setTotal(3);
     line.chatsCounted(40);
     line.setPlan({9, 2, 5});

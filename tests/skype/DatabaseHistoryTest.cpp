@@ -675,9 +675,9 @@ TEST(DatabaseHistory, AHistoryLockedByAnotherProgramSaysSo) {
         DatabaseHistory history(path);
         ADD_FAILURE() << "a locked history opened";
     } catch (const Failure& failure) {
-        EXPECT_EQ(failure.description(), QLatin1Char('\'') + path +
-                                             QLatin1String("' is not a Skype history: Skype is using this "
-                                                           "history; close Skype and try again"));
+        EXPECT_EQ(failure.description(), QLatin1String("Cannot read the Skype history '") + path +
+                                             QLatin1String("': Skype is using this history; close Skype and "
+                                                           "try again"));
     }
 }
 
