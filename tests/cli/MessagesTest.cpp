@@ -5,6 +5,7 @@
 #include "skype/HistoryFiles.h"
 
 #include "base/AppInfo.h"
+#include "export/GroupChatNames.h"
 
 #include <QDir>
 #include <QFile>
@@ -359,7 +360,10 @@ TEST_F(Messages, TheGroupChatsEndBeforeDone) {
     const CliResult result =
         runCli({QStringLiteral("export"), QStringLiteral("--out"), out, QStringLiteral("--group-chats")},
                nullptr, &skype);
-    const QString kept = QDir::toNativeSeparators(out + QStringLiteral("/Group chats/Work.txt"));
+    const QString kept = QDir::toNativeSeparators(
+        out + QStringLiteral("/Group chats/") +
+        GroupChatNames::nameOf(QStringLiteral("Work"), QStringLiteral("#bob/$Work")) +
+        QStringLiteral(".txt"));
     EXPECT_EQ(
         result.errLines(),
         (QStringList{
