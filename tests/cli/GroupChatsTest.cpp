@@ -342,6 +342,22 @@ TEST(GroupChatNames, LongNamesAreCutWholeCharactersAndEscapesAtATime) {
               QStringLiteral("abc"));
 }
 
+// macOS keeps names decomposed, where an accented letter or a Hangul syllable takes more bytes than
+// composed: a long topic of them still fits once the file system has decomposed it.
+TEST(GroupChatNames, LongNamesFitAlsoDecomposed) {
+    const QString rows[] = {QStringLiteral("\u00E9"), QStringLiteral("\uD55C"), QStringLiteral("\u1F82")};
+    for (const QString& letter : rows) {
+        const QString name = GroupChatNames::nameOf(letter.repeated(300), QStringLiteral("a"));
+        const QString topic = name.chopped(11);
+        EXPECT_LE(name.normalized(QString::NormalizationForm_D).toUtf8().size(), GroupChatNames::kMaxBytes)
+            << topic.size();
+        // Cut whole letters at a time, as many as fit.
+        EXPECT_EQ(topic, letter.repeated(topic.size() / letter.size()));
+        EXPECT_GT(QString(topic + letter).normalized(QString::NormalizationForm_D).toUtf8().size(),
+                  GroupChatNames::kMaxBytes - 11);
+    }
+}
+
 // A group's name is its safe topic (else id), cut to leave room for the mark of its id, which every
 // group's name ends with; a name taken twice in a run, as Windows and macOS compare names, is refused.
 TEST(GroupChatNames, NamesEndWithTheMarkOfTheGroupsId) {
