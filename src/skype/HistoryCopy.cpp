@@ -88,6 +88,18 @@ bool holdsMarker(const QString& folder) {
 #endif
 }
 
+// One entry of a copy's folder. The copy of a read-only history is read-only too, which Windows keeps
+// from being deleted: it is made writable first, as QDir::removeRecursively does.
+bool removeEntry(const QFileInfo& entry) {
+    if (entry.isDir() && !entry.isSymLink() && !entry.isJunction())
+        return QDir(entry.filePath()).removeRecursively();
+    if (QFile::remove(entry.filePath()))
+        return true;
+    return entry.isFile() && !entry.isSymLink() &&
+           QFile::setPermissions(entry.filePath(), entry.permissions() | QFileDevice::WriteUser) &&
+           QFile::remove(entry.filePath());
+}
+
 // A copy's folder, its marker last: a removal cut short (a kill, a file another program holds open)
 // leaves the marker, so that the next start finishes it instead of leaving the copy for good.
 void removeCopy(const QString& folder) {
@@ -95,12 +107,8 @@ void removeCopy(const QString& folder) {
     bool whole = true;
     QDirIterator entries(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     while (entries.hasNext()) {
-        const QString path = entries.next();
-        if (path == marker)
-            continue;
-        const QFileInfo entry = entries.fileInfo();
-        const bool folderItself = entry.isDir() && !entry.isSymLink() && !entry.isJunction();
-        whole = (folderItself ? QDir(path).removeRecursively() : QFile::remove(path)) && whole;
+        if (entries.next() != marker)
+            whole = removeEntry(entries.fileInfo()) && whole;
     }
     if (whole && QFile::remove(marker))
         QDir().rmdir(folder);

@@ -363,6 +363,8 @@ TEST(DatabaseHistory, CopiesLeftByAKilledRunAreRemovedAndLiveOnesKept) {
     ASSERT_TRUE(big.open(QIODevice::WriteOnly));
     big.write(QByteArray(1 << 16, 'x'));
     big.close();
+    // The copy of a read-only history is read-only too, which Windows would keep from being deleted.
+    ASSERT_TRUE(big.setPermissions(QFileDevice::ReadOwner | QFileDevice::ReadUser));
     QFile marker(dead + QStringLiteral("/.parlorix-history-copy"));
     ASSERT_TRUE(marker.open(QIODevice::WriteOnly));
     marker.close();
