@@ -105,7 +105,15 @@ void GroupChatExport::writeGroups(ErrorTrap& trap, SkypeRoot& root, TranscriptFi
         QString topic;
         QString id;
         // Without its topic or its id the group's file is not known: whichever it is stays as it was.
-        if (!trap.step(118, [&] { topic = chat->topic(); }) || !trap.step(120, [&] { id = chat->name(); }))
+        // An empty id tells no group from another: named by its topic alone, its chat could replace
+        // the file of another group of that topic from an earlier run.
+        if (!trap.step(118, [&] { topic = chat->topic(); }) || !trap.step(120, [&] {
+                id = chat->name();
+                if (id.isEmpty())
+                    throw Failure(QStringLiteral("The group chat '%1' has no id: it is not written, as its "
+                                                 "file could be another group's")
+                                      .arg(topic));
+            }))
             continue;
         const QString name = GroupChatNames::nameOf(topic, id);
         const QString path = folder + name + QStringLiteral(".txt");

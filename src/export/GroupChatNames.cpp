@@ -42,6 +42,12 @@ QString sameFileKey(const QString& name) {
         .normalized(QString::NormalizationForm_C);
 }
 
+// The room a name takes where it is longest: macOS keeps names decomposed ("e" and its accent, a
+// Hangul syllable as its letters), which can take twice the bytes or more.
+qsizetype bytesOf(const QString& name) {
+    return qMax(name.toUtf8().size(), name.normalized(QString::NormalizationForm_D).toUtf8().size());
+}
+
 } // namespace
 
 QString GroupChatNames::safeName(const QString& topic, const QString& id, bool windowsNames, int maxBytes) {
@@ -55,7 +61,7 @@ QString GroupChatNames::safeName(const QString& topic, const QString& id, bool w
         if (keep < text.size() && keep > 0 && text.at(keep - 1).isHighSurrogate())
             --keep;
         const QString name = escapedName(text.left(keep), windowsNames);
-        if (name.toUtf8().size() <= maxBytes || keep <= 1)
+        if (bytesOf(name) <= maxBytes || keep <= 1)
             return name;
         --keep;
     }

@@ -24,7 +24,8 @@ public:
     // groups of one topic whose marks agree, are refused.
     bool take(const QString& name);
 
-    // The topic (else the id) as a safe file name, cut to `maxBytes`; never empty.
+    // The topic (else the id) as a safe file name, cut to `maxBytes` also when its letters are
+    // decomposed; never empty.
     static QString safeName(const QString& topic, const QString& id, bool windowsNames,
                             int maxBytes = kMaxBytes);
 

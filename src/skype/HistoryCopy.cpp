@@ -3,6 +3,7 @@
 #include "base/Failure.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -87,6 +88,32 @@ bool holdsMarker(const QString& folder) {
 #endif
 }
 
+// One entry of a copy's folder. The copy of a read-only history is read-only too, which Windows keeps
+// from being deleted: it is made writable first, as QDir::removeRecursively does.
+bool removeEntry(const QFileInfo& entry) {
+    if (entry.isDir() && !entry.isSymLink() && !entry.isJunction())
+        return QDir(entry.filePath()).removeRecursively();
+    if (QFile::remove(entry.filePath()))
+        return true;
+    return entry.isFile() && !entry.isSymLink() &&
+           QFile::setPermissions(entry.filePath(), entry.permissions() | QFileDevice::WriteUser) &&
+           QFile::remove(entry.filePath());
+}
+
+// A copy's folder, its marker last: a removal cut short (a kill, a file another program holds open)
+// leaves the marker, so that the next start finishes it instead of leaving the copy for good.
+void removeCopy(const QString& folder) {
+    const QString marker = markerOf(folder);
+    bool whole = true;
+    QDirIterator entries(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    while (entries.hasNext()) {
+        if (entries.next() != marker)
+            whole = removeEntry(entries.fileInfo()) && whole;
+    }
+    if (whole && QFile::remove(marker))
+        QDir().rmdir(folder);
+}
+
 // Why a copy of the history and its log could not be made in the folder: Qt's words for a failed
 // copy ("Failure to write block") do not say that the disk is full.
 QString copyFailure(const QString& folder, const QString& database, const QString& qtReason) {
@@ -161,7 +188,7 @@ void HistoryCopy::removeLeftovers() {
         lock.setStaleLockTime(0);
         if (lock.tryLock(0)) {
             if (levelAt(copy.filePath()) == Level::Own)
-                QDir(copy.filePath()).removeRecursively();
+                removeCopy(copy.filePath());
             lock.unlock();
         }
     }
@@ -267,7 +294,7 @@ std::shared_ptr<HistoryCopy> HistoryCopy::make(const QString& database) {
 }
 
 bool HistoryCopy::moveToTemporaryFolder() {
-    QDir(m_folder).removeRecursively();
+    removeCopy(m_folder);
     m_lock->unlock();
     m_lock.reset();
     m_temporary = std::make_unique<QTemporaryDir>();
@@ -278,7 +305,7 @@ bool HistoryCopy::moveToTemporaryFolder() {
 
 HistoryCopy::~HistoryCopy() {
     if (m_lock) {
-        QDir(m_folder).removeRecursively();
+        removeCopy(m_folder);
         m_lock->unlock();
     }
 }

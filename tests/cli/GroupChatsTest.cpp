@@ -173,25 +173,29 @@ TEST_F(GroupChats, AChatThatCannotBeReadKeepsItsOldTranscript) {
     FakeSkype skype;
     skype.contacts = {QStringLiteral("ann")};
     const QDateTime stamp(QDate(2021, 8, 31), QTime(15, 42, 10));
-    skype.addChat(QString(), stamp, {QStringLiteral("Ann: hi"), QStringLiteral("Bob: hello")}).topic =
-        QStringLiteral("Team");
-    skype.addChat(QString(), stamp, {QStringLiteral("Cy: fine")}).topic = QStringLiteral("Other");
+    FakeSkype::FakeChat& team =
+        skype.addChat(QString(), stamp, {QStringLiteral("Ann: hi"), QStringLiteral("Bob: hello")});
+    team.topic = QStringLiteral("Team");
+    team.name = QStringLiteral("a");
+    FakeSkype::FakeChat& other = skype.addChat(QString(), stamp, {QStringLiteral("Cy: fine")});
+    other.topic = QStringLiteral("Other");
+    other.name = QStringLiteral("b");
     skype.failing.insert(QStringLiteral("body#1.2"));
     ASSERT_TRUE(QDir(out.path()).mkdir(QStringLiteral("Group chats")));
-    writeFile(groupFile(QStringLiteral("Team [e3b0c442]")), "old");
+    writeFile(groupFile(QStringLiteral("Team [ca978112]")), "old");
     MemorySettingsStore settings;
     const CliResult result = runCli(
         {QStringLiteral("export"), QStringLiteral("--out"), out.path(), QStringLiteral("--group-chats")},
         &settings, &skype);
     EXPECT_EQ(result.status, 1) << result.err.toStdString();
-    EXPECT_EQ(contents(groupFile(QStringLiteral("Team [e3b0c442]"))), QByteArray("old"));
-    EXPECT_EQ(contents(groupFile(QStringLiteral("Other [e3b0c442]"))),
+    EXPECT_EQ(contents(groupFile(QStringLiteral("Team [ca978112]"))), QByteArray("old"));
+    EXPECT_EQ(contents(groupFile(QStringLiteral("Other [3e23e816]"))),
               QByteArray("[8/31/2021 3:42:10 PM]Cy: fine\r\n"));
     const QStringList lines = result.errLines();
     ASSERT_FALSE(lines.isEmpty());
     EXPECT_TRUE(lines.filter(QStringLiteral("at line 126")).size() == 1) << result.err.toStdString();
     EXPECT_EQ(lines.last(), QStringLiteral("parlorix-cli: kept as it was: ") +
-                                QDir::toNativeSeparators(groupFile(QStringLiteral("Team [e3b0c442]"))));
+                                QDir::toNativeSeparators(groupFile(QStringLiteral("Team [ca978112]"))));
     // Nothing staged is left behind.
     EXPECT_EQ(filesBelow(out.path()).size(), 2);
 }
@@ -258,6 +262,26 @@ TEST_F(GroupChats, AGroupsFileNeverGetsAnotherGroupsChatAcrossRuns) {
                                          QStringLiteral("Group chats/Family [2e7d2c03].txt"),
                                          QStringLiteral("Group chats/Family [3e23e816].txt"),
                                          QStringLiteral("Group chats/Family [ca978112].txt")}));
+}
+
+// A group without an id cannot be told from another group of its topic: one run's such group never
+// replaces the file an earlier run wrote for another.
+TEST_F(GroupChats, AGroupWithoutAnIdIsNotWritten) {
+    for (const char* line : {"Ann: first", "Bob: second"}) {
+        FakeSkype skype;
+        FakeSkype::FakeChat& chat =
+            skype.addChat(QString(), QDateTime(QDate(2021, 8, 31), QTime(0, 0)), {QLatin1String(line)});
+        chat.name = QString();
+        chat.topic = QStringLiteral("Family");
+        MemorySettingsStore settings;
+        const CliResult result = runCli(
+            {QStringLiteral("export"), QStringLiteral("--out"), out.path(), QStringLiteral("--group-chats")},
+            &settings, &skype);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_TRUE(result.err.contains(QStringLiteral("The group chat 'Family' has no id")))
+            << result.err.toStdString();
+        EXPECT_TRUE(filesBelow(out.path()).isEmpty());
+    }
 }
 
 // The group pass's folder replaced before a group's file is started: the run stops with its reason
@@ -340,6 +364,22 @@ TEST(GroupChatNames, LongNamesAreCutWholeCharactersAndEscapesAtATime) {
               QStringLiteral("%3F").repeated(66));
     EXPECT_EQ(GroupChatNames::safeName(QStringLiteral("abc.defgh"), QString(), true, 4),
               QStringLiteral("abc"));
+}
+
+// macOS keeps names decomposed, where an accented letter or a Hangul syllable takes more bytes than
+// composed: a long topic of them still fits once the file system has decomposed it.
+TEST(GroupChatNames, LongNamesFitAlsoDecomposed) {
+    const QString rows[] = {QStringLiteral("\u00E9"), QStringLiteral("\uD55C"), QStringLiteral("\u1F82")};
+    for (const QString& letter : rows) {
+        const QString name = GroupChatNames::nameOf(letter.repeated(300), QStringLiteral("a"));
+        const QString topic = name.chopped(11);
+        EXPECT_LE(name.normalized(QString::NormalizationForm_D).toUtf8().size(), GroupChatNames::kMaxBytes)
+            << topic.size();
+        // Cut whole letters at a time, as many as fit.
+        EXPECT_EQ(topic, letter.repeated(topic.size() / letter.size()));
+        EXPECT_GT(QString(topic + letter).normalized(QString::NormalizationForm_D).toUtf8().size(),
+                  GroupChatNames::kMaxBytes - 11);
+    }
 }
 
 // A group's name is its safe topic (else id), cut to leave room for the mark of its id, which every

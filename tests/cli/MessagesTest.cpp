@@ -388,6 +388,7 @@ TEST_F(Messages, TheProgressCountsTheGroupChats) {
         FakeSkype::FakeChat& chat = skype.addChat(QString(), QDateTime(QDate(2021, 9, 1), QTime(0, 0)),
                                                   {QStringLiteral("Bob: hello")});
         chat.topic = QStringLiteral("Group %1").arg(group);
+        chat.name = QStringLiteral("19:%1@thread.skype").arg(group);
     }
     const CliResult result = runCli({QStringLiteral("export"), QStringLiteral("--out"),
                                      at(QStringLiteral("out")), QStringLiteral("--group-chats")},

@@ -22,6 +22,9 @@
 #include <gtest/gtest.h>
 
 #ifdef Q_OS_LINUX
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 #endif
 
@@ -360,6 +363,8 @@ TEST(DatabaseHistory, CopiesLeftByAKilledRunAreRemovedAndLiveOnesKept) {
     ASSERT_TRUE(big.open(QIODevice::WriteOnly));
     big.write(QByteArray(1 << 16, 'x'));
     big.close();
+    // The copy of a read-only history is read-only too, which Windows would keep from being deleted.
+    ASSERT_TRUE(big.setPermissions(QFileDevice::ReadOwner | QFileDevice::ReadUser));
     QFile marker(dead + QStringLiteral("/.parlorix-history-copy"));
     ASSERT_TRUE(marker.open(QIODevice::WriteOnly));
     marker.close();
@@ -513,6 +518,48 @@ TEST(DatabaseHistory, ACopiesFolderOfAnotherUserIsLeftAlone) {
     }
     ASSERT_EQ(chown(native.constData(), 0, 0), 0);
     QDir(dead).removeRecursively();
+}
+#endif
+
+#ifdef Q_OS_LINUX
+// Whether nothing in the folder can be removed now (`on`), or again; false where that cannot be
+// made. Root removes anything a folder's permissions forbid, but not from an immutable folder.
+bool pinned(const QString& folder, bool on) {
+    if (geteuid() != 0)
+        return QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner |
+                                                 (on ? QFileDevice::Permissions() : QFileDevice::WriteOwner));
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY);
+    int flags = 0;
+    bool done = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+    done = done && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    return done;
+}
+
+// A copy whose removal was cut short (a kill, a file another program holds) keeps its marker, so
+// that the next start removes the rest instead of leaving a whole history behind for good.
+TEST(DatabaseHistory, ACopyWhoseRemovalWasCutShortIsRemovedAtTheNextStart) {
+    QTemporaryDir home;
+    ScopedEnv env("HOME", home.path().toUtf8());
+    env.set("XDG_CACHE_HOME", (home.path() + QStringLiteral("/.cache")).toUtf8());
+    const QString copy = HistoryCopy::root() + QStringLiteral("/killed-run");
+    const QString held = copy + QStringLiteral("/held");
+    ASSERT_TRUE(QDir().mkpath(held));
+    for (const QString& name : {QStringLiteral("/main.db"), QStringLiteral("/.parlorix-history-copy"),
+                                QStringLiteral("/held/main.db-shm")}) {
+        QFile file(copy + name);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    }
+    if (!pinned(held, true))
+        GTEST_SKIP() << "this file system keeps no folder from being emptied";
+    HistoryCopy::removeLeftovers();
+    const bool markerKept = QFileInfo::exists(copy + QStringLiteral("/.parlorix-history-copy"));
+    ASSERT_TRUE(pinned(held, false));
+    EXPECT_TRUE(markerKept);
+    HistoryCopy::removeLeftovers();
+    EXPECT_FALSE(QFileInfo::exists(copy));
 }
 #endif
 
