@@ -68,6 +68,10 @@ bool isInWalMode(const QString& path) {
     return header.size() == 20 && header.at(18) == 2 && header.at(19) == 2;
 }
 
+qint64 modifiedAt(const QFileInfo& info) {
+    return info.fileTime(QFileDevice::FileModificationTime).toMSecsSinceEpoch();
+}
+
 } // namespace
 
 // A statement stepped through SQLite's own calls, where the wrapper's per-row checks would cost.
@@ -83,6 +87,14 @@ DatabaseHistory::Prepared DatabaseHistory::prepare(SQLite::Database& db, const Q
 }
 
 DatabaseHistory::Source DatabaseHistory::sourceFor(const QString& path) {
+    Source source = sourceAt(path);
+    const QFileInfo opened(source.copy ? source.name : path);
+    source.size = opened.size();
+    source.modified = modifiedAt(opened);
+    return source;
+}
+
+DatabaseHistory::Source DatabaseHistory::sourceAt(const QString& path) {
     if (!isInWalMode(path))
         return {path, false, nullptr};
     // Even a read-only connection to a history in WAL mode creates its "-shm" file beside it, and
@@ -152,7 +164,37 @@ std::unique_ptr<SQLite::Database> DatabaseHistory::connect() const {
 }
 
 void DatabaseHistory::fail(const std::exception& error) const {
-    throw Failure(QStringLiteral("Cannot read the Skype history '%1': %2").arg(m_path, reasonOf(error)));
+    const QString description =
+        QStringLiteral("Cannot read the Skype history '%1': %2").arg(m_path, reasonOf(error));
+    const QString because = endsRunBecause(error);
+    if (because.isEmpty())
+        throw Failure(description);
+    throw Failure::endingRun(description, because);
+}
+
+QString DatabaseHistory::endsRunBecause(const std::exception& error) const {
+    const auto* sqlite = dynamic_cast<const SQLite::Exception*>(&error);
+    if (!sqlite)
+        return QString();
+    switch (sqlite->getErrorCode()) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        return QStringLiteral("Skype is using the history '%1'").arg(m_path);
+    case SQLITE_IOERR:
+    case SQLITE_NOTADB:
+    case SQLITE_CANTOPEN:
+    case SQLITE_CORRUPT: {
+        const QFileInfo now(m_source.copy ? m_source.name : m_path);
+        if (now.size() != m_source.size || modifiedAt(now) != m_source.modified)
+            return QStringLiteral("the Skype history '%1' changed while it was read").arg(m_path);
+        // Damage in a file that is as it was opened is that of the chats that meet it.
+        if (sqlite->getErrorCode() == SQLITE_CORRUPT)
+            return QString();
+        return QStringLiteral("the Skype history '%1' can no longer be read").arg(m_path);
+    }
+    default:
+        return QString();
+    }
 }
 
 std::optional<QString> DatabaseHistory::column(const QString& table, const QString& name) const {

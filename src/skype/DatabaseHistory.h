@@ -36,6 +36,9 @@ private:
         bool isUri = false;
         // A private copy, where the history's own folder cannot be read without writing to it.
         std::shared_ptr<HistoryCopy> copy;
+        // The file as it was opened: a file that changed since explains damage met later.
+        qint64 size = -1;
+        qint64 modified = 0;
     };
     // The chats as the first reader found them: every reader made from it reads the same chat by the
     // same position, even when the history changes meanwhile.
@@ -51,6 +54,7 @@ private:
         bool tableInOrder = true;
     };
     static Source sourceFor(const QString& path);
+    static Source sourceAt(const QString& path);
     DatabaseHistory(QString path, Source source);
 
     // Another connection to the same history, opened as the first.
@@ -76,6 +80,9 @@ private:
     // The column's name when the table has it; older clients lack some.
     std::optional<QString> column(const QString& table, const QString& name) const;
     [[noreturn]] void fail(const std::exception& error) const;
+    // Why the run must end after this error: the history cannot be read any more, or changed while
+    // it was read. Empty for damage that is the chat's alone.
+    QString endsRunBecause(const std::exception& error) const;
 
     QString m_path;
     Source m_source;

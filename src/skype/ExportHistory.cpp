@@ -266,21 +266,27 @@ void ExportHistory::fail(const QString& reason) const {
 }
 
 void ExportHistory::cutShort() const {
-    throw Failure(QStringLiteral("'%1' changed while it was read: it is shorter now than when it was opened. "
-                                 "Try again once it is written in full.")
-                      .arg(m_path));
+    throw Failure::endingRun(
+        QStringLiteral("'%1' changed while it was read: it is shorter now than when it was opened. "
+                       "Try again once it is written in full.")
+            .arg(m_path),
+        QStringLiteral("'%1' changed while it was read").arg(m_path));
 }
 
 void ExportHistory::writtenTo() const {
-    throw Failure(QStringLiteral("'%1' changed while it was read: it was written to after it was opened. "
-                                 "Try again once it is written in full.")
-                      .arg(m_path));
+    throw Failure::endingRun(
+        QStringLiteral("'%1' changed while it was read: it was written to after it was opened. "
+                       "Try again once it is written in full.")
+            .arg(m_path),
+        QStringLiteral("'%1' changed while it was read").arg(m_path));
 }
 
 void ExportHistory::readError(const QString& reason) const {
-    throw Failure(QStringLiteral("'%1' cannot be read: %2. The drive it is on may have been removed or be "
-                                 "failing; check it and try again.")
-                      .arg(m_path, reason));
+    throw Failure::endingRun(
+        QStringLiteral("'%1' cannot be read: %2. The drive it is on may have been removed or be failing; "
+                       "check it and try again.")
+            .arg(m_path, reason),
+        QStringLiteral("'%1' can no longer be read").arg(m_path));
 }
 
 namespace {

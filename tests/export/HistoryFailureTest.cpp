@@ -1,0 +1,144 @@
+#include "ExportWindow.h"
+#include "fakes/RealHistoryWindow.h"
+#include "skype/HistoryFiles.h"
+
+#include "ExportWriter.h"
+
+#include <SQLiteCpp/Database.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QMap>
+
+#include <functional>
+#include <optional>
+
+#include <gtest/gtest.h>
+
+// Histories that are not what they seem: values that cannot be read as the schema says, and
+// histories that change or fail while a run reads them. No transcript may come out shorter, other or
+// out of order: the chat fails and its contact keeps the old transcript, or the run ends.
+namespace {
+
+class HistoryFailure : public ExportWindow {
+protected:
+    HistoryFailure()
+        : ExportWindow("UTC") {}
+
+    void SetUp() override {
+        ExportWindow::SetUp();
+        pristine = historyDir.filePath(QStringLiteral("pristine.db"));
+        pristineJson = historyDir.filePath(QStringLiteral("pristine.json"));
+        pristineTar = historyDir.filePath(QStringLiteral("pristine.tar"));
+        writeSyntheticHistory({5, 6, 1, 1200}, pristine, pristineJson);
+        ExportWriter::packTar(pristineJson, pristineTar);
+    }
+    QString copyOf(const QString& original, const char* name) {
+        const QString path = historyDir.filePath(QString::fromUtf8(name));
+        QFile::remove(path);
+        EXPECT_TRUE(QFile::copy(original, path));
+        return path;
+    }
+    QString copyOfPristine(const char* name) { return copyOf(pristine, name); }
+    // The window on the history, with every contact listed and ticked.
+    void open(const QString& path) {
+        history.reset();
+        history.emplace(w, path);
+        QMetaObject::invokeMethod(&history->form(), "PushButton2_Click");
+        QMetaObject::invokeMethod(&history->form(), "PushButton3_Click");
+        w.boxes.clear();
+    }
+    void save() { QMetaObject::invokeMethod(&history->form(), "PushButton7_Click"); }
+    QMap<QString, QByteArray> transcripts() const {
+        QMap<QString, QByteArray> found;
+        for (const QString& name : QDir(outputDir.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name))
+            found.insert(name, contents(folder + name));
+        return found;
+    }
+    QString keptMessage(const QString& path) const {
+        return QStringLiteral("These transcripts were left as they were, because a chat of theirs could not "
+                              "be read or written:\r\n") +
+               path;
+    }
+
+    QTemporaryDir historyDir;
+    QString pristine;
+    QString pristineJson;
+    QString pristineTar;
+    std::optional<RealHistoryWindow> history;
+};
+
+// Something that changes the history after it was opened, run at the run's first breath: the history
+// has been opened, no chat read yet.
+void duringTheRun(std::function<void()> change) {
+    QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(change), Qt::QueuedConnection);
+}
+
+void cutShort(const QString& path) {
+    QFile file(path);
+    ASSERT_TRUE(file.resize(file.size() / 2));
+}
+
+// Another program writes over the file's middle, and the file's time says so.
+void overwrite(const QString& path) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    const qint64 size = file.size();
+    const QDateTime modified = file.fileTime(QFileDevice::FileModificationTime);
+    ASSERT_TRUE(file.seek(4096));
+    ASSERT_EQ(file.write(QByteArray(size - 8192, '\xA5')), size - 8192);
+    file.close();
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(file.setFileTime(modified.addSecs(60), QFileDevice::FileModificationTime));
+}
+
+// A history that fails while the run reads it fails every later chat the same way: the run ends at
+// the first, keeps every transcript it had not yet put in place, and one box says why, instead of
+// boxes for every chat.
+TEST_F(HistoryFailure, AHistoryThatFailsDuringTheRunEndsItWithOneBox) {
+    const struct {
+        const char* name;
+        QString path;
+        std::function<void(const QString&)> change;
+        // The step that meets it: an export's chats are known once it is opened, a main.db's are
+        // read when the run counts them.
+        int line;
+        const char* because;
+    } rows[] = {
+        {"export cut short", copyOf(pristineJson, "cut.json"), cutShort, 124,
+         "'%1' changed while it was read"},
+        {"export written to", copyOf(pristineJson, "overwritten.json"), overwrite, 124,
+         "'%1' changed while it was read"},
+        {"export .tar cut short", copyOf(pristineTar, "cut.tar"), cutShort, 124,
+         "'%1' changed while it was read"},
+        {"main.db cut short", copyOfPristine("cut.db"), cutShort, 118,
+         "the Skype history '%1' changed while it was read"},
+        {"main.db written over", copyOfPristine("overwritten.db"), overwrite, 118,
+         "the Skype history '%1' changed while it was read"},
+    };
+    for (const auto& row : rows) {
+        open(row.path);
+        QStringList handles;
+        for (int i = 1; i <= history->form().rowCount(); ++i) {
+            handles.append(history->form().rowText(i));
+            writeFile(transcript(handles.last().toUtf8().constData()), "old");
+        }
+        ASSERT_GT(handles.size(), 4) << row.name;
+        duringTheRun([&] { row.change(row.path); });
+        save();
+        const QStringList texts = w.boxes.texts();
+        ASSERT_EQ(texts.size(), 3) << row.name << "\n" << texts.join(QLatin1Char('\n')).toStdString();
+        EXPECT_TRUE(texts.at(0).contains(QStringLiteral("at line %1\r\r").arg(row.line)))
+            << texts.at(0).toStdString();
+        EXPECT_EQ(texts.at(1), QStringLiteral("The export stopped because %1. The transcripts it had not yet "
+                                              "put in place were left as they were.")
+                                   .arg(QString::fromLatin1(row.because).arg(row.path)))
+            << row.name;
+        EXPECT_EQ(texts.at(2), QStringLiteral("Done."));
+        for (const QString& handle : handles)
+            EXPECT_EQ(contents(transcript(handle.toUtf8().constData())), QByteArray("old")) << row.name;
+    }
+}
+
+} // namespace
