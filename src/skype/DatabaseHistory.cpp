@@ -11,7 +11,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QUrl>
 
 #include <sqlite3.h>
 
@@ -87,28 +86,19 @@ DatabaseHistory::Prepared DatabaseHistory::prepare(SQLite::Database& db, const Q
 }
 
 DatabaseHistory::Source DatabaseHistory::sourceFor(const QString& path) {
-    Source source = sourceAt(path);
-    const QFileInfo opened(source.copy ? source.name : path);
+    Source source{path, nullptr};
+    // Even a read-only connection to a history in WAL mode creates its "-shm" file beside it, and
+    // fails where that folder cannot be written to; and a client may write and checkpoint it at any
+    // time, which a reader without SQLite's locks (immutable) would misread. A private copy of the
+    // file and its "-wal" is read instead, taken as one snapshot.
+    if (isInWalMode(path)) {
+        source.copy = HistoryCopy::make(path);
+        source.name = source.copy->databasePath();
+    }
+    const QFileInfo opened(source.name);
     source.size = opened.size();
     source.modified = modifiedAt(opened);
     return source;
-}
-
-DatabaseHistory::Source DatabaseHistory::sourceAt(const QString& path) {
-    if (!isInWalMode(path))
-        return {path, false, nullptr};
-    // Even a read-only connection to a history in WAL mode creates its "-shm" file beside it, and
-    // fails where that folder cannot be written to: a private copy of both files is read. Without
-    // changes waiting in its "-wal", the file alone holds the whole history: it is read as
-    // immutable, which writes nothing.
-    std::shared_ptr<HistoryCopy> copy = HistoryCopy::make(path);
-    if (!copy) {
-        const QString uri =
-            QString::fromLatin1(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toEncoded());
-        return {uri + QStringLiteral("?immutable=1"), true, nullptr};
-    }
-    const QString name = copy->databasePath();
-    return {name, false, std::move(copy)};
 }
 
 DatabaseHistory::DatabaseHistory(const QString& path)
@@ -154,8 +144,7 @@ DatabaseHistory::~DatabaseHistory() = default;
 std::unique_ptr<SQLite::Database> DatabaseHistory::connect() const {
     // Each connection is used by one thread at a time: SQLite's own locking is not needed.
     auto db = std::make_unique<SQLite::Database>(m_source.name.toStdString(),
-                                                 SQLite::OPEN_READONLY | SQLite::OPEN_NOMUTEX |
-                                                     (m_source.isUri ? SQLite::OPEN_URI : 0));
+                                                 SQLite::OPEN_READONLY | SQLite::OPEN_NOMUTEX);
     // Readers on other threads take their locks at the same moment: on Windows each briefly takes one
     // byte of the file for itself alone, so that one of them may be refused for an instant. A lock
     // refused for longer than this is another program's.

@@ -33,8 +33,7 @@ private:
     // What SQLite opens for the history at `path`.
     struct Source {
         QString name;
-        bool isUri = false;
-        // A private copy, where the history's own folder cannot be read without writing to it.
+        // A private copy, where a client may be writing the history in WAL mode.
         std::shared_ptr<HistoryCopy> copy;
         // The file as it was opened: a file that changed since explains damage met later.
         qint64 size = -1;
@@ -54,7 +53,6 @@ private:
         bool tableInOrder = true;
     };
     static Source sourceFor(const QString& path);
-    static Source sourceAt(const QString& path);
     DatabaseHistory(QString path, Source source);
 
     // Another connection to the same history, opened as the first.

@@ -14,8 +14,8 @@ class QTemporaryDir;
 // use; copies left behind by a run that was killed are removed at the next start.
 class HistoryCopy final {
 public:
-    // Empty when the "-wal" holds nothing, so that the database alone is the whole history. Fails with
-    // a description when no copy can be made.
+    // The database alone where its "-wal" holds nothing. Fails with a description when no copy can be
+    // made.
     static std::shared_ptr<HistoryCopy> make(const QString& database);
     ~HistoryCopy();
     HistoryCopy(const HistoryCopy&) = delete;

@@ -141,4 +141,28 @@ TEST_F(HistoryFailure, AHistoryThatFailsDuringTheRunEndsItWithOneBox) {
     }
 }
 
+// A client that holds its history in WAL mode may write and checkpoint it at any time, also when its
+// "-wal" is empty at the moment the history is opened: what the run reads is the history as it was
+// opened, never pages written since.
+TEST_F(HistoryFailure, ALiveHistoryInWalModeIsReadAsItWasOpened) {
+    const QString path = copyOfPristine("live.db");
+    SQLite::Database client(path.toStdString(), SQLite::OPEN_READWRITE);
+    client.exec("PRAGMA journal_mode=WAL");
+    client.exec("PRAGMA wal_checkpoint(TRUNCATE)");
+    ASSERT_EQ(QFileInfo(path + QStringLiteral("-wal")).size(), 0);
+    open(path);
+    save();
+    ASSERT_EQ(w.boxes.texts(), QStringList{QStringLiteral("Done.")});
+    const QMap<QString, QByteArray> good = transcripts();
+
+    open(path);
+    duringTheRun([&] {
+        client.exec("UPDATE Messages SET body_xml = 'written later'");
+        client.exec("PRAGMA wal_checkpoint(TRUNCATE)");
+    });
+    save();
+    EXPECT_EQ(w.boxes.texts(), QStringList{QStringLiteral("Done.")});
+    EXPECT_EQ(transcripts(), good);
+}
+
 } // namespace
