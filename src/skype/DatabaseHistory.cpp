@@ -37,6 +37,12 @@ QString sqlOf(const std::optional<QString>& column, const QString& prefix = QStr
     return column ? prefix + *column : QStringLiteral("NULL");
 }
 
+// A column the schema gives whole numbers: anything else stored there cannot be read as one, and is
+// not taken for another value. NULL stands for a column an older client lacks.
+bool isWholeNumberOrNull(int type) {
+    return type == SQLITE_INTEGER || type == SQLITE_NULL;
+}
+
 // What went wrong, in words a user can act on where SQLite's own are no help.
 QString reasonOf(const std::exception& error) {
     const auto* sqlite = dynamic_cast<const SQLite::Exception*>(&error);
@@ -257,7 +263,11 @@ void DatabaseHistory::loadChats() {
         list->chats.push_back({identity, isDialog(query.getColumn(2), identity) ? identity : QString(),
                                text(query.getColumn(4))});
         list->ids.push_back(query.getColumn(0).getInt64());
-        const qint64 created = query.getColumn(3).isNull() ? 0 : query.getColumn(3).getInt64();
+        // A creation time that is no whole number is not read as some other number: the chat cannot
+        // be read.
+        list->unreadable.push_back(
+            isWholeNumberOrNull(query.getColumn(3).getType()) ? QString() : QStringLiteral("time"));
+        const qint64 created = query.getColumn(3).isInteger() ? query.getColumn(3).getInt64() : 0;
         const bool readable = created != 0 && isReadableTime(created);
         stampMissing = stampMissing || !readable;
         list->stamps.push_back(readable ? ChatTime(created) : std::nullopt);
@@ -549,10 +559,13 @@ void DatabaseHistory::prepareMessageQuery() {
             m_misread = chatsTheIndexMisreads(*index);
         }
     }
+    // A type or time that is no whole number comes along, so that its chat fails rather than losing
+    // the message or placing it elsewhere. (The id is the row's own, always a whole number.)
     const QString sql =
-        QStringLiteral("SELECT %1, %2, %3, %4 FROM %5 WHERE %6 = ? AND %3 IN (%7) ORDER BY %8")
-            .arg(field("from_dispname"), field("author"), field("type"), field("body_xml"), from, chat,
-                 QString::fromLatin1(kShownTypes), order);
+        QStringLiteral("SELECT %1, %2, %3, %4, %5 FROM %6 WHERE %7 = ? AND (%3 IN (%8) OR typeof(%3) NOT IN "
+                       "('integer', 'null')) ORDER BY %9")
+            .arg(field("from_dispname"), field("author"), field("type"), field("body_xml"),
+                 field("timestamp"), from, chat, QString::fromLatin1(kShownTypes), order);
     m_messageQuery = prepare(*m_db, sql);
 }
 
@@ -573,6 +586,11 @@ History::ChatContent DatabaseHistory::messages(size_t chat) {
         if (!m_messageQuery)
             prepareMessageQuery();
         const qint64 id = m_list->ids.at(chat);
+        if (!m_list->unreadable.at(chat).isEmpty())
+            throw Failure(
+                QStringLiteral("Cannot read the Skype history '%1': it is damaged where it holds the "
+                               "chat '%2': its %3 is not a number")
+                    .arg(m_path, m_list->chats.at(chat).name, m_list->unreadable.at(chat)));
         if (m_misread && m_misread->count(id))
             // Either the table or its index is damaged there: which one cannot be told.
             throw Failure(QStringLiteral("Cannot read the Skype history '%1': it is damaged where it holds "
@@ -588,6 +606,14 @@ History::ChatContent DatabaseHistory::messages(size_t chat) {
         std::vector<std::pair<ChatText::Span, ChatText::Span>> spans;
         int status;
         while ((status = sqlite3_step(query)) == SQLITE_ROW) {
+            const char* unreadable = sqlite3_column_type(query, 2) != SQLITE_INTEGER       ? "type"
+                                     : !isWholeNumberOrNull(sqlite3_column_type(query, 4)) ? "time"
+                                                                                           : nullptr;
+            if (unreadable)
+                throw Failure(
+                    QStringLiteral("Cannot read the Skype history '%1': it is damaged where it holds "
+                                   "the messages of '%2': a message's %3 is not a number")
+                        .arg(m_path, m_list->chats.at(chat).name, QLatin1String(unreadable)));
             const MessageKind kind = MessageBody::kindOfDatabaseType(sqlite3_column_int(query, 2));
             if (kind == MessageKind::Event)
                 continue;

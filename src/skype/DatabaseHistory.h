@@ -45,6 +45,8 @@ private:
         std::vector<HistoryChat> chats;
         std::vector<qint64> ids;
         std::vector<ChatTime> stamps;
+        // What of each chat's own row cannot be read as the schema says ("time"), else empty.
+        std::vector<QString> unreadable;
     };
     // Whether the client's message index agrees with the messages themselves, found once.
     struct IndexCheck {

@@ -69,6 +69,59 @@ protected:
     std::optional<RealHistoryWindow> history;
 };
 
+// A value that cannot be read as the schema says fails the chat that holds it: the contact keeps its
+// transcript and is named among the kept, and every other contact's is written as before. It is
+// never skipped, moved or read as another number.
+TEST_F(HistoryFailure, AValueThatIsNoNumberFailsItsChatAlone) {
+    const struct {
+        const char* damage;
+        const char* unreadable;
+    } rows[] = {
+        {"UPDATE Messages SET type = 'text' WHERE id = (SELECT MIN(id) FROM Messages WHERE convo_id = %1)",
+         "a message's type is not a number"},
+        {"UPDATE Messages SET type = 61.5 WHERE id = (SELECT MIN(id) FROM Messages WHERE convo_id = %1)",
+         "a message's type is not a number"},
+        {"UPDATE Messages SET timestamp = 'soon' WHERE id = (SELECT MIN(id) FROM Messages WHERE convo_id = "
+         "%1 AND type = 61)",
+         "a message's time is not a number"},
+        {"UPDATE Conversations SET creation_timestamp = '1600000000 seconds' WHERE id = %1",
+         "its time is not a number"},
+    };
+    open(pristine);
+    save();
+    ASSERT_EQ(w.boxes.texts(), QStringList{QStringLiteral("Done.")});
+    const QMap<QString, QByteArray> good = transcripts();
+    qint64 chat = 0;
+    QString partner;
+    {
+        SQLite::Database db(pristine.toStdString(), SQLite::OPEN_READONLY);
+        SQLite::Statement query(db,
+                                "SELECT id, identity FROM Conversations WHERE type = 1 ORDER BY id LIMIT 1");
+        ASSERT_TRUE(query.executeStep());
+        chat = query.getColumn(0).getInt64();
+        partner = QString::fromStdString(query.getColumn(1).getString());
+    }
+    ASSERT_TRUE(good.contains(partner + QStringLiteral(".txt")));
+    for (const auto& row : rows) {
+        const QString damaged = copyOfPristine("damaged.db");
+        {
+            SQLite::Database db(damaged.toStdString(), SQLite::OPEN_READWRITE);
+            db.exec(QString::fromLatin1(row.damage).arg(chat).toStdString());
+        }
+        open(damaged);
+        save();
+        const QStringList texts = w.boxes.texts();
+        ASSERT_GE(texts.size(), 3) << row.damage;
+        EXPECT_EQ(texts.last(), QStringLiteral("Done.")) << row.damage;
+        EXPECT_EQ(texts.at(texts.size() - 2), keptMessage(transcript(partner.toUtf8().constData())))
+            << row.damage;
+        for (const QString& text : texts.mid(0, texts.size() - 2))
+            EXPECT_TRUE(text.contains(QLatin1String(row.unreadable)) && text.contains(partner))
+                << text.toStdString();
+        EXPECT_EQ(transcripts(), good) << row.damage;
+    }
+}
+
 // Something that changes the history after it was opened, run at the run's first breath: the history
 // has been opened, no chat read yet.
 void duringTheRun(std::function<void()> change) {
