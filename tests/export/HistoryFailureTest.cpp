@@ -1,4 +1,6 @@
 #include "ExportWindow.h"
+#include "cli/CliHarness.h"
+#include "fakes/FakeSkype.h"
 #include "fakes/RealHistoryWindow.h"
 #include "skype/HistoryFiles.h"
 
@@ -192,6 +194,69 @@ TEST_F(HistoryFailure, AHistoryThatFailsDuringTheRunEndsItWithOneBox) {
         for (const QString& handle : handles)
             EXPECT_EQ(contents(transcript(handle.toUtf8().constData())), QByteArray("old")) << row.name;
     }
+}
+
+// Each export ends at the first chat whose history failed for good: its error box, the box that says
+// why, "Done.". "Old 3." has put in place the transcripts of the rows before; the others are kept.
+TEST_F(HistoryFailure, EachExportEndsAtTheFirstChatWhoseHistoryFailed) {
+    const struct {
+        const char* button;
+        int line;
+        QByteArray ann;
+    } rows[] = {{"PushButton7", 124, "old"},
+                {"PushButton6", 120, "[8/31/2021 3:42:10 PM]\r\nAnn: hi\r\n\r\n"}};
+    const QDateTime stamp(QDate(2021, 8, 31), QTime(15, 42, 10));
+    for (const char* handle : {"ann", "bob", "cid"})
+        w.skype.addChat(QString::fromLatin1(handle), stamp, {QStringLiteral("Ann: hi")});
+    tick({QStringLiteral("ann"), QStringLiteral("bob"), QStringLiteral("cid")});
+    w.skype.failing = {QStringLiteral("messageCount#2"), QStringLiteral("messageCount#3")};
+    w.skype.failingEndsRunBecause = QStringLiteral("the history went away");
+    for (const auto& row : rows) {
+        for (const char* handle : {"ann", "bob", "cid"})
+            writeFile(transcript(handle), "old");
+        w.boxes.clear();
+        w.click(row.button);
+        const QStringList texts = w.boxes.texts();
+        ASSERT_EQ(texts.size(), 3) << row.button << "\n" << texts.join(QLatin1Char('\n')).toStdString();
+        EXPECT_TRUE(texts.at(0).contains(QStringLiteral("at line %1\r\r").arg(row.line))) << row.button;
+        EXPECT_EQ(texts.at(1),
+                  QStringLiteral("The export stopped because the history went away. The transcripts "
+                                 "it had not yet put in place were left as they were."));
+        EXPECT_EQ(texts.at(2), QStringLiteral("Done."));
+        EXPECT_EQ(contents(transcript("ann")), row.ann) << row.button;
+        EXPECT_EQ(contents(transcript("bob")), QByteArray("old")) << row.button;
+        EXPECT_EQ(contents(transcript("cid")), QByteArray("old")) << row.button;
+    }
+}
+
+// The command line says it once too, and ends with status 2: nothing of the run was put in place.
+TEST(HistoryFailureOnTheCommandLine, AHistoryThatFailsDuringTheRunIsOneMessage) {
+    ScopedEnv env;
+    env.set("LANG", "en_US.UTF-8").set("TZ", "UTC");
+    QTemporaryDir out;
+    FakeSkype skype;
+    const QDateTime stamp(QDate(2021, 8, 31), QTime(15, 42, 10));
+    for (const char* handle : {"ann", "bob", "cid", "dan"}) {
+        skype.contacts.append(QString::fromLatin1(handle));
+        skype.addChat(QString::fromLatin1(handle), stamp, {QStringLiteral("Ann: hi")});
+        writeFile(out.filePath(QString::fromLatin1(handle) + QStringLiteral(".txt")), "old");
+    }
+    skype.failing = {QStringLiteral("messageCount#2"), QStringLiteral("messageCount#3"),
+                     QStringLiteral("messageCount#4")};
+    skype.failingEndsRunBecause = QStringLiteral("the history went away");
+    const CliResult result =
+        runCli({QStringLiteral("export"), QStringLiteral("--out"), out.path()}, nullptr, &skype);
+    EXPECT_EQ(result.status, 2);
+    const QStringList lines = result.errLines();
+    ASSERT_EQ(lines.size(), 3) << result.err.toStdString();
+    EXPECT_TRUE(lines.at(0).startsWith(QStringLiteral("parlorix-cli: Skype failed at messageCount")));
+    EXPECT_EQ(lines.at(1),
+              QStringLiteral("parlorix-cli: The export stopped because the history went away. The "
+                             "transcripts it had not yet put in place were left as they were."));
+    EXPECT_EQ(lines.at(2), QStringLiteral("parlorix-cli: Done."));
+    for (const char* handle : {"ann", "bob", "cid", "dan"})
+        EXPECT_EQ(contents(out.filePath(QString::fromLatin1(handle) + QStringLiteral(".txt"))),
+                  QByteArray("old"));
 }
 
 // A client that holds its history in WAL mode may write and checkpoint it at any time, also when its
