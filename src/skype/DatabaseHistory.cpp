@@ -276,18 +276,27 @@ void DatabaseHistory::loadChats() {
         m_list = std::move(list);
         return;
     }
-    // Chats without a creation time take the time of their earliest message, of any kind.
-    std::map<qint64, qint64> earliest;
-    SQLite::Statement first(*m_db, "SELECT convo_id, MIN(timestamp) FROM Messages WHERE timestamp BETWEEN ? "
-                                   "AND ? GROUP BY convo_id");
+    // Chats without a creation time take the time of their earliest message, of any kind; one of
+    // whose times is no whole number cannot tell which is the earliest.
+    std::map<qint64, std::pair<std::optional<qint64>, bool>> earliest;
+    SQLite::Statement first(*m_db,
+                            "SELECT convo_id, MIN(CASE WHEN timestamp BETWEEN ? AND ? THEN timestamp END), "
+                            "MAX(typeof(timestamp) NOT IN ('integer', 'null')) FROM Messages GROUP BY "
+                            "convo_id");
     first.bind(1, static_cast<int64_t>(kEarliestTime));
     first.bind(2, static_cast<int64_t>(kLatestTime));
-    while (first.executeStep())
-        earliest[first.getColumn(0).getInt64()] = first.getColumn(1).getInt64();
+    while (first.executeStep()) {
+        const SQLite::Column time = first.getColumn(1);
+        earliest[first.getColumn(0).getInt64()] = {
+            time.isNull() ? std::nullopt : std::optional(time.getInt64()), first.getColumn(2).getInt() != 0};
+    }
     for (size_t i = 0; i < list->chats.size(); ++i) {
         const auto found = earliest.find(list->ids[i]);
-        if (!list->stamps[i] && found != earliest.end())
-            list->stamps[i] = found->second;
+        if (list->stamps[i] || found == earliest.end())
+            continue;
+        list->stamps[i] = found->second.first;
+        if (found->second.second && list->unreadable[i].isEmpty())
+            list->unreadable[i] = QStringLiteral("time");
     }
     m_list = std::move(list);
 }

@@ -88,6 +88,10 @@ TEST_F(HistoryFailure, AValueThatIsNoNumberFailsItsChatAlone) {
          "a message's time is not a number"},
         {"UPDATE Conversations SET creation_timestamp = '1600000000 seconds' WHERE id = %1",
          "its time is not a number"},
+        // Without a creation time, the earliest message's: an event's time that is no number hides it.
+        {"UPDATE Conversations SET creation_timestamp = NULL WHERE id = %1; INSERT INTO Messages (convo_id, "
+         "author, timestamp, type) VALUES (%1, 'x', 'long ago', 10)",
+         "its time is not a number"},
     };
     open(pristine);
     save();
