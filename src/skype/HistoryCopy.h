@@ -27,7 +27,8 @@ public:
     static QString root();
     // Removes every copy whose lock no running program holds.
     static void removeLeftovers();
-    // Called between copying the database and copying its "-wal"; tests race a checkpoint there.
+    // Called after copying the database, before its "-wal" is copied (or, where it held nothing,
+    // looked at again); tests race a checkpoint there.
     static void setBetweenCopies(std::function<void()> seam);
 
 private:
