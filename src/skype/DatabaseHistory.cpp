@@ -257,6 +257,7 @@ void DatabaseHistory::loadChats() {
                                  sqlOf(column(conversations, QStringLiteral("displayname"))));
     SQLite::Statement query(*m_db, sql.toStdString());
     auto list = std::make_shared<ChatList>();
+    list->messageOfNoChat = messageOfNoChat();
     bool stampMissing = false;
     while (query.executeStep()) {
         const QString identity = text(query.getColumn(1));
@@ -299,6 +300,21 @@ void DatabaseHistory::loadChats() {
             list->unreadable[i] = QStringLiteral("time");
     }
     m_list = std::move(list);
+}
+
+bool DatabaseHistory::messageOfNoChat() const {
+    try {
+        const std::optional<QString> index = conversationIndex();
+        if (!index)
+            return false;
+        SQLite::Statement query(*m_db, QStringLiteral("SELECT 1 FROM Messages INDEXED BY %1 WHERE convo_id > "
+                                                      "9223372036854775807 LIMIT 1")
+                                           .arg(quotedName(*index))
+                                           .toStdString());
+        return query.executeStep();
+    } catch (const SQLite::Exception&) {
+        return false; // each chat's own read finds the damage it meets
+    }
 }
 
 std::optional<QString> DatabaseHistory::conversationIndex() const {
@@ -595,6 +611,16 @@ History::ChatContent DatabaseHistory::messages(size_t chat) {
         if (!m_messageQuery)
             prepareMessageQuery();
         const qint64 id = m_list->ids.at(chat);
+        if (m_list->messageOfNoChat)
+            throw Failure::endingRun(
+                QStringLiteral(
+                    "Cannot read the Skype history '%1': it is damaged where it tells which chat a "
+                    "message belongs to (a message's chat is not a number), so no chat can be read "
+                    "whole")
+                    .arg(m_path),
+                QStringLiteral(
+                    "the Skype history '%1' is damaged where it tells which chat a message belongs to")
+                    .arg(m_path));
         if (!m_list->unreadable.at(chat).isEmpty())
             throw Failure(
                 QStringLiteral("Cannot read the Skype history '%1': it is damaged where it holds the "

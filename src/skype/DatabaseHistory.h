@@ -47,6 +47,8 @@ private:
         std::vector<ChatTime> stamps;
         // What of each chat's own row cannot be read as the schema says ("time"), else empty.
         std::vector<QString> unreadable;
+        // A message's chat is no number: which chat lacks it cannot be told, so none can be read whole.
+        bool messageOfNoChat = false;
     };
     // Whether the client's message index agrees with the messages themselves, found once.
     struct IndexCheck {
@@ -60,6 +62,9 @@ private:
     // Another connection to the same history, opened as the first.
     std::unique_ptr<SQLite::Database> connect() const;
     void loadChats();
+    // Whether the client's index lists a message whose chat is text or a blob (they sort after every
+    // number): one seek. Without the index, or where it cannot be read, nothing is found.
+    bool messageOfNoChat() const;
     // The name of the client's index on Messages (convo_id, ...), if it has one.
     std::optional<QString> conversationIndex() const;
     bool indexAgreesWithTable(const QString& index) const;

@@ -128,6 +128,33 @@ TEST_F(HistoryFailure, AValueThatIsNoNumberFailsItsChatAlone) {
     }
 }
 
+// A message whose chat is no number belongs to no chat that can be read: which chat lacks it cannot
+// be told, so no transcript is put in place, and one box says why.
+TEST_F(HistoryFailure, AMessageOfNoChatEndsTheRunWithOneBox) {
+    open(pristine);
+    save();
+    ASSERT_EQ(w.boxes.texts(), QStringList{QStringLiteral("Done.")});
+    const QMap<QString, QByteArray> good = transcripts();
+    const QString damaged = copyOfPristine("damaged.db");
+    {
+        SQLite::Database db(damaged.toStdString(), SQLite::OPEN_READWRITE);
+        db.exec("UPDATE Messages SET convo_id = 'lost' WHERE id = (SELECT MAX(id) FROM Messages WHERE type = "
+                "61)");
+    }
+    open(damaged);
+    save();
+    const QStringList texts = w.boxes.texts();
+    ASSERT_EQ(texts.size(), 3) << texts.join(QLatin1Char('\n')).toStdString();
+    EXPECT_TRUE(texts.at(0).contains(QLatin1String("a message's chat is not a number")))
+        << texts.at(0).toStdString();
+    EXPECT_EQ(texts.at(1),
+              QStringLiteral("The export stopped because the Skype history '%1' is damaged where it "
+                             "tells which chat a message belongs to. The transcripts it had not yet "
+                             "put in place were left as they were.")
+                  .arg(damaged));
+    EXPECT_EQ(transcripts(), good);
+}
+
 // Something that changes the history after it was opened, run at the run's first breath: the history
 // has been opened, no chat read yet.
 void duringTheRun(std::function<void()> change) {
