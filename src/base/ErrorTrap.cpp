@@ -32,6 +32,14 @@ QString ErrorTrap::describe(const std::exception_ptr& error) {
 
 void ErrorTrap::report(int line, const std::exception_ptr& error) {
     ++m_failures;
+    if (m_endedRunBecause.isEmpty()) {
+        try {
+            std::rethrow_exception(error);
+        } catch (const Failure& failure) {
+            m_endedRunBecause = failure.endsRunBecause();
+        } catch (...) {
+        }
+    }
     m_boxes.show(message(describe(error), m_location, line), QStringLiteral("Application Error"),
                  MessageBoxes::Buttons::Ok, MessageBoxes::Icon::Warning, MessageBoxes::Answer::Ok);
 }

@@ -47,6 +47,9 @@ public:
 
     // How many steps have failed so far: a handler tells from it whether a part of its work went wrong.
     int failures() const { return m_failures; }
+    // Why the run must end, once a step failed so that every later one would fail the same way;
+    // else empty.
+    const QString& endedRunBecause() const { return m_endedRunBecause; }
 
     // The text of the error report box.
     static QString message(const QString& description, const QString& location, int line);
@@ -58,4 +61,5 @@ private:
     MessageBoxes& m_boxes;
     QString m_location;
     int m_failures = 0;
+    QString m_endedRunBecause;
 };

@@ -55,6 +55,8 @@ void ExportRun::writeTranscripts(ErrorTrap& trap, SkypeRoot& root, TranscriptFil
     const int chats = trap.count(118, [&] { return root.chats()->count(); }, 0);
     if (trap.failures() != failedBefore)
         files.spoilAll(); // no chat can be written: every old transcript stays
+    if (files.mustStop(trap))
+        return;
     for (int chat = 1; chat <= chats; ++chat) {
         const int failedBeforeChat = trap.failures();
         m_chatPaths.clear();
@@ -67,7 +69,10 @@ void ExportRun::writeTranscripts(ErrorTrap& trap, SkypeRoot& root, TranscriptFil
             partner = root.chats()->item(chat)->partnerHandle();
         } catch (...) {
         }
-        if (trap.test(124, [&] { return root.chats()->item(chat)->messages()->count() > 0; })) {
+        const bool hasMessages =
+            trap.test(124, [&] { return root.chats()->item(chat)->messages()->count() > 0; });
+        // The history can no longer be read: no row takes the chat, and the run ends after it.
+        if (hasMessages && !files.mustStop(trap)) {
             const int rows = trap.count(126, [&] { return m_view.rowCount(); }, 0);
             if (partner) {
                 for (const int row : m_view.rowsWithText(*partner)) {
@@ -88,9 +93,9 @@ void ExportRun::writeTranscripts(ErrorTrap& trap, SkypeRoot& root, TranscriptFil
         }
         if (trap.failures() != failedBeforeChat)
             spoilChat(files, partner);
-        // The folder is gone, the disk full or writing refused: every later chat would fail the same
-        // way, with boxes of its own.
-        if (files.stopped())
+        // The folder is gone, the disk full, writing refused or the history unreadable: every later
+        // chat would fail the same way, with boxes of its own.
+        if (files.mustStop(trap))
             break;
     }
 }

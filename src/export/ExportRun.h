@@ -16,8 +16,9 @@ struct Services;
 // the chat's partner handle. Ticks and the folder text are read afresh at every step, and the
 // window handles its events once per row and once per chat. A transcript replaces the old one only
 // when every chat of its contact was read and written; otherwise the old one stays, and a box says so.
-// A write that fails because the folder is gone, the disk is full or writing there is refused ends
-// the run after that chat, with every old transcript kept and one box that says why.
+// A write that fails because the folder is gone, the disk is full or writing there is refused, or a
+// history that can no longer be read, ends the run after that chat, with every old transcript kept
+// and one box that says why.
 class ExportRun final {
 public:
     ExportRun(MainView& view, Services& services);

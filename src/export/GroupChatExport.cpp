@@ -97,7 +97,11 @@ void GroupChatExport::writeGroups(ErrorTrap& trap, SkypeRoot& root, TranscriptFi
         if (!trap.step(114, [&] { chat = root.chats()->item(position); }))
             continue;
         const int failedBeforeChat = trap.failures();
-        if (!trap.test(116, [&] { return chat->messages()->count() > 0; }))
+        const bool hasMessages = trap.test(116, [&] { return chat->messages()->count() > 0; });
+        // The history can no longer be read: this group and the later ones keep their files.
+        if (files.mustStop(trap))
+            break;
+        if (!hasMessages)
             continue;
         // Messages that could not be counted are not read again only to fail once more: the group keeps
         // its old file.
@@ -138,8 +142,9 @@ void GroupChatExport::writeGroups(ErrorTrap& trap, SkypeRoot& root, TranscriptFi
         if (trap.failures() != failedBeforeChat)
             files.spoil(path);
         trap.step(130, [&] { files.commit(path); });
-        // The folder is gone, the disk full or writing refused: every later group would fail alike.
-        if (files.stopped())
+        // The folder is gone, the disk full, writing refused or the history unreadable: every later
+        // group would fail alike.
+        if (files.mustStop(trap))
             break;
     }
 }

@@ -72,7 +72,7 @@ void LegacyExport::run() {
         if (trap.failures() != failedBefore)
             files.spoil(*path);
         trap.step(152, [&] { files.commit(*path); });
-        if (files.stopped())
+        if (files.mustStop(trap))
             break;
     }
     if (files.stopped())
@@ -165,10 +165,14 @@ void LegacyExport::exportAll(ErrorTrap& trap, SkypeRoot& root, TranscriptFiles& 
     for (const int chat : candidates(root, row, chats)) {
         if (files.stopped())
             break;
-        if (!trap.test(120, [&] {
-                const std::shared_ptr<Chat> current = root.chats()->item(chat);
-                return belongsTo(*current, m_view.rowText(row)) && current->messages()->count() > 0;
-            }))
+        const bool written = trap.test(120, [&] {
+            const std::shared_ptr<Chat> current = root.chats()->item(chat);
+            return belongsTo(*current, m_view.rowText(row)) && current->messages()->count() > 0;
+        });
+        // The history can no longer be read: the run ends here.
+        if (files.mustStop(trap))
+            break;
+        if (!written)
             continue;
         trap.step(122, [&] {
             if (first)
@@ -191,7 +195,7 @@ void LegacyExport::exportRange(ErrorTrap& trap, SkypeRoot& root, TranscriptFiles
     if (!trap.step(138, [&] { chats = root.chats()->count(); }))
         return;
     for (const int position : candidates(root, row, chats)) {
-        if (files.stopped())
+        if (files.mustStop(trap))
             break;
         std::shared_ptr<Chat> chat;
         const auto current = [&]() -> Chat& {
@@ -199,8 +203,12 @@ void LegacyExport::exportRange(ErrorTrap& trap, SkypeRoot& root, TranscriptFiles
                 chat = root.chats()->item(position);
             return *chat;
         };
-        if (trap.test(140, [&] { return current().messages()->count() > 0; }) &&
-            trap.test(142, [&] { return belongsTo(current(), m_view.rowText(row)); }) && trap.test(144, [&] {
+        const bool hasMessages = trap.test(140, [&] { return current().messages()->count() > 0; });
+        // The history can no longer be read: the run ends here.
+        if (files.mustStop(trap))
+            break;
+        if (hasMessages && trap.test(142, [&] { return belongsTo(current(), m_view.rowText(row)); }) &&
+            trap.test(144, [&] {
                 const QDateTime stamp = current().timeStamp();
                 return stamp >= m_view.dateFrom() && stamp <= m_view.dateTo();
             })) {

@@ -18,8 +18,9 @@ struct Services;
 // date range writes one entry per chat stamped inside the range. Transcripts are not deleted first:
 // the first write for a row starts its file afresh, and a file the run does not write keeps its
 // content. A row's new transcript replaces the old one only when all of it was read and written.
-// A write that fails because the folder is gone, the disk is full or writing there is refused ends
-// the run after that chat; the rows not finished keep their transcripts, and one box says why.
+// A write that fails because the folder is gone, the disk is full or writing there is refused, or a
+// history that can no longer be read, ends the run after that chat; the rows not finished keep their
+// transcripts, and one box says why.
 class LegacyExport final {
 public:
     LegacyExport(MainView& view, Services& services);

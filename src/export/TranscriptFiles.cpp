@@ -4,6 +4,7 @@
 #include "FolderLock.h"
 #include "NarrowText.h"
 
+#include "base/ErrorTrap.h"
 #include "base/Failure.h"
 #include "base/FileSystem.h"
 
@@ -314,6 +315,14 @@ void TranscriptFiles::fail(const QString& what, const Pending& pending, int erro
             QStringLiteral(" The transcripts it had not yet put in place were left as they were.");
     }
     throw Failure(QStringLiteral("%1 '%2': %3").arg(what, pending.path, reason));
+}
+
+bool TranscriptFiles::mustStop(const ErrorTrap& trap) {
+    if (m_stop.isEmpty() && !trap.endedRunBecause().isEmpty())
+        m_stop = QStringLiteral("The export stopped because %1. The transcripts it had not yet put in place "
+                                "were left as they were.")
+                     .arg(trap.endedRunBecause());
+    return stopped();
 }
 
 bool TranscriptFiles::isStopMessage(const QString& text) {

@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 
+class ErrorTrap;
 class FileSystem;
 class FolderLock;
 
@@ -57,6 +58,9 @@ public:
     // True once a write failed in a way that every later one would too: the folder is gone, the disk
     // is full, or writing there is refused. The run then ends and puts nothing more in place.
     bool stopped() const { return !m_stop.isEmpty(); }
+    // stopped(), or a step of the trap failed so that every later one would: the history can no
+    // longer be read. The run then ends the same way, and the stop message says why.
+    bool mustStop(const ErrorTrap& trap);
     // What the user is told then, in one box.
     const QString& stopMessage() const { return m_stop; }
     // Whether a box's text is such a message.

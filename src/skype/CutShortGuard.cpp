@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -18,13 +19,13 @@ namespace {
 struct Range {
     std::atomic<uintptr_t> begin{0};
     std::atomic<uintptr_t> end{0};
-    std::atomic<bool> metTheEnd{false};
+    std::atomic<bool> metAFault{false};
 };
 constexpr int kSlots = 8;
 Range g_ranges[kSlots];
 
 std::mutex g_installing;
-int g_guards = 0;
+bool g_installed = false;
 struct sigaction g_previous;
 std::atomic<uintptr_t> g_pageSize{0}; // sysconf may not be called from a signal handler
 
@@ -43,7 +44,7 @@ void onBusError(int signal, siginfo_t* info, void* context) {
             void* page = reinterpret_cast<void*>(address & ~(pageSize - 1));
             if (mmap(page, pageSize, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) !=
                 MAP_FAILED) {
-                range.metTheEnd.store(true);
+                range.metAFault.store(true);
                 return;
             }
         }
@@ -67,7 +68,9 @@ void onBusError(int signal, siginfo_t* info, void* context) {
 
 } // namespace
 
-CutShortGuard::CutShortGuard(const char* mapped, size_t size) {
+CutShortGuard::CutShortGuard(const char* mapped, size_t size, int file, int64_t fileEnd)
+    : m_file(file)
+    , m_fileEnd(fileEnd) {
     if (!mapped || size == 0)
         return;
     std::lock_guard<std::mutex> lock(g_installing);
@@ -82,17 +85,18 @@ CutShortGuard::CutShortGuard(const char* mapped, size_t size) {
     const auto pageSize = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
     g_pageSize.store(pageSize);
     Range& range = g_ranges[m_slot];
-    range.metTheEnd.store(false);
+    range.metAFault.store(false);
     // Whole pages, as they are mapped: a read that begins before the first byte in its page (one
     // aligned down, as memchr's may be) faults there, and so does one past the last byte.
     range.begin.store(reinterpret_cast<uintptr_t>(mapped) & ~(pageSize - 1));
     range.end.store((reinterpret_cast<uintptr_t>(mapped) + size + pageSize - 1) & ~(pageSize - 1));
-    if (g_guards++ == 0) {
+    // Once for the program: put back when a guard ends, it would undo a handler installed since.
+    if (!g_installed) {
         struct sigaction action{};
         action.sa_sigaction = onBusError;
         action.sa_flags = SA_SIGINFO;
         sigemptyset(&action.sa_mask);
-        sigaction(SIGBUS, &action, &g_previous);
+        g_installed = sigaction(SIGBUS, &action, &g_previous) == 0;
     }
 }
 
@@ -103,20 +107,29 @@ CutShortGuard::~CutShortGuard() {
     Range& range = g_ranges[m_slot];
     range.end.store(0);
     range.begin.store(0);
-    if (--g_guards == 0)
-        sigaction(SIGBUS, &g_previous, nullptr);
 }
 
-bool CutShortGuard::metTheEnd() const {
-    return m_slot >= 0 && g_ranges[m_slot].metTheEnd.load();
+CutShortGuard::Met CutShortGuard::met() const {
+    if (m_slot < 0 || !g_ranges[m_slot].metAFault.load())
+        return Met::Nothing;
+    if (m_file < 0)
+        return Met::TheEnd;
+    // A page the file still has that could not be read is the disk's failure (a drive pulled, a
+    // failing disk), not a file cut short.
+    struct stat status{};
+    if (fstat(m_file, &status) != 0 || status.st_size >= m_fileEnd)
+        return Met::ReadError;
+    return Met::TheEnd;
 }
 
 #else
 
-CutShortGuard::CutShortGuard(const char*, size_t) {}
+CutShortGuard::CutShortGuard(const char*, size_t, int file, int64_t fileEnd)
+    : m_file(file)
+    , m_fileEnd(fileEnd) {}
 CutShortGuard::~CutShortGuard() = default;
-bool CutShortGuard::metTheEnd() const {
-    return false;
+CutShortGuard::Met CutShortGuard::met() const {
+    return Met::Nothing;
 }
 
 #endif

@@ -11,7 +11,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QUrl>
 
 #include <sqlite3.h>
 
@@ -36,6 +35,12 @@ QString text(const SQLite::Column& column) {
 // The SQL for a column that may be missing: NULL stands in for it.
 QString sqlOf(const std::optional<QString>& column, const QString& prefix = QString()) {
     return column ? prefix + *column : QStringLiteral("NULL");
+}
+
+// A column the schema gives whole numbers: anything else stored there cannot be read as one, and is
+// not taken for another value. NULL stands for a column an older client lacks.
+bool isWholeNumberOrNull(int type) {
+    return type == SQLITE_INTEGER || type == SQLITE_NULL;
 }
 
 // What went wrong, in words a user can act on where SQLite's own are no help.
@@ -81,6 +86,10 @@ bool isInWalMode(const QString& path) {
     return header.size() == 20 && header.at(18) == 2 && header.at(19) == 2;
 }
 
+qint64 modifiedAt(const QFileInfo& info) {
+    return info.fileTime(QFileDevice::FileModificationTime).toMSecsSinceEpoch();
+}
+
 } // namespace
 
 // A statement stepped through SQLite's own calls, where the wrapper's per-row checks would cost.
@@ -96,20 +105,19 @@ DatabaseHistory::Prepared DatabaseHistory::prepare(SQLite::Database& db, const Q
 }
 
 DatabaseHistory::Source DatabaseHistory::sourceFor(const QString& path) {
-    if (!isInWalMode(path))
-        return {path, false, nullptr};
+    Source source{path, nullptr};
     // Even a read-only connection to a history in WAL mode creates its "-shm" file beside it, and
-    // fails where that folder cannot be written to: a private copy of both files is read. Without
-    // changes waiting in its "-wal", the file alone holds the whole history: it is read as
-    // immutable, which writes nothing.
-    std::shared_ptr<HistoryCopy> copy = HistoryCopy::make(path);
-    if (!copy) {
-        const QString uri =
-            QString::fromLatin1(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toEncoded());
-        return {uri + QStringLiteral("?immutable=1"), true, nullptr};
+    // fails where that folder cannot be written to; and a client may write and checkpoint it at any
+    // time, which a reader without SQLite's locks (immutable) would misread. A private copy of the
+    // file and its "-wal" is read instead, taken as one snapshot.
+    if (isInWalMode(path)) {
+        source.copy = HistoryCopy::make(path);
+        source.name = source.copy->databasePath();
     }
-    const QString name = copy->databasePath();
-    return {name, false, std::move(copy)};
+    const QFileInfo opened(source.name);
+    source.size = opened.size();
+    source.modified = modifiedAt(opened);
+    return source;
 }
 
 DatabaseHistory::DatabaseHistory(const QString& path)
@@ -157,8 +165,7 @@ DatabaseHistory::~DatabaseHistory() = default;
 std::unique_ptr<SQLite::Database> DatabaseHistory::connect() const {
     // Each connection is used by one thread at a time: SQLite's own locking is not needed.
     auto db = std::make_unique<SQLite::Database>(m_source.name.toStdString(),
-                                                 SQLite::OPEN_READONLY | SQLite::OPEN_NOMUTEX |
-                                                     (m_source.isUri ? SQLite::OPEN_URI : 0));
+                                                 SQLite::OPEN_READONLY | SQLite::OPEN_NOMUTEX);
     // Readers on other threads take their locks at the same moment: on Windows each briefly takes one
     // byte of the file for itself alone, so that one of them may be refused for an instant. A lock
     // refused for longer than this is another program's.
@@ -167,7 +174,37 @@ std::unique_ptr<SQLite::Database> DatabaseHistory::connect() const {
 }
 
 void DatabaseHistory::fail(const std::exception& error) const {
-    throw Failure(QStringLiteral("Cannot read the Skype history '%1': %2").arg(m_path, reasonOf(error)));
+    const QString description =
+        QStringLiteral("Cannot read the Skype history '%1': %2").arg(m_path, reasonOf(error));
+    const QString because = endsRunBecause(error);
+    if (because.isEmpty())
+        throw Failure(description);
+    throw Failure::endingRun(description, because);
+}
+
+QString DatabaseHistory::endsRunBecause(const std::exception& error) const {
+    const auto* sqlite = dynamic_cast<const SQLite::Exception*>(&error);
+    if (!sqlite)
+        return QString();
+    switch (sqlite->getErrorCode()) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        return QStringLiteral("Skype is using the history '%1'").arg(m_path);
+    case SQLITE_IOERR:
+    case SQLITE_NOTADB:
+    case SQLITE_CANTOPEN:
+    case SQLITE_CORRUPT: {
+        const QFileInfo now(m_source.copy ? m_source.name : m_path);
+        if (now.size() != m_source.size || modifiedAt(now) != m_source.modified)
+            return QStringLiteral("the Skype history '%1' changed while it was read").arg(m_path);
+        // Damage in a file that is as it was opened is that of the chats that meet it.
+        if (sqlite->getErrorCode() == SQLITE_CORRUPT)
+            return QString();
+        return QStringLiteral("the Skype history '%1' can no longer be read").arg(m_path);
+    }
+    default:
+        return QString();
+    }
 }
 
 std::optional<QString> DatabaseHistory::column(const QString& table, const QString& name) const {
@@ -235,13 +272,18 @@ void DatabaseHistory::loadChats() {
                                  sqlOf(column(conversations, QStringLiteral("displayname"))));
     SQLite::Statement query(*m_db, sql.toStdString());
     auto list = std::make_shared<ChatList>();
+    list->messageOfNoChat = messageOfNoChat();
     bool stampMissing = false;
     while (query.executeStep()) {
         const QString identity = text(query.getColumn(1));
         list->chats.push_back({identity, isDialog(query.getColumn(2), identity) ? identity : QString(),
                                text(query.getColumn(4))});
         list->ids.push_back(query.getColumn(0).getInt64());
-        const qint64 created = query.getColumn(3).isNull() ? 0 : query.getColumn(3).getInt64();
+        // A creation time that is no whole number is not read as some other number: the chat cannot
+        // be read.
+        list->unreadable.push_back(
+            isWholeNumberOrNull(query.getColumn(3).getType()) ? QString() : QStringLiteral("time"));
+        const qint64 created = query.getColumn(3).isInteger() ? query.getColumn(3).getInt64() : 0;
         const bool readable = created != 0 && isReadableTime(created);
         stampMissing = stampMissing || !readable;
         list->stamps.push_back(readable ? ChatTime(created) : std::nullopt);
@@ -250,20 +292,44 @@ void DatabaseHistory::loadChats() {
         m_list = std::move(list);
         return;
     }
-    // Chats without a creation time take the time of their earliest message, of any kind.
-    std::map<qint64, qint64> earliest;
-    SQLite::Statement first(*m_db, "SELECT convo_id, MIN(timestamp) FROM Messages WHERE timestamp BETWEEN ? "
-                                   "AND ? GROUP BY convo_id");
+    // Chats without a creation time take the time of their earliest message, of any kind; one of
+    // whose times is no whole number cannot tell which is the earliest.
+    std::map<qint64, std::pair<std::optional<qint64>, bool>> earliest;
+    SQLite::Statement first(*m_db,
+                            "SELECT convo_id, MIN(CASE WHEN timestamp BETWEEN ? AND ? THEN timestamp END), "
+                            "MAX(typeof(timestamp) NOT IN ('integer', 'null')) FROM Messages GROUP BY "
+                            "convo_id");
     first.bind(1, static_cast<int64_t>(kEarliestTime));
     first.bind(2, static_cast<int64_t>(kLatestTime));
-    while (first.executeStep())
-        earliest[first.getColumn(0).getInt64()] = first.getColumn(1).getInt64();
+    while (first.executeStep()) {
+        const SQLite::Column time = first.getColumn(1);
+        earliest[first.getColumn(0).getInt64()] = {
+            time.isNull() ? std::nullopt : std::optional(time.getInt64()), first.getColumn(2).getInt() != 0};
+    }
     for (size_t i = 0; i < list->chats.size(); ++i) {
         const auto found = earliest.find(list->ids[i]);
-        if (!list->stamps[i] && found != earliest.end())
-            list->stamps[i] = found->second;
+        if (list->stamps[i] || found == earliest.end())
+            continue;
+        list->stamps[i] = found->second.first;
+        if (found->second.second && list->unreadable[i].isEmpty())
+            list->unreadable[i] = QStringLiteral("time");
     }
     m_list = std::move(list);
+}
+
+bool DatabaseHistory::messageOfNoChat() const {
+    try {
+        const std::optional<QString> index = conversationIndex();
+        if (!index)
+            return false;
+        SQLite::Statement query(*m_db, QStringLiteral("SELECT 1 FROM Messages INDEXED BY %1 WHERE convo_id > "
+                                                      "9223372036854775807 LIMIT 1")
+                                           .arg(quotedName(*index))
+                                           .toStdString());
+        return query.executeStep();
+    } catch (const SQLite::Exception&) {
+        return false; // each chat's own read finds the damage it meets
+    }
 }
 
 std::optional<QString> DatabaseHistory::conversationIndex() const {
@@ -533,10 +599,13 @@ void DatabaseHistory::prepareMessageQuery() {
             m_misread = chatsTheIndexMisreads(*index);
         }
     }
+    // A type or time that is no whole number comes along, so that its chat fails rather than losing
+    // the message or placing it elsewhere. (The id is the row's own, always a whole number.)
     const QString sql =
-        QStringLiteral("SELECT %1, %2, %3, %4 FROM %5 WHERE %6 = ? AND %3 IN (%7) ORDER BY %8")
-            .arg(field("from_dispname"), field("author"), field("type"), field("body_xml"), from, chat,
-                 QString::fromLatin1(kShownTypes), order);
+        QStringLiteral("SELECT %1, %2, %3, %4, %5 FROM %6 WHERE %7 = ? AND (%3 IN (%8) OR typeof(%3) NOT IN "
+                       "('integer', 'null')) ORDER BY %9")
+            .arg(field("from_dispname"), field("author"), field("type"), field("body_xml"),
+                 field("timestamp"), from, chat, QString::fromLatin1(kShownTypes), order);
     m_messageQuery = prepare(*m_db, sql);
 }
 
@@ -557,6 +626,21 @@ History::ChatContent DatabaseHistory::messages(size_t chat) {
         if (!m_messageQuery)
             prepareMessageQuery();
         const qint64 id = m_list->ids.at(chat);
+        if (m_list->messageOfNoChat)
+            throw Failure::endingRun(
+                QStringLiteral(
+                    "Cannot read the Skype history '%1': it is damaged where it tells which chat a "
+                    "message belongs to (a message's chat is not a number), so no chat can be read "
+                    "whole")
+                    .arg(m_path),
+                QStringLiteral(
+                    "the Skype history '%1' is damaged where it tells which chat a message belongs to")
+                    .arg(m_path));
+        if (!m_list->unreadable.at(chat).isEmpty())
+            throw Failure(
+                QStringLiteral("Cannot read the Skype history '%1': it is damaged where it holds the "
+                               "chat '%2': its %3 is not a number")
+                    .arg(m_path, m_list->chats.at(chat).name, m_list->unreadable.at(chat)));
         if (m_misread && m_misread->count(id))
             // Either the table or its index is damaged there: which one cannot be told.
             throw Failure(QStringLiteral("Cannot read the Skype history '%1': it is damaged where it holds "
@@ -572,6 +656,14 @@ History::ChatContent DatabaseHistory::messages(size_t chat) {
         std::vector<std::pair<ChatText::Span, ChatText::Span>> spans;
         int status;
         while ((status = sqlite3_step(query)) == SQLITE_ROW) {
+            const char* unreadable = sqlite3_column_type(query, 2) != SQLITE_INTEGER       ? "type"
+                                     : !isWholeNumberOrNull(sqlite3_column_type(query, 4)) ? "time"
+                                                                                           : nullptr;
+            if (unreadable)
+                throw Failure(
+                    QStringLiteral("Cannot read the Skype history '%1': it is damaged where it holds "
+                                   "the messages of '%2': a message's %3 is not a number")
+                        .arg(m_path, m_list->chats.at(chat).name, QLatin1String(unreadable)));
             const MessageKind kind = MessageBody::kindOfDatabaseType(sqlite3_column_int(query, 2));
             if (kind == MessageKind::Event)
                 continue;

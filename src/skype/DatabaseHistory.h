@@ -33,9 +33,11 @@ private:
     // What SQLite opens for the history at `path`.
     struct Source {
         QString name;
-        bool isUri = false;
-        // A private copy, where the history's own folder cannot be read without writing to it.
+        // A private copy, where a client may be writing the history in WAL mode.
         std::shared_ptr<HistoryCopy> copy;
+        // The file as it was opened: a file that changed since explains damage met later.
+        qint64 size = -1;
+        qint64 modified = 0;
     };
     // The chats as the first reader found them: every reader made from it reads the same chat by the
     // same position, even when the history changes meanwhile.
@@ -43,6 +45,10 @@ private:
         std::vector<HistoryChat> chats;
         std::vector<qint64> ids;
         std::vector<ChatTime> stamps;
+        // What of each chat's own row cannot be read as the schema says ("time"), else empty.
+        std::vector<QString> unreadable;
+        // A message's chat is no number: which chat lacks it cannot be told, so none can be read whole.
+        bool messageOfNoChat = false;
     };
     // Whether the client's message index agrees with the messages themselves, found once.
     struct IndexCheck {
@@ -56,6 +62,9 @@ private:
     // Another connection to the same history, opened as the first.
     std::unique_ptr<SQLite::Database> connect() const;
     void loadChats();
+    // Whether the client's index lists a message whose chat is text or a blob (they sort after every
+    // number): one seek. Without the index, or where it cannot be read, nothing is found.
+    bool messageOfNoChat() const;
     // The name of the client's index on Messages (convo_id, ...), if it has one.
     std::optional<QString> conversationIndex() const;
     bool indexAgreesWithTable(const QString& index) const;
@@ -76,6 +85,9 @@ private:
     // The column's name when the table has it; older clients lack some.
     std::optional<QString> column(const QString& table, const QString& name) const;
     [[noreturn]] void fail(const std::exception& error) const;
+    // Why the run must end after this error: the history cannot be read any more, or changed while
+    // it was read. Empty for damage that is the chat's alone.
+    QString endsRunBecause(const std::exception& error) const;
 
     QString m_path;
     Source m_source;

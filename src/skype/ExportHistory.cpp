@@ -227,7 +227,21 @@ void ExportHistory::prepare() {
     // the program; the scan then fails for what it met, and is told why.
     std::optional<CutShortGuard> guard;
     if (mapping)
-        guard.emplace(mapping->data(), text.size());
+        guard.emplace(mapping->data(), text.size(), m_index->file->handle(),
+                      m_index->textAt + m_index->textSize);
+    // Told apart by the file's size after the scan: a drive pulled or failing leaves it as it was.
+    const auto failedRead = [&] {
+        if (!guard)
+            return;
+        switch (guard->met()) {
+        case CutShortGuard::Met::Nothing:
+            return;
+        case CutShortGuard::Met::TheEnd:
+            cutShort();
+        case CutShortGuard::Met::ReadError:
+            readError(QStringLiteral("the system could not read a part of it"));
+        }
+    };
     try {
         switch (encodingOf(text.substr(0, 512))) {
         case Encoding::Utf16:
@@ -240,12 +254,10 @@ void ExportHistory::prepare() {
         }
         indexConversations(text, mapping ? mapping->data() : nullptr);
     } catch (const Failure&) {
-        if (guard && guard->metTheEnd())
-            cutShort();
+        failedRead();
         throw;
     }
-    if (guard && guard->metTheEnd())
-        cutShort();
+    failedRead();
     m_stamps.resize(m_index->chats.size());
 }
 
@@ -254,15 +266,27 @@ void ExportHistory::fail(const QString& reason) const {
 }
 
 void ExportHistory::cutShort() const {
-    throw Failure(QStringLiteral("'%1' changed while it was read: it is shorter now than when it was opened. "
-                                 "Try again once it is written in full.")
-                      .arg(m_path));
+    throw Failure::endingRun(
+        QStringLiteral("'%1' changed while it was read: it is shorter now than when it was opened. "
+                       "Try again once it is written in full.")
+            .arg(m_path),
+        QStringLiteral("'%1' changed while it was read").arg(m_path));
 }
 
 void ExportHistory::writtenTo() const {
-    throw Failure(QStringLiteral("'%1' changed while it was read: it was written to after it was opened. "
-                                 "Try again once it is written in full.")
-                      .arg(m_path));
+    throw Failure::endingRun(
+        QStringLiteral("'%1' changed while it was read: it was written to after it was opened. "
+                       "Try again once it is written in full.")
+            .arg(m_path),
+        QStringLiteral("'%1' changed while it was read").arg(m_path));
+}
+
+void ExportHistory::readError(const QString& reason) const {
+    throw Failure::endingRun(
+        QStringLiteral("'%1' cannot be read: %2. The drive it is on may have been removed or be failing; "
+                       "check it and try again.")
+            .arg(m_path, reason),
+        QStringLiteral("'%1' can no longer be read").arg(m_path));
 }
 
 namespace {
@@ -494,10 +518,15 @@ size_t ExportHistory::load(const Index::Span& span) {
         QFile& file = *m_index->file;
         const qint64 at = m_index->textAt + static_cast<qint64>(span.at);
         qint64 done = 0;
-        if (file.size() >= at + static_cast<qint64>(size) && file.seek(at)) {
+        if (file.size() >= at + static_cast<qint64>(size)) {
+            if (!file.seek(at))
+                readError(file.errorString());
             while (done < static_cast<qint64>(size)) {
                 const qint64 read = file.read(m_buffer.data() + done, static_cast<qint64>(size) - done);
-                if (read <= 0)
+                // An error is the disk's; nothing more to read is the file cut short meanwhile.
+                if (read < 0)
+                    readError(file.errorString());
+                if (read == 0)
                     break;
                 done += read;
             }

@@ -90,8 +90,10 @@ private:
     // mends what the parser would refuse; returns its size.
     size_t load(const Index::Span& span);
     [[noreturn]] void fail(const QString& reason) const;
+    // The file changed or cannot be read any more: every later read would fail too, and the run ends.
     [[noreturn]] void cutShort() const;
     [[noreturn]] void writtenTo() const;
+    [[noreturn]] void readError(const QString& reason) const;
     // Fails when the file is not as it was when it was opened. The caller holds `reading`.
     void checkUnchanged(QFile& file) const;
 

@@ -238,8 +238,6 @@ std::shared_ptr<HistoryCopy> HistoryCopy::make(const QString& database) {
     if (log.size() > 0 && !log.open(QIODevice::ReadOnly))
         throw cannot(QStringLiteral("its '-wal' cannot be read: %1").arg(log.errorString()));
     log.close();
-    if (walHeader(wal).isEmpty())
-        return nullptr;
     QString link;
     const QString base = checkedRoot(true, &link);
     if (!link.isEmpty())
@@ -254,11 +252,14 @@ std::shared_ptr<HistoryCopy> HistoryCopy::make(const QString& database) {
     // The database first, then its log. A checkpoint in between only copies pages from the log into
     // the database, which the copied log holds as well; unless the log started over, which changes
     // its header (its salts): when the header is not the same before, in the copy and after, the
-    // copy is taken again.
+    // copy is taken again. With nothing in the log, the database alone is the snapshot, provided the
+    // log is still empty after the copy and the database was not written meanwhile (a checkpoint of
+    // changes made during the copy).
     for (int attempt = 0; attempt < 5; ++attempt) {
         const QByteArray before = walHeader(wal);
-        if (before.isEmpty())
-            return nullptr;
+        const QFileInfo databaseBefore(database);
+        const qint64 sizeBefore = databaseBefore.size();
+        const qint64 modifiedBefore = databaseBefore.lastModified().toMSecsSinceEpoch();
         const QString copiedWal = copy->m_database + QStringLiteral("-wal");
         QFile::remove(copy->m_database);
         QFile::remove(copiedWal);
@@ -267,6 +268,13 @@ std::shared_ptr<HistoryCopy> HistoryCopy::make(const QString& database) {
         QString why = original.errorString();
         if (copied && betweenCopies())
             betweenCopies()();
+        if (copied && before.isEmpty()) {
+            const QFileInfo databaseAfter(database);
+            if (walHeader(wal).isEmpty() && databaseAfter.size() == sizeBefore &&
+                databaseAfter.lastModified().toMSecsSinceEpoch() == modifiedBefore)
+                return copy;
+            continue;
+        }
         QFile source(wal);
         if (copied && !source.copy(copiedWal)) {
             // The client closed meanwhile: its last checkpoint moved the log into the database and
@@ -288,8 +296,6 @@ std::shared_ptr<HistoryCopy> HistoryCopy::make(const QString& database) {
         if (walHeader(copiedWal) == before && walHeader(wal) == before)
             return copy;
     }
-    if (walHeader(wal).isEmpty())
-        return nullptr;
     throw cannot(QStringLiteral("it changed during every copy; close Skype and try again"));
 }
 

@@ -15,8 +15,8 @@ class QTemporaryDir;
 // Nothing is made, entered or removed there through a link.
 class HistoryCopy final {
 public:
-    // Empty when the "-wal" holds nothing, so that the database alone is the whole history. Fails with
-    // a description when no copy can be made.
+    // The database alone where its "-wal" holds nothing. Fails with a description when no copy can be
+    // made.
     static std::shared_ptr<HistoryCopy> make(const QString& database);
     ~HistoryCopy();
     HistoryCopy(const HistoryCopy&) = delete;
@@ -28,7 +28,8 @@ public:
     static QString root();
     // Removes every copy (a folder with the marker) whose lock no running program holds.
     static void removeLeftovers();
-    // Called between copying the database and copying its "-wal"; tests race a checkpoint there.
+    // Called after copying the database, before its "-wal" is copied (or, where it held nothing,
+    // looked at again); tests race a checkpoint there.
     static void setBetweenCopies(std::function<void()> seam);
 
 private:

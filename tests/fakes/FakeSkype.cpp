@@ -193,8 +193,12 @@ void FakeSkype::touch(const QString& operation, const QString& object) const {
     if (onTouch)
         onTouch(operation, object);
     if (failing.contains(operation) ||
-        (!object.isEmpty() && failing.contains(operation + QLatin1Char('#') + object)))
-        throw Failure(QStringLiteral("Skype failed at %1").arg(operation));
+        (!object.isEmpty() && failing.contains(operation + QLatin1Char('#') + object))) {
+        const QString description = QStringLiteral("Skype failed at %1").arg(operation);
+        if (!failingEndsRunBecause.isEmpty())
+            throw Failure::endingRun(description, failingEndsRunBecause);
+        throw Failure(description);
+    }
 }
 
 FakeSkype::FakeChat& FakeSkype::addChat(const QString& partner, const QDateTime& stamp,

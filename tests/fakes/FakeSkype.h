@@ -43,6 +43,8 @@ public:
     QStringList contacts;
     QList<FakeChat> chats;
     QSet<QString> failing;
+    // When set, a scripted failure is one of the history itself, which ends the run for this reason.
+    QString failingEndsRunBecause;
     mutable QMap<QString, int> calls;
     int rootsCreated = 0;
     // Runs inside every message read (to act while an export runs).

@@ -33,16 +33,16 @@ TEST(CutShortGuard, ReadsPastTheNewEndGiveZerosInsteadOfASignal) {
     const auto* text = reinterpret_cast<const volatile char*>(mapped);
     {
         CutShortGuard guard(reinterpret_cast<const char*>(mapped), kSize);
-        EXPECT_FALSE(guard.metTheEnd());
+        EXPECT_EQ(guard.met(), CutShortGuard::Met::Nothing);
         EXPECT_EQ(text[50], 'x');
-        EXPECT_FALSE(guard.metTheEnd());
+        EXPECT_EQ(guard.met(), CutShortGuard::Met::Nothing);
         EXPECT_EQ(text[kSize - 1], 0);
         EXPECT_EQ(text[2 * 65536 - 10], 0);
-        EXPECT_TRUE(guard.metTheEnd());
+        EXPECT_EQ(guard.met(), CutShortGuard::Met::TheEnd);
     }
     {
         CutShortGuard later(reinterpret_cast<const char*>(mapped), kSize);
-        EXPECT_FALSE(later.metTheEnd());
+        EXPECT_EQ(later.met(), CutShortGuard::Met::Nothing);
     }
     // Unmapped only once no guard covers it: the next file's mapping may be given the same address.
     file.unmap(mapped);
@@ -77,10 +77,55 @@ TEST(CutShortGuard, AReadBeginningBeforeTheTextInItsFirstPageGivesZeros) {
         CutShortGuard guard(reinterpret_cast<const char*>(text), kSize - 100);
         const auto* page = reinterpret_cast<const volatile char*>(text - 100);
         EXPECT_EQ(page[0], 0);
-        EXPECT_TRUE(guard.metTheEnd());
+        EXPECT_EQ(guard.met(), CutShortGuard::Met::TheEnd);
         EXPECT_EQ(text[0], 0);
     }
     file.unmap(text);
+}
+
+// A read that faults met the file's end only where the file is shorter now than the mapped bytes;
+// where it is as long as it was (a drive pulled, a failing disk), the system could not read it.
+TEST(CutShortGuard, AFaultInAFileAsLongAsItWasIsAReadError) {
+    const struct {
+        qint64 sizeAfter;
+        CutShortGuard::Met met;
+    } rows[] = {{100, CutShortGuard::Met::TheEnd},
+                {kSize - 1, CutShortGuard::Met::TheEnd},
+                {kSize, CutShortGuard::Met::ReadError},
+                {2 * kSize, CutShortGuard::Met::ReadError}};
+    for (const auto& row : rows) {
+        QTemporaryDir dir;
+        QFile file(dir.filePath(QStringLiteral("messages.json")));
+        uchar* mapped = mapCutShort(file);
+        ASSERT_NE(mapped, nullptr);
+        {
+            CutShortGuard guard(reinterpret_cast<const char*>(mapped), kSize, file.handle(), kSize);
+            EXPECT_EQ(reinterpret_cast<const volatile char*>(mapped)[kSize - 1], 0);
+            ASSERT_TRUE(file.resize(row.sizeAfter));
+            EXPECT_EQ(guard.met(), row.met) << row.sizeAfter;
+        }
+        file.unmap(mapped);
+    }
+}
+
+void otherHandler(int) {}
+
+// The handler stays installed once a guard has lived: putting back what came before it when a guard
+// ends would undo a handler installed meanwhile.
+TEST(CutShortGuard, AHandlerInstalledWhileAGuardLivesStaysWhenItEnds) {
+    static const char bytes[16] = {};
+    struct sigaction before{};
+    {
+        CutShortGuard guard(bytes, sizeof bytes);
+        struct sigaction other{};
+        other.sa_handler = otherHandler;
+        sigemptyset(&other.sa_mask);
+        ASSERT_EQ(sigaction(SIGBUS, &other, &before), 0);
+    }
+    struct sigaction now{};
+    ASSERT_EQ(sigaction(SIGBUS, nullptr, &now), 0);
+    EXPECT_EQ(now.sa_handler, &otherHandler);
+    sigaction(SIGBUS, &before, nullptr);
 }
 
 // A SIGBUS sent to the program, not met by a read, still ends it while a guard lives: returning
