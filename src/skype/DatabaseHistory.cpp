@@ -3,6 +3,7 @@
 #include "ChatText.h"
 #include "HistoryCopy.h"
 #include "MessageBody.h"
+#include "TableScan.h"
 
 #include "base/Failure.h"
 
@@ -15,6 +16,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <map>
 #include <system_error>
 #include <thread>
@@ -519,7 +521,7 @@ void DatabaseHistory::prepareMessageQuery() {
         }
     }
     const QString sql =
-        QStringLiteral("SELECT %1, %2, %3, %4 FROM %5 WHERE %6 = ? AND %3 IN (%7) ORDER BY %8")
+        QStringLiteral("SELECT %1, %2, %3, %4, m.convo_id FROM %5 WHERE %6 = ? AND %3 IN (%7) ORDER BY %8")
             .arg(field("from_dispname"), field("author"), field("type"), field("body_xml"), from, chat,
                  QString::fromLatin1(kShownTypes), order);
     m_messageQuery = prepare(*m_db, sql);
@@ -532,51 +534,180 @@ QByteArrayView columnBytes(sqlite3_stmt* statement, int column) {
     return text ? QByteArrayView(text, sqlite3_column_bytes(statement, column)) : QByteArrayView();
 }
 
+// Whether the row read for a chat is the chat's own: its conversation id, read with it.
+bool belongsTo(sqlite3_stmt* statement, int column, qint64 chat) {
+    switch (sqlite3_column_type(statement, column)) {
+    case SQLITE_INTEGER:
+        return sqlite3_column_int64(statement, column) == chat;
+    case SQLITE_FLOAT:
+        return sqlite3_column_double(statement, column) == static_cast<double>(chat);
+    default:
+        return false;
+    }
+}
+
+// A chat's messages made from its rows, newest first, the same way whichever read gave them. Kept in
+// UTF-8, as SQLite holds it, all the way to a transcript in UTF-8.
+class ChatAssembly {
+public:
+    void add(int type, QByteArrayView senderName, QByteArrayView author, QByteArrayView markup) {
+        const MessageKind kind = MessageBody::kindOfDatabaseType(type);
+        if (kind == MessageKind::Event)
+            return;
+        const std::optional<ChatText::Span> body = m_text.addBody(kind, markup);
+        if (!body)
+            return;
+        ChatText::Span sender = m_text.addName(senderName, m_names);
+        if (sender.size == 0)
+            sender = m_text.addName(author, m_authors);
+        m_spans.emplace_back(sender, *body);
+    }
+    std::vector<HistoryMessage> messages() const {
+        std::vector<HistoryMessage> result;
+        result.reserve(m_spans.size());
+        for (const auto& [sender, body] : m_spans)
+            result.push_back(m_text.message(sender, body));
+        return result;
+    }
+
+private:
+    ChatText m_text;
+    ChatText::LastName m_names;
+    ChatText::LastName m_authors;
+    std::vector<std::pair<ChatText::Span, ChatText::Span>> m_spans;
+};
+
 } // namespace
+
+void DatabaseHistory::failDamaged(size_t chat) const {
+    // Either the table or its index is damaged there: which one cannot always be told.
+    throw Failure(
+        QStringLiteral("Cannot read the Skype history '%1': it is damaged where it holds the messages of "
+                       "'%2'")
+            .arg(m_path, m_list->chats.at(chat).name));
+}
 
 History::ChatContent DatabaseHistory::messages(size_t chat) {
     chats();
+    if (m_damaged.count(chat))
+        failDamaged(chat);
+    if (std::optional<ChatContent> planned = plannedMessages(chat))
+        return std::move(*planned);
     ChatContent content;
-    std::vector<HistoryMessage>& result = content.messages;
     try {
         if (!m_messageQuery)
             prepareMessageQuery();
         const qint64 id = m_list->ids.at(chat);
         if (m_misread && m_misread->count(id))
-            // Either the table or its index is damaged there: which one cannot be told.
-            throw Failure(QStringLiteral("Cannot read the Skype history '%1': it is damaged where it holds "
-                                         "the messages of '%2'")
-                              .arg(m_path, m_list->chats.at(chat).name));
+            failDamaged(chat);
         sqlite3_stmt* query = m_messageQuery.get();
         sqlite3_reset(query);
         sqlite3_bind_int64(query, 1, id);
-        // Kept in UTF-8, as SQLite holds it, all the way to a transcript in UTF-8.
-        ChatText text;
-        ChatText::LastName names;
-        ChatText::LastName authors;
-        std::vector<std::pair<ChatText::Span, ChatText::Span>> spans;
+        ChatAssembly assembly;
         int status;
         while ((status = sqlite3_step(query)) == SQLITE_ROW) {
-            const MessageKind kind = MessageBody::kindOfDatabaseType(sqlite3_column_int(query, 2));
-            if (kind == MessageKind::Event)
-                continue;
-            const std::optional<ChatText::Span> body = text.addBody(kind, columnBytes(query, 3));
-            if (!body)
-                continue;
-            ChatText::Span sender = text.addName(columnBytes(query, 0), names);
-            if (sender.size == 0)
-                sender = text.addName(columnBytes(query, 1), authors);
-            spans.emplace_back(sender, *body);
+            // A row the index gave for the chat that the table holds for another one: the index
+            // cannot be trusted for this chat.
+            if (!belongsTo(query, 4, id)) {
+                m_damaged.insert(chat);
+                failDamaged(chat);
+            }
+            assembly.add(sqlite3_column_int(query, 2), columnBytes(query, 0), columnBytes(query, 1),
+                         columnBytes(query, 3));
         }
         if (status != SQLITE_DONE)
             throw SQLite::Exception(m_db->getHandle(), status);
-        result.reserve(spans.size());
-        for (const auto& [sender, body] : spans)
-            result.push_back(text.message(sender, body));
+        content.messages = assembly.messages();
     } catch (const SQLite::Exception& error) {
         fail(error);
     }
     return content;
+}
+
+bool DatabaseHistory::planReads(const std::vector<size_t>& chats) {
+    m_plan.clear();
+    m_planAt = 0;
+    m_scan.reset();
+    m_scanFailed = false;
+    try {
+        this->chats();
+    } catch (const Failure&) {
+        return false;
+    }
+    for (const size_t chat : chats) {
+        if (chat < m_list->ids.size())
+            m_plan.push_back(chat);
+    }
+    m_readAgain.assign(m_plan.size(), false);
+    std::vector<bool> later(m_list->ids.size());
+    for (size_t at = m_plan.size(); at-- > 0;) {
+        m_readAgain[at] = later[m_plan[at]];
+        later[m_plan[at]] = true;
+    }
+    return true;
+}
+
+std::optional<History::ChatContent> DatabaseHistory::plannedMessages(size_t chat) {
+    const auto from = m_plan.begin() + static_cast<std::ptrdiff_t>(std::min(m_planAt, m_plan.size()));
+    const auto found = std::find(from, m_plan.end(), chat);
+    if (found == m_plan.end())
+        return std::nullopt;
+    const auto at = static_cast<size_t>(found - m_plan.begin());
+    // A chat passed over for the last time is read on its own if it is asked after all.
+    for (size_t passed = m_planAt; passed < at; ++passed) {
+        if (m_scan && !m_readAgain[passed])
+            m_scan->release(m_plan[passed]);
+    }
+    m_planAt = at + 1;
+    if (!m_scan && !m_scanFailed)
+        scanTable();
+    if (!m_scan)
+        return std::nullopt;
+    const bool last = !m_readAgain[at];
+    switch (m_scan->verdict(chat)) {
+    case TableScan::Verdict::Damaged:
+        m_damaged.insert(chat);
+        failDamaged(chat);
+    case TableScan::Verdict::ReadAlone:
+        return std::nullopt;
+    case TableScan::Verdict::Read:
+        break;
+    }
+    ChatContent content;
+    try {
+        QByteArray bytes;
+        ChatAssembly assembly;
+        for (const TableScan::Row& row : m_scan->rowsOf(chat, bytes))
+            assembly.add(row.type, row.sender, row.author, row.body);
+        content.messages = assembly.messages();
+    } catch (const Failure&) {
+        // the temporary file failed: the chat's own query reads it
+        return std::nullopt;
+    }
+    if (last)
+        m_scan->release(chat);
+    return content;
+}
+
+// One pass over the table for every chat of the plan. Where it cannot be made (the history is
+// locked, the temporary file fails), each chat is read by its own query, which reports what it meets.
+void DatabaseHistory::scanTable() {
+    const QString messages = QStringLiteral("messages");
+    const auto field = [&](const char* name) { return sqlOf(column(messages, QString::fromLatin1(name))); };
+    std::vector<qint64> shown;
+    for (const QString& type : QString::fromLatin1(kShownTypes).split(QLatin1Char(',')))
+        shown.push_back(type.trimmed().toLongLong());
+    try {
+        auto scan = std::make_unique<TableScan>(
+            *m_db, [this] { return connect(); },
+            TableScan::Columns{field("timestamp"), field("id"), field("type"), field("from_dispname"),
+                               field("author"), field("body_xml")},
+            shown, m_list->ids, m_plan, conversationIndex(), m_bufferBytes);
+        scan->run();
+        m_scan = std::move(scan);
+    } catch (const std::exception&) {
+        m_scanFailed = true;
+    }
 }
 
 std::unique_ptr<History> DatabaseHistory::reader() const {

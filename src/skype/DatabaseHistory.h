@@ -8,6 +8,7 @@
 #include <set>
 
 class HistoryCopy;
+class TableScan;
 
 namespace SQLite {
 class Database;
@@ -28,6 +29,13 @@ public:
     ChatContent messages(size_t chat) override;
     ChatTime timeStamp(size_t chat) override;
     std::unique_ptr<History> reader() const override;
+    // The planned chats are read in one pass over the messages, in the order the table lies.
+    bool planReads(const std::vector<size_t>& chats) override;
+
+    // What the messages read along a plan may take in memory before the rest is set aside in a
+    // temporary file.
+    static constexpr size_t kBufferBytes = size_t(64) << 20;
+    void setBufferBytes(size_t bytes) { m_bufferBytes = bytes; }
 
 private:
     // What SQLite opens for the history at `path`.
@@ -76,6 +84,10 @@ private:
     // The column's name when the table has it; older clients lack some.
     std::optional<QString> column(const QString& table, const QString& name) const;
     [[noreturn]] void fail(const std::exception& error) const;
+    [[noreturn]] void failDamaged(size_t chat) const;
+    // The chat's messages from the pass along the plan; nothing where its own query reads it.
+    std::optional<ChatContent> plannedMessages(size_t chat);
+    void scanTable();
 
     QString m_path;
     Source m_source;
@@ -89,4 +101,15 @@ private:
     // Where the client's index and the table disagree: the chats that cannot be read right, which
     // fail.
     std::optional<std::set<qint64>> m_misread;
+
+    // The chats to read along the plan, where the next one stands, and for each place whether the
+    // plan names its chat again later.
+    std::vector<size_t> m_plan;
+    size_t m_planAt = 0;
+    std::vector<bool> m_readAgain;
+    std::unique_ptr<TableScan> m_scan;
+    bool m_scanFailed = false;
+    size_t m_bufferBytes = kBufferBytes;
+    // Chats found damaged: they fail however they are asked for again.
+    std::set<size_t> m_damaged;
 };

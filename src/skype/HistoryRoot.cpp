@@ -173,6 +173,11 @@ std::shared_ptr<ClientControl> HistoryRoot::client() {
 std::shared_ptr<std::vector<HistoryMessage>> HistoryRoot::messagesOf(size_t chat) {
     if (m_cachedMessages && m_cachedChat == chat)
         return m_cachedMessages;
+    if (m_historyPlans) {
+        m_cachedMessages.reset();
+        remember(chat, history().messages(chat));
+        return m_cachedMessages;
+    }
     // Drop the previous chat first: only one chat's messages are held at a time, besides those
     // kept for a later planned read.
     m_cachedMessages.reset();
@@ -274,6 +279,13 @@ void HistoryRoot::release(size_t chat) {
 }
 
 void HistoryRoot::planReads(std::vector<size_t> chats) {
+    m_historyPlans = history().planReads(chats);
+    if (m_historyPlans) {
+        // The history reads along the plan itself: nothing is read ahead or kept here.
+        if (m_readAhead)
+            m_readAhead->drop();
+        chats.clear();
+    }
     m_plan = std::move(chats);
     m_planAt = 0;
     m_lastInThisPlan = false;

@@ -68,6 +68,8 @@ private:
     std::unique_ptr<ReadAhead> m_readAhead;
     std::optional<size_t> m_lastAsked;
     int m_inOrder = 0;
+    // Whether the history itself reads along the plan it was told.
+    bool m_historyPlans = false;
     std::vector<size_t> m_plan;
     // Where in the plan the next chat to read stands.
     size_t m_planAt = 0;
