@@ -3,6 +3,7 @@
 #include "ChatText.h"
 #include "HistoryCopy.h"
 #include "MessageBody.h"
+#include "PlanReader.h"
 #include "TableScan.h"
 
 #include "base/Failure.h"
@@ -627,7 +628,7 @@ History::ChatContent DatabaseHistory::messages(size_t chat) {
 bool DatabaseHistory::planReads(const std::vector<size_t>& chats) {
     m_plan.clear();
     m_planAt = 0;
-    m_scan.reset();
+    m_reader.reset();
     m_scanFailed = false;
     try {
         this->chats();
@@ -638,12 +639,6 @@ bool DatabaseHistory::planReads(const std::vector<size_t>& chats) {
         if (chat < m_list->ids.size())
             m_plan.push_back(chat);
     }
-    m_readAgain.assign(m_plan.size(), false);
-    std::vector<bool> later(m_list->ids.size());
-    for (size_t at = m_plan.size(); at-- > 0;) {
-        m_readAgain[at] = later[m_plan[at]];
-        later[m_plan[at]] = true;
-    }
     return true;
 }
 
@@ -653,39 +648,20 @@ std::optional<History::ChatContent> DatabaseHistory::plannedMessages(size_t chat
     if (found == m_plan.end())
         return std::nullopt;
     const auto at = static_cast<size_t>(found - m_plan.begin());
-    // A chat passed over for the last time is read on its own if it is asked after all.
-    for (size_t passed = m_planAt; passed < at; ++passed) {
-        if (m_scan && !m_readAgain[passed])
-            m_scan->release(m_plan[passed]);
-    }
     m_planAt = at + 1;
-    if (!m_scan && !m_scanFailed)
+    if (!m_reader && !m_scanFailed)
         scanTable();
-    if (!m_scan)
+    if (!m_reader)
         return std::nullopt;
-    const bool last = !m_readAgain[at];
-    switch (m_scan->verdict(chat)) {
-    case TableScan::Verdict::Damaged:
+    PlanReader::Result result = m_reader->take(at);
+    if (result.verdict == TableScan::Verdict::Damaged) {
         m_damaged.insert(chat);
         failDamaged(chat);
-    case TableScan::Verdict::ReadAlone:
-        return std::nullopt;
-    case TableScan::Verdict::Read:
-        break;
     }
+    if (!result.messages)
+        return std::nullopt;
     ChatContent content;
-    try {
-        QByteArray bytes;
-        ChatAssembly assembly;
-        for (const TableScan::Row& row : m_scan->rowsOf(chat, bytes))
-            assembly.add(row.type, row.sender, row.author, row.body);
-        content.messages = assembly.messages();
-    } catch (const Failure&) {
-        // the temporary file failed: the chat's own query reads it
-        return std::nullopt;
-    }
-    if (last)
-        m_scan->release(chat);
+    content.messages = std::move(*result.messages);
     return content;
 }
 
@@ -704,7 +680,13 @@ void DatabaseHistory::scanTable() {
                                field("author"), field("body_xml")},
             shown, m_list->ids, m_plan, conversationIndex(), m_bufferBytes);
         scan->run();
-        m_scan = std::move(scan);
+        m_reader = std::make_unique<PlanReader>(
+            std::move(scan), m_plan, [](const std::vector<TableScan::Row>& rows) {
+                ChatAssembly assembly;
+                for (const TableScan::Row& row : rows)
+                    assembly.add(row.type, row.sender, row.author, row.body);
+                return assembly.messages();
+            });
     } catch (const std::exception&) {
         m_scanFailed = true;
     }

@@ -8,7 +8,7 @@
 #include <set>
 
 class HistoryCopy;
-class TableScan;
+class PlanReader;
 
 namespace SQLite {
 class Database;
@@ -102,12 +102,10 @@ private:
     // fail.
     std::optional<std::set<qint64>> m_misread;
 
-    // The chats to read along the plan, where the next one stands, and for each place whether the
-    // plan names its chat again later.
+    // The chats to read along the plan, and where the next one stands.
     std::vector<size_t> m_plan;
     size_t m_planAt = 0;
-    std::vector<bool> m_readAgain;
-    std::unique_ptr<TableScan> m_scan;
+    std::unique_ptr<PlanReader> m_reader;
     bool m_scanFailed = false;
     size_t m_bufferBytes = kBufferBytes;
     // Chats found damaged: they fail however they are asked for again.
