@@ -547,8 +547,9 @@ bool belongsTo(sqlite3_stmt* statement, int column, qint64 chat) {
     }
 }
 
-// A chat's messages made from its rows, newest first, the same way whichever read gave them. Kept in
-// UTF-8, as SQLite holds it, all the way to a transcript in UTF-8.
+// A chat's messages made from the rows a pass over the table gave it, newest first, by the steps a
+// chat's own query takes with its rows. A row of a kind that pass does not show as that query does
+// never comes here: its chat is read by the query.
 class ChatAssembly {
 public:
     void add(int type, QByteArrayView senderName, QByteArrayView author, QByteArrayView markup) {
@@ -595,6 +596,7 @@ History::ChatContent DatabaseHistory::messages(size_t chat) {
     if (std::optional<ChatContent> planned = plannedMessages(chat))
         return std::move(*planned);
     ChatContent content;
+    std::vector<HistoryMessage>& result = content.messages;
     try {
         if (!m_messageQuery)
             prepareMessageQuery();
@@ -604,7 +606,11 @@ History::ChatContent DatabaseHistory::messages(size_t chat) {
         sqlite3_stmt* query = m_messageQuery.get();
         sqlite3_reset(query);
         sqlite3_bind_int64(query, 1, id);
-        ChatAssembly assembly;
+        // Kept in UTF-8, as SQLite holds it, all the way to a transcript in UTF-8.
+        ChatText text;
+        ChatText::LastName names;
+        ChatText::LastName authors;
+        std::vector<std::pair<ChatText::Span, ChatText::Span>> spans;
         int status;
         while ((status = sqlite3_step(query)) == SQLITE_ROW) {
             // A row the index gave for the chat that the table holds for another one: the index
@@ -613,12 +619,22 @@ History::ChatContent DatabaseHistory::messages(size_t chat) {
                 m_damaged.insert(chat);
                 failDamaged(chat);
             }
-            assembly.add(sqlite3_column_int(query, 2), columnBytes(query, 0), columnBytes(query, 1),
-                         columnBytes(query, 3));
+            const MessageKind kind = MessageBody::kindOfDatabaseType(sqlite3_column_int(query, 2));
+            if (kind == MessageKind::Event)
+                continue;
+            const std::optional<ChatText::Span> body = text.addBody(kind, columnBytes(query, 3));
+            if (!body)
+                continue;
+            ChatText::Span sender = text.addName(columnBytes(query, 0), names);
+            if (sender.size == 0)
+                sender = text.addName(columnBytes(query, 1), authors);
+            spans.emplace_back(sender, *body);
         }
         if (status != SQLITE_DONE)
             throw SQLite::Exception(m_db->getHandle(), status);
-        content.messages = assembly.messages();
+        result.reserve(spans.size());
+        for (const auto& [sender, body] : spans)
+            result.push_back(text.message(sender, body));
     } catch (const SQLite::Exception& error) {
         fail(error);
     }

@@ -53,8 +53,7 @@ struct Statement {
 
 bool isDamage(int status) {
     const int primary = status & 0xff;
-    return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB || primary == SQLITE_FORMAT ||
-           primary == SQLITE_RANGE;
+    return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB || primary == SQLITE_FORMAT;
 }
 
 QByteArrayView textOf(sqlite3_stmt* statement, int column) {
