@@ -36,17 +36,42 @@ PlanReader::~PlanReader() {
 PlanReader::Ready PlanReader::prepare(size_t place) {
     const size_t chat = m_plan[place];
     Ready ready{place, {m_scan->verdict(chat), std::nullopt}};
-    if (ready.result.verdict == TableScan::Verdict::Read) {
-        try {
-            QByteArray bytes;
-            ready.result.messages = m_assemble(m_scan->rowsOf(chat, bytes));
-        } catch (const Failure&) {
-            // the temporary file failed: the chat is read on its own
+    if (ready.result.verdict == TableScan::Verdict::Read)
+        ready.result.messages = assemble(chat, m_readAgain[place]);
+    if (!m_readAgain[place]) {
+        m_scan->release(chat);
+        const auto kept = m_kept.find(chat);
+        if (kept != m_kept.end()) {
+            m_keptBytes -= kept->second.bytes;
+            m_kept.erase(kept);
         }
     }
-    if (!m_readAgain[place])
-        m_scan->release(chat);
     return ready;
+}
+
+// A chat named again later is made once and kept, within kKeptBytes, in place of its rows.
+std::optional<std::vector<HistoryMessage>> PlanReader::assemble(size_t chat, bool again) {
+    const auto kept = m_kept.find(chat);
+    if (kept != m_kept.end())
+        return kept->second.messages; // the texts' block is shared, not copied
+    std::vector<HistoryMessage> messages;
+    try {
+        QByteArray bytes;
+        messages = m_assemble(m_scan->rowsOf(chat, bytes));
+    } catch (const Failure&) {
+        return std::nullopt; // the temporary file failed: the chat is read on its own
+    }
+    if (again) {
+        size_t bytes = messages.capacity() * sizeof(HistoryMessage);
+        for (const HistoryMessage& message : messages)
+            bytes += message.textBytes();
+        if (m_keptBytes + bytes <= kKeptBytes) {
+            m_kept[chat] = {messages, bytes};
+            m_keptBytes += bytes;
+            m_scan->release(chat); // its rows are not needed again
+        }
+    }
+    return messages;
 }
 
 void PlanReader::run() {

@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -34,6 +35,9 @@ public:
     Result take(size_t place);
 
     static constexpr size_t kAhead = 2;
+    // What the chats made ready once and named again later may take in memory; beyond it, a chat
+    // is made again from its rows.
+    static constexpr size_t kKeptBytes = size_t(64) << 20;
 
 private:
     struct Ready {
@@ -41,6 +45,7 @@ private:
         Result result;
     };
     Ready prepare(size_t place);
+    std::optional<std::vector<HistoryMessage>> assemble(size_t chat, bool again);
     void run();
 
     std::unique_ptr<TableScan> m_scan;
@@ -50,6 +55,12 @@ private:
     // Without a thread of its own, the caller's thread makes each chat ready when it is taken.
     bool m_inline = false;
     size_t m_next = 0;
+    struct Kept {
+        std::vector<HistoryMessage> messages;
+        size_t bytes = 0;
+    };
+    std::map<size_t, Kept> m_kept;
+    size_t m_keptBytes = 0;
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::deque<Ready> m_ready;
