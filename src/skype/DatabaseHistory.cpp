@@ -645,7 +645,7 @@ bool DatabaseHistory::planReads(const std::vector<size_t>& chats) {
     m_plan.clear();
     m_planAt = 0;
     m_reader.reset();
-    m_scanFailed = false;
+    m_byQueries = false;
     try {
         this->chats();
     } catch (const Failure&) {
@@ -665,8 +665,20 @@ std::optional<History::ChatContent> DatabaseHistory::plannedMessages(size_t chat
         return std::nullopt;
     const auto at = static_cast<size_t>(found - m_plan.begin());
     m_planAt = at + 1;
-    if (!m_reader && !m_scanFailed)
-        scanTable();
+    if (!m_reader && !m_byQueries) {
+        // A table read whole earlier in this run, that its index told as it was, leaves a plan of a
+        // few chats (the groups after every contact) to their own queries through that index.
+        std::vector<bool> planned(m_list->ids.size());
+        size_t chats = 0;
+        for (const size_t one : m_plan) {
+            chats += planned[one] ? 0 : 1;
+            planned[one] = true;
+        }
+        if (m_tableAgreed && chats * 4 < m_list->ids.size())
+            m_byQueries = true;
+        else
+            scanTable();
+    }
     if (!m_reader)
         return std::nullopt;
     PlanReader::Result result = m_reader->take(at);
@@ -696,6 +708,9 @@ void DatabaseHistory::scanTable() {
                                field("author"), field("body_xml")},
             shown, m_list->ids, m_plan, conversationIndex(), m_bufferBytes);
         scan->run();
+        m_tableAgreed = scan->agreesWithIndex();
+        if (m_tableAgreed)
+            m_indexCheck = std::make_shared<const IndexCheck>(IndexCheck{true, true});
         m_reader = std::make_unique<PlanReader>(
             std::move(scan), m_plan, [](const std::vector<TableScan::Row>& rows) {
                 ChatAssembly assembly;
@@ -704,7 +719,7 @@ void DatabaseHistory::scanTable() {
                 return assembly.messages();
             });
     } catch (const std::exception&) {
-        m_scanFailed = true;
+        m_byQueries = true;
     }
 }
 

@@ -106,7 +106,11 @@ private:
     std::vector<size_t> m_plan;
     size_t m_planAt = 0;
     std::unique_ptr<PlanReader> m_reader;
-    bool m_scanFailed = false;
+    // Whether the plan's chats are read by their own queries: no pass could be made, or one made
+    // earlier leaves a plan of a few chats to them.
+    bool m_byQueries = false;
+    // Whether a pass read the table whole and the client's index told it as it was.
+    bool m_tableAgreed = false;
     size_t m_bufferBytes = kBufferBytes;
     // Chats found damaged: they fail however they are asked for again.
     std::set<size_t> m_damaged;

@@ -332,6 +332,7 @@ void TableScan::compareWithIndex(const std::vector<Tally>& indexed) {
         if (!(m_tallies[chat] == indexed[chat]))
             differing.push_back(chat);
     }
+    m_agrees = differing.empty() && !m_damaged;
     if (differing.empty())
         return;
     // The entry's own conversation is read with it: a damaged index can hand a seek entries of

@@ -73,6 +73,8 @@ public:
     std::vector<Row> rowsOf(size_t chat, QByteArray& bytes) const;
     void release(size_t chat);
     bool usedFile() const { return m_buffer.usedFile(); }
+    // Whether the table was read whole and the client's index told every chat's rows as it did.
+    bool agreesWithIndex() const { return m_agrees; }
 
 private:
     struct Tally {
@@ -100,5 +102,6 @@ private:
     std::vector<Verdict> m_verdicts;
     std::vector<Tally> m_tallies;
     bool m_damaged = false;
+    bool m_agrees = false;
     std::optional<qint64> m_lastRowid;
 };
