@@ -93,7 +93,8 @@ QStringList linesOf(const std::vector<HistoryMessage>& messages) {
 // Chats read along a plan, from one pass over the table, give each chat what its own query gives: in
 // any order, a chat named many times, and with a buffer smaller than any one chat, set aside in a
 // file. Times and numbers that tie or are missing sort as the query sorts them, and a chat holding a
-// value the pass does not sort (a time in fractions) is read by its own query.
+// value the pass does not sort (a time in fractions) is read by its own query; so are the chats of a
+// later plan of a few, once a pass found the table and its index agreeing.
 TEST(DatabaseHistory, ReadsAlongAnyPlanGiveWhatEachChatsOwnQueryGives) {
     HistoryFiles files;
     QTemporaryDir dir;
@@ -151,6 +152,12 @@ TEST(DatabaseHistory, ReadsAlongAnyPlanGiveWhatEachChatsOwnQueryGives) {
             for (const size_t chat : plan)
                 EXPECT_EQ(linesOf(history.messages(chat).messages), expected[chat])
                     << path.toStdString() << ", " << row.name << ", chat " << chat;
+            // A later plan of a few chats, as the groups after every contact.
+            const std::vector<size_t> few{history.chats().size() - 1, 0};
+            ASSERT_TRUE(history.planReads(few));
+            for (const size_t chat : few)
+                EXPECT_EQ(linesOf(history.messages(chat).messages), expected[chat])
+                    << path.toStdString() << ", " << row.name << ", then chat " << chat;
         }
     }
 }
