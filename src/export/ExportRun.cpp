@@ -13,6 +13,8 @@
 #include "base/Services.h"
 #include "skype/SkypeLink.h"
 
+#include <vector>
+
 ExportRun::ExportRun(MainView& view, Services& services)
     : m_view(view)
     , m_services(services) {}
@@ -57,6 +59,15 @@ void ExportRun::writeTranscripts(ErrorTrap& trap, SkypeRoot& root, TranscriptFil
         files.spoilAll(); // no chat can be written: every old transcript stays
     if (files.mustStop(trap))
         return;
+    // Every chat's messages are asked for, in order: the link is told so before the first.
+    try {
+        std::vector<int> plan(static_cast<size_t>(qMax(chats, 0)));
+        for (int chat = 1; chat <= chats; ++chat)
+            plan[static_cast<size_t>(chat - 1)] = chat;
+        root.chats()->willRead(plan);
+    } catch (...) {
+        // only a hint: each chat is read when it is asked for
+    }
     for (int chat = 1; chat <= chats; ++chat) {
         const int failedBeforeChat = trap.failures();
         m_chatPaths.clear();

@@ -3,6 +3,8 @@
 #include "ChatText.h"
 #include "HistoryCopy.h"
 #include "MessageBody.h"
+#include "PlanReader.h"
+#include "TableScan.h"
 
 #include "base/Failure.h"
 
@@ -14,6 +16,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <map>
 #include <system_error>
 #include <thread>
@@ -602,8 +605,8 @@ void DatabaseHistory::prepareMessageQuery() {
     // A type or time that is no whole number comes along, so that its chat fails rather than losing
     // the message or placing it elsewhere. (The id is the row's own, always a whole number.)
     const QString sql =
-        QStringLiteral("SELECT %1, %2, %3, %4, %5 FROM %6 WHERE %7 = ? AND (%3 IN (%8) OR typeof(%3) NOT IN "
-                       "('integer', 'null')) ORDER BY %9")
+        QStringLiteral("SELECT %1, %2, %3, %4, %5, m.convo_id FROM %6 WHERE %7 = ? AND (%3 IN (%8) OR "
+                       "typeof(%3) NOT IN ('integer', 'null')) ORDER BY %9")
             .arg(field("from_dispname"), field("author"), field("type"), field("body_xml"),
                  field("timestamp"), from, chat, QString::fromLatin1(kShownTypes), order);
     m_messageQuery = prepare(*m_db, sql);
@@ -616,36 +619,86 @@ QByteArrayView columnBytes(sqlite3_stmt* statement, int column) {
     return text ? QByteArrayView(text, sqlite3_column_bytes(statement, column)) : QByteArrayView();
 }
 
+// Whether the row read for a chat is the chat's own: its conversation id, read with it.
+bool belongsTo(sqlite3_stmt* statement, int column, qint64 chat) {
+    switch (sqlite3_column_type(statement, column)) {
+    case SQLITE_INTEGER:
+        return sqlite3_column_int64(statement, column) == chat;
+    case SQLITE_FLOAT:
+        return sqlite3_column_double(statement, column) == static_cast<double>(chat);
+    default:
+        return false;
+    }
+}
+
+// A chat's messages made from the rows a pass over the table gave it, newest first, by the steps a
+// chat's own query takes with its rows. A row of a kind that pass does not show as that query does
+// never comes here: its chat is read by the query.
+class ChatAssembly {
+public:
+    void add(int type, QByteArrayView senderName, QByteArrayView author, QByteArrayView markup) {
+        const MessageKind kind = MessageBody::kindOfDatabaseType(type);
+        if (kind == MessageKind::Event)
+            return;
+        const std::optional<ChatText::Span> body = m_text.addBody(kind, markup);
+        if (!body)
+            return;
+        ChatText::Span sender = m_text.addName(senderName, m_names);
+        if (sender.size == 0)
+            sender = m_text.addName(author, m_authors);
+        m_spans.emplace_back(sender, *body);
+    }
+    std::vector<HistoryMessage> messages() const {
+        std::vector<HistoryMessage> result;
+        result.reserve(m_spans.size());
+        for (const auto& [sender, body] : m_spans)
+            result.push_back(m_text.message(sender, body));
+        return result;
+    }
+
+private:
+    ChatText m_text;
+    ChatText::LastName m_names;
+    ChatText::LastName m_authors;
+    std::vector<std::pair<ChatText::Span, ChatText::Span>> m_spans;
+};
+
 } // namespace
+
+void DatabaseHistory::failDamaged(size_t chat) const {
+    // Either the table or its index is damaged there: which one cannot always be told.
+    throw Failure(
+        QStringLiteral("Cannot read the Skype history '%1': it is damaged where it holds the messages of "
+                       "'%2'")
+            .arg(m_path, m_list->chats.at(chat).name));
+}
 
 History::ChatContent DatabaseHistory::messages(size_t chat) {
     chats();
+    if (m_damaged.count(chat))
+        failDamaged(chat);
+    if (m_list->messageOfNoChat)
+        throw Failure::endingRun(
+            QStringLiteral("Cannot read the Skype history '%1': it is damaged where it tells which chat a "
+                           "message belongs to (a message's chat is not a number), so no chat can be read "
+                           "whole")
+                .arg(m_path),
+            QStringLiteral("the Skype history '%1' is damaged where it tells which chat a message belongs to")
+                .arg(m_path));
+    if (!m_list->unreadable.at(chat).isEmpty())
+        throw Failure(QStringLiteral("Cannot read the Skype history '%1': it is damaged where it holds the "
+                                     "chat '%2': its %3 is not a number")
+                          .arg(m_path, m_list->chats.at(chat).name, m_list->unreadable.at(chat)));
+    if (std::optional<ChatContent> planned = plannedMessages(chat))
+        return std::move(*planned);
     ChatContent content;
     std::vector<HistoryMessage>& result = content.messages;
     try {
         if (!m_messageQuery)
             prepareMessageQuery();
         const qint64 id = m_list->ids.at(chat);
-        if (m_list->messageOfNoChat)
-            throw Failure::endingRun(
-                QStringLiteral(
-                    "Cannot read the Skype history '%1': it is damaged where it tells which chat a "
-                    "message belongs to (a message's chat is not a number), so no chat can be read "
-                    "whole")
-                    .arg(m_path),
-                QStringLiteral(
-                    "the Skype history '%1' is damaged where it tells which chat a message belongs to")
-                    .arg(m_path));
-        if (!m_list->unreadable.at(chat).isEmpty())
-            throw Failure(
-                QStringLiteral("Cannot read the Skype history '%1': it is damaged where it holds the "
-                               "chat '%2': its %3 is not a number")
-                    .arg(m_path, m_list->chats.at(chat).name, m_list->unreadable.at(chat)));
         if (m_misread && m_misread->count(id))
-            // Either the table or its index is damaged there: which one cannot be told.
-            throw Failure(QStringLiteral("Cannot read the Skype history '%1': it is damaged where it holds "
-                                         "the messages of '%2'")
-                              .arg(m_path, m_list->chats.at(chat).name));
+            failDamaged(chat);
         sqlite3_stmt* query = m_messageQuery.get();
         sqlite3_reset(query);
         sqlite3_bind_int64(query, 1, id);
@@ -656,6 +709,12 @@ History::ChatContent DatabaseHistory::messages(size_t chat) {
         std::vector<std::pair<ChatText::Span, ChatText::Span>> spans;
         int status;
         while ((status = sqlite3_step(query)) == SQLITE_ROW) {
+            // A row the index gave for the chat that the table holds for another one: the index
+            // cannot be trusted for this chat.
+            if (!belongsTo(query, 5, id)) {
+                m_damaged.insert(chat);
+                failDamaged(chat);
+            }
             const char* unreadable = sqlite3_column_type(query, 2) != SQLITE_INTEGER       ? "type"
                                      : !isWholeNumberOrNull(sqlite3_column_type(query, 4)) ? "time"
                                                                                            : nullptr;
@@ -684,6 +743,88 @@ History::ChatContent DatabaseHistory::messages(size_t chat) {
         fail(error);
     }
     return content;
+}
+
+bool DatabaseHistory::planReads(const std::vector<size_t>& chats) {
+    m_plan.clear();
+    m_planAt = 0;
+    m_reader.reset();
+    m_byQueries = false;
+    try {
+        this->chats();
+    } catch (const Failure&) {
+        return false;
+    }
+    for (const size_t chat : chats) {
+        if (chat < m_list->ids.size())
+            m_plan.push_back(chat);
+    }
+    return true;
+}
+
+std::optional<History::ChatContent> DatabaseHistory::plannedMessages(size_t chat) {
+    const auto from = m_plan.begin() + static_cast<std::ptrdiff_t>(std::min(m_planAt, m_plan.size()));
+    const auto found = std::find(from, m_plan.end(), chat);
+    if (found == m_plan.end())
+        return std::nullopt;
+    const auto at = static_cast<size_t>(found - m_plan.begin());
+    m_planAt = at + 1;
+    if (!m_reader && !m_byQueries) {
+        // A table read whole earlier in this run, that its index told as it was, leaves a plan of a
+        // few chats (the groups after every contact) to their own queries through that index.
+        std::vector<bool> planned(m_list->ids.size());
+        size_t chats = 0;
+        for (const size_t one : m_plan) {
+            chats += planned[one] ? 0 : 1;
+            planned[one] = true;
+        }
+        if (m_tableAgreed && chats * 4 < m_list->ids.size())
+            m_byQueries = true;
+        else
+            scanTable();
+    }
+    if (!m_reader)
+        return std::nullopt;
+    PlanReader::Result result = m_reader->take(at);
+    if (result.verdict == TableScan::Verdict::Damaged) {
+        m_damaged.insert(chat);
+        failDamaged(chat);
+    }
+    if (!result.messages)
+        return std::nullopt;
+    ChatContent content;
+    content.messages = std::move(*result.messages);
+    return content;
+}
+
+// One pass over the table for every chat of the plan. Where it cannot be made (the history is
+// locked, the temporary file fails), each chat is read by its own query, which reports what it meets.
+void DatabaseHistory::scanTable() {
+    const QString messages = QStringLiteral("messages");
+    const auto field = [&](const char* name) { return sqlOf(column(messages, QString::fromLatin1(name))); };
+    std::vector<qint64> shown;
+    for (const QString& type : QString::fromLatin1(kShownTypes).split(QLatin1Char(',')))
+        shown.push_back(type.trimmed().toLongLong());
+    try {
+        auto scan = std::make_unique<TableScan>(
+            *m_db, [this] { return connect(); },
+            TableScan::Columns{field("timestamp"), field("id"), field("type"), field("from_dispname"),
+                               field("author"), field("body_xml")},
+            shown, m_list->ids, m_plan, conversationIndex(), m_bufferBytes);
+        scan->run();
+        m_tableAgreed = scan->agreesWithIndex();
+        if (m_tableAgreed)
+            m_indexCheck = std::make_shared<const IndexCheck>(IndexCheck{true, true});
+        m_reader = std::make_unique<PlanReader>(
+            std::move(scan), m_plan, [](const std::vector<TableScan::Row>& rows) {
+                ChatAssembly assembly;
+                for (const TableScan::Row& row : rows)
+                    assembly.add(row.type, row.sender, row.author, row.body);
+                return assembly.messages();
+            });
+    } catch (const std::exception&) {
+        m_byQueries = true;
+    }
 }
 
 std::unique_ptr<History> DatabaseHistory::reader() const {

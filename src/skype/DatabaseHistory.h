@@ -8,6 +8,7 @@
 #include <set>
 
 class HistoryCopy;
+class PlanReader;
 
 namespace SQLite {
 class Database;
@@ -28,6 +29,13 @@ public:
     ChatContent messages(size_t chat) override;
     ChatTime timeStamp(size_t chat) override;
     std::unique_ptr<History> reader() const override;
+    // The planned chats are read in one pass over the messages, in the order the table lies.
+    bool planReads(const std::vector<size_t>& chats) override;
+
+    // What the messages read along a plan may take in memory before the rest is set aside in a
+    // temporary file.
+    static constexpr size_t kBufferBytes = size_t(64) << 20;
+    void setBufferBytes(size_t bytes) { m_bufferBytes = bytes; }
 
 private:
     // What SQLite opens for the history at `path`.
@@ -88,6 +96,10 @@ private:
     // Why the run must end after this error: the history cannot be read any more, or changed while
     // it was read. Empty for damage that is the chat's alone.
     QString endsRunBecause(const std::exception& error) const;
+    [[noreturn]] void failDamaged(size_t chat) const;
+    // The chat's messages from the pass along the plan; nothing where its own query reads it.
+    std::optional<ChatContent> plannedMessages(size_t chat);
+    void scanTable();
 
     QString m_path;
     Source m_source;
@@ -101,4 +113,17 @@ private:
     // Where the client's index and the table disagree: the chats that cannot be read right, which
     // fail.
     std::optional<std::set<qint64>> m_misread;
+
+    // The chats to read along the plan, and where the next one stands.
+    std::vector<size_t> m_plan;
+    size_t m_planAt = 0;
+    std::unique_ptr<PlanReader> m_reader;
+    // Whether the plan's chats are read by their own queries: no pass could be made, or one made
+    // earlier leaves a plan of a few chats to them.
+    bool m_byQueries = false;
+    // Whether a pass read the table whole and the client's index told it as it was.
+    bool m_tableAgreed = false;
+    size_t m_bufferBytes = kBufferBytes;
+    // Chats found damaged: they fail however they are asked for again.
+    std::set<size_t> m_damaged;
 };

@@ -88,6 +88,13 @@ public:
     virtual ChatTime timeStamp(size_t chat) = 0;
     // Another reader of the same history, for use on another thread.
     virtual std::unique_ptr<History> reader() const = 0;
+    // The chats the caller will read next, in this order, a chat possibly more than once. True when
+    // the history reads along the plan itself (the caller need not read ahead); a chat asked that the
+    // plan does not name, or no longer names, is read on its own.
+    virtual bool planReads(const std::vector<size_t>& chats) {
+        static_cast<void>(chats);
+        return false;
+    }
 
     // Orders and de-duplicates contact handles the way both histories list them.
     static void sortHandles(QStringList& handles);

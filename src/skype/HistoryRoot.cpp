@@ -173,39 +173,28 @@ std::shared_ptr<ClientControl> HistoryRoot::client() {
 std::shared_ptr<std::vector<HistoryMessage>> HistoryRoot::messagesOf(size_t chat) {
     if (m_cachedMessages && m_cachedChat == chat)
         return m_cachedMessages;
-    // Drop the previous chat first: only one chat's messages are held at a time, besides those
-    // kept for a later planned read.
+    // Drop the previous chat first: only one chat's messages are held at a time.
     m_cachedMessages.reset();
-    // The chat asked last, asked again: its read failed, and the caller, going on after the error,
-    // asks it once more. That is the same step of the walk or the plan, not a new one: the chats read
-    // ahead after it are still the ones wanted.
-    const bool again = m_lastAsked && chat == *m_lastAsked;
-    // Two chats asked for one after the other make a walk in order worth reading ahead for.
-    const bool next = m_lastAsked ? chat == *m_lastAsked + 1 : chat == 0;
-    if (!again)
-        m_inOrder = next ? m_inOrder + 1 : 0;
-    m_lastAsked = chat;
-    ReadAhead& ahead = readAhead();
-    const std::optional<size_t> planned = again && m_lastInThisPlan ? m_lastPlanned : advancePlan(chat);
-    m_lastPlanned = planned;
-    m_lastInThisPlan = true;
-    const auto kept = m_kept.find(chat);
-    if (kept != m_kept.end()) {
-        m_cachedMessages = kept->second.messages;
-        m_cachedChat = chat;
-    } else {
-        std::optional<History::ChatContent> content;
-        if (ahead.holds(chat))
-            content = ahead.take(chat);
-        // Not read ahead, or no worker has started on it yet: read here rather than wait.
-        remember(chat, content ? std::move(*content) : history().messages(chat));
+    if (m_historyPlans) {
+        remember(chat, history().messages(chat));
+        return m_cachedMessages;
     }
-    if (planned && m_nextRead[*planned])
-        keep(chat);
-    else
-        release(chat);
-    const std::vector<size_t> wanted = toReadNext(chat, planned.has_value());
-    // A chat read ahead that is not wanted next (the caller passed over it, or left the walk) must
+    // The chat asked last, asked again: its read failed, and the caller, going on after the error,
+    // asks it once more. That is the same step of the plan, not a new one: the chats read ahead after
+    // it are still the ones wanted.
+    const bool again = m_lastAsked && chat == *m_lastAsked;
+    m_lastAsked = chat;
+    if (!(again && m_lastInThisPlan))
+        advancePlan(chat);
+    m_lastInThisPlan = true;
+    ReadAhead& ahead = readAhead();
+    std::optional<History::ChatContent> content;
+    if (ahead.holds(chat))
+        content = ahead.take(chat);
+    // Not read ahead, or no worker has started on it yet: read here rather than wait.
+    remember(chat, content ? std::move(*content) : history().messages(chat));
+    const std::vector<size_t> wanted = toReadNext();
+    // A chat read ahead that is not wanted next (the caller passed over it, or left the plan) must
     // not keep its worker from the ones that are.
     for (const size_t held : ahead.held()) {
         if (std::find(wanted.begin(), wanted.end(), held) == wanted.end())
@@ -218,75 +207,35 @@ std::shared_ptr<std::vector<HistoryMessage>> HistoryRoot::messagesOf(size_t chat
     return m_cachedMessages;
 }
 
-// The chats to read next: the plan's that are not kept (a chat it does not name comes in between,
-// and the plan goes on after it), else, on a walk in order, the following ones.
-std::vector<size_t> HistoryRoot::toReadNext(size_t chat, bool planned) {
+// The plan's next chats; a chat it does not name comes in between, and the plan goes on after it.
+std::vector<size_t> HistoryRoot::toReadNext() const {
     std::vector<size_t> wanted;
-    if (planned || m_planAt < m_plan.size()) {
-        for (size_t later = m_planAt; later < m_plan.size() && wanted.size() < ReadAhead::kAhead; ++later) {
-            const size_t chatLater = m_plan[later];
-            if (!m_kept.count(chatLater) &&
-                std::find(wanted.begin(), wanted.end(), chatLater) == wanted.end())
-                wanted.push_back(chatLater);
-        }
-    } else if (m_inOrder >= 2) {
-        const size_t chats = history().chats().size();
-        for (size_t later = chat + 1; later <= chat + ReadAhead::kAhead && later < chats; ++later)
-            wanted.push_back(later);
+    for (size_t later = m_planAt; later < m_plan.size() && wanted.size() < ReadAhead::kAhead; ++later) {
+        if (std::find(wanted.begin(), wanted.end(), m_plan[later]) == wanted.end())
+            wanted.push_back(m_plan[later]);
     }
     return wanted;
 }
 
-// The chat's place in the plan, from where the plan stands on; the plan goes on after it. A chat
-// kept for a planned read the caller passed over is let go when that was its last.
-std::optional<size_t> HistoryRoot::advancePlan(size_t chat) {
+// The plan goes on after the chat's place in it, if it has one from where the plan stands.
+void HistoryRoot::advancePlan(size_t chat) {
     const auto from = m_plan.begin() + static_cast<std::ptrdiff_t>(qMin(m_planAt, m_plan.size()));
     const auto found = std::find(from, m_plan.end(), chat);
-    if (found == m_plan.end())
-        return std::nullopt;
-    const auto at = static_cast<size_t>(found - m_plan.begin());
-    for (size_t passed = m_planAt; passed < at; ++passed) {
-        if (!m_nextRead[passed])
-            release(m_plan[passed]);
-    }
-    m_planAt = at + 1;
-    return at;
-}
-
-void HistoryRoot::keep(size_t chat) {
-    if (m_kept.count(chat))
-        return;
-    size_t bytes = m_cachedMessages->capacity() * sizeof(HistoryMessage);
-    for (const HistoryMessage& message : *m_cachedMessages)
-        bytes += message.textBytes();
-    if (m_keptBytes + bytes > kKeptBytes)
-        return; // read again when the plan comes to it
-    m_kept[chat] = {m_cachedMessages, bytes};
-    m_keptBytes += bytes;
-}
-
-void HistoryRoot::release(size_t chat) {
-    const auto kept = m_kept.find(chat);
-    if (kept == m_kept.end())
-        return;
-    m_keptBytes -= kept->second.bytes;
-    m_kept.erase(kept);
+    if (found != m_plan.end())
+        m_planAt = static_cast<size_t>(found - m_plan.begin()) + 1;
 }
 
 void HistoryRoot::planReads(std::vector<size_t> chats) {
+    m_historyPlans = history().planReads(chats);
+    if (m_historyPlans) {
+        // The history reads along the plan itself: nothing is read ahead here.
+        if (m_readAhead)
+            m_readAhead->drop();
+        chats.clear();
+    }
     m_plan = std::move(chats);
     m_planAt = 0;
     m_lastInThisPlan = false;
-    m_kept.clear();
-    m_keptBytes = 0;
-    m_nextRead.assign(m_plan.size(), std::nullopt);
-    std::map<size_t, size_t> later;
-    for (size_t at = m_plan.size(); at-- > 0;) {
-        const auto found = later.find(m_plan[at]);
-        if (found != later.end())
-            m_nextRead[at] = found->second;
-        later[m_plan[at]] = at;
-    }
 }
 
 ReadAhead& HistoryRoot::readAhead() {

@@ -5,7 +5,6 @@
 #include "SkypeLink.h"
 
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -28,16 +27,12 @@ public:
     // The opened history; fails when there is none.
     History& history();
 
-    // The chat's messages, kept until another chat's are read, or, when the plan names the chat
-    // again, until its last planned read (within kKeptBytes). While a caller walks the chats in
-    // order, the next four chats are read ahead on two other threads.
+    // The chat's messages, kept until another chat's are read. Along a plan, the history reads its
+    // chats as it reads best, or the next four are read ahead on two other threads.
     std::shared_ptr<std::vector<HistoryMessage>> messagesOf(size_t chat);
-    // The chats a caller will read next, in this order but not one after the other: they are read
-    // ahead as a walk in order is. A chat asked that the plan does not name comes in between; one
-    // the caller passes over frees its worker.
+    // The chats a caller will read next, in this order but not one after the other. A chat asked that
+    // the plan does not name comes in between; one the caller passes over frees its worker.
     void planReads(std::vector<size_t> chats);
-    // What chats kept for a later planned read may take in memory; beyond it they are read again.
-    static constexpr size_t kKeptBytes = size_t(128) << 20;
     // The number of messages, known without reading them again once they were read.
     int messageCount(size_t chat);
     ChatTime timeStamp(size_t chat);
@@ -45,10 +40,8 @@ public:
 private:
     ReadAhead& readAhead();
     void remember(size_t chat, History::ChatContent content);
-    std::optional<size_t> advancePlan(size_t chat);
-    std::vector<size_t> toReadNext(size_t chat, bool planned);
-    void keep(size_t chat);
-    void release(size_t chat);
+    void advancePlan(size_t chat);
+    std::vector<size_t> toReadNext() const;
 
     Locator m_locate;
     bool m_opened = false;
@@ -67,19 +60,11 @@ private:
 
     std::unique_ptr<ReadAhead> m_readAhead;
     std::optional<size_t> m_lastAsked;
-    int m_inOrder = 0;
+    // Whether the history itself reads along the plan it was told.
+    bool m_historyPlans = false;
     std::vector<size_t> m_plan;
     // Where in the plan the next chat to read stands.
     size_t m_planAt = 0;
-    // The place in the plan of the chat asked last, if it had one, and whether that plan still holds.
-    std::optional<size_t> m_lastPlanned;
+    // Whether the chat asked last was asked under the plan that holds now.
     bool m_lastInThisPlan = false;
-    // For each place in the plan, the next place of the same chat, or none.
-    std::vector<std::optional<size_t>> m_nextRead;
-    struct Kept {
-        std::shared_ptr<std::vector<HistoryMessage>> messages;
-        size_t bytes = 0;
-    };
-    std::map<size_t, Kept> m_kept;
-    size_t m_keptBytes = 0;
 };

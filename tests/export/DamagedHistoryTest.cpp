@@ -10,6 +10,8 @@
 #include <QFile>
 #include <QMap>
 
+#include <functional>
+#include <map>
 #include <optional>
 
 #include <gtest/gtest.h>
@@ -223,6 +225,152 @@ TEST_F(DamagedHistory, ATablePageThatLostAWriteLosesNothing) {
                     .contains(QLatin1String("is damaged where it holds the messages of")))
         << w.boxes.texts().join(QLatin1Char('\n')).toStdString();
     expectTheGoodTranscripts();
+}
+
+// A varint of a record, as SQLite writes it: its value, and where the next one starts.
+std::pair<quint64, qint64> varint(const QByteArray& bytes, qint64 at) {
+    quint64 value = 0;
+    for (int i = 0; i < 9; ++i) {
+        const auto byte = static_cast<unsigned char>(bytes.at(at + i));
+        if (i == 8)
+            return {(value << 8) | byte, at + 9};
+        value = (value << 7) | (byte & 0x7f);
+        if (!(byte & 0x80))
+            return {value, at + i + 1};
+    }
+    return {value, at + 9};
+}
+
+// Where an index entry's values lie: each one's offset and size in the file, and its value.
+struct Entry {
+    qint64 convo = 0;
+    qint64 rowidAt = 0;
+    int rowidSize = 0;
+};
+
+// The entries of one leaf page of an index on (convo_id, timestamp), whose values are integers.
+std::vector<Entry> entriesOf(const QByteArray& file, qint64 pageSize, qint64 page) {
+    const qint64 start = (page - 1) * pageSize;
+    std::vector<Entry> entries;
+    const int cells = static_cast<int>(bigEndian(file, start + 3, 2));
+    for (int cell = 0; cell < cells; ++cell) {
+        qint64 at = start + bigEndian(file, start + 8 + 2 * cell, 2);
+        at = varint(file, at).second; // the payload's size
+        const auto [headerSize, types] = varint(file, at);
+        qint64 value = at + static_cast<qint64>(headerSize);
+        std::vector<std::pair<qint64, int>> values;
+        for (qint64 type = types; type < at + static_cast<qint64>(headerSize);) {
+            const auto [serial, next] = varint(file, type);
+            static const int kSizes[] = {0, 1, 2, 3, 4, 6, 8, 8, 0, 0};
+            const int size = serial < 10 ? kSizes[serial] : 0;
+            values.emplace_back(value, size);
+            value += size;
+            type = next;
+        }
+        if (values.size() != 3 || values[0].second == 0 || values[2].second == 0)
+            continue;
+        qint64 convo = 0;
+        for (int i = 0; i < values[0].second; ++i)
+            convo = (convo << 8) | static_cast<unsigned char>(file.at(values[0].first + i));
+        entries.push_back({convo, values[2].first, values[2].second});
+    }
+    return entries;
+}
+
+using Damage = std::function<void(const QString& db, QStringList& touched)>;
+
+// Two entries of the message index, of two contacts' chats, exchange their row ids: the index's
+// count, sums and order stay, and SQLite's checks find nothing.
+void exchangeTwoRowIds(const QString& db, QStringList& touched) {
+    qint64 root = 0;
+    std::map<qint64, QString> dialogs;
+    {
+        SQLite::Database reader(db.toStdString(), SQLite::OPEN_READONLY);
+        root = reader
+                   .execAndGet(
+                       "SELECT rootpage FROM sqlite_master WHERE name = 'IX_Messages_convo_id_timestamp'")
+                   .getInt64();
+        SQLite::Statement query(reader, "SELECT id, identity FROM Conversations WHERE type = 1");
+        while (query.executeStep())
+            dialogs[query.getColumn(0).getInt64()] = QString::fromStdString(query.getColumn(1).getString());
+    }
+    QFile file(db);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    QByteArray bytes = file.readAll();
+    const qint64 pageSize = bigEndian(bytes, 16, 2) == 1 ? 65536 : bigEndian(bytes, 16, 2);
+    for (const qint64 page : leaves(bytes, pageSize, root)) {
+        const std::vector<Entry> entries = entriesOf(bytes, pageSize, page);
+        for (const Entry& one : entries) {
+            for (const Entry& other : entries) {
+                if (one.convo == other.convo || one.rowidSize != other.rowidSize ||
+                    !dialogs.count(one.convo) || !dialogs.count(other.convo))
+                    continue;
+                const QByteArray first = bytes.mid(one.rowidAt, one.rowidSize);
+                bytes.replace(one.rowidAt, one.rowidSize, bytes.mid(other.rowidAt, other.rowidSize));
+                bytes.replace(other.rowidAt, other.rowidSize, first);
+                file.seek(0);
+                file.write(bytes);
+                touched = QStringList{dialogs[one.convo], dialogs[other.convo]};
+                return;
+            }
+        }
+    }
+    FAIL() << "no two dialogs share a leaf of the index";
+}
+
+// A few bytes flipped on a page of the messages table, where its rows are listed: the table can no
+// longer be read whole.
+void flipBytesOnATablePage(const QString& db, QStringList& touched) {
+    qint64 root = 0;
+    {
+        SQLite::Database reader(db.toStdString(), SQLite::OPEN_READONLY);
+        root = reader.execAndGet("SELECT rootpage FROM sqlite_master WHERE name = 'Messages'").getInt64();
+    }
+    QFile file(db);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    QByteArray bytes = file.readAll();
+    const qint64 pageSize = bigEndian(bytes, 16, 2) == 1 ? 65536 : bigEndian(bytes, 16, 2);
+    const std::vector<qint64> pages = leaves(bytes, pageSize, root);
+    ASSERT_GT(pages.size(), 12u);
+    const qint64 start = (pages.at(pages.size() / 2) - 1) * pageSize;
+    for (const qint64 at : {start + 9, start + 12, start + 15})
+        bytes[at] = static_cast<char>(~bytes.at(at));
+    file.seek(0);
+    file.write(bytes);
+    touched.clear(); // which chats the pages held cannot be told from here
+}
+
+// A history damaged where SQLite's own checks may not look: every transcript written is the one the
+// history held before, the chats that cannot be confirmed keep their transcripts and are named, and
+// the others are written.
+TEST_F(DamagedHistory, DamagedRowsFailTheirChatsAndNoOthers) {
+    const struct {
+        const char* name;
+        Damage damage;
+    } cases[] = {
+        {"two row ids exchanged in the index", exchangeTwoRowIds},
+        {"bytes flipped on a table page", flipBytesOnATablePage},
+    };
+    const QString original = historyDir.filePath(QStringLiteral("original.db"));
+    ASSERT_TRUE(QFile::copy(db, original));
+    for (const auto& row : cases) {
+        QFile::remove(db);
+        ASSERT_TRUE(QFile::copy(original, db));
+        QStringList touched;
+        row.damage(db, touched);
+        save();
+        const QString boxes = w.boxes.texts().join(QLatin1Char('\n'));
+        EXPECT_TRUE(boxes.contains(QLatin1String("is damaged where it holds the messages of"))) << row.name;
+        for (const QString& handle : std::as_const(touched)) {
+            EXPECT_TRUE(boxes.contains(QLatin1Char('\'') + handle + QLatin1Char('\'')))
+                << row.name << " " << handle.toStdString();
+        }
+        // Not every chat is given up for the damage of a few.
+        EXPECT_LT(boxes.count(QLatin1String("is damaged where it holds the messages of")), good.size() / 2)
+            << row.name;
+        expectTheGoodTranscripts();
+        w.boxes.clear();
+    }
 }
 
 // A conversation type that cannot be read as a number is no kind at all: the identity tells a

@@ -1,10 +1,16 @@
 #include "HistoryFiles.h"
 
+#include "skype/DatabaseHistory.h"
 #include "skype/HistoryRoot.h"
+
+#include "base/Failure.h"
 
 #include <SQLiteCpp/Database.h>
 
 #include <QTemporaryDir>
+
+#include <functional>
+#include <numeric>
 
 #include <gtest/gtest.h>
 
@@ -75,6 +81,93 @@ TEST(HistoryRoot, AChatPlannedAgainIsReadOnceAndLetGoAfterItsLastPlannedRead) {
     EXPECT_NE(lines(1), before[0]); // read again, as the history holds it now
     EXPECT_NE(lines(2), before[1]);
     EXPECT_EQ(lines(5), before[4]); // not planned any more, read when asked
+}
+
+QStringList linesOf(const std::vector<HistoryMessage>& messages) {
+    QStringList lines;
+    for (const HistoryMessage& message : messages)
+        lines.append(message.senderName() + QStringLiteral(": ") + message.body());
+    return lines;
+}
+
+// Chats read along a plan, from one pass over the table, give each chat what its own query gives: in
+// any order, a chat named many times, and with a buffer smaller than any one chat, set aside in a
+// file. Times and numbers that tie or are missing sort as the query sorts them, and a chat holding a
+// value the pass does not sort (a time in fractions) is read by its own query; so are the chats of a
+// later plan of a few, once a pass found the table and its index agreeing.
+TEST(DatabaseHistory, ReadsAlongAnyPlanGiveWhatEachChatsOwnQueryGives) {
+    HistoryFiles files;
+    QTemporaryDir dir;
+    const QString indexed = dir.filePath(QStringLiteral("indexed.db"));
+    const QString bare = dir.filePath(QStringLiteral("bare.db"));
+    writeSyntheticHistory({13, 9, 4, 1500}, indexed, QString());
+    writeSyntheticHistory({13, 9, 4, 1500}, bare, QString(), false);
+    const QString odd = files.database("odd.db", R"(
+        CREATE TABLE Accounts (id INTEGER PRIMARY KEY);
+        CREATE TABLE Conversations (id INTEGER PRIMARY KEY, identity TEXT, type INTEGER);
+        CREATE TABLE Messages (id INTEGER, convo_id INTEGER, author TEXT, from_dispname TEXT,
+                               timestamp INTEGER, type INTEGER, body_xml TEXT);
+        CREATE INDEX IX_Messages_convo_id_timestamp ON Messages (convo_id, timestamp);
+        INSERT INTO Conversations VALUES (1, 'ann', 1), (2, 'bob', 1), (3, 'cy', 1);
+        INSERT INTO Messages VALUES (5, 1, 'ann', 'Ann', 20, 61, 'five'), (4, 1, 'ann', NULL, 20, 61, 'four'),
+            (NULL, 1, 'ann', '', 20, 61, 'no number'), (9, 1, 'ann', 'Ann', NULL, 61, 'no time'),
+            (1, 1, 'ann', 'Ann', 30, 10, 'an event'), (2, 1, 'ann', 'Ann', 30, NULL, 'no type'),
+            (3, 2, 'bob', 'Bob', 10.5, 61, 'a fraction'), (6, 2, 'bob', 'Bob', 10, 61, 'whole'),
+            (7, 3, 'cy', 'Cy', 10, 30, NULL), (8, 3, 'cy', 'Cy', 11, 61, 'hi');
+    )");
+    const auto inOrder = [](size_t chats) {
+        std::vector<size_t> plan(chats);
+        std::iota(plan.begin(), plan.end(), size_t(0));
+        return plan;
+    };
+    const auto reversed = [&](size_t chats) {
+        std::vector<size_t> plan = inOrder(chats);
+        std::reverse(plan.begin(), plan.end());
+        return plan;
+    };
+    const auto repeated = [](size_t chats) {
+        return std::vector<size_t>{chats - 1, 0, chats - 1, 1, chats / 2, chats - 1, 0, 1};
+    };
+    const struct {
+        const char* name;
+        std::function<std::vector<size_t>(size_t)> plan;
+        size_t bufferBytes;
+    } cases[] = {
+        {"in order", inOrder, DatabaseHistory::kBufferBytes},
+        {"reversed", reversed, DatabaseHistory::kBufferBytes},
+        {"a chat named many times", repeated, DatabaseHistory::kBufferBytes},
+        {"in order, set aside", inOrder, 256},
+        {"a chat named many times, set aside", repeated, 256},
+    };
+    // A chat its own query refuses (a time in fractions is no time) is refused along the plan too.
+    const auto outcome = [](DatabaseHistory& history, size_t chat) {
+        try {
+            return linesOf(history.messages(chat).messages);
+        } catch (const Failure& failure) {
+            return QStringList{QStringLiteral("failed: ") + failure.description()};
+        }
+    };
+    for (const QString& path : {indexed, bare, odd}) {
+        DatabaseHistory alone(path);
+        std::vector<QStringList> expected;
+        for (size_t chat = 0; chat < alone.chats().size(); ++chat)
+            expected.push_back(outcome(alone, chat));
+        for (const auto& row : cases) {
+            DatabaseHistory history(path);
+            history.setBufferBytes(row.bufferBytes);
+            const std::vector<size_t> plan = row.plan(history.chats().size());
+            ASSERT_TRUE(history.planReads(plan));
+            for (const size_t chat : plan)
+                EXPECT_EQ(outcome(history, chat), expected[chat])
+                    << path.toStdString() << ", " << row.name << ", chat " << chat;
+            // A later plan of a few chats, as the groups after every contact.
+            const std::vector<size_t> few{history.chats().size() - 1, 0};
+            ASSERT_TRUE(history.planReads(few));
+            for (const size_t chat : few)
+                EXPECT_EQ(outcome(history, chat), expected[chat])
+                    << path.toStdString() << ", " << row.name << ", then chat " << chat;
+        }
+    }
 }
 
 } // namespace

@@ -1,0 +1,69 @@
+#include "ChatBuffer.h"
+
+#include "base/Failure.h"
+
+#include <QTemporaryFile>
+
+ChatBuffer::ChatBuffer(size_t chats, std::vector<size_t> takenLast, size_t budget)
+    : m_memory(chats)
+    , m_pieces(chats)
+    , m_takenLast(std::move(takenLast))
+    , m_budget(budget) {}
+
+ChatBuffer::~ChatBuffer() = default;
+
+void ChatBuffer::append(size_t chat, const char* data, size_t size) {
+    m_memory[chat].append(data, size);
+    m_inMemory += size;
+    if (m_inMemory > m_budget)
+        setAside();
+}
+
+// Down to half the budget, so that the file is written in large pieces, not once per row.
+void ChatBuffer::setAside() {
+    if (!m_file) {
+        m_file = std::make_unique<QTemporaryFile>();
+        if (!m_file->open())
+            throw Failure(QStringLiteral("no temporary file could be made for the messages read: %1")
+                              .arg(m_file->errorString()));
+    }
+    for (const size_t chat : m_takenLast) {
+        if (m_inMemory <= m_budget / 2)
+            break;
+        std::string& bytes = m_memory[chat];
+        if (bytes.empty())
+            continue;
+        const auto size = static_cast<qint64>(bytes.size());
+        if (!m_file->seek(m_fileSize) || m_file->write(bytes.data(), size) != size)
+            throw Failure(QStringLiteral("the messages read could not be set aside in a temporary file: %1")
+                              .arg(m_file->errorString()));
+        m_pieces[chat].push_back({m_fileSize, size});
+        m_fileSize += size;
+        m_inMemory -= bytes.size();
+        std::string().swap(bytes);
+    }
+}
+
+QByteArray ChatBuffer::bytesOf(size_t chat) const {
+    qint64 total = static_cast<qint64>(m_memory[chat].size());
+    for (const Piece& piece : m_pieces[chat])
+        total += piece.size;
+    QByteArray bytes;
+    bytes.reserve(total);
+    for (const Piece& piece : m_pieces[chat]) {
+        const qsizetype at = bytes.size();
+        bytes.resize(at + piece.size);
+        if (!m_file->seek(piece.at) || m_file->read(bytes.data() + at, piece.size) != piece.size)
+            throw Failure(
+                QStringLiteral("the messages set aside in a temporary file could not be read back: %1")
+                    .arg(m_file->errorString()));
+    }
+    bytes.append(m_memory[chat].data(), static_cast<qsizetype>(m_memory[chat].size()));
+    return bytes;
+}
+
+void ChatBuffer::release(size_t chat) {
+    m_inMemory -= m_memory[chat].size();
+    std::string().swap(m_memory[chat]);
+    m_pieces[chat].clear();
+}

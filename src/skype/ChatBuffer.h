@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QByteArray>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+class QTemporaryFile;
+
+// The rows of many chats gathered while a table is read once, each chat's bytes one after the other,
+// within a budget of memory. When the budget is passed, the chats that will be taken last are set
+// aside in a private temporary file, removed when the buffer goes.
+class ChatBuffer final {
+public:
+    // `takenLast`: the chats from the one that will be taken last, set aside in this order.
+    ChatBuffer(size_t chats, std::vector<size_t> takenLast, size_t budget);
+    ~ChatBuffer();
+    ChatBuffer(const ChatBuffer&) = delete;
+    ChatBuffer& operator=(const ChatBuffer&) = delete;
+
+    // Fails when the temporary file cannot be made or written.
+    void append(size_t chat, const char* data, size_t size);
+    // Every byte appended for the chat, in the order appended. Fails when the file cannot be read.
+    QByteArray bytesOf(size_t chat) const;
+    void release(size_t chat);
+    // Whether anything had to be set aside.
+    bool usedFile() const { return m_file != nullptr; }
+
+private:
+    void setAside();
+
+    struct Piece {
+        qint64 at = 0;
+        qint64 size = 0;
+    };
+    std::vector<std::string> m_memory;
+    std::vector<std::vector<Piece>> m_pieces;
+    std::vector<size_t> m_takenLast;
+    size_t m_budget;
+    size_t m_inMemory = 0;
+    qint64 m_fileSize = 0;
+    std::unique_ptr<QTemporaryFile> m_file;
+};

@@ -1,0 +1,39 @@
+#include "skype/ChatBuffer.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// Whatever the budget, each chat gives back exactly the bytes appended for it, in order; past the
+// budget the chats taken last go to the file first, and a chat larger than the whole budget comes
+// back whole.
+TEST(ChatBuffer, EachChatGivesBackItsBytesWhateverWasSetAside) {
+    const struct {
+        const char* name;
+        size_t budget;
+        bool usesFile;
+    } cases[] = {
+        {"all in memory", 1 << 20, false},
+        {"some set aside", 600, true},
+        {"a chat larger than the budget", 8, true},
+    };
+    for (const auto& row : cases) {
+        ChatBuffer buffer(3, {2, 0, 1}, row.budget);
+        QByteArray expected[3];
+        for (int round = 0; round < 100; ++round) {
+            for (size_t chat = 0; chat < 3; ++chat) {
+                const QByteArray bytes = QByteArray::number(round) + char('a' + chat);
+                buffer.append(chat, bytes.constData(), static_cast<size_t>(bytes.size()));
+                expected[chat] += bytes;
+            }
+        }
+        EXPECT_EQ(buffer.usedFile(), row.usesFile) << row.name;
+        for (size_t chat = 0; chat < 3; ++chat)
+            EXPECT_EQ(buffer.bytesOf(chat), expected[chat]) << row.name << ", chat " << chat;
+        buffer.release(1);
+        EXPECT_EQ(buffer.bytesOf(1), QByteArray()) << row.name;
+        EXPECT_EQ(buffer.bytesOf(0), expected[0]) << row.name;
+    }
+}
+
+} // namespace
