@@ -9,7 +9,7 @@
 
 #include "cli/CommandLine.h"
 #include "cli/ProgressLine.h"
-#include "export/FolderLock.h"
+#include "files/FolderLock.h"
 
 #include <QDir>
 #include <QFile>
