@@ -190,6 +190,8 @@ std::shared_ptr<SkypeRoot> FakeSkype::createRoot() {
 
 void FakeSkype::touch(const QString& operation, const QString& object) const {
     ++calls[operation];
+    if (onTouch)
+        onTouch(operation);
     if (failing.contains(operation) ||
         (!object.isEmpty() && failing.contains(operation + QLatin1Char('#') + object)))
         throw Failure(QStringLiteral("Skype failed at %1").arg(operation));

@@ -47,4 +47,6 @@ public:
     int rootsCreated = 0;
     // Runs inside every message read (to act while an export runs).
     std::function<void()> onMessageRead;
+    // Runs at every operation, given its name (to act as an export starts).
+    std::function<void(const QString&)> onTouch;
 };
