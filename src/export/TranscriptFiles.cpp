@@ -249,7 +249,8 @@ void TranscriptFiles::createStaged(Pending& pending) {
 void TranscriptFiles::fail(const QString& what, const Pending& pending, int error) {
     const QString folder = QDir::toNativeSeparators(QFileInfo(pending.path).absolutePath());
     const OpenedFolder* opened = pending.folder->opened.get();
-    const bool gone = !opened || opened->removed();
+    const bool gone =
+        opened ? opened->removed() : fileErrorKind(pending.folder->openError) == FileError::NotFound;
     // Gone, and another folder took its name: what this run wrote there went with the old one.
     const bool replaced = gone && opened && QFileInfo(pending.path).absoluteDir().exists();
     const FileError kind = fileErrorKind(error);

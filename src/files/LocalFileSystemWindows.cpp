@@ -72,28 +72,34 @@ private:
     bool m_ready = false;
 };
 
-// The staged file takes the old transcript's access list (or, with none there, what the folder
-// hands down to a new file) before it takes its place.
-int passOnSecurity(HANDLE staged, const std::wstring& old, bool oldExists) {
+// The staged file takes the old transcript's access list before it takes its place. False when
+// there is none to take: the file then gets what the folder hands down, once it is in place.
+bool passOnSecurity(HANDLE staged, const std::wstring& old) {
     PACL dacl = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     SECURITY_DESCRIPTOR_CONTROL control = 0;
     DWORD revision = 0;
-    std::vector<char> empty(sizeof(ACL));
-    if (oldExists && GetNamedSecurityInfoW(old.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
-                                           nullptr, &dacl, nullptr, &descriptor) == ERROR_SUCCESS) {
-        GetSecurityDescriptorControl(descriptor, &control, &revision);
-    } else {
-        dacl = reinterpret_cast<PACL>(empty.data());
-        InitializeAcl(dacl, static_cast<DWORD>(empty.size()), ACL_REVISION);
-    }
+    if (GetNamedSecurityInfoW(old.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
+                              nullptr, &descriptor) != ERROR_SUCCESS)
+        return false;
+    GetSecurityDescriptorControl(descriptor, &control, &revision);
     const SECURITY_INFORMATION what =
         DACL_SECURITY_INFORMATION | ((control & SE_DACL_PROTECTED) ? PROTECTED_DACL_SECURITY_INFORMATION
                                                                    : UNPROTECTED_DACL_SECURITY_INFORMATION);
     const DWORD error = SetSecurityInfo(staged, SE_FILE_OBJECT, what, nullptr, nullptr, dacl, nullptr);
-    if (descriptor)
-        LocalFree(descriptor);
-    return static_cast<int>(error);
+    LocalFree(descriptor);
+    return error == ERROR_SUCCESS;
+}
+
+// A new transcript in place: what a file made there would get from its folder, instead of the staged
+// file's own.
+void inheritSecurity(const std::wstring& path) {
+    std::vector<char> empty(sizeof(ACL));
+    const PACL dacl = reinterpret_cast<PACL>(empty.data());
+    if (InitializeAcl(dacl, static_cast<DWORD>(empty.size()), ACL_REVISION))
+        SetNamedSecurityInfoW(const_cast<wchar_t*>(path.c_str()), SE_FILE_OBJECT,
+                              DACL_SECURITY_INFORMATION | UNPROTECTED_DACL_SECURITY_INFORMATION, nullptr,
+                              nullptr, dacl, nullptr);
 }
 
 // Renames the open file to `name` in the folder, replacing what is there, a read-only file too, in
@@ -217,9 +223,7 @@ int LocalFileSystem::replace(const OpenedFolder& folder, const QString& from, co
     // A folder of that name: not a refusal to write, as Windows' "access denied" would have it.
     if (oldIsFile && (old & FILE_ATTRIBUTE_DIRECTORY))
         return close(file, ERROR_DIRECTORY);
-    int error = passOnSecurity(staged, target, oldIsFile);
-    if (error != 0)
-        return close(file, error);
+    const bool inherit = !oldIsFile || !passOnSecurity(staged, target);
     // The read-only flag is on the new file before it takes the old one's place: a run killed at any
     // point leaves a read-only transcript read-only.
     FILE_BASIC_INFO basic{};
@@ -228,9 +232,13 @@ int LocalFileSystem::replace(const OpenedFolder& folder, const QString& from, co
         basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
     if (!SetFileInformationByHandle(staged, FileBasicInfo, &basic, sizeof basic))
         return close(file, lastError());
-    if (renameByHandle(staged, folder, to))
-        return close(file, 0);
-    error = lastError();
+    if (renameByHandle(staged, folder, to)) {
+        close(file, 0);
+        if (inherit)
+            inheritSecurity(target);
+        return 0;
+    }
+    int error = lastError();
     if (error != ERROR_INVALID_PARAMETER && error != ERROR_NOT_SUPPORTED && error != ERROR_INVALID_FUNCTION)
         return close(file, error);
     // A system without that rename: the old file's read-only flag is lifted for the move, and put back
@@ -240,8 +248,11 @@ int LocalFileSystem::replace(const OpenedFolder& folder, const QString& from, co
     if (readOnly)
         SetFileAttributesW(target.c_str(), old & ~FILE_ATTRIBUTE_READONLY);
     if (MoveFileExW(folder.longPath(from).c_str(), target.c_str(),
-                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        if (inherit)
+            inheritSecurity(target);
         return 0;
+    }
     error = lastError();
     if (readOnly)
         SetFileAttributesW(target.c_str(), old);
