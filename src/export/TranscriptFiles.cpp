@@ -322,8 +322,12 @@ void TranscriptFiles::commit(const QString& path) {
         m_kept.append(pending.path);
         return;
     }
-    if (!pending.folder->opened)
-        return; // neither an old transcript to delete nor a new one
+    if (!pending.folder->opened) {
+        // Nothing was written there; a folder that is missing holds no old transcript either.
+        if (fileErrorKind(pending.folder->openError) != FileError::NotFound)
+            failOne(QStringLiteral("Cannot delete the old transcript"), pending, pending.folder->openError);
+        return;
+    }
     const OpenedFolder& folder = *pending.folder->opened;
     if (pending.staged.isEmpty()) {
         // Nothing new for this contact: the old transcript goes, as a fresh run would leave none.
