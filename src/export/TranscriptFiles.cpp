@@ -17,7 +17,8 @@ struct TranscriptFiles::Folder {
     int openError = 0;
     std::unique_ptr<FolderLock> lock;
     bool foldsCase = false;
-    QString key; // its place among the run's folders
+    QString key;        // its place among the run's folders
+    bool moved = false; // a transcript was moved or deleted there
 
     // Another run writes here, or the lock cannot be had: nothing of this run may be written here.
     bool refused() const {
@@ -69,6 +70,12 @@ TranscriptFiles::TranscriptFiles(FileSystem& fileSystem)
 TranscriptFiles::~TranscriptFiles() {
     for (auto& [key, pending] : m_pending)
         discard(pending);
+    // The folders' names on the disk once, after their moves: until then a power cut brings back old
+    // transcripts, whole. Errors left out: some file systems take no flush of a folder.
+    for (const auto& folder : m_folders) {
+        if (folder->moved)
+            m_fileSystem.flushFolder(*folder->opened);
+    }
 }
 
 void TranscriptFiles::discard(Pending& pending) {
@@ -347,8 +354,7 @@ void TranscriptFiles::commit(const QString& path) {
         if (error != 0)
             failOne(QStringLiteral("Cannot replace"), pending, error);
     }
-    // Errors left out: the transcript is in place, and some file systems take no flush of a folder.
-    m_fileSystem.flushFolder(folder);
+    pending.folder->moved = true;
 }
 
 QString TranscriptFiles::keptMessage() const {

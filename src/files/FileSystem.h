@@ -48,7 +48,7 @@ public:
     // Removes the file, a read-only one too, or the link (never what it points to). A file that is
     // not there counts as removed.
     virtual int remove(const OpenedFolder& folder, const QString& name) = 0;
-    // Puts the folder's names on the disk after a move.
+    // Puts the folder's names on the disk after its moves.
     virtual int flushFolder(const OpenedFolder& folder) = 0;
     // Whether names differing only in letter case name one file in the folder; `probe` is the name of
     // a file that exists in it.

@@ -645,7 +645,8 @@ TEST_F(TranscriptFilesTest, StopsOnlyWhereEveryLaterTranscriptWouldFailAlike) {
     }
 }
 
-// Each new transcript is on the disk before it replaces the old one, and the folder's names after.
+// Each new transcript is on the disk before it replaces the old one, and the folder's names after
+// the run's moves.
 TEST_F(TranscriptFilesTest, ANewTranscriptIsFlushedBeforeItReplacesTheOldOne) {
     writeFile(transcript("ann"), "old");
     for (const char* handle : {"ann", "bob"}) {
@@ -659,8 +660,8 @@ TEST_F(TranscriptFilesTest, ANewTranscriptIsFlushedBeforeItReplacesTheOldOne) {
         EXPECT_EQ(w.boxes.texts(), QStringList{QStringLiteral("Done.")});
         EXPECT_EQ(w.files.done,
                   (QStringList{QStringLiteral("flush ann.txt"), QStringLiteral("replace ann.txt"),
-                               QStringLiteral("flush folder"), QStringLiteral("flush bob.txt"),
-                               QStringLiteral("replace bob.txt"), QStringLiteral("flush folder")}));
+                               QStringLiteral("flush bob.txt"), QStringLiteral("replace bob.txt"),
+                               QStringLiteral("flush folder")}));
     }
 }
 
