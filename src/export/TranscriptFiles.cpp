@@ -12,6 +12,8 @@
 #include <QRandomGenerator>
 #include <QRegularExpression>
 
+#include <algorithm>
+
 struct TranscriptFiles::Folder {
     std::shared_ptr<OpenedFolder> opened; // none when it could not be opened
     int openError = 0;
