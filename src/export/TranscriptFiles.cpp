@@ -88,10 +88,18 @@ void TranscriptFiles::discard(Pending& pending) {
 
 TranscriptFiles::Folder& TranscriptFiles::folderOf(const QString& absoluteFolder, bool followLink) {
     const QString text = QDir::cleanPath(absoluteFolder);
-    if (Folder* known = knownFolder(text))
-        return *known;
+    const auto found = m_folderAt.find(text);
+    if (found != m_folderAt.end())
+        return *found->second;
     auto folder = std::make_unique<Folder>();
     folder->opened = OpenedFolder::open(text, followLink, &folder->openError);
+    // Another name of a folder opened before (a link to it, "/out//") is that folder.
+    for (const auto& known : m_folders) {
+        if (folder->opened && known->opened && known->opened->id() == folder->opened->id()) {
+            m_folderAt.emplace(text, known.get());
+            return *known;
+        }
+    }
     folder->lock = std::make_unique<FolderLock>(folder->opened, text, folder->openError);
     folder->key = QStringLiteral("%1").arg(m_folders.size(), 4, 10, QLatin1Char('0'));
     const FolderLock::State state = folder->lock->lock();
