@@ -6,7 +6,7 @@
 #include "base/MessageBoxes.h"
 #include "base/Shell.h"
 #include "base/SystemRandom.h"
-#include "export/LocalFileSystem.h"
+#include "files/LocalFileSystem.h"
 #include "folder/FolderBrowser.h"
 #include "skype/HistoryConnector.h"
 

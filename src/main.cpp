@@ -4,7 +4,7 @@
 #include "app/QtMessageBoxes.h"
 #include "base/FileSettingsStore.h"
 #include "base/SystemRandom.h"
-#include "export/LocalFileSystem.h"
+#include "files/LocalFileSystem.h"
 #include "skype/HistoryConnector.h"
 #include "skype/HistoryCopy.h"
 

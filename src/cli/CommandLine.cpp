@@ -14,12 +14,11 @@
 #include "base/Settings.h"
 #include "base/SystemRandom.h"
 #include "export/ExportRun.h"
-#include "export/FolderCreation.h"
-#include "export/FolderLock.h"
 #include "export/GroupChatExport.h"
 #include "export/LegacyExport.h"
-#include "export/LocalFileSystem.h"
 #include "export/TranscriptFiles.h"
+#include "files/FolderCreation.h"
+#include "files/LocalFileSystem.h"
 #include "skype/ContactList.h"
 #include "skype/HistoryConnector.h"
 #include "skype/HistorySource.h"
@@ -29,7 +28,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QTemporaryFile>
 
 #include <optional>
 
@@ -114,7 +112,8 @@ public:
                      files ? *files : m_localFiles,
                      QCoreApplication::instance()
                          ? QDir::toNativeSeparators(QCoreApplication::applicationDirPath())
-                         : QString()} {
+                         : QString()}
+        , m_files(m_services.files) {
         if (options.history)
             m_connector.chooseHistory(*options.history);
     }
@@ -142,6 +141,8 @@ private:
     HistoryConnector m_historyConnector;
     WatchedConnector m_connector;
     Services m_services;
+    // The files of the whole run: the folder's lock is held across the contacts and the group chats.
+    TranscriptFiles m_files;
     ConsoleView m_view;
 };
 
@@ -208,9 +209,13 @@ bool Run::prepareFolder() {
             return false;
         }
     }
-    QTemporaryFile probe(QDir(folder).filePath(QStringLiteral(".parlorix-cli-XXXXXX")));
-    if (!probe.open()) {
-        m_boxes.say(QStringLiteral("Cannot write into the folder '%1': %2").arg(folder, probe.errorString()));
+    // The lock first: nothing else is made in the folder before it is held.
+    QString unwritable;
+    const QString refusal = m_files.lockFolder(text, true, &unwritable);
+    if (!refusal.isEmpty() || !unwritable.isEmpty()) {
+        m_boxes.say(!refusal.isEmpty()
+                        ? refusal
+                        : QStringLiteral("Cannot write into the folder '%1': %2").arg(folder, unwritable));
         return false;
     }
     m_view.setOutputFolderText(text);
@@ -260,18 +265,19 @@ int Run::exportTranscripts() {
         m_progress.begin(QStringLiteral("contacts"), ProgressLine::Counting::Rows);
         m_progress.setTotal(m_view.rowCount());
         m_view.onRow = [this](int row) { m_progress.setDone(row - 1); };
-        LegacyExport(m_view, m_services).run();
+        LegacyExport(m_view, m_services).run(m_files);
         m_view.onRow = nullptr;
     } else {
         m_progress.begin(QStringLiteral("chats"));
-        ExportRun(m_view, m_services).run();
+        ExportRun(m_view, m_services).run(m_files);
     }
     m_progress.clear();
     int status = statusSince(first);
     if (m_options.groupChats && status != CommandLine::Failed) {
         const qsizetype groupsFirst = m_boxes.shown().size();
         m_progress.begin(QStringLiteral("group chats"), ProgressLine::Counting::PlannedChats);
-        GroupChatExport(m_view, m_services).run();
+        m_files.forgetKept();
+        GroupChatExport(m_view, m_services).run(m_files);
         m_progress.clear();
         status = qMax(status, statusSince(groupsFirst));
     }

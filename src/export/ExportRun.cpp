@@ -20,8 +20,12 @@ ExportRun::ExportRun(MainView& view, Services& services)
     , m_services(services) {}
 
 void ExportRun::run() {
-    ErrorTrap trap(m_services.boxes, AppInfo::location(QStringLiteral("PushButton7_Click")));
     TranscriptFiles files(m_services.files);
+    run(files);
+}
+
+void ExportRun::run(TranscriptFiles& files) {
+    ErrorTrap trap(m_services.boxes, AppInfo::location(QStringLiteral("PushButton7_Click")));
     const std::shared_ptr<SkypeRoot> root = startExport(trap, m_view, m_services, files);
     if (!root)
         return;

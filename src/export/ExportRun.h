@@ -23,6 +23,9 @@ class ExportRun final {
 public:
     ExportRun(MainView& view, Services& services);
     void run();
+    // The same with the files of a longer run (the command line's, whose folder lock spans its
+    // passes).
+    void run(TranscriptFiles& files);
 
 private:
     void restartTranscripts(ErrorTrap& trap, TranscriptFiles& files);

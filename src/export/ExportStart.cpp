@@ -36,5 +36,6 @@ std::shared_ptr<SkypeRoot> startExport(ErrorTrap& trap, MainView& view, Services
         services.boxes.inform(refusal);
         return nullptr;
     }
+    files.protect(root->historyFile());
     return root;
 }

@@ -8,21 +8,6 @@
 #include <QFile>
 #include <QFileInfo>
 
-#ifdef Q_OS_WIN
-#include <windows.h>
-#else
-#include <cerrno>
-#endif
-
-#ifdef Q_OS_WIN
-namespace {
-
-// Not in every SDK's headers.
-constexpr int kDiskQuotaExceeded = 1295;
-
-} // namespace
-#endif
-
 void WriteTextToFile(const QString& text, const QString& path, int writeNumber) {
     QFile file(path);
     const QIODevice::OpenMode mode = writeNumber <= 1 ? QIODevice::WriteOnly | QIODevice::Truncate
@@ -93,7 +78,11 @@ QString transcriptName(const QString& handle, bool windowsNames) {
         --keep;
     for (qsizetype i = 0; i < handle.size(); ++i) {
         const QChar c = handle.at(i);
-        const bool inTheWay = c.unicode() < 0x20 || QStringView(u"<>:\"/\\|?*%").contains(c) || i >= keep;
+        // "~" before a digit is the form of a short name ("JOANNA~1.TXT"), which may name another
+        // file on a volume that keeps short names.
+        const bool shortName = c == QLatin1Char('~') && i + 1 < handle.size() && handle.at(i + 1).isDigit();
+        const bool inTheWay =
+            c.unicode() < 0x20 || QStringView(u"<>:\"/\\|?*%").contains(c) || i >= keep || shortName;
         name += inTheWay ? escaped(c) : QString(c);
     }
     if (isDeviceName(name))
@@ -108,115 +97,4 @@ QString transcriptPath(const QString& folderText, const QString& handle) {
         throw Failure(QStringLiteral("'%1' cannot name a transcript: it would not stay in the output folder")
                           .arg(handle));
     return folderText + name + QStringLiteral(".txt");
-}
-
-FileError fileErrorKind(int code) {
-    switch (code) {
-    case 0:
-        return FileError::None;
-#ifdef Q_OS_WIN
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_DRIVE:
-        return FileError::NotFound;
-    case ERROR_FILE_EXISTS:
-    case ERROR_ALREADY_EXISTS:
-        return FileError::Exists;
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL:
-    case kDiskQuotaExceeded:
-        return FileError::DiskFull;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_WRITE_PROTECT:
-        return FileError::Refused;
-    case ERROR_FILENAME_EXCED_RANGE:
-        return FileError::NameTooLong;
-#else
-    case ENOENT:
-    case ENOTDIR:
-        return FileError::NotFound;
-    case EEXIST:
-        return FileError::Exists;
-    case ENOSPC:
-    case EDQUOT:
-        return FileError::DiskFull;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-        return FileError::Refused;
-    case ENAMETOOLONG:
-        return FileError::NameTooLong;
-#endif
-    default:
-        return FileError::Other;
-    }
-}
-
-QString fileErrorText(FileError kind) {
-    switch (kind) {
-    case FileError::None:
-        return QStringLiteral("no error");
-    case FileError::NotFound:
-        return QStringLiteral("the file or its folder does not exist");
-    case FileError::Exists:
-        return QStringLiteral("a file of that name is already there");
-    case FileError::DiskFull:
-        return QStringLiteral("the disk is full");
-    case FileError::Refused:
-        return QStringLiteral("access is denied");
-    case FileError::NameTooLong:
-        return QStringLiteral("the name is too long");
-    case FileError::Other:
-        break;
-    }
-    return QStringLiteral("unknown error");
-}
-
-QString fileErrorText(int code) {
-    // Where one kind has several causes, the exact one.
-    switch (code) {
-#ifdef Q_OS_WIN
-    case kDiskQuotaExceeded:
-        return QStringLiteral("the disk quota is used up");
-    case ERROR_WRITE_PROTECT:
-        return QStringLiteral("the disk is write-protected");
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
-        return QStringLiteral("another program is using the file");
-    case ERROR_DIRECTORY:
-        return QStringLiteral("it is a folder");
-#else
-    case EDQUOT:
-        return QStringLiteral("the disk quota is used up");
-    case EROFS:
-        return QStringLiteral("the disk is read-only");
-    case EPERM:
-        return QStringLiteral("the operation is not permitted");
-    case EFBIG:
-        return QStringLiteral("the file is too large");
-    case EISDIR:
-        return QStringLiteral("it is a folder");
-    case EIO:
-        return QStringLiteral("the disk reported an error");
-#endif
-    default:
-        break;
-    }
-    const FileError kind = fileErrorKind(code);
-    if (kind != FileError::Other)
-        return fileErrorText(kind);
-    // The system's own words, never an empty reason.
-#ifdef Q_OS_WIN
-    // Asked by number: Qt's own lookup takes small numbers for the C library's.
-    wchar_t* buffer = nullptr;
-    const DWORD length = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-        static_cast<DWORD>(code), 0, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
-    const QString text =
-        length > 0 ? QString::fromWCharArray(buffer, static_cast<qsizetype>(length)).trimmed() : QString();
-    LocalFree(buffer);
-#else
-    const QString text = qt_error_string(code);
-#endif
-    return text.isEmpty() ? QStringLiteral("error %1").arg(code) : text;
 }

@@ -22,23 +22,7 @@ QString transcriptPath(const QString& folderText, const QString& handle);
 // The name a handle's transcript is written under, ".txt" not included. Elsewhere the handle as it
 // is. On Windows, whose file names cannot hold <>:"/\|?*, control characters, a trailing dot or
 // blank, or a device name such as CON or COM1 (handles made since 2016 look like
-// "live:.cid.1a2b3c"), each character in the way is written as %XX, its code in hexadecimal, and a
+// "live:.cid.1a2b3c"), and where a "~" before a digit could make it a short name of another file,
+// each character in the way is written as %XX, its code in hexadecimal, and a
 // '%' as %25: the same handle always gives the same name, and two handles never share one.
 QString transcriptName(const QString& handle, bool windowsNames);
-
-// What an error of the operating system (errno; on Windows, GetLastError()'s code) means for a file
-// the exports write.
-enum class FileError {
-    None,
-    NotFound,    // the file, or a folder on its path, is missing
-    Exists,      // a file of that name is already there
-    DiskFull,    // no space left, or the user's disk quota used up
-    Refused,     // writing there is not allowed, or the disk is read-only
-    NameTooLong, // the name or the path is longer than the file system takes
-    Other
-};
-FileError fileErrorKind(int code);
-
-// The reason in words, as a box shows it after "Cannot write '…': ".
-QString fileErrorText(int code);
-QString fileErrorText(FileError kind);

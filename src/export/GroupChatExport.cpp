@@ -2,10 +2,10 @@
 
 #include "ExportStart.h"
 #include "FileRoutines.h"
-#include "FolderCreation.h"
 #include "GroupChatNames.h"
 #include "Transcript.h"
 #include "TranscriptFiles.h"
+#include "files/FolderCreation.h"
 
 #include "base/AppInfo.h"
 #include "base/ErrorTrap.h"
@@ -29,8 +29,12 @@ QString GroupChatExport::subfolderName() {
 }
 
 void GroupChatExport::run() {
-    ErrorTrap trap(m_services.boxes, AppInfo::location(QStringLiteral("GroupChatExport")));
     TranscriptFiles files(m_services.files);
+    run(files);
+}
+
+void GroupChatExport::run(TranscriptFiles& files) {
+    ErrorTrap trap(m_services.boxes, AppInfo::location(QStringLiteral("GroupChatExport")));
     const std::shared_ptr<SkypeRoot> root = startExport(trap, m_view, m_services, files);
     if (!root)
         return;
@@ -39,7 +43,8 @@ void GroupChatExport::run() {
     if (!trap.step(106, [&] { folder = subfolder(folderText); }))
         return;
     // The subfolder's lock up front: a run of the window writing there says so once, not per group.
-    const QString busy = files.lockFolder(folder);
+    // Never a link that took the subfolder's name after it was looked at.
+    const QString busy = files.lockFolder(folder, false);
     if (!busy.isEmpty()) {
         m_services.boxes.inform(busy);
         return;

@@ -17,6 +17,9 @@ class GroupChatExport final {
 public:
     GroupChatExport(MainView& view, Services& services);
     void run();
+    // The same with the files of a longer run (the command line's, whose folder lock spans its
+    // passes).
+    void run(TranscriptFiles& files);
 
     static QString subfolderName();
 

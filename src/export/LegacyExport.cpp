@@ -32,6 +32,11 @@ LegacyExport::LegacyExport(MainView& view, Services& services)
     , m_services(services) {}
 
 void LegacyExport::run() {
+    TranscriptFiles files(m_services.files);
+    run(files);
+}
+
+void LegacyExport::run(TranscriptFiles& files) {
     ErrorTrap trap(m_services.boxes, AppInfo::location(QStringLiteral("PushButton6_Click")));
     trap.step(100, [&] { m_view.setMousePointer(Pointer::Wait); });
     std::shared_ptr<SkypeRoot> root;
@@ -46,13 +51,13 @@ void LegacyExport::run() {
         trap.step(108, [&] { AccessGuidance(m_view, m_services).showHelp(); });
         return;
     }
-    TranscriptFiles files(m_services.files);
     const QString refusal = files.lockFolder(m_view.outputFolderText());
     if (!refusal.isEmpty()) {
         m_view.setMousePointer(Pointer::Default);
         m_services.boxes.inform(refusal);
         return;
     }
+    files.protect(root->historyFile());
 
     const int rows = trap.count(110, [&] { return m_view.rowCount(); }, 0);
     planReads(*root, rows);

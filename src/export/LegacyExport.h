@@ -25,6 +25,9 @@ class LegacyExport final {
 public:
     LegacyExport(MainView& view, Services& services);
     void run();
+    // The same with the files of a longer run (the command line's, whose folder lock spans its
+    // passes).
+    void run(TranscriptFiles& files);
 
 private:
     void exportAll(ErrorTrap& trap, SkypeRoot& root, TranscriptFiles& files, const QString& path, int row);

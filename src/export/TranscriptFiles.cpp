@@ -1,31 +1,27 @@
 #include "TranscriptFiles.h"
 
-#include "FileRoutines.h"
-#include "FolderLock.h"
 #include "NarrowText.h"
 
 #include "base/ErrorTrap.h"
 #include "base/Failure.h"
-#include "base/FileSystem.h"
+#include "files/FileError.h"
+#include "files/FolderLock.h"
+#include "files/OpenedFolder.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 
-#ifdef Q_OS_WIN
-#include <windows.h>
-#else
-#include <cerrno>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
+#include <algorithm>
 
 struct TranscriptFiles::Folder {
-    QString key; // the same for every path that names this folder
+    std::shared_ptr<OpenedFolder> opened; // none when it could not be opened
+    int openError = 0;
     std::unique_ptr<FolderLock> lock;
     bool foldsCase = false;
+    QString key;        // its place among the run's folders
+    bool moved = false; // a transcript was moved or deleted there
 
     // Another run writes here, or the lock cannot be had: nothing of this run may be written here.
     bool refused() const {
@@ -38,51 +34,8 @@ struct TranscriptFiles::Folder {
 
 namespace {
 
-#ifdef Q_OS_WIN
-constexpr int kNameTooLong = ERROR_FILENAME_EXCED_RANGE;
-#else
-constexpr int kNameTooLong = ENAMETOOLONG;
-#endif
-
-// What the folder is, however its path is written: through a link, with doubled separators or, on
-// Windows, in other letter case. `exists` tells whether a folder was found there.
-QString folderIdentity(const QString& folder, bool* exists = nullptr) {
-#ifdef Q_OS_WIN
-    const QString canonical = QFileInfo(folder).canonicalFilePath();
-    if (exists)
-        *exists = !canonical.isEmpty();
-    return (canonical.isEmpty() ? QDir::cleanPath(folder) : canonical).toCaseFolded();
-#else
-    struct stat status{};
-    const bool found = ::stat(QFile::encodeName(folder).constData(), &status) == 0;
-    if (exists)
-        *exists = found;
-    if (found)
-        return QStringLiteral("%1:%2")
-            .arg(static_cast<qulonglong>(status.st_dev))
-            .arg(static_cast<qulonglong>(status.st_ino));
-    return QDir::cleanPath(folder);
-#endif
-}
-
-// A file name's length as the folder's file system counts it, and the most it takes.
-qsizetype nameLength(const QString& name) {
-#ifdef Q_OS_WIN
-    return name.size();
-#else
-    return QFile::encodeName(name).size();
-#endif
-}
-
-qsizetype nameLimit(const QString& folder) {
-#ifdef Q_OS_WIN
-    Q_UNUSED(folder);
-    return 255;
-#else
-    const long limit = ::pathconf(QFile::encodeName(folder).constData(), _PC_NAME_MAX);
-    return limit > 0 ? limit : 255;
-#endif
-}
+// How often a move or delete is tried while another program holds the file: about two seconds.
+constexpr int kRetries = 20;
 
 QString stagedName(const QString& stem, const QString& suffix) {
     return QLatin1Char('.') + stem + QLatin1Char('.') + suffix + QStringLiteral(".part");
@@ -92,11 +45,11 @@ QString stagedName(const QString& stem, const QString& suffix) {
 // name would not fit ("…txt" stays at its end, so that it still says whose it is).
 QString stagedStem(const QString& name, qsizetype limit) {
     const QString placeholder = QStringLiteral("XXXXXX");
-    if (nameLength(stagedName(name, placeholder)) <= limit)
+    if (OpenedFolder::nameLength(stagedName(name, placeholder)) <= limit)
         return name;
     const QString ending = QStringLiteral(".txt");
     QString head = name.endsWith(ending) ? name.chopped(ending.size()) : name;
-    while (!head.isEmpty() && nameLength(stagedName(head + ending, placeholder)) > limit) {
+    while (!head.isEmpty() && OpenedFolder::nameLength(stagedName(head + ending, placeholder)) > limit) {
         head.chop(1);
         if (!head.isEmpty() && head.back().isHighSurrogate())
             head.chop(1);
@@ -120,127 +73,136 @@ TranscriptFiles::TranscriptFiles(FileSystem& fileSystem)
 TranscriptFiles::~TranscriptFiles() {
     for (auto& [key, pending] : m_pending)
         discard(pending);
+    // The folders' names on the disk once, after their moves: until then a power cut brings back old
+    // transcripts, whole. Errors left out: some file systems take no flush of a folder.
+    for (const auto& folder : m_folders) {
+        if (folder->moved)
+            m_fileSystem.flushFolder(*folder->opened);
+    }
 }
 
 void TranscriptFiles::discard(Pending& pending) {
-    if (!pending.newFile.isEmpty())
-        m_fileSystem.remove(pending.newFile);
-    pending.newFile.clear();
+    if (!pending.staged.isEmpty() && pending.folder->opened)
+        m_fileSystem.remove(*pending.folder->opened, pending.staged);
+    pending.staged.clear();
 }
 
-TranscriptFiles::Folder* TranscriptFiles::earlierFolder(const QString& absoluteFolder) const {
-    const auto found = m_folderAt.find(QDir::cleanPath(absoluteFolder));
-    return found != m_folderAt.end() ? found->second : nullptr;
-}
-
-bool TranscriptFiles::replacedMeanwhile(const Folder& folder, const QString& absoluteFolder) {
-    bool exists = false;
-    return folderIdentity(absoluteFolder, &exists) != folder.key && exists;
-}
-
-void TranscriptFiles::failReplaced(const QString& what, const QString& path) {
-    const QString folder = QFileInfo(path).absolutePath();
-    if (m_stop.isEmpty())
-        m_stop = QStringLiteral("The export stopped because the folder '%1' was removed or replaced while it "
-                                "wrote there. The transcripts it had not yet put in place were left as they "
-                                "were.")
-                     .arg(QDir::toNativeSeparators(folder));
-    throw Failure(QStringLiteral("%1 '%2': its folder was removed or replaced").arg(what, path));
-}
-
-TranscriptFiles::Folder& TranscriptFiles::folderOf(const QString& absoluteFolder) {
-    bool exists = false;
-    const QString key = folderIdentity(absoluteFolder, &exists);
-    const auto found = m_folders.find(key);
-    if (found != m_folders.end()) {
-        if (exists)
-            m_folderAt.emplace(QDir::cleanPath(absoluteFolder), found->second.get());
+TranscriptFiles::Folder& TranscriptFiles::folderOf(const QString& absoluteFolder, bool followLink) {
+    const QString text = QDir::cleanPath(absoluteFolder);
+    const auto found = m_folderAt.find(text);
+    if (found != m_folderAt.end())
         return *found->second;
-    }
     auto folder = std::make_unique<Folder>();
-    folder->key = key;
-    folder->lock = std::make_unique<FolderLock>(absoluteFolder + QLatin1Char('/'));
+    folder->opened = OpenedFolder::open(text, followLink, &folder->openError);
+    // Another name of a folder opened before (a link to it, "/out//") is that folder.
+    for (const auto& known : m_folders) {
+        if (folder->opened && known->opened && known->opened->id() == folder->opened->id()) {
+            m_folderAt.emplace(text, known.get());
+            return *known;
+        }
+    }
+    folder->lock = std::make_unique<FolderLock>(folder->opened, text, folder->openError);
+    folder->key = QStringLiteral("%1").arg(m_folders.size(), 4, 10, QLatin1Char('0'));
     const FolderLock::State state = folder->lock->lock();
     if (folder->lock->exclusive()) {
         // No other run writes here now: what looks like one of our new files was left by a run that
         // was killed. Only names of that pattern, only regular files. Where the file system keeps no
         // locks, they may be another run's that is still writing, and stay.
         static const QRegularExpression stale(QStringLiteral("^\\..+\\.txt\\.[A-Za-z0-9]{6}\\.part$"));
-        const QFileInfoList candidates =
-            QDir(absoluteFolder)
-                .entryInfoList({QStringLiteral(".*.part")},
-                               QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks);
-        for (const QFileInfo& candidate : candidates) {
-            if (stale.match(candidate.fileName()).hasMatch() && candidate.isFile() && !candidate.isSymLink())
-                m_fileSystem.remove(candidate.filePath());
+        for (const QString& name : folder->opened->names()) {
+            if (stale.match(name).hasMatch() && folder->opened->isFile(name))
+                m_fileSystem.remove(*folder->opened, name);
         }
     }
     // The lock file exists while it is held, by this run or another: it tells how names compare here.
     if (state == FolderLock::State::Held || state == FolderLock::State::Busy)
-        folder->foldsCase = m_fileSystem.foldsCase(absoluteFolder, FolderLock::fileName());
-    Folder& made = *m_folders.emplace(key, std::move(folder)).first->second;
-    if (exists)
-        m_folderAt.emplace(QDir::cleanPath(absoluteFolder), &made);
-    return made;
+        folder->foldsCase = m_fileSystem.foldsCase(*folder->opened, FolderLock::fileName());
+    m_folders.push_back(std::move(folder));
+    m_folderAt.emplace(text, m_folders.back().get());
+    return *m_folders.back();
 }
 
-QString TranscriptFiles::lockFolder(const QString& folderText) {
-    const Folder& folder = folderOf(QFileInfo(folderText + QStringLiteral("x")).absolutePath());
+TranscriptFiles::Folder* TranscriptFiles::knownFolder(const QString& absoluteFolder) {
+    const QString text = QDir::cleanPath(absoluteFolder);
+    const auto found = m_folderAt.find(text);
+    if (found != m_folderAt.end())
+        return found->second;
+    // Another name of a folder opened before (a link to it, say) is that folder.
+    int error = 0;
+    const std::unique_ptr<OpenedFolder> opened = OpenedFolder::open(text, true, &error);
+    for (const auto& folder : m_folders) {
+        if (opened && folder->opened && folder->opened->id() == opened->id()) {
+            m_folderAt.emplace(text, folder.get());
+            return folder.get();
+        }
+    }
+    return nullptr;
+}
+
+QString TranscriptFiles::lockFolder(const QString& folderText, bool followLink, QString* unwritable) {
+    const Folder& folder = folderOf(QFileInfo(folderText + QStringLiteral("x")).absolutePath(), followLink);
+    if (unwritable && folder.lock->state() == FolderLock::State::Unwritable)
+        *unwritable = fileErrorText(folder.lock->error());
     return folder.refused() ? folder.refusal() : QString();
 }
 
-QString TranscriptFiles::keyOf(const QString& path, Folder** folder) {
-    const QFileInfo info(path);
-    // A folder text that named another folder before: what this run wrote there went with it. A folder
-    // that is gone now fails the writes into it as they come.
-    if (Folder* earlier = earlierFolder(info.absolutePath())) {
-        if (replacedMeanwhile(*earlier, info.absolutePath()))
-            failReplaced(QStringLiteral("Cannot write"), path);
-        *folder = earlier;
-        return keyIn(*earlier, info.fileName());
+void TranscriptFiles::protect(const QString& historyFile) {
+    if (historyFile.isEmpty())
+        return;
+    const QFileInfo history(historyFile);
+    int error = 0;
+    const std::unique_ptr<OpenedFolder> folder = OpenedFolder::open(history.absolutePath(), true, &error);
+    if (!folder)
+        return;
+    for (const QString& suffix : {QString(), QStringLiteral("-wal"), QStringLiteral("-journal")}) {
+        if (const std::optional<FileId> id = folder->entryId(history.fileName() + suffix, true))
+            m_protected.push_back(*id);
     }
-    Folder& found = folderOf(info.absolutePath());
-    *folder = &found;
-    return keyIn(found, info.fileName());
 }
 
-QString TranscriptFiles::keyIn(const Folder& folder, const QString& name) {
+QString TranscriptFiles::keyOf(const Folder& folder, const QString& name) const {
     return folder.key + QLatin1Char('/') + (folder.foldsCase ? name.toCaseFolded() : name);
 }
 
 std::map<QString, TranscriptFiles::Pending>::iterator TranscriptFiles::findPending(const QString& path) {
-    // A folder not seen before holds nothing of this run: it is neither locked nor looked into. One
-    // removed or replaced since holds what the run wrote before.
+    // A folder not seen before holds nothing of this run: it is neither locked nor written.
     const QFileInfo info(path);
-    if (const Folder* earlier = earlierFolder(info.absolutePath()))
-        return m_pending.find(keyIn(*earlier, info.fileName()));
-    const auto folder = m_folders.find(folderIdentity(info.absolutePath()));
-    if (folder == m_folders.end())
-        return m_pending.end();
-    return m_pending.find(keyIn(*folder->second, info.fileName()));
+    const Folder* folder = knownFolder(info.absolutePath());
+    return folder ? m_pending.find(keyOf(*folder, info.fileName())) : m_pending.end();
 }
 
 TranscriptFiles::Pending& TranscriptFiles::pendingFor(const QString& path, bool fromOld) {
-    Folder* folder = nullptr;
-    const QString key = keyOf(path, &folder);
+    const QFileInfo info(path);
+    Folder& folder = folderOf(info.absolutePath());
+    const QString key = keyOf(folder, info.fileName());
     auto found = m_pending.find(key);
-    if (found == m_pending.end()) {
-        Pending pending;
-        pending.path = path;
-        pending.folder = folder;
-        pending.fromOld = fromOld;
-        // A folder this run may not write into keeps its transcripts.
-        pending.spoilt = folder->refused();
-        found = m_pending.emplace(key, pending).first;
+    if (found != m_pending.end())
+        return found->second;
+    Pending pending;
+    pending.path = path;
+    pending.name = info.fileName();
+    pending.folder = &folder;
+    pending.fromOld = fromOld;
+    // A folder this run may not write into keeps its transcripts, and so does the history itself.
+    if (folder.refused())
+        pending.refusal = folder.refusal();
+    for (const bool followLink : {false, true}) {
+        const std::optional<FileId> id =
+            folder.opened ? folder.opened->entryId(pending.name, followLink) : std::nullopt;
+        if (pending.refusal.isEmpty() && id &&
+            std::find(m_protected.begin(), m_protected.end(), *id) != m_protected.end())
+            pending.refusal =
+                QStringLiteral("Cannot write '%1': it is the Skype history being read").arg(path);
     }
-    return found->second;
+    pending.spoilt = !pending.refusal.isEmpty();
+    return m_pending.emplace(key, pending).first->second;
 }
 
 void TranscriptFiles::restart(const QString& path) {
     Pending& pending = pendingFor(path, false);
     discard(pending);
     pending.fromOld = false;
-    pending.spoilt = pending.folder->refused();
+    pending.spoilt = !pending.refusal.isEmpty();
 }
 
 void TranscriptFiles::append(const QString& path, const QString& text) {
@@ -254,11 +216,12 @@ void TranscriptFiles::appendUtf8(const QString& path, const QByteArray& text) {
 void TranscriptFiles::write(const QString& path, const QByteArray& bytes) {
     Pending& pending = pendingFor(path, true);
     try {
-        if (pending.folder->refused())
-            throw Failure(pending.folder->refusal());
-        if (pending.newFile.isEmpty())
-            createNewFile(pending);
-        const int error = m_fileSystem.append(pending.newFile, bytes);
+        if (!pending.refusal.isEmpty())
+            throw Failure(pending.refusal);
+        if (pending.staged.isEmpty())
+            createStaged(pending);
+        const int error =
+            m_fileSystem.append(*pending.folder->opened, pending.staged, pending.stagedId, bytes);
         if (error != 0)
             fail(QStringLiteral("Cannot write"), pending, error);
     } catch (...) {
@@ -268,18 +231,20 @@ void TranscriptFiles::write(const QString& path, const QByteArray& bytes) {
 }
 
 // Beside the transcript, since only a file in the same folder can be moved over it in one step.
-void TranscriptFiles::createNewFile(Pending& pending) {
-    const QFileInfo transcript(pending.path);
-    const QString folder = transcript.absolutePath();
-    const qsizetype limit = nameLimit(folder);
-    if (nameLength(transcript.fileName()) > limit)
-        fail(QStringLiteral("Cannot write"), pending, kNameTooLong);
-    const QString stem = stagedStem(transcript.fileName(), limit);
+void TranscriptFiles::createStaged(Pending& pending) {
+    if (!pending.folder->opened)
+        fail(QStringLiteral("Cannot write"), pending, pending.folder->openError);
+    const OpenedFolder& folder = *pending.folder->opened;
+    const qsizetype limit = folder.nameLimit();
+    if (OpenedFolder::nameLength(pending.name) > limit)
+        throw Failure(
+            QStringLiteral("Cannot write '%1': %2").arg(pending.path, fileErrorText(FileError::NameTooLong)));
+    const QString stem = stagedStem(pending.name, limit);
     for (int attempt = 0;; ++attempt) {
-        const QString newFile = QDir(folder).filePath(stagedName(stem, randomSuffix()));
-        const int error = m_fileSystem.createNew(newFile);
+        const QString name = stagedName(stem, randomSuffix());
+        const int error = m_fileSystem.createStaged(folder, name, &pending.stagedId);
         if (error == 0) {
-            pending.newFile = newFile;
+            pending.staged = name;
             break;
         }
         if (fileErrorKind(error) != FileError::Exists || attempt == 100)
@@ -288,7 +253,7 @@ void TranscriptFiles::createNewFile(Pending& pending) {
     // A transcript the first pass did not restart (its row was ticked later) keeps what it had, as
     // when runs appended to it.
     if (pending.fromOld) {
-        const int error = m_fileSystem.appendCopy(pending.path, pending.newFile);
+        const int error = m_fileSystem.appendCopy(folder, pending.name, pending.staged, pending.stagedId);
         // Writing into the folder was just allowed: a refusal now is the old transcript's, which
         // this contact keeps, and no reason to end the run.
         if (fileErrorKind(error) == FileError::Refused)
@@ -300,19 +265,29 @@ void TranscriptFiles::createNewFile(Pending& pending) {
 }
 
 void TranscriptFiles::fail(const QString& what, const Pending& pending, int error) {
-    const QString folder = QFileInfo(pending.path).absolutePath();
+    const QString folder = QDir::toNativeSeparators(QFileInfo(pending.path).absolutePath());
+    const OpenedFolder* opened = pending.folder->opened.get();
+    const bool gone =
+        opened ? opened->removed() : fileErrorKind(pending.folder->openError) == FileError::NotFound;
+    // Gone, and another folder took its name: what this run wrote there went with the old one.
+    const bool replaced = gone && opened && QFileInfo(pending.path).absoluteDir().exists();
     const FileError kind = fileErrorKind(error);
-    const bool folderGone = kind == FileError::NotFound && !QFileInfo(folder).isDir();
-    const QString reason = folderGone ? QStringLiteral("its folder does not exist") : fileErrorText(error);
-    if (m_stop.isEmpty() && (folderGone || kind == FileError::DiskFull || kind == FileError::Refused)) {
-        const QString native = QDir::toNativeSeparators(folder);
-        m_stop =
-            (folderGone
-                 ? QStringLiteral("The export stopped because the folder '%1' does not exist.").arg(native)
-                 : QStringLiteral("The export stopped because it cannot write into the folder "
-                                  "'%1': %2.")
-                       .arg(native, reason)) +
-            QStringLiteral(" The transcripts it had not yet put in place were left as they were.");
+    QString reason = fileErrorText(error);
+    if (gone)
+        reason = replaced ? QStringLiteral("its folder was removed or replaced")
+                          : QStringLiteral("its folder does not exist");
+    if (m_stop.isEmpty() && (gone || kind == FileError::DiskFull || kind == FileError::Refused)) {
+        if (replaced)
+            m_stop =
+                QStringLiteral("The export stopped because the folder '%1' was removed or replaced while it "
+                               "wrote there.")
+                    .arg(folder);
+        else if (gone)
+            m_stop = QStringLiteral("The export stopped because the folder '%1' does not exist.").arg(folder);
+        else
+            m_stop = QStringLiteral("The export stopped because it cannot write into the folder '%1': %2.")
+                         .arg(folder, reason);
+        m_stop += QStringLiteral(" The transcripts it had not yet put in place were left as they were.");
     }
     throw Failure(QStringLiteral("%1 '%2': %3").arg(what, pending.path, reason));
 }
@@ -323,6 +298,21 @@ bool TranscriptFiles::mustStop(const ErrorTrap& trap) {
                                 "were left as they were.")
                      .arg(trap.endedRunBecause());
     return stopped();
+}
+
+void TranscriptFiles::failOne(const QString& what, Pending& pending, int error) {
+    discard(pending);
+    m_kept.append(pending.path);
+    throw Failure(QStringLiteral("%1 '%2': %3").arg(what, pending.path, fileErrorText(error)));
+}
+
+int TranscriptFiles::whileInUse(const std::function<int()>& operation) {
+    for (int attempt = 0;; ++attempt) {
+        const int error = operation();
+        if (fileErrorKind(error) != FileError::InUse || attempt == kRetries)
+            return error;
+        m_fileSystem.pauseBeforeRetry();
+    }
 }
 
 bool TranscriptFiles::isStopMessage(const QString& text) {
@@ -353,27 +343,37 @@ void TranscriptFiles::commit(const QString& path) {
         return;
     Pending pending = found->second;
     m_pending.erase(found);
-    if (pending.spoilt || pending.folder->refused()) {
+    if (pending.spoilt || !pending.refusal.isEmpty() || pending.folder->refused()) {
         discard(pending);
         m_kept.append(pending.path);
         return;
     }
-    // Neither a transcript nor its deletion goes into another folder than the one written into; its
-    // new file, if still there, went with the old folder.
-    if (replacedMeanwhile(*pending.folder, QFileInfo(pending.path).absolutePath()))
-        failReplaced(QStringLiteral("Cannot replace"), pending.path);
-    if (pending.newFile.isEmpty()) {
-        // Nothing new for this contact: the old transcript goes, as a fresh run would leave none.
-        const int error = m_fileSystem.remove(pending.path);
-        if (error != 0)
-            fail(QStringLiteral("Cannot delete the old transcript"), pending, error);
+    if (!pending.folder->opened) {
+        // Nothing was written there; a folder that is missing holds no old transcript either.
+        if (fileErrorKind(pending.folder->openError) != FileError::NotFound)
+            failOne(QStringLiteral("Cannot delete the old transcript"), pending, pending.folder->openError);
         return;
     }
-    const int error = m_fileSystem.replace(pending.newFile, pending.path);
-    if (error != 0) {
-        discard(pending);
-        fail(QStringLiteral("Cannot replace"), pending, error);
+    const OpenedFolder& folder = *pending.folder->opened;
+    if (pending.staged.isEmpty()) {
+        // Nothing new for this contact: the old transcript goes, as a fresh run would leave none.
+        const int error = whileInUse([&] { return m_fileSystem.remove(folder, pending.name); });
+        if (error != 0)
+            failOne(QStringLiteral("Cannot delete the old transcript"), pending, error);
+    } else {
+        // On the disk before it replaces the old one: after a power cut either is whole.
+        const int flushed = m_fileSystem.flush(folder, pending.staged, pending.stagedId);
+        if (flushed != 0) {
+            discard(pending);
+            m_kept.append(pending.path);
+            fail(QStringLiteral("Cannot write"), pending, flushed);
+        }
+        const int error = whileInUse(
+            [&] { return m_fileSystem.replace(folder, pending.staged, pending.stagedId, pending.name); });
+        if (error != 0)
+            failOne(QStringLiteral("Cannot replace"), pending, error);
     }
+    pending.folder->moved = true;
 }
 
 QString TranscriptFiles::keptMessage() const {

@@ -2,17 +2,23 @@
 
 #include <QStringList>
 
+#include "files/FileSystem.h"
+
+#include <functional>
 #include <map>
 #include <memory>
+#include <vector>
 
 class ErrorTrap;
-class FileSystem;
 class FolderLock;
+class OpenedFolder;
 
 // The transcripts one run writes. Each is written into a new file beside it and moved over the old
-// one only when it is complete, so a run that fails half-way, is killed or meets a full disk leaves
-// every contact with its whole old transcript or its whole new one. The move replaces a link in the
-// folder instead of writing through it. Files are opened and closed for every write.
+// one only when it is complete and flushed to the disk, so a run that fails half-way, is killed, meets
+// a full disk or a power cut leaves every contact with its whole old transcript or its whole new one.
+// Each folder is opened once and everything in it done through that handle; a new file is reachable
+// by nobody else and checked to be the same file whenever it is opened again. The move replaces a
+// link in the folder instead of writing through it.
 //
 // A transcript is known by the file it lands in, not by the text of its path: two paths into one
 // folder (through a link, or "/out//"), or, where the folder folds letter case, two handles that
@@ -31,7 +37,12 @@ public:
     // lock cannot be had), else an empty text. A folder that is gone, full or refuses writing is no
     // reason to stop here: the first write fails and says so. Stale new files that killed runs left
     // in a locked folder are removed.
-    QString lockFolder(const QString& folderText);
+    // `followLink`: whether the folder may be a link (the folder the user picked may; a folder the
+    // program makes for itself may not). `unwritable`, when given, receives why nothing can be made
+    // in the folder, if so.
+    QString lockFolder(const QString& folderText, bool followLink = true, QString* unwritable = nullptr);
+    // The history being read: a transcript that is it, or its -wal or -journal, is never written.
+    void protect(const QString& historyFile);
 
     // The transcript at `path` is written anew: its old content no longer counts.
     void restart(const QString& path);
@@ -51,6 +62,8 @@ public:
     QStringList pending() const;
     // The transcripts kept as they were because they were spoilt.
     const QStringList& kept() const { return m_kept; }
+    // Another pass goes on with these files: the kept ones were told.
+    void forgetKept() { m_kept.clear(); }
     // What the user is told about them: the heading, then their paths, one a line.
     QString keptMessage() const;
     static QString keptHeading();
@@ -70,36 +83,40 @@ private:
     struct Folder;
     struct Pending {
         QString path;
+        QString name; // in its folder
         Folder* folder = nullptr;
-        QString newFile;      // empty until the first write
+        QString staged; // empty until the first write
+        FileId stagedId;
         bool fromOld = false; // starts as a copy of the old transcript
         bool spoilt = false;
+        QString refusal; // why nothing of it may be written, if so
     };
 
-    Folder& folderOf(const QString& absoluteFolder);
-    // The folder first found under this folder text, while it existed.
-    Folder* earlierFolder(const QString& absoluteFolder) const;
-    // Whether a folder other than `folder` is now found under its folder text.
-    static bool replacedMeanwhile(const Folder& folder, const QString& absoluteFolder);
-    // Throws the failure of a write into a folder removed or replaced during the run, which ends it.
-    [[noreturn]] void failReplaced(const QString& what, const QString& path);
-    // The key of a transcript: its folder's identity and its name, case-folded where the folder folds.
-    QString keyOf(const QString& path, Folder** folder);
-    static QString keyIn(const Folder& folder, const QString& name);
+    // The folder under this folder text: the one opened under it first in this run, or another text's
+    // when both name one folder.
+    Folder& folderOf(const QString& absoluteFolder, bool followLink = true);
+    Folder* knownFolder(const QString& absoluteFolder);
+    QString keyOf(const Folder& folder, const QString& name) const;
     Pending& pendingFor(const QString& path, bool fromOld);
     std::map<QString, Pending>::iterator findPending(const QString& path);
-    void createNewFile(Pending& pending);
+    void createStaged(Pending& pending);
     void write(const QString& path, const QByteArray& bytes);
-    // Throws the failure of a write to the transcript at `path`; notes it when the run must stop.
+    // Throws the failure of a write to the transcript; notes it when the run must stop, as every later
+    // new file would fail alike.
     [[noreturn]] void fail(const QString& what, const Pending& pending, int error);
+    // Throws the failure of a move or delete: that transcript is kept, the run goes on.
+    [[noreturn]] void failOne(const QString& what, Pending& pending, int error);
     void discard(Pending& pending);
+    // Tries again a moment later while another program holds the file.
+    int whileInUse(const std::function<int()>& operation);
 
     FileSystem& m_fileSystem;
     // Before the transcripts, so that the locks go last.
-    std::map<QString, std::unique_ptr<Folder>> m_folders;
+    std::vector<std::unique_ptr<Folder>> m_folders;
     // The folders by the cleaned text of their path.
     std::map<QString, Folder*> m_folderAt;
     std::map<QString, Pending> m_pending;
+    std::vector<FileId> m_protected;
     QStringList m_kept;
     QString m_stop;
 };

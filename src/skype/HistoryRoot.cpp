@@ -142,7 +142,9 @@ bool HistoryRoot::open() {
         if (!path)
             return false;
         try {
-            m_history = HistorySource::open(HistorySource::identify(*path));
+            const HistorySource::Located located = HistorySource::identify(*path);
+            m_historyFile = located.path;
+            m_history = HistorySource::open(located);
         } catch (const Failure& failure) {
             m_openFailure = failure.description();
             throw;

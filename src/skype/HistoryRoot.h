@@ -21,6 +21,7 @@ public:
     std::shared_ptr<ContactCollection> contacts() override;
     std::shared_ptr<ChatCollection> chats() override;
     std::shared_ptr<ClientControl> client() override;
+    QString historyFile() const override { return m_historyFile; }
 
     // False when no history was found; fails when one was named but cannot be used.
     bool open();
@@ -47,6 +48,7 @@ private:
     bool m_opened = false;
     std::unique_ptr<History> m_history;
     std::optional<QString> m_openFailure;
+    QString m_historyFile;
 
     size_t m_cachedChat = 0;
     std::shared_ptr<std::vector<HistoryMessage>> m_cachedMessages;

@@ -92,4 +92,6 @@ public:
     virtual std::shared_ptr<ContactCollection> contacts() = 0;
     virtual std::shared_ptr<ChatCollection> chats() = 0;
     virtual std::shared_ptr<ClientControl> client() = 0;
+    // The file the history is read from, once it was opened; empty when there is none.
+    virtual QString historyFile() const { return QString(); }
 };

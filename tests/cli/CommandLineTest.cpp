@@ -9,7 +9,8 @@
 
 #include "cli/CommandLine.h"
 #include "cli/ProgressLine.h"
-#include "export/FolderLock.h"
+#include "export/GroupChatNames.h"
+#include "files/FolderLock.h"
 
 #include <QDir>
 #include <QFile>
@@ -472,5 +473,47 @@ TEST_F(CommandLineTest, TheStartRemovesCopiesLeftByAKilledRun) {
     EXPECT_EQ(contents(foreign + QStringLiteral("/notes.txt")), QByteArray("mine"));
 }
 #endif
+
+// The history lies in the folder under the name of a contact's transcript: that contact keeps it,
+// with a box that says why, and the history is not touched.
+TEST_F(CommandLineTest, TheHistoryInTheFolderIsNeverWritten) {
+    ASSERT_TRUE(QDir().mkdir(outFolder()));
+    const QString history = QDir::toNativeSeparators(outFolder() + QStringLiteral("/gohanuskas.txt"));
+    ASSERT_TRUE(QFile::copy(kSkype6, history));
+    const QByteArray before = contents(history);
+    const CliResult result = runCli(exportTo({QStringLiteral("--history"), history}));
+    EXPECT_EQ(result.status, 1) << result.err.toStdString();
+    EXPECT_TRUE(result.err.contains(
+        QStringLiteral("Cannot write '%1': it is the Skype history being read").arg(history)))
+        << result.err.toStdString();
+    EXPECT_TRUE(
+        result.err.endsWith(QStringLiteral("parlorix-cli: kept as it was: ") + history + QLatin1Char('\n')));
+    EXPECT_EQ(contents(history), before);
+}
+
+// The folder stays locked from the contacts to the group chats: a second run cannot slip in between.
+TEST_F(CommandLineTest, TheLockIsHeldAcrossBothPasses) {
+    FakeSkype skype;
+    skype.contacts = {QStringLiteral("ann")};
+    const QDateTime stamp(QDate(2021, 8, 31), QTime(15, 42, 10));
+    skype.addChat(QStringLiteral("ann"), stamp, {QStringLiteral("Ann: hi")});
+    FakeSkype::FakeChat& group = skype.addChat(QString(), stamp, {QStringLiteral("Ann: all")});
+    group.name = QStringLiteral("#ann/$family");
+    group.topic = QStringLiteral("Family");
+    QList<FolderLock::State> others;
+    // Each pass asks whether the history is there before it starts.
+    skype.onTouch = [&](const QString& operation, const QString&) {
+        if (operation == QLatin1String("running") && QFileInfo(outFolder()).isDir())
+            others.append(FolderLock(outFolder() + QDir::separator()).lock());
+    };
+    const CliResult result = runCli(exportTo({QStringLiteral("--group-chats")}), nullptr, &skype);
+    EXPECT_EQ(result.status, 0) << result.err.toStdString();
+    ASSERT_FALSE(others.isEmpty());
+    EXPECT_EQ(others.last(), FolderLock::State::Busy);
+    EXPECT_TRUE(
+        QFileInfo::exists(outFolder() + QStringLiteral("/Group chats/") +
+                          GroupChatNames::nameOf(QStringLiteral("Family"), QStringLiteral("#ann/$family")) +
+                          QStringLiteral(".txt")));
+}
 
 } // namespace

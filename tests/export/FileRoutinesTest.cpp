@@ -120,6 +120,9 @@ TEST(TranscriptName, WindowsNamesEscapeWhatCannotStandAndNothingElse) {
     EXPECT_EQ(windows(QStringLiteral("..")), QStringLiteral("%2E%2E"));
     EXPECT_EQ(windows(QStringLiteral("100%")), QStringLiteral("100%25"));
     EXPECT_EQ(windows(QStringLiteral("Аня")), QStringLiteral("Аня"));
+    // The form of a short name ("JOANNA~1"), which may name another file, never stands.
+    EXPECT_EQ(windows(QStringLiteral("joanna~1")), QStringLiteral("joanna%7E1"));
+    EXPECT_EQ(windows(QStringLiteral("A~12~x~")), QStringLiteral("A%7E12~x~"));
     for (const char* device : {"CON", "con", "Nul", "aux.x", "COM1", "lpt9", "prn"})
         EXPECT_EQ(windows(QString::fromLatin1(device)).at(0), QLatin1Char('%')) << device;
     for (const char* plain : {"COM", "COM10", "console", "nullable"})

@@ -4,7 +4,7 @@
 #include "DatabaseWriter.h"
 #include "fakes/OrdinaryUser.h"
 
-#include "export/FolderLock.h"
+#include "files/FolderLock.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,30 +1,69 @@
 #pragma once
 
-#include "export/LocalFileSystem.h"
+#include "files/LocalFileSystem.h"
 
+#include <QMap>
 #include <QString>
+#include <QStringList>
+
+#include <functional>
 
 // The machine's file system, with what a test can turn on: folders that fold letter case, as on
 // Windows and macOS; appends that fail from the nth one on with a given error, as on a disk that
-// fills up; moves into place that fail, as on a disk that turned read-only.
+// fills up; moves into place that fail for some transcripts, a number of times or for good, as
+// where another program holds the file; and a record of what was done, in order ("flush ann.txt").
+// A pause before a retry is recorded, never waited for.
 class FakeFileSystem final : public LocalFileSystem {
 public:
-    int append(const QString& path, const QByteArray& bytes) override {
+    int createStaged(const OpenedFolder& folder, const QString& name, FileId* id) override {
+        if (createError != 0)
+            return createError;
+        return LocalFileSystem::createStaged(folder, name, id);
+    }
+    int append(const OpenedFolder& folder, const QString& name, const FileId& id,
+               const QByteArray& bytes) override {
         ++appends;
+        if (beforeAppend)
+            beforeAppend(appends);
         if (failAppendsFrom > 0 && appends >= failAppendsFrom)
             return appendError;
-        return LocalFileSystem::append(path, bytes);
+        return LocalFileSystem::append(folder, name, id, bytes);
     }
-    int replace(const QString& from, const QString& to) override {
-        return replaceError != 0 ? replaceError : LocalFileSystem::replace(from, to);
+    int flush(const OpenedFolder& folder, const QString& name, const FileId& id) override {
+        done.append(QStringLiteral("flush ") + transcriptOf(name));
+        return LocalFileSystem::flush(folder, name, id);
     }
-    bool foldsCase(const QString& folder, const QString& probe) override {
+    int replace(const OpenedFolder& folder, const QString& from, const FileId& id,
+                const QString& to) override {
+        done.append(QStringLiteral("replace ") + to);
+        if (replaceErrors.contains(to) && replaceTimes.value(to, -1) != 0) {
+            replaceTimes[to] = replaceTimes.value(to, -1) - 1;
+            return replaceErrors.value(to);
+        }
+        return replaceError != 0 ? replaceError : LocalFileSystem::replace(folder, from, id, to);
+    }
+    int flushFolder(const OpenedFolder& folder) override {
+        done.append(QStringLiteral("flush folder"));
+        return LocalFileSystem::flushFolder(folder);
+    }
+    bool foldsCase(const OpenedFolder& folder, const QString& probe) override {
         return foldCase || LocalFileSystem::foldsCase(folder, probe);
+    }
+    void pauseBeforeRetry() override { done.append(QStringLiteral("pause")); }
+
+    // "ann.txt" for its staged file ".ann.txt.XXXXXX.part".
+    static QString transcriptOf(const QString& staged) {
+        return staged.mid(1).section(QLatin1Char('.'), 0, -3);
     }
 
     bool foldCase = false;
+    int createError = 0;
     int failAppendsFrom = 0; // 0: never
     int appendError = 0;
     int appends = 0;
+    std::function<void(int)> beforeAppend; // given the number of the append
     int replaceError = 0;
+    QMap<QString, int> replaceErrors; // by the transcript's name
+    QMap<QString, int> replaceTimes;  // how often each of those fails; missing: always
+    QStringList done;
 };

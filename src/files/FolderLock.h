@@ -2,12 +2,17 @@
 
 #include <QString>
 
+#include <memory>
+
+class OpenedFolder;
+
 // Keeps two runs, of this copy of the program or of another, from writing into one folder at once.
 // The lock is a hidden file in the folder itself, `.parlorix.lock`, where every writer of the folder
 // sees it and only those who may write there can make it; it goes when the run ends. The system
 // holds it for the run (a lock of the file's own on Linux and macOS, a file opened for nobody else
 // on Windows), so a run that died leaves no lock that counts; where the file system keeps no locks,
-// the file alone marks the run.
+// the file alone marks the run. A lock file the program did not make (one not empty, or another
+// user's) is never deleted.
 class FolderLock final {
 public:
     enum class State {
@@ -20,7 +25,9 @@ public:
 
     // `folderText` as the transcripts' paths start: the folder's path, or a folder and a name prefix.
     explicit FolderLock(const QString& folderText);
-    // Removes the lock file when the lock is held; on Windows only one this run made.
+    // The lock of a folder the run holds open; none when it could not be opened (`openError`).
+    FolderLock(std::shared_ptr<const OpenedFolder> folder, const QString& path, int openError);
+    // Removes the lock file when the lock is held and the file is the program's own.
     ~FolderLock();
     FolderLock(const FolderLock&) = delete;
     FolderLock& operator=(const FolderLock&) = delete;
@@ -45,10 +52,17 @@ public:
     int error() const { return m_error; }
 
 private:
+    // No lock file, and the folder takes none: every write there would fail the same way.
+    static bool cannotCreate(int error);
+    // Notes why the lock cannot be had; `exists` tells whether something holds the lock file's name.
+    State fail(int error, const QString& reason, bool exists);
+
+    std::shared_ptr<const OpenedFolder> m_opened;
     QString m_folder;
     QString m_path;
     State m_state = State::Unlocked;
     int m_error = 0;
+    int m_openError = 0;
     bool m_exclusive = true;
     QString m_reason;
 #ifdef Q_OS_WIN

@@ -1,13 +1,13 @@
 #include "FolderCreation.h"
 
-#include "FileRoutines.h"
+#include "FileError.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
 #ifdef Q_OS_WIN
-#include "LocalFileSystem.h"
+#include "OpenedFolder.h"
 
 #include <windows.h>
 #else
@@ -34,7 +34,7 @@ QString brokenLink(const QString& path, bool loop) {
 // Makes one folder whose parent is there; empty when it is there afterwards.
 QString makeOne(const QString& path) {
 #ifdef Q_OS_WIN
-    if (CreateDirectoryW(LocalFileSystem::longPath(path).c_str(), nullptr))
+    if (CreateDirectoryW(OpenedFolder::longForm(path).c_str(), nullptr))
         return QString();
     const int code = static_cast<int>(GetLastError());
     if (QFileInfo(path).isDir())

@@ -1,0 +1,232 @@
+#include "LocalFileSystem.h"
+
+#include "OpenedFolder.h"
+
+#include <QFile>
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#ifdef Q_OS_LINUX
+#include <sys/xattr.h>
+#endif
+
+namespace {
+
+QByteArray native(const QString& name) {
+    return QFile::encodeName(name);
+}
+
+int fdOf(qintptr file) {
+    return static_cast<int>(file);
+}
+
+// Read where the system tells it (Linux); elsewhere set and set back, once, before any thread runs.
+mode_t currentUmask() {
+#ifdef Q_OS_LINUX
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (status.open(QIODevice::ReadOnly)) {
+        for (const QByteArray& line : status.readAll().split('\n')) {
+            bool ok = false;
+            const uint mask = line.startsWith("Umask:") ? line.mid(6).trimmed().toUInt(&ok, 8) : 0;
+            if (ok)
+                return static_cast<mode_t>(mask);
+        }
+    }
+#endif
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return mask;
+}
+
+// The staged file as this run made it: the same file, regular, this user's, with no other name.
+bool isStagedFile(const struct stat& status, const FileId& id) {
+    return S_ISREG(status.st_mode) && static_cast<quint64>(status.st_dev) == id.device &&
+           static_cast<quint64>(status.st_ino) == id.file && status.st_nlink == 1 &&
+           static_cast<quint64>(status.st_uid) == id.owner;
+}
+
+#ifdef Q_OS_LINUX
+constexpr const char* kAccessList = "system.posix_acl_access";
+
+// The access list of a file in the folder, or nothing when it has none beyond its permissions. Read
+// through the folder's descriptor, never by a path that may lead elsewhere now.
+QByteArray accessList(const OpenedFolder& folder, const QString& name) {
+    const QByteArray path = "/proc/self/fd/" + QByteArray::number(folder.fd()) + '/' + native(name);
+    const ssize_t size = ::lgetxattr(path.constData(), kAccessList, nullptr, 0);
+    if (size <= 0)
+        return QByteArray();
+    QByteArray list(size, '\0');
+    const ssize_t read = ::lgetxattr(path.constData(), kAccessList, list.data(), list.size());
+    return read > 0 ? list.left(read) : QByteArray();
+}
+#endif
+
+} // namespace
+
+LocalFileSystem::LocalFileSystem()
+    : m_creationMode(static_cast<int>(0666 & ~currentUmask())) {}
+
+int LocalFileSystem::createStaged(const OpenedFolder& folder, const QString& name, FileId* id) {
+    const int fd = ::openat(folder.fd(), native(name).constData(),
+                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return errno;
+    struct stat status{};
+    if (::fstat(fd, &status) != 0)
+        return close(fd, errno);
+    *id = FileId{static_cast<quint64>(status.st_dev), static_cast<quint64>(status.st_ino),
+                 static_cast<quint64>(status.st_uid)};
+    return close(fd, 0);
+}
+
+int LocalFileSystem::openStaged(const OpenedFolder& folder, const QString& name, const FileId& id,
+                                Handle* file) {
+    const int fd = ::openat(folder.fd(), native(name).constData(),
+                            O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return errno == ELOOP || errno == ENXIO ? kNotTheStagedFile : errno;
+    struct stat status{};
+    if (::fstat(fd, &status) != 0 || !isStagedFile(status, id)) {
+        ::close(fd);
+        return kNotTheStagedFile;
+    }
+    *file = fd;
+    return 0;
+}
+
+int LocalFileSystem::openOld(const OpenedFolder& folder, const QString& name, Handle* file) {
+    // Not blocking on a pipe that took the transcript's name; only a regular file is read.
+    const int fd =
+        ::openat(folder.fd(), native(name).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return errno == ENOENT || errno == ELOOP ? 0 : errno;
+    struct stat status{};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        return 0;
+    }
+    *file = fd;
+    return 0;
+}
+
+int LocalFileSystem::read(Handle file, char* data, qint64 size, qint64* done) {
+    for (;;) {
+        const ssize_t read = ::read(fdOf(file), data, static_cast<size_t>(size));
+        if (read >= 0) {
+            *done = read;
+            return 0;
+        }
+        if (errno != EINTR)
+            return errno;
+    }
+}
+
+int LocalFileSystem::writeAll(Handle file, const char* data, qint64 size) {
+    while (size > 0) {
+        const ssize_t written =
+            ::write(fdOf(file), data, static_cast<size_t>(std::min<qint64>(size, 1 << 20)));
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        if (written == 0)
+            return ENOSPC;
+        data += written;
+        size -= written;
+    }
+    return 0;
+}
+
+int LocalFileSystem::flushFile(Handle file) {
+    return ::fsync(fdOf(file)) == 0 ? 0 : errno;
+}
+
+int LocalFileSystem::close(Handle file, int error) {
+    if (::close(fdOf(file)) != 0 && error == 0 && errno != EINTR)
+        return errno;
+    return error;
+}
+
+int LocalFileSystem::replace(const OpenedFolder& folder, const QString& from, const FileId& id,
+                             const QString& to) {
+    // Owner and permissions go to the staged file through a descriptor of its own, once it is known
+    // to be the file this run made: another file that took its name would be given them otherwise.
+    Handle file = kNoHandle;
+    struct stat made{};
+    {
+        const int fd =
+            ::openat(folder.fd(), native(from).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            return errno == ELOOP ? kNotTheStagedFile : errno;
+        if (::fstat(fd, &made) != 0 || !isStagedFile(made, id)) {
+            ::close(fd);
+            return kNotTheStagedFile;
+        }
+        file = fd;
+    }
+    const int fd = fdOf(file);
+    struct stat old{};
+    mode_t mode = static_cast<mode_t>(m_creationMode);
+    QByteArray list;
+    if (::fstatat(folder.fd(), native(to).constData(), &old, AT_SYMLINK_NOFOLLOW) == 0) {
+        // A folder of that name: not a refusal to write, whatever the system would call it.
+        if (S_ISDIR(old.st_mode))
+            return close(file, EISDIR);
+        if (S_ISREG(old.st_mode)) {
+            mode = old.st_mode & 0777;
+#ifdef Q_OS_LINUX
+            list = accessList(folder, to);
+#endif
+            // Only root may give the file away; the group is kept where the user belongs to it, and
+            // where it cannot be, the old group's rights go to nobody.
+            if ((old.st_uid != made.st_uid || old.st_gid != made.st_gid) &&
+                ::fchown(fd, old.st_uid, old.st_gid) != 0 &&
+                ::fchown(fd, static_cast<uid_t>(-1), old.st_gid) != 0)
+                mode &= ~static_cast<mode_t>(070);
+        }
+    }
+    if (::fchmod(fd, mode) != 0)
+        return close(file, errno);
+#ifdef Q_OS_LINUX
+    // With an access list, the group bits are its mask, not what the file's group may do: the list
+    // goes with them, or where it cannot, the group bits go.
+    if (!list.isEmpty() && ::fsetxattr(fd, kAccessList, list.constData(), list.size(), 0) != 0 &&
+        ::fchmod(fd, mode & ~static_cast<mode_t>(070)) != 0)
+        return close(file, errno);
+#endif
+    close(file, 0);
+    return ::renameat(folder.fd(), native(from).constData(), folder.fd(), native(to).constData()) == 0
+               ? 0
+               : errno;
+}
+
+int LocalFileSystem::remove(const OpenedFolder& folder, const QString& name) {
+    if (::unlinkat(folder.fd(), native(name).constData(), 0) == 0 || errno == ENOENT)
+        return 0;
+    const int error = errno;
+    struct stat status{};
+    if (::fstatat(folder.fd(), native(name).constData(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISDIR(status.st_mode))
+        return EISDIR;
+    return error;
+}
+
+int LocalFileSystem::flushFolder(const OpenedFolder& folder) {
+    return ::fsync(folder.fd()) == 0 ? 0 : errno;
+}
+
+bool LocalFileSystem::foldsCase(const OpenedFolder& folder, const QString& probe) {
+    const QString other = probe.toUpper() != probe ? probe.toUpper() : probe.toLower();
+    // The same entry, not a link of either kind that someone put there under the other name.
+    struct stat named{};
+    struct stat folded{};
+    return ::fstatat(folder.fd(), native(probe).constData(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+           ::fstatat(folder.fd(), native(other).constData(), &folded, AT_SYMLINK_NOFOLLOW) == 0 &&
+           S_ISREG(named.st_mode) && named.st_nlink == 1 && named.st_dev == folded.st_dev &&
+           named.st_ino == folded.st_ino;
+}
