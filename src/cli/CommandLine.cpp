@@ -30,6 +30,7 @@
 #include <QFileInfo>
 
 #include <optional>
+#include <set>
 
 namespace {
 
@@ -256,6 +257,8 @@ int Run::exportTranscripts() {
     const qsizetype first = m_boxes.shown().size();
     if (m_options.groupChats)
         m_boxes.holdDone();
+    // A group whose messages the contacts' pass could not count is reported once, by that pass.
+    std::set<int> uncounted;
     if (m_options.older) {
         m_view.selectDateRange(m_options.from.has_value());
         if (m_options.from) {
@@ -269,7 +272,9 @@ int Run::exportTranscripts() {
         m_view.onRow = nullptr;
     } else {
         m_progress.begin(QStringLiteral("chats"));
-        ExportRun(m_view, m_services).run(m_files);
+        ExportRun contacts(m_view, m_services);
+        contacts.run(m_files);
+        uncounted = contacts.uncountedChats();
     }
     m_progress.clear();
     int status = statusSince(first);
@@ -277,7 +282,9 @@ int Run::exportTranscripts() {
         const qsizetype groupsFirst = m_boxes.shown().size();
         m_progress.begin(QStringLiteral("group chats"), ProgressLine::Counting::PlannedChats);
         m_files.forgetKept();
-        GroupChatExport(m_view, m_services).run(m_files);
+        GroupChatExport groups(m_view, m_services);
+        groups.setUncounted(std::move(uncounted));
+        groups.run(m_files);
         m_progress.clear();
         status = qMax(status, statusSince(groupsFirst));
     }

@@ -84,8 +84,11 @@ void ExportRun::writeTranscripts(ErrorTrap& trap, SkypeRoot& root, TranscriptFil
             partner = root.chats()->item(chat)->partnerHandle();
         } catch (...) {
         }
+        const int failedBeforeCount = trap.failures();
         const bool hasMessages =
             trap.test(124, [&] { return root.chats()->item(chat)->messages()->count() > 0; });
+        if (trap.failures() != failedBeforeCount)
+            m_uncounted.insert(chat);
         // The history can no longer be read: no row takes the chat, and the run ends after it.
         if (hasMessages && !files.mustStop(trap)) {
             const int rows = trap.count(126, [&] { return m_view.rowCount(); }, 0);

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <optional>
+#include <set>
 
 class ErrorTrap;
 class MainView;
@@ -26,6 +27,8 @@ public:
     // The same with the files of a longer run (the command line's, whose folder lock spans its
     // passes).
     void run(TranscriptFiles& files);
+    // The chats (by position) whose messages could not be counted, each reported once.
+    const std::set<int>& uncountedChats() const { return m_uncounted; }
 
 private:
     void restartTranscripts(ErrorTrap& trap, TranscriptFiles& files);
@@ -37,6 +40,7 @@ private:
 
     // The transcripts the current chat was written to.
     QStringList m_chatPaths;
+    std::set<int> m_uncounted;
 
     MainView& m_view;
     Services& m_services;

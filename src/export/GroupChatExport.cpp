@@ -102,15 +102,17 @@ void GroupChatExport::writeGroups(ErrorTrap& trap, SkypeRoot& root, TranscriptFi
         if (!trap.step(114, [&] { chat = root.chats()->item(position); }))
             continue;
         const int failedBeforeChat = trap.failures();
-        const bool hasMessages = trap.test(116, [&] { return chat->messages()->count() > 0; });
+        // Messages an earlier pass could not count were reported there: not counted again only to
+        // fail once more.
+        const bool reported = m_uncounted.count(position) > 0;
+        const bool hasMessages = reported || trap.test(116, [&] { return chat->messages()->count() > 0; });
         // The history can no longer be read: this group and the later ones keep their files.
         if (files.mustStop(trap))
             break;
         if (!hasMessages)
             continue;
-        // Messages that could not be counted are not read again only to fail once more: the group keeps
-        // its old file.
-        const bool readable = trap.failures() == failedBeforeChat;
+        // Messages that could not be counted are not read: the group keeps its old file.
+        const bool readable = !reported && trap.failures() == failedBeforeChat;
         QString topic;
         QString id;
         // Without its topic or its id the group's file is not known: whichever it is stays as it was.
@@ -144,7 +146,7 @@ void GroupChatExport::writeGroups(ErrorTrap& trap, SkypeRoot& root, TranscriptFi
                 Transcript::messageBlock(trap, 124, 126, [&] { return chat->messages(); });
             trap.step(128, [&] { block.appendTo(files, path); });
         }
-        if (trap.failures() != failedBeforeChat)
+        if (!readable || trap.failures() != failedBeforeChat)
             files.spoil(path);
         trap.step(130, [&] { files.commit(path); });
         // The folder is gone, the disk full, writing refused or the history unreadable: every later

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <set>
+
 class ErrorTrap;
 class MainView;
 class SkypeRoot;
@@ -21,6 +23,10 @@ public:
     // passes).
     void run(TranscriptFiles& files);
 
+    // The chats (by position) whose messages an earlier pass of the same run could not count and
+    // reported: their groups keep their files without a second report.
+    void setUncounted(std::set<int> chats) { m_uncounted = std::move(chats); }
+
     static QString subfolderName();
 
 private:
@@ -30,4 +36,5 @@ private:
 
     MainView& m_view;
     Services& m_services;
+    std::set<int> m_uncounted;
 };
