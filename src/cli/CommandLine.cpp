@@ -7,7 +7,7 @@
 #include "QuietFolderBrowser.h"
 #include "QuietShell.h"
 #include "ReadOnlySettings.h"
-#include "WatchedConnector.h"
+#include "RunConnector.h"
 
 #include "base/ErrorTrap.h"
 #include "base/Services.h"
@@ -103,7 +103,7 @@ public:
         , m_boxes(console, m_progress)
         , m_settings(userSettings)
         , m_historyConnector(m_settings)
-        , m_connector(link ? *link : m_historyConnector, m_progress.enabled() ? &m_progress : nullptr)
+        , m_connector(link ? *link : m_historyConnector)
         , m_services{m_boxes,
                      m_shell,
                      m_settings,
@@ -115,6 +115,9 @@ public:
                          ? QDir::toNativeSeparators(QCoreApplication::applicationDirPath())
                          : QString()}
         , m_files(m_services.files) {
+        // The link tells the line what is read, whichever handler reads it.
+        if (m_progress.enabled())
+            m_connector.setReadProgress(&m_progress);
         if (options.history)
             m_connector.chooseHistory(*options.history);
     }
@@ -140,7 +143,7 @@ private:
     SystemRandom m_random;
     LocalFileSystem m_localFiles;
     HistoryConnector m_historyConnector;
-    WatchedConnector m_connector;
+    RunConnector m_connector;
     Services m_services;
     // The files of the whole run: the folder's lock is held across the contacts and the group chats.
     TranscriptFiles m_files;

@@ -45,10 +45,10 @@ void ProgressLine::chatsCounted(int total) {
         setTotal(total);
 }
 
-void ProgressLine::setPlan(std::vector<int> positions) {
+void ProgressLine::chatsPlanned(const std::vector<int>& positions) {
     if (m_counting == Counting::Rows)
         return;
-    m_plan = std::move(positions);
+    m_plan = positions;
     m_total = static_cast<int>(m_plan.size());
 }
 
@@ -70,8 +70,8 @@ void ProgressLine::setDone(int done) {
     maybeDraw();
 }
 
-void ProgressLine::addMessages(qint64 count) {
-    m_messages += count;
+void ProgressLine::messageRead() {
+    ++m_messages;
     // Checking the clock per message would cost more than the message.
     if ((m_messages & 0x3FF) == 0)
         maybeDraw();

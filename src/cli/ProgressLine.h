@@ -1,5 +1,7 @@
 #pragma once
 
+#include "skype/ReadProgress.h"
+
 #include <QElapsedTimer>
 #include <QString>
 
@@ -9,8 +11,8 @@ class Console;
 
 // One line on standard error that updates in place while a run goes on: how many of what are done,
 // messages read per second and the time left. Drawn only on a terminal, and not when asked to be
-// quiet; redrawn at most a few times a second.
-class ProgressLine final {
+// quiet; redrawn at most a few times a second. The link tells it the chats and messages read.
+class ProgressLine final : public ReadProgress {
 public:
     ProgressLine(Console& console, bool enabled);
 
@@ -25,14 +27,16 @@ public:
     void begin(const QString& unit, Counting counting = Counting::Chats);
     // The whole count, unless a plan was given.
     void setTotal(int total);
-    // The link's number of chats: the whole count when counting chats.
-    void chatsCounted(int total);
     void setDone(int done);
+
+    // The link's number of chats: the whole count when counting chats.
+    void chatsCounted(int total) override;
+    // The planned chats (ascending) are the whole count, unless counting rows.
+    void chatsPlanned(const std::vector<int>& positions) override;
     // The chat at this position of the history is read: done are the chats before it, or, when the
-    // reader said which chats it reads (`plan`, ascending), the planned ones before it.
-    void chatAsked(int position);
-    void setPlan(std::vector<int> positions);
-    void addMessages(qint64 count);
+    // reader said which chats it reads, the planned ones before it.
+    void chatAsked(int position) override;
+    void messageRead() override;
 
     // Takes the line off the screen, so that other text can be written where it stood.
     void clear();

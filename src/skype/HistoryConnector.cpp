@@ -7,11 +7,13 @@ HistoryConnector::HistoryConnector(const SettingsStore& settings)
     : m_settings(settings) {}
 
 std::shared_ptr<SkypeRoot> HistoryConnector::createRoot() {
-    return std::make_shared<HistoryRoot>([this]() -> std::optional<QString> {
-        if (!m_chosen.isEmpty())
-            return m_chosen;
-        return HistorySource::locate(m_settings);
-    });
+    return std::make_shared<HistoryRoot>(
+        [this]() -> std::optional<QString> {
+            if (!m_chosen.isEmpty())
+                return m_chosen;
+            return HistorySource::locate(m_settings);
+        },
+        m_progress);
 }
 
 void HistoryConnector::chooseHistory(const QString& path) {

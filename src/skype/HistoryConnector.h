@@ -13,8 +13,10 @@ public:
     explicit HistoryConnector(const SettingsStore& settings);
     std::shared_ptr<SkypeRoot> createRoot() override;
     void chooseHistory(const QString& path) override;
+    void setReadProgress(ReadProgress* progress) override { m_progress = progress; }
 
 private:
     const SettingsStore& m_settings;
     QString m_chosen;
+    ReadProgress* m_progress = nullptr;
 };

@@ -78,6 +78,8 @@ public:
             m_messages = m_root->messagesOf(m_chat);
         // Shares the ownership of the whole chat's messages: no copy per item.
         HistoryMessage& message = m_messages->at(indexOf(position, m_messages->size()));
+        if (ReadProgress* progress = m_root->progress())
+            progress->messageRead();
         return std::shared_ptr<Message>(m_messages, &message);
     }
 
@@ -110,11 +112,21 @@ public:
     explicit RootChats(std::shared_ptr<HistoryRoot> root)
         : m_root(std::move(root))
         , m_count(m_root->history().chats().size()) {}
-    int count() const override { return static_cast<int>(m_count); }
+    int count() const override {
+        if (ReadProgress* progress = m_root->progress())
+            progress->chatsCounted(static_cast<int>(m_count));
+        return static_cast<int>(m_count);
+    }
     std::shared_ptr<Chat> item(int position) const override {
-        return std::make_shared<RootChat>(m_root, indexOf(position, m_count));
+        auto chat = std::make_shared<RootChat>(m_root, indexOf(position, m_count));
+        if (ReadProgress* progress = m_root->progress())
+            progress->chatAsked(position);
+        return chat;
     }
     void willRead(const std::vector<int>& positions) const override {
+        // Told as it was asked for, whether or not the history takes the hint.
+        if (ReadProgress* progress = m_root->progress())
+            progress->chatsPlanned(positions);
         std::vector<size_t> chats;
         for (const int position : positions) {
             if (position >= 1 && static_cast<size_t>(position) <= m_count)
@@ -130,8 +142,9 @@ private:
 
 } // namespace
 
-HistoryRoot::HistoryRoot(Locator locate)
-    : m_locate(std::move(locate)) {}
+HistoryRoot::HistoryRoot(Locator locate, ReadProgress* progress)
+    : m_locate(std::move(locate))
+    , m_progress(progress) {}
 
 bool HistoryRoot::open() {
     if (m_openFailure)

@@ -2,6 +2,7 @@
 
 #include "History.h"
 #include "ReadAhead.h"
+#include "ReadProgress.h"
 #include "SkypeLink.h"
 
 #include <functional>
@@ -15,13 +16,17 @@ class HistoryRoot final : public SkypeRoot, public std::enable_shared_from_this<
 public:
     using Locator = std::function<std::optional<QString>()>;
 
-    explicit HistoryRoot(Locator locate);
+    // `progress`, where given, is told what the root's chats and messages read.
+    explicit HistoryRoot(Locator locate, ReadProgress* progress = nullptr);
     ~HistoryRoot() override;
 
     std::shared_ptr<ContactCollection> contacts() override;
     std::shared_ptr<ChatCollection> chats() override;
     std::shared_ptr<ClientControl> client() override;
     QString historyFile() const override { return m_historyFile; }
+
+    // Null when nothing is told.
+    ReadProgress* progress() const { return m_progress; }
 
     // False when no history was found; fails when one was named but cannot be used.
     bool open();
@@ -45,6 +50,7 @@ private:
     std::vector<size_t> toReadNext() const;
 
     Locator m_locate;
+    ReadProgress* m_progress;
     bool m_opened = false;
     std::unique_ptr<History> m_history;
     std::optional<QString> m_openFailure;

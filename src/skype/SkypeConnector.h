@@ -4,6 +4,7 @@
 
 #include <memory>
 
+class ReadProgress;
 class SkypeRoot;
 
 // Creates the root object of the Skype link, one per handler press.
@@ -14,4 +15,7 @@ public:
     // The user chose this history (dropped it onto the window): the latest explicit choice, read
     // from now on in this session, whatever else names one.
     virtual void chooseHistory(const QString& path) = 0;
+    // Told what every root made from now on reads; null tells nothing. The progress must outlive
+    // those roots.
+    virtual void setReadProgress(ReadProgress* progress) = 0;
 };

@@ -391,7 +391,7 @@ TEST(ProgressLine, CountedByRowsTheChatsDoNotMoveIt) {
     line.begin(QStringLiteral("contacts"), ProgressLine::Counting::Rows);
     line.setTotal(3);
     line.chatsCounted(40);
-    line.setPlan({9, 2, 5});
+    line.chatsPlanned({9, 2, 5});
     line.chatAsked(9);
     line.setDone(1);
     EXPECT_TRUE(line.text().startsWith(QStringLiteral("1 of 3 contacts, "))) << line.text().toStdString();

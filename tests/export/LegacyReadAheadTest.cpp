@@ -75,6 +75,7 @@ public:
         return std::make_shared<HintedRoot>(m_inner.createRoot(), m_hint, told);
     }
     void chooseHistory(const QString& path) override { m_inner.chooseHistory(path); }
+    void setReadProgress(ReadProgress* progress) override { m_inner.setReadProgress(progress); }
 
     std::vector<int> told;
 

@@ -41,7 +41,10 @@ public:
         m_skype.touch(QStringLiteral("messageItem"), object);
         if (position < 1 || position > data().messages.size())
             throw Failure(QStringLiteral("Index out of bounds"));
-        return std::make_shared<FakeMessageObject>(m_skype, data().messages.at(position - 1), object);
+        auto message = std::make_shared<FakeMessageObject>(m_skype, data().messages.at(position - 1), object);
+        if (m_skype.progress)
+            m_skype.progress->messageRead();
+        return message;
     }
 
 private:
@@ -89,13 +92,21 @@ public:
         : m_skype(skype) {}
     int count() const override {
         m_skype.touch(QStringLiteral("chatCount"));
+        if (m_skype.progress)
+            m_skype.progress->chatsCounted(static_cast<int>(m_skype.chats.size()));
         return static_cast<int>(m_skype.chats.size());
     }
     std::shared_ptr<Chat> item(int position) const override {
         m_skype.touch(QStringLiteral("chatItem"), QString::number(position));
         if (position < 1 || position > m_skype.chats.size())
             throw Failure(QStringLiteral("Index out of bounds"));
+        if (m_skype.progress)
+            m_skype.progress->chatAsked(position);
         return std::make_shared<FakeChatObject>(m_skype, position);
+    }
+    void willRead(const std::vector<int>& positions) const override {
+        if (m_skype.progress)
+            m_skype.progress->chatsPlanned(positions);
     }
 
 private:

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "skype/ReadProgress.h"
 #include "skype/SkypeConnector.h"
 #include "skype/SkypeLink.h"
 
@@ -32,6 +33,9 @@ public:
     std::shared_ptr<SkypeRoot> createRoot() override;
     void chooseHistory(const QString& path) override { chosenHistory = path; }
     QString chosenHistory;
+    // Told, as the real link tells it, of the chats counted, planned and asked and the messages read.
+    void setReadProgress(ReadProgress* value) override { progress = value; }
+    ReadProgress* progress = nullptr;
 
     // Fails when the operation, or the operation on this object, is scripted to fail; counts calls.
     void touch(const QString& operation, const QString& object = QString()) const;

@@ -1,0 +1,25 @@
+#include "RunConnector.h"
+
+RunConnector::RunConnector(SkypeConnector& link)
+    : m_link(link) {}
+
+RunConnector::~RunConnector() {
+    m_link.setReadProgress(nullptr);
+}
+
+std::shared_ptr<SkypeRoot> RunConnector::createRoot() {
+    if (!m_root)
+        m_root = m_link.createRoot();
+    return m_root;
+}
+
+void RunConnector::chooseHistory(const QString& path) {
+    m_link.chooseHistory(path);
+    m_root.reset();
+}
+
+void RunConnector::setReadProgress(ReadProgress* progress) {
+    // Before the root is made, as the link tells only the roots it makes from then on.
+    m_link.setReadProgress(progress);
+    m_root.reset();
+}
