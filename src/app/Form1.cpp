@@ -17,7 +17,6 @@
 #include "skype/AccessGuidance.h"
 #include "skype/ContactList.h"
 #include "skype/HistoryDrop.h"
-#include "skype/SkypeConnector.h"
 
 #include <QAccessibleWidget>
 #include <QApplication>
@@ -101,12 +100,9 @@ Form1::Form1(Services services, QWidget* parent)
     describeControls();
     setTabOrder();
     setAcceptDrops(true);
-    m_services.skype.setReadProgress(&m_readProgress);
 }
 
-Form1::~Form1() {
-    m_services.skype.setReadProgress(nullptr);
-}
+Form1::~Form1() = default;
 
 void Form1::createControls() {
     const auto button = [this](const char* name, const char* caption, QRect geometry, QWidget* parent) {

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "WindowPointer.h"
-#include "WindowProgress.h"
 
 #include "base/MainView.h"
 #include "base/Services.h"
@@ -115,8 +114,6 @@ private:
     bool m_exporting = false;
     int m_mousePointer = 0;
     WindowPointer m_pointer;
-    // Told by the link what the handlers read.
-    WindowProgress m_readProgress;
     // The controls' own pointers, kept while a window-wide pointer overrides them.
     // Row numbers by row text, so that matching a chat to its rows does not walk the whole list.
     QHash<QString, QList<int>> m_rowsByText;

@@ -4,11 +4,7 @@
 #include "skype/HistoryFiles.h"
 #include "skype/HistoryRoot.h"
 
-#include "app/Form1.h"
-#include "base/PointerFeedback.h"
 #include "export/GroupChatExport.h"
-
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -130,22 +126,6 @@ TEST_F(ReadProgressTest, EachExportTellsTheChatsItReadsAndEveryMessage) {
             break;
         }
     }
-}
-
-// The older export handles no events of its own: the window still repaints while it reads, under the
-// busy pointer.
-TEST_F(ReadProgressTest, TheWindowHandlesItsEventsWhileTheOlderExportReads) {
-    RealHistoryWindow window(w, history("main.db"));
-    QMetaObject::invokeMethod(&window.form(), "PushButton2_Click");
-    QMetaObject::invokeMethod(&window.form(), "PushButton3_Click");
-    w.boxes.clear();
-    std::optional<int> pointerWhenHandled;
-    QTimer::singleShot(0, &window.form(), [&] { pointerWhenHandled = window.form().mousePointer(); });
-    QMetaObject::invokeMethod(&window.form(), "PushButton6_Click");
-    ASSERT_TRUE(pointerWhenHandled.has_value());
-    EXPECT_EQ(*pointerWhenHandled, Pointer::Wait);
-    EXPECT_EQ(window.form().mousePointer(), Pointer::Default);
-    EXPECT_EQ(w.boxes.texts(), QStringList{QStringLiteral("Done.")});
 }
 
 } // namespace
