@@ -106,9 +106,12 @@ TranscriptFiles::Folder& TranscriptFiles::folderOf(const QString& absoluteFolder
     const FolderLock::State state = folder->lock->lock();
     if (folder->lock->exclusive()) {
         // No other run writes here now: what looks like one of our new files was left by a run that
-        // was killed. Only names of that pattern, only regular files. Where the file system keeps no
+        // was killed. Only names wholly of that pattern (a handle may hold a line break; a name that
+        // goes on after ".part" is not ours), only regular files. Where the file system keeps no
         // locks, they may be another run's that is still writing, and stay.
-        static const QRegularExpression stale(QStringLiteral("^\\..+\\.txt\\.[A-Za-z0-9]{6}\\.part$"));
+        static const QRegularExpression stale(
+            QRegularExpression::anchoredPattern(QStringLiteral("\\..+\\.txt\\.[A-Za-z0-9]{6}\\.part")),
+            QRegularExpression::DotMatchesEverythingOption);
         for (const QString& name : folder->opened->names()) {
             if (stale.match(name).hasMatch() && folder->opened->isFile(name))
                 m_fileSystem.remove(*folder->opened, name);

@@ -311,8 +311,10 @@ TEST_F(TranscriptFilesTest, StaleNewFilesOfAKilledRunAreRemovedByTheNextRunOnlyT
     EXPECT_EQ(left[1], FolderLock::fileName());
 
     writeFile(folder + QStringLiteral(".bob.txt.QwErT1.part"), "stale");
+    writeFile(folder + QStringLiteral(".c\nd.txt.QwErT2.part"), "stale");
     const QStringList lookAlikes{QStringLiteral(".ann.txt.abcde.part"), QStringLiteral(".ann.txt.part"),
-                                 QStringLiteral(".notes.part"), QStringLiteral("ann.txt.abcdef.part")};
+                                 QStringLiteral(".notes.part"), QStringLiteral("ann.txt.abcdef.part"),
+                                 QStringLiteral(".ann.txt.abcdef.part\n")};
     for (const QString& name : lookAlikes)
         writeFile(folder + name, "keep");
     ASSERT_TRUE(QDir(outputDir.path()).mkdir(QStringLiteral(".dir.txt.abcdef.part")));
