@@ -94,13 +94,8 @@ TranscriptFiles::Folder& TranscriptFiles::folderOf(const QString& absoluteFolder
         return *found->second;
     auto folder = std::make_unique<Folder>();
     folder->opened = OpenedFolder::open(text, followLink, &folder->openError);
-    // Another name of a folder opened before (a link to it, "/out//") is that folder.
-    for (const auto& known : m_folders) {
-        if (folder->opened && known->opened && known->opened->id() == folder->opened->id()) {
-            m_folderAt.emplace(text, known.get());
-            return *known;
-        }
-    }
+    if (Folder* known = knownAs(text, folder->opened.get()))
+        return *known;
     folder->lock = std::make_unique<FolderLock>(folder->opened, text, folder->openError);
     folder->key = QStringLiteral("%1").arg(m_folders.size(), 4, 10, QLatin1Char('0'));
     const FolderLock::State state = folder->lock->lock();
@@ -130,9 +125,13 @@ TranscriptFiles::Folder* TranscriptFiles::knownFolder(const QString& absoluteFol
     const auto found = m_folderAt.find(text);
     if (found != m_folderAt.end())
         return found->second;
-    // Another name of a folder opened before (a link to it, say) is that folder.
     int error = 0;
     const std::unique_ptr<OpenedFolder> opened = OpenedFolder::open(text, true, &error);
+    return knownAs(text, opened.get());
+}
+
+// Another name of a folder opened before (a link to it, "/out//") is that folder.
+TranscriptFiles::Folder* TranscriptFiles::knownAs(const QString& text, const OpenedFolder* opened) {
     for (const auto& folder : m_folders) {
         if (opened && folder->opened && folder->opened->id() == opened->id()) {
             m_folderAt.emplace(text, folder.get());
