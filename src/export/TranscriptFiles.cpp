@@ -269,11 +269,13 @@ void TranscriptFiles::createStaged(Pending& pending) {
 void TranscriptFiles::fail(const QString& what, const Pending& pending, int error) {
     const QString folder = QDir::toNativeSeparators(QFileInfo(pending.path).absolutePath());
     const OpenedFolder* opened = pending.folder->opened.get();
+    const FileError kind = fileErrorKind(error);
+    // A folder a network share's server removed leaves a stale handle, which cannot tell it is gone.
     const bool gone =
-        opened ? opened->removed() : fileErrorKind(pending.folder->openError) == FileError::NotFound;
+        kind == FileError::Stale ||
+        (opened ? opened->removed() : fileErrorKind(pending.folder->openError) == FileError::NotFound);
     // Gone, and another folder took its name: what this run wrote there went with the old one.
     const bool replaced = gone && opened && QFileInfo(pending.path).absoluteDir().exists();
-    const FileError kind = fileErrorKind(error);
     QString reason = fileErrorText(error);
     if (gone)
         reason = replaced ? QStringLiteral("its folder was removed or replaced")
