@@ -38,6 +38,10 @@ public:
     static qsizetype nameLength(const QString& name);
 
 #ifdef Q_OS_WIN
+    // Whether the open file or folder is a link itself (a symbolic link, a junction): a reparse point
+    // that names another place. Other reparse points, such as a sync client's cloud files (the
+    // Desktop in OneDrive), are the file itself. A link too when that cannot be told.
+    static bool isLink(void* handle);
     void* handle() const { return m_handle; }
     // The path of a file in the folder in the form Windows takes beyond 260 characters.
     std::wstring longPath(const QString& name) const;

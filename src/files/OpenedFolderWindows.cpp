@@ -30,8 +30,7 @@ std::unique_ptr<OpenedFolder> OpenedFolder::open(const QString& path, bool follo
                     FILE_FLAG_BACKUP_SEMANTICS | (followLink ? 0 : FILE_FLAG_OPEN_REPARSE_POINT), nullptr);
     BY_HANDLE_FILE_INFORMATION information{};
     if (handle == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(handle, &information) ||
-        !(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
-        (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        !(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || isLink(handle)) {
         *error = handle == INVALID_HANDLE_VALUE ? static_cast<int>(GetLastError()) : ERROR_DIRECTORY;
         if (handle != INVALID_HANDLE_VALUE)
             CloseHandle(handle);
@@ -48,6 +47,16 @@ std::unique_ptr<OpenedFolder> OpenedFolder::open(const QString& path, bool follo
 
 OpenedFolder::~OpenedFolder() {
     CloseHandle(m_handle);
+}
+
+bool OpenedFolder::isLink(void* handle) {
+    // The bit of a reparse tag that says it names another place (not in every SDK's headers).
+    constexpr DWORD kNameSurrogate = 0x20000000;
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if (!GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag))
+        return true;
+    return (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+           (tag.ReparseTag == 0 || (tag.ReparseTag & kNameSurrogate));
 }
 
 bool OpenedFolder::removed() const {
