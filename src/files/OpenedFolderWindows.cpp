@@ -50,13 +50,15 @@ OpenedFolder::~OpenedFolder() {
 }
 
 bool OpenedFolder::isLink(void* handle) {
-    // The bit of a reparse tag that says it names another place (not in every SDK's headers).
-    constexpr DWORD kNameSurrogate = 0x20000000;
     FILE_ATTRIBUTE_TAG_INFO tag{};
-    if (!GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag))
-        return true;
-    return (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
-           (tag.ReparseTag == 0 || (tag.ReparseTag & kNameSurrogate));
+    return !GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag) ||
+           isLink(tag.FileAttributes, tag.ReparseTag);
+}
+
+bool OpenedFolder::isLink(quint32 attributes, quint32 reparseTag) {
+    // The bit of a reparse tag that says it names another place (not in every SDK's headers).
+    constexpr quint32 kNameSurrogate = 0x20000000;
+    return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) && (reparseTag == 0 || (reparseTag & kNameSurrogate));
 }
 
 bool OpenedFolder::removed() const {
