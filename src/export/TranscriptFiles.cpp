@@ -94,21 +94,19 @@ TranscriptFiles::Folder& TranscriptFiles::folderOf(const QString& absoluteFolder
         return *found->second;
     auto folder = std::make_unique<Folder>();
     folder->opened = OpenedFolder::open(text, followLink, &folder->openError);
-    // Another name of a folder opened before (a link to it, "/out//") is that folder.
-    for (const auto& known : m_folders) {
-        if (folder->opened && known->opened && known->opened->id() == folder->opened->id()) {
-            m_folderAt.emplace(text, known.get());
-            return *known;
-        }
-    }
+    if (Folder* known = knownAs(text, folder->opened.get()))
+        return *known;
     folder->lock = std::make_unique<FolderLock>(folder->opened, text, folder->openError);
     folder->key = QStringLiteral("%1").arg(m_folders.size(), 4, 10, QLatin1Char('0'));
     const FolderLock::State state = folder->lock->lock();
     if (folder->lock->exclusive()) {
         // No other run writes here now: what looks like one of our new files was left by a run that
-        // was killed. Only names of that pattern, only regular files. Where the file system keeps no
+        // was killed. Only names wholly of that pattern (a handle may hold a line break; a name that
+        // goes on after ".part" is not ours), only regular files. Where the file system keeps no
         // locks, they may be another run's that is still writing, and stay.
-        static const QRegularExpression stale(QStringLiteral("^\\..+\\.txt\\.[A-Za-z0-9]{6}\\.part$"));
+        static const QRegularExpression stale(
+            QRegularExpression::anchoredPattern(QStringLiteral("\\..+\\.txt\\.[A-Za-z0-9]{6}\\.part")),
+            QRegularExpression::DotMatchesEverythingOption);
         for (const QString& name : folder->opened->names()) {
             if (stale.match(name).hasMatch() && folder->opened->isFile(name))
                 m_fileSystem.remove(*folder->opened, name);
@@ -127,9 +125,13 @@ TranscriptFiles::Folder* TranscriptFiles::knownFolder(const QString& absoluteFol
     const auto found = m_folderAt.find(text);
     if (found != m_folderAt.end())
         return found->second;
-    // Another name of a folder opened before (a link to it, say) is that folder.
     int error = 0;
     const std::unique_ptr<OpenedFolder> opened = OpenedFolder::open(text, true, &error);
+    return knownAs(text, opened.get());
+}
+
+// Another name of a folder opened before (a link to it, "/out//") is that folder.
+TranscriptFiles::Folder* TranscriptFiles::knownAs(const QString& text, const OpenedFolder* opened) {
     for (const auto& folder : m_folders) {
         if (opened && folder->opened && folder->opened->id() == opened->id()) {
             m_folderAt.emplace(text, folder.get());
@@ -267,11 +269,13 @@ void TranscriptFiles::createStaged(Pending& pending) {
 void TranscriptFiles::fail(const QString& what, const Pending& pending, int error) {
     const QString folder = QDir::toNativeSeparators(QFileInfo(pending.path).absolutePath());
     const OpenedFolder* opened = pending.folder->opened.get();
+    const FileError kind = fileErrorKind(error);
+    // A folder a network share's server removed leaves a stale handle, which cannot tell it is gone.
     const bool gone =
-        opened ? opened->removed() : fileErrorKind(pending.folder->openError) == FileError::NotFound;
+        kind == FileError::Stale ||
+        (opened ? opened->removed() : fileErrorKind(pending.folder->openError) == FileError::NotFound);
     // Gone, and another folder took its name: what this run wrote there went with the old one.
     const bool replaced = gone && opened && QFileInfo(pending.path).absoluteDir().exists();
-    const FileError kind = fileErrorKind(error);
     QString reason = fileErrorText(error);
     if (gone)
         reason = replaced ? QStringLiteral("its folder was removed or replaced")

@@ -96,6 +96,7 @@ private:
     // when both name one folder.
     Folder& folderOf(const QString& absoluteFolder, bool followLink = true);
     Folder* knownFolder(const QString& absoluteFolder);
+    Folder* knownAs(const QString& text, const OpenedFolder* opened);
     QString keyOf(const Folder& folder, const QString& name) const;
     Pending& pendingFor(const QString& path, bool fromOld);
     std::map<QString, Pending>::iterator findPending(const QString& path);

@@ -61,6 +61,8 @@ FileError fileErrorKind(int code) {
     case EBUSY:
     case ETXTBSY:
         return FileError::InUse;
+    case ESTALE:
+        return FileError::Stale;
 #endif
     default:
         return FileError::Other;
@@ -83,6 +85,8 @@ QString fileErrorText(FileError kind) {
         return QStringLiteral("the name is too long");
     case FileError::InUse:
         return QStringLiteral("another program is using the file");
+    case FileError::Stale:
+        return QStringLiteral("its folder is no longer there");
     case FileError::Other:
         break;
     }

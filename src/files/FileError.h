@@ -12,6 +12,7 @@ enum class FileError {
     Refused,     // writing there is not allowed, or the disk is read-only
     NameTooLong, // the name or the path is longer than the file system takes
     InUse,       // another program holds the file for a moment (a virus scanner, a sync client)
+    Stale,       // the folder is no longer there for this run: removed on the server of a network share
     Other
 };
 FileError fileErrorKind(int code);

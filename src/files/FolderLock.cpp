@@ -32,7 +32,8 @@ QString FolderLock::fileName() {
 
 bool FolderLock::cannotCreate(int error) {
     const FileError kind = fileErrorKind(error);
-    return kind == FileError::NotFound || kind == FileError::DiskFull || kind == FileError::Refused;
+    return kind == FileError::NotFound || kind == FileError::Stale || kind == FileError::DiskFull ||
+           kind == FileError::Refused;
 }
 
 FolderLock::State FolderLock::fail(int error, const QString& reason, bool exists) {

@@ -23,19 +23,23 @@ bool sameFile(const struct stat& one, const struct stat& other) {
     return one.st_dev == other.st_dev && one.st_ino == other.st_ino;
 }
 
+// Removes the lock file open as `fd` while the name is still it (one removed or replaced meanwhile
+// may be another run's), and only the program's own.
+void removeOwn(int folder, int fd) {
+    struct stat named{};
+    struct stat held{};
+    if (::fstatat(folder, kName, &named, AT_SYMLINK_NOFOLLOW) == 0 && ::fstat(fd, &held) == 0 &&
+        sameFile(named, held) && isOwnLockFile(held))
+        ::unlinkat(folder, kName, 0);
+}
+
 } // namespace
 
 FolderLock::~FolderLock() {
     if (m_fd < 0)
         return;
-    // Removed while still held, so that no other run takes a file that is no longer there; only while
-    // the name is still this lock's (one removed or replaced meanwhile may be another run's), and
-    // only the program's own.
-    struct stat named{};
-    struct stat held{};
-    if (::fstatat(m_opened->fd(), kName, &named, AT_SYMLINK_NOFOLLOW) == 0 && ::fstat(m_fd, &held) == 0 &&
-        sameFile(named, held) && isOwnLockFile(held))
-        ::unlinkat(m_opened->fd(), kName, 0);
+    // Removed while still held, so that no other run takes a file that is no longer there.
+    removeOwn(m_opened->fd(), m_fd);
     ::close(m_fd);
 }
 
@@ -55,6 +59,7 @@ FolderLock::State FolderLock::lock() {
         // for reading: another user's lock file in a shared folder.
         const int flags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
         int fd = ::openat(folder, kName, O_RDWR | O_CREAT | O_EXCL | flags, 0644);
+        const bool made = fd >= 0;
         if (fd < 0 && errno == EEXIST) {
             fd = ::openat(folder, kName, O_RDWR | flags);
             if (fd < 0 && (errno == EACCES || errno == EPERM || errno == EROFS))
@@ -85,6 +90,8 @@ FolderLock::State FolderLock::lock() {
                 m_exclusive = false;
                 return m_state = State::Held;
             }
+            if (error != EWOULDBLOCK && error != EINTR && made)
+                removeOwn(folder, fd); // a lock file made for nothing is not left behind
             ::close(fd);
             if (error == EWOULDBLOCK)
                 return m_state = State::Busy;

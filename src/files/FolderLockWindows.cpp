@@ -21,10 +21,15 @@ FolderLock::State FolderLock::lock() {
     // A few rounds at most: each one that fails found a lock file its holder removed meanwhile.
     for (int round = 0; round < 8; ++round) {
         // A link in its place would have what it points to deleted when the lock goes: it is refused,
-        // and the file is opened as itself, never followed, should a link take its name meanwhile.
-        const DWORD attributes = GetFileAttributesW(path.c_str());
-        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-            return aLink();
+        // and the file is opened as itself, never followed, should a link take its name meanwhile. A
+        // sync client's cloud file (one a system that stopped left in OneDrive) is no link.
+        WIN32_FIND_DATAW found{};
+        const HANDLE search = FindFirstFileW(path.c_str(), &found);
+        if (search != INVALID_HANDLE_VALUE) {
+            FindClose(search);
+            if (OpenedFolder::isLink(found.dwFileAttributes, found.dwReserved0))
+                return aLink();
+        }
         HANDLE handle = CreateFileW(
             path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
             FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
@@ -41,10 +46,7 @@ FolderLock::State FolderLock::lock() {
             error = handle == INVALID_HANDLE_VALUE ? GetLastError() : 0;
             if (error == ERROR_FILE_NOT_FOUND)
                 continue;
-            FILE_ATTRIBUTE_TAG_INFO opened{};
-            if (!error &&
-                GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &opened, sizeof opened) &&
-                (opened.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+            if (!error && OpenedFolder::isLink(handle)) {
                 CloseHandle(handle);
                 return aLink();
             }

@@ -30,11 +30,14 @@ int lastError() {
     return static_cast<int>(GetLastError());
 }
 
-bool sameFile(const BY_HANDLE_FILE_INFORMATION& information, const FileId& id) {
-    return information.dwVolumeSerialNumber == id.device &&
+// The staged file as this run made it, open as `file`: the same file, no folder, no link, with no
+// other name. A sync client may have made it a cloud file meanwhile: it is still this run's.
+bool isStagedFile(HANDLE file, const FileId& id) {
+    BY_HANDLE_FILE_INFORMATION information{};
+    return GetFileInformationByHandle(file, &information) && information.dwVolumeSerialNumber == id.device &&
            ((quint64(information.nFileIndexHigh) << 32) | information.nFileIndexLow) == id.file &&
-           information.nNumberOfLinks == 1 &&
-           !(information.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY));
+           information.nNumberOfLinks == 1 && !(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+           !OpenedFolder::isLink(file);
 }
 
 // A security descriptor that grants the user alone full access, inheriting nothing from the folder.
@@ -145,8 +148,7 @@ int LocalFileSystem::openStaged(const OpenedFolder& folder, const QString& name,
                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return lastError();
-    BY_HANDLE_FILE_INFORMATION information{};
-    if (!GetFileInformationByHandle(handle, &information) || !sameFile(information, id)) {
+    if (!isStagedFile(handle, id)) {
         CloseHandle(handle);
         return kNotTheStagedFile;
     }
@@ -162,9 +164,10 @@ int LocalFileSystem::openOld(const OpenedFolder& folder, const QString& name, Ha
         const int error = lastError();
         return error == ERROR_FILE_NOT_FOUND ? 0 : error;
     }
+    // A cloud file of a sync client is the old transcript itself: passing it over would lose it.
     BY_HANDLE_FILE_INFORMATION information{};
     if (!GetFileInformationByHandle(handle, &information) || GetFileType(handle) != FILE_TYPE_DISK ||
-        (information.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY))) {
+        (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || OpenedFolder::isLink(handle)) {
         CloseHandle(handle);
         return 0;
     }
@@ -214,8 +217,7 @@ int LocalFileSystem::replace(const OpenedFolder& folder, const QString& from, co
     if (staged == INVALID_HANDLE_VALUE)
         return lastError();
     const Handle file = reinterpret_cast<qintptr>(staged);
-    BY_HANDLE_FILE_INFORMATION information{};
-    if (!GetFileInformationByHandle(staged, &information) || !sameFile(information, id))
+    if (!isStagedFile(staged, id))
         return close(file, kNotTheStagedFile);
     const std::wstring target = folder.longPath(to);
     const DWORD old = GetFileAttributesW(target.c_str());

@@ -38,6 +38,12 @@ public:
     static qsizetype nameLength(const QString& name);
 
 #ifdef Q_OS_WIN
+    // Whether the open file or folder is a link itself (a symbolic link, a junction): a reparse point
+    // that names another place. Other reparse points, such as a sync client's cloud files (the
+    // Desktop in OneDrive), are the file itself. A link too when that cannot be told.
+    static bool isLink(void* handle);
+    // The same for a file's attributes and reparse tag, as a listing of the folder gives them.
+    static bool isLink(quint32 attributes, quint32 reparseTag);
     void* handle() const { return m_handle; }
     // The path of a file in the folder in the form Windows takes beyond 260 characters.
     std::wstring longPath(const QString& name) const;

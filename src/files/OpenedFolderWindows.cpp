@@ -30,8 +30,7 @@ std::unique_ptr<OpenedFolder> OpenedFolder::open(const QString& path, bool follo
                     FILE_FLAG_BACKUP_SEMANTICS | (followLink ? 0 : FILE_FLAG_OPEN_REPARSE_POINT), nullptr);
     BY_HANDLE_FILE_INFORMATION information{};
     if (handle == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(handle, &information) ||
-        !(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
-        (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        !(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || isLink(handle)) {
         *error = handle == INVALID_HANDLE_VALUE ? static_cast<int>(GetLastError()) : ERROR_DIRECTORY;
         if (handle != INVALID_HANDLE_VALUE)
             CloseHandle(handle);
@@ -48,6 +47,18 @@ std::unique_ptr<OpenedFolder> OpenedFolder::open(const QString& path, bool follo
 
 OpenedFolder::~OpenedFolder() {
     CloseHandle(m_handle);
+}
+
+bool OpenedFolder::isLink(void* handle) {
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    return !GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag) ||
+           isLink(tag.FileAttributes, tag.ReparseTag);
+}
+
+bool OpenedFolder::isLink(quint32 attributes, quint32 reparseTag) {
+    // The bit of a reparse tag that says it names another place (not in every SDK's headers).
+    constexpr quint32 kNameSurrogate = 0x20000000;
+    return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) && (reparseTag == 0 || (reparseTag & kNameSurrogate));
 }
 
 bool OpenedFolder::removed() const {

@@ -311,8 +311,10 @@ TEST_F(TranscriptFilesTest, StaleNewFilesOfAKilledRunAreRemovedByTheNextRunOnlyT
     EXPECT_EQ(left[1], FolderLock::fileName());
 
     writeFile(folder + QStringLiteral(".bob.txt.QwErT1.part"), "stale");
+    writeFile(folder + QStringLiteral(".c\nd.txt.QwErT2.part"), "stale");
     const QStringList lookAlikes{QStringLiteral(".ann.txt.abcde.part"), QStringLiteral(".ann.txt.part"),
-                                 QStringLiteral(".notes.part"), QStringLiteral("ann.txt.abcdef.part")};
+                                 QStringLiteral(".notes.part"), QStringLiteral("ann.txt.abcdef.part"),
+                                 QStringLiteral(".ann.txt.abcdef.part\n")};
     for (const QString& name : lookAlikes)
         writeFile(folder + name, "keep");
     ASSERT_TRUE(QDir(outputDir.path()).mkdir(QStringLiteral(".dir.txt.abcdef.part")));
@@ -599,6 +601,7 @@ TEST_F(TranscriptFilesTest, StopsOnlyWhereEveryLaterTranscriptWouldFailAlike) {
         QString reason; // of the box, empty for none
         bool stops;
         int pauses;
+        QString stop = QString(); // why, where not that it cannot write into the folder
     };
     const QList<Row> rows{
         {"a refused replace", refused, -1, 0, QStringLiteral("access is denied"), false, 0},
@@ -607,6 +610,11 @@ TEST_F(TranscriptFilesTest, StopsOnlyWhereEveryLaterTranscriptWouldFailAlike) {
         {"no new file: disk full", 0, 0, full, QStringLiteral("the disk is full"), true, 0},
         {"no new file: refused", 0, 0, refused, QStringLiteral("access is denied"), true, 0},
         {"no new file: read-only", 0, 0, readOnly, readOnlyText, true, 0},
+#ifndef Q_OS_WIN
+        {"no new file: the share's folder removed", 0, 0, ESTALE,
+         QStringLiteral("its folder was removed or replaced"), true, 0,
+         QStringLiteral("the folder '%1' was removed or replaced while it wrote there").arg(nativeOutput())},
+#endif
     };
     for (const char* handle : {"ann", "bob", "cid"}) {
         w.skype.addChat(QString::fromLatin1(handle), kStamp, {QStringLiteral("X: hi")});
@@ -626,8 +634,10 @@ TEST_F(TranscriptFilesTest, StopsOnlyWhereEveryLaterTranscriptWouldFailAlike) {
         if (row.stops) {
             const QString cannot = QStringLiteral("Cannot write '%1': %2").arg(transcript("ann"), row.reason);
             expected << saveError(cannot, 134) << saveError(cannot, 146)
-                     << stopped(QStringLiteral("it cannot write into the folder '%1': %2")
-                                    .arg(nativeOutput(), row.reason));
+                     << stopped(!row.stop.isEmpty()
+                                    ? row.stop
+                                    : QStringLiteral("it cannot write into the folder '%1': %2")
+                                          .arg(nativeOutput(), row.reason));
         } else if (!row.reason.isEmpty()) {
             expected << saveError(
                             QStringLiteral("Cannot replace '%1': %2").arg(transcript("bob"), row.reason), 150)
