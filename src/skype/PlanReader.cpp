@@ -3,6 +3,7 @@
 #include "base/Failure.h"
 
 #include <system_error>
+#include <utility>
 
 PlanReader::PlanReader(std::unique_ptr<TableScan> scan, std::vector<size_t> plan, Assemble assemble)
     : m_scan(std::move(scan))
@@ -107,7 +108,8 @@ PlanReader::Result PlanReader::take(size_t place) {
             m_changed.notify_all();
         }
         if (!m_ready.empty() && m_ready.front().place == place) {
-            Result result = std::move(m_ready.front().result);
+            Result result;
+            std::swap(result, m_ready.front().result);
             m_ready.pop_front();
             m_changed.notify_all();
             return result;
