@@ -122,6 +122,9 @@ def main():
                              "creation costs do not blur the figures)")
     parser.add_argument("--disk", default=os.path.join(ROOT, "build/bench"),
                         help="a folder on disk, for the row that writes the transcripts where users do")
+    parser.add_argument("--no-baselines", action="store_true",
+                        help="leave B1 and B2 out (at 10 x the size B2 needs more memory than the machine has); "
+                             "the exports are then timed against the floor alone")
     args = parser.parse_args()
 
     per_message = {}
@@ -135,9 +138,12 @@ def main():
         json_mib = os.path.getsize(json_path) / 2**20
         messages = round(2000000 * scale)
 
-        b1 = median_of(args.runs, baseline_sqlite(db, scratch))
-        b1_grouped = median_of(args.runs, baseline_sqlite(os.path.join(folder, "grouped.db"), scratch))
-        b2 = median_of(args.runs, baseline_python(json_path, scratch))
+        if args.no_baselines:
+            b1 = b1_grouped = b2 = None
+        else:
+            b1 = median_of(args.runs, baseline_sqlite(db, scratch))
+            b1_grouped = median_of(args.runs, baseline_sqlite(os.path.join(folder, "grouped.db"), scratch))
+            b2 = median_of(args.runs, baseline_python(json_path, scratch))
         floor = median_of(args.runs, floor_sqlite(db))
         rows = [
             ("floor: one pass, no output", "main.db", floor_sqlite(db), b1, ""),
@@ -167,8 +173,9 @@ def main():
         share = group_share(db)
         print("\n%d messages (scale %g), messages.json %.0f MiB, median of %d runs, transcripts in %s" %
               (messages, scale, json_mib, args.runs, args.output or folder))
-        print("B1 sqlite3 shell: %.2f s, %.0f MiB (grouped layout: %.2f s)    B2 Python json: %.2f s, %.0f MiB" %
-              (b1[0], b1[1] / 1024, b1_grouped[0], b2[0], b2[1] / 1024))
+        if b1:
+            print("B1 sqlite3 shell: %.2f s, %.0f MiB (grouped layout: %.2f s)    B2 Python json: %.2f s, %.0f MiB" %
+                  (b1[0], b1[1] / 1024, b1_grouped[0], b2[0], b2[1] / 1024))
         print("floor: one pass over Messages reading every column the exports use, nothing written: %.2f s" %
               floor[0])
         print("parlorix-cli rows: the whole process (opening and listing included) against the window's handler "
@@ -177,8 +184,9 @@ def main():
                                                         "peak MiB", "us/message", "target"))
         results = {}
         # The baselines' own cost per message, for the spread across sizes that the machine causes.
-        per_message.setdefault(("B1 sqlite3 shell", "main.db"), []).append((scale, b1[0] / messages * 1e6))
-        per_message.setdefault(("B2 Python json", "messages.json"), []).append((scale, b2[0] / messages * 1e6))
+        if b1:
+            per_message.setdefault(("B1 sqlite3 shell", "main.db"), []).append((scale, b1[0] / messages * 1e6))
+            per_message.setdefault(("B2 Python json", "messages.json"), []).append((scale, b2[0] / messages * 1e6))
         for name, source, run, base, target in rows:
             wall, peak = median_of(args.runs, run)
             results[(name, source)] = wall
