@@ -65,6 +65,7 @@ QByteArray member(const QByteArray& name, char type, const QByteArray& content =
     return header + content + QByteArray((512 - content.size() % 512) % 512, '\0');
 }
 
+#ifndef Q_OS_WIN // the Windows build reads no compression
 // A file compressed as gzip does, holding no archive.
 void gzip(const QString& path, const QByteArray& content) {
     archive* out = archive_write_new();
@@ -80,6 +81,7 @@ void gzip(const QString& path, const QByteArray& content) {
     archive_write_close(out);
     archive_write_free(out);
 }
+#endif
 
 // A history whose client stopped in the middle of a change: the file and the journal of the change
 // as they were then, with no client holding them.
