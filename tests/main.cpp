@@ -1,3 +1,5 @@
+#include "skype/HistoryCopy.h"
+
 #include <QApplication>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -19,6 +21,12 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QStandardPaths::setTestModeEnabled(true);
+#ifdef Q_OS_WIN
+    // Windows has one cache folder for every test process, whatever HOME says: the private copies of
+    // histories go below one of this process's own, as they do below its own home elsewhere.
+    static QTemporaryDir cache;
+    HistoryCopy::setCacheFolder(cache.path());
+#endif
 
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);

@@ -130,9 +130,20 @@ QString lockOf(const QString& folder) {
     return folder + QStringLiteral(".lock");
 }
 
+QString& chosenCacheFolder() {
+    static QString folder;
+    return folder;
+}
+
 } // namespace
 
+void HistoryCopy::setCacheFolder(const QString& folder) {
+    chosenCacheFolder() = folder;
+}
+
 QString HistoryCopy::cacheFolder() {
+    if (!chosenCacheFolder().isEmpty())
+        return chosenCacheFolder();
     return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
 }
 

@@ -31,6 +31,9 @@ public:
     // Called after copying the database, before its "-wal" is copied (or, where it held nothing,
     // looked at again); tests race a checkpoint there.
     static void setBetweenCopies(std::function<void()> seam);
+    // The cache folder the copies go below, instead of the system's (tests running side by side each
+    // take one of their own where the system has one for all of them).
+    static void setCacheFolder(const QString& folder);
 
 private:
     HistoryCopy() = default;
