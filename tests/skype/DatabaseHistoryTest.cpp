@@ -30,13 +30,6 @@
 
 namespace {
 
-QStringList senders(const std::vector<HistoryMessage>& messages) {
-    QStringList out;
-    for (const HistoryMessage& m : messages)
-        out.append(m.senderName() + QStringLiteral(": ") + m.body());
-    return out;
-}
-
 TEST(DatabaseHistory, ReadsTheSkype6Sample) {
     DatabaseHistory history(HistoryFiles::fixture("skype6-main.db"));
     // The phone-only contact has no handle and lists as "".
@@ -47,7 +40,7 @@ TEST(DatabaseHistory, ReadsTheSkype6Sample) {
     EXPECT_EQ(chats[1].name, QStringLiteral("gohanuskas"));
     EXPECT_EQ(chats[1].partner, QStringLiteral("gohanuskas"));
     EXPECT_EQ(history.timeStamp(1), 1425314422LL);
-    EXPECT_EQ(senders(history.messages(1).messages),
+    EXPECT_EQ(linesOf(history.messages(1).messages),
               (QStringList{QStringLiteral("renesto testing: (rocknroll)"),
                            QStringLiteral("renesto testing: exactly :)"),
                            QStringLiteral("Aleksandar Kovacevic: hahaha, that is funny :)"),
@@ -101,7 +94,7 @@ TEST(DatabaseHistory, NewestFirstByTimeThenIdAndOnlyShownKinds) {
     // No creation time: the earliest message of any kind.
     EXPECT_EQ(history.timeStamp(1), 400);
     EXPECT_EQ(history.timeStamp(2), std::nullopt);
-    EXPECT_EQ(senders(history.messages(1).messages),
+    EXPECT_EQ(linesOf(history.messages(1).messages),
               (QStringList{QStringLiteral("Ann: Call started"), QStringLiteral("me: same second, higher id"),
                            QStringLiteral("me: same second, lower id"), QStringLiteral("Ann: first")}));
 }
@@ -140,7 +133,7 @@ TEST(DatabaseHistory, OlderClientWithoutOptionalColumns) {
     DatabaseHistory history(path);
     EXPECT_EQ(history.contacts(), QStringList{QStringLiteral("ann")});
     EXPECT_EQ(history.timeStamp(0), 10);
-    EXPECT_EQ(senders(history.messages(0).messages),
+    EXPECT_EQ(linesOf(history.messages(0).messages),
               (QStringList{QStringLiteral("ann: there"), QStringLiteral("ann: hi")}));
 }
 
@@ -189,7 +182,7 @@ TEST(DatabaseHistory, TableNamesWithQuotesAreNoObstacle) {
         INSERT INTO Messages VALUES (1, 1, 'ann', 10, 61, 'hi');
     )");
     DatabaseHistory history(path);
-    EXPECT_EQ(senders(history.messages(0).messages), QStringList{QStringLiteral("ann: hi")});
+    EXPECT_EQ(linesOf(history.messages(0).messages), QStringList{QStringLiteral("ann: hi")});
 }
 
 // Even a read-only connection to a history in WAL mode would create "main.db-shm" beside it.
@@ -229,8 +222,8 @@ TEST(DatabaseHistory, AHistoryInWalModeIsReadWithoutWritingBesideIt) {
             const QStringList expected =
                 pendingChanges ? QStringList{QStringLiteral("ann: there"), QStringLiteral("ann: hi")}
                                : QStringList{QStringLiteral("ann: hi")};
-            EXPECT_EQ(senders(reader.messages(0).messages), expected);
-            EXPECT_EQ(senders(reader.reader()->messages(0).messages), expected);
+            EXPECT_EQ(linesOf(reader.messages(0).messages), expected);
+            EXPECT_EQ(linesOf(reader.reader()->messages(0).messages), expected);
         }
         EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files), before);
         QFile::setPermissions(folder.path(),
@@ -284,7 +277,7 @@ TEST(DatabaseHistory, AWalCopyRacingACheckpointIsTakenAgain) {
     HistoryCopy::setBetweenCopies({});
     ASSERT_TRUE(history);
     EXPECT_EQ(copies, 2);
-    EXPECT_EQ(senders(history->messages(0).messages),
+    EXPECT_EQ(linesOf(history->messages(0).messages),
               (QStringList{QStringLiteral("ann: m4"), QStringLiteral("ann: m3"), QStringLiteral("ann: m2"),
                            QStringLiteral("ann: m1")}));
 }
@@ -307,7 +300,7 @@ TEST(DatabaseHistory, AClientClosingDuringTheWalCopyIsNoFailure) {
     ASSERT_FALSE(client);
     ASSERT_FALSE(QFileInfo::exists(path + QStringLiteral("-wal")));
     ASSERT_TRUE(history);
-    EXPECT_EQ(senders(history->messages(0).messages).size(), 3);
+    EXPECT_EQ(linesOf(history->messages(0).messages).size(), 3);
 }
 
 // A copy that cannot be made in the cache folder, as when its disk is full, is made where temporary
@@ -339,7 +332,7 @@ TEST(DatabaseHistory, AWalCopyThatFailsInTheCacheIsMadeInTheTemporaryFolder) {
     ASSERT_FALSE(blocked.isEmpty());
     QFile::remove(blocked);
     ASSERT_TRUE(history);
-    EXPECT_EQ(senders(history->messages(0).messages).size(), 3);
+    EXPECT_EQ(linesOf(history->messages(0).messages).size(), 3);
     EXPECT_TRUE(root.entryList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot).isEmpty())
         << root.entryList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot)
                .join(QLatin1Char(' '))
@@ -399,7 +392,7 @@ TEST(DatabaseHistory, CopiesLeftByAKilledRunAreRemovedAndLiveOnesKept) {
     EXPECT_EQ(inUse.size(), 4) << inUse.join(QLatin1Char(' ')).toStdString();
     HistoryCopy::removeLeftovers();
     EXPECT_EQ(root.entryList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot), inUse);
-    EXPECT_EQ(senders(live->messages(0).messages).size(), 3);
+    EXPECT_EQ(linesOf(live->messages(0).messages).size(), 3);
     live.reset();
     EXPECT_EQ(root.entryList(QDir::Dirs | QDir::Files | QDir::NoDotAndDotDot),
               (QStringList{QStringLiteral("foreign"), QStringLiteral("foreign.lock")}));
@@ -483,7 +476,7 @@ TEST(DatabaseHistory, NoCopyIsMadeOrRemovedThroughALink) {
         try {
             DatabaseHistory history(path);
             EXPECT_FALSE(row.refused) << link.toStdString();
-            EXPECT_EQ(senders(history.messages(0).messages).size(), 3);
+            EXPECT_EQ(linesOf(history.messages(0).messages).size(), 3);
         } catch (const Failure& failure) {
             EXPECT_TRUE(row.refused) << failure.description().toStdString();
             EXPECT_TRUE(failure.description().contains(QLatin1Char('\'') + link + QLatin1String("', where")))
@@ -581,7 +574,7 @@ TEST(DatabaseHistory, AWalThatCannotBeReadFailsTheHistory) {
         OrdinaryUser user;
         try {
             DatabaseHistory history(path);
-            EXPECT_EQ(senders(history.messages(0).messages).size(), 4);
+            EXPECT_EQ(linesOf(history.messages(0).messages).size(), 4);
         } catch (const Failure& failure) {
             EXPECT_TRUE(failure.description().contains(QLatin1String("-wal")))
                 << failure.description().toStdString();
@@ -615,8 +608,8 @@ TEST(DatabaseHistory, ReadersReadTheChatsTheFirstReaderListed) {
     const std::unique_ptr<History> reader = history.reader();
     ASSERT_EQ(reader->chats().size(), 3u);
     EXPECT_TRUE(reader->messages(0).messages.empty());
-    EXPECT_EQ(senders(reader->messages(1).messages), QStringList{QStringLiteral("bob: to bob")});
-    EXPECT_EQ(senders(reader->messages(2).messages), QStringList{QStringLiteral("cat: to cat")});
+    EXPECT_EQ(linesOf(reader->messages(1).messages), QStringList{QStringLiteral("bob: to bob")});
+    EXPECT_EQ(linesOf(reader->messages(2).messages), QStringList{QStringLiteral("cat: to cat")});
 }
 
 // A type that is no number does not make a dialog a group or the other way round: the identity's

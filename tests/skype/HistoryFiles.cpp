@@ -4,6 +4,7 @@
 #include "ExportWriter.h"
 #include "TarWriter.h"
 
+#include "skype/History.h"
 #include "skype/SkypeLink.h"
 
 #include <QFile>
@@ -62,5 +63,12 @@ QStringList linesOf(const Chat& chat) {
     const auto messages = chat.messages();
     for (int k = 1; k <= messages->count(); ++k)
         lines.append(messages->item(k)->senderName() + QStringLiteral(": ") + messages->item(k)->body());
+    return lines;
+}
+
+QStringList linesOf(const std::vector<HistoryMessage>& messages) {
+    QStringList lines;
+    for (const HistoryMessage& message : messages)
+        lines.append(message.senderName() + QStringLiteral(": ") + message.body());
     return lines;
 }

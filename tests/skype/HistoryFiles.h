@@ -7,7 +7,10 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <vector>
+
 class Chat;
+class HistoryMessage;
 
 // Histories written by the tests into a temporary folder.
 class HistoryFiles {
@@ -31,3 +34,5 @@ void writeSyntheticHistory(const SyntheticHistory::Options& options, const QStri
                            bool index = true);
 // A chat as the link gives it: its name and time, then each message as "sender: body".
 QStringList linesOf(const Chat& chat);
+// "sender: body", one a message.
+QStringList linesOf(const std::vector<HistoryMessage>& messages);

@@ -83,13 +83,6 @@ TEST(HistoryRoot, AChatPlannedAgainIsReadOnceAndLetGoAfterItsLastPlannedRead) {
     EXPECT_EQ(lines(5), before[4]); // not planned any more, read when asked
 }
 
-QStringList linesOf(const std::vector<HistoryMessage>& messages) {
-    QStringList lines;
-    for (const HistoryMessage& message : messages)
-        lines.append(message.senderName() + QStringLiteral(": ") + message.body());
-    return lines;
-}
-
 // Chats read along a plan, from one pass over the table, give each chat what its own query gives: in
 // any order, a chat named many times, and with a buffer smaller than any one chat, set aside in a
 // file. Times and numbers that tie or are missing sort as the query sorts them, and a chat holding a
