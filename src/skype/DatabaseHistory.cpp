@@ -631,37 +631,33 @@ bool belongsTo(sqlite3_stmt* statement, int column, qint64 chat) {
     }
 }
 
-// A chat's messages made from the rows a pass over the table gave it, newest first, by the steps a
-// chat's own query takes with its rows. A row of a kind that pass does not show as that query does
-// never comes here: its chat is read by the query.
-class ChatAssembly {
-public:
-    void add(int type, QByteArrayView senderName, QByteArrayView author, QByteArrayView markup) {
-        const MessageKind kind = MessageBody::kindOfDatabaseType(type);
-        if (kind == MessageKind::Event)
-            return;
-        const std::optional<ChatText::Span> body = m_text.addBody(kind, markup);
+// What a transcript shows of a row a pass over the table gave, by the steps a chat's own query takes
+// with it. A row of a kind that pass does not show as that query does never comes here: its chat is
+// read by the query.
+bool shownOf(int type, QByteArrayView senderName, QByteArrayView author, QByteArrayView markup,
+             TableScan::Shown& shown) {
+    const MessageKind kind = MessageBody::kindOfDatabaseType(type);
+    if (kind == MessageKind::Event)
+        return false;
+    if (kind == MessageKind::Text && MessageBody::isPlainUtf8(markup)) {
+        if (markup.isEmpty())
+            return false;
+        shown.body.resize(0);
+        shown.body.append(markup);
+    } else {
+        std::optional<QByteArray> body = MessageBody::bodyForUtf8(kind, markup);
         if (!body)
-            return;
-        ChatText::Span sender = m_text.addName(senderName, m_names);
-        if (sender.size == 0)
-            sender = m_text.addName(author, m_authors);
-        m_spans.emplace_back(sender, *body);
+            return false;
+        shown.body = std::move(*body);
     }
-    std::vector<HistoryMessage> messages() const {
-        std::vector<HistoryMessage> result;
-        result.reserve(m_spans.size());
-        for (const auto& [sender, body] : m_spans)
-            result.push_back(m_text.message(sender, body));
-        return result;
-    }
-
-private:
-    ChatText m_text;
-    ChatText::LastName m_names;
-    ChatText::LastName m_authors;
-    std::vector<std::pair<ChatText::Span, ChatText::Span>> m_spans;
-};
+    const QByteArrayView name = senderName.isEmpty() ? author : senderName;
+    shown.sender.resize(0);
+    if (MessageBody::isReadAsItIs(name))
+        shown.sender.append(name);
+    else
+        shown.sender = MessageBody::readableUtf8(name);
+    return true;
+}
 
 } // namespace
 
@@ -810,18 +806,12 @@ void DatabaseHistory::scanTable() {
             *m_db, [this] { return connect(); },
             TableScan::Columns{field("timestamp"), field("id"), field("type"), field("from_dispname"),
                                field("author"), field("body_xml")},
-            shown, m_list->ids, m_plan, conversationIndex(), m_bufferBytes);
+            shown, shownOf, m_list->ids, m_plan, conversationIndex(), m_bufferBytes);
         scan->run();
         m_tableAgreed = scan->agreesWithIndex();
         if (m_tableAgreed)
             m_indexCheck = std::make_shared<const IndexCheck>(IndexCheck{true, true});
-        m_reader = std::make_unique<PlanReader>(
-            std::move(scan), m_plan, [](const std::vector<TableScan::Row>& rows) {
-                ChatAssembly assembly;
-                for (const TableScan::Row& row : rows)
-                    assembly.add(row.type, row.sender, row.author, row.body);
-                return assembly.messages();
-            });
+        m_reader = std::make_unique<PlanReader>(std::move(scan), m_plan);
     } catch (const std::exception&) {
         m_byQueries = true;
     }

@@ -5,11 +5,10 @@
 #include <system_error>
 #include <utility>
 
-PlanReader::PlanReader(std::unique_ptr<TableScan> scan, std::vector<size_t> plan, Assemble assemble)
+PlanReader::PlanReader(std::unique_ptr<TableScan> scan, std::vector<size_t> plan)
     : m_scan(std::move(scan))
     , m_plan(std::move(plan))
-    , m_readAgain(m_plan.size())
-    , m_assemble(std::move(assemble)) {
+    , m_readAgain(m_plan.size()) {
     std::vector<bool> later;
     for (size_t at = m_plan.size(); at-- > 0;) {
         if (m_plan[at] >= later.size())
@@ -58,7 +57,10 @@ std::optional<std::vector<HistoryMessage>> PlanReader::assemble(size_t chat, boo
     std::vector<HistoryMessage> messages;
     try {
         QByteArray bytes;
-        messages = m_assemble(m_scan->rowsOf(chat, bytes));
+        const std::vector<TableScan::Row> rows = m_scan->rowsOf(chat, bytes);
+        messages.reserve(rows.size());
+        for (const TableScan::Row& row : rows)
+            messages.emplace_back(bytes, row.sender, row.body);
     } catch (const Failure&) {
         return std::nullopt; // the temporary file failed: the chat is read on its own
     }

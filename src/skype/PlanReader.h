@@ -5,7 +5,6 @@
 
 #include <condition_variable>
 #include <deque>
-#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -14,18 +13,17 @@
 #include <vector>
 
 // Hands over the chats of a plan from a table read once, in the plan's order: a thread of its own
-// makes the next ones ready (their rows sorted, their texts made) while the caller writes one. At most
+// makes the next ones ready (their rows read back and sorted) while the caller writes one. At most
 // kAhead are ready at a time. A chat's rows are let go after its last place in the plan.
 class PlanReader final {
 public:
-    using Assemble = std::function<std::vector<HistoryMessage>(const std::vector<TableScan::Row>&)>;
     struct Result {
         TableScan::Verdict verdict = TableScan::Verdict::Read;
         // Nothing where the chat is not read here: damaged, read alone, or its rows could not be had.
         std::optional<std::vector<HistoryMessage>> messages;
     };
 
-    PlanReader(std::unique_ptr<TableScan> scan, std::vector<size_t> plan, Assemble assemble);
+    PlanReader(std::unique_ptr<TableScan> scan, std::vector<size_t> plan);
     ~PlanReader();
     PlanReader(const PlanReader&) = delete;
     PlanReader& operator=(const PlanReader&) = delete;
@@ -51,7 +49,6 @@ private:
     std::unique_ptr<TableScan> m_scan;
     std::vector<size_t> m_plan;
     std::vector<bool> m_readAgain;
-    Assemble m_assemble;
     // Without a thread of its own, the caller's thread makes each chat ready when it is taken.
     bool m_inline = false;
     size_t m_next = 0;

@@ -5,23 +5,138 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <exception>
 #include <limits>
+#include <mutex>
 #include <set>
 #include <system_error>
 #include <thread>
 #include <tuple>
 
-// What a row keeps in the buffer, followed by its three texts; cleared whole, padding included.
+// What a row keeps in the buffer, followed by its two texts as a transcript shows them; cleared
+// whole, padding included.
 struct TableScan::Head {
     qint64 rowid;
     qint64 time;
     qint64 number;
-    qint32 type;
+    quint32 senderSize;
+    quint32 bodySize;
+    quint8 flags;
+};
+
+// A row as read, on its way to the thread that shapes it: followed by its three texts as they lie.
+struct TableScan::Raw {
+    quint64 chat;
+    qint64 rowid;
+    qint64 time;
+    qint64 number;
+    qint64 type;
     quint32 senderSize;
     quint32 authorSize;
     quint32 bodySize;
     quint8 flags;
+};
+
+// Shapes the rows read on a thread of its own, a batch at a time, while the table is read on.
+// Where no thread can be had, the reading thread shapes each batch as it hands it over.
+class TableScan::Shaper {
+public:
+    static constexpr size_t kBatchBytes = size_t(1) << 20;
+
+    explicit Shaper(TableScan& scan)
+        : m_scan(scan) {
+        try {
+            m_thread = std::thread([this] { run(); });
+        } catch (const std::system_error&) {
+        }
+    }
+    ~Shaper() {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_stopping = true;
+        }
+        m_changed.notify_all();
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+    Shaper(const Shaper&) = delete;
+    Shaper& operator=(const Shaper&) = delete;
+
+    // Takes the batch; `batch` is left empty. Fails as shaping an earlier batch failed.
+    void hand(std::string& batch) {
+        if (!m_thread.joinable()) {
+            m_scan.shapeBatch(batch);
+            batch.clear();
+            return;
+        }
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_changed.wait(lock, [&] { return m_failure || m_queue.size() < kQueued; });
+        if (m_failure)
+            std::rethrow_exception(m_failure);
+        m_queue.push_back(std::move(batch));
+        batch.clear();
+        if (!m_spare.empty()) {
+            batch = std::move(m_spare.back());
+            m_spare.pop_back();
+        }
+        lock.unlock();
+        m_changed.notify_all();
+    }
+    // Waits until every batch handed over is shaped; fails as shaping failed.
+    void finish() {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_finishing = true;
+        }
+        m_changed.notify_all();
+        if (m_thread.joinable())
+            m_thread.join();
+        if (m_failure)
+            std::rethrow_exception(m_failure);
+    }
+
+private:
+    static constexpr size_t kQueued = 4;
+
+    void run() {
+        for (;;) {
+            std::string batch;
+            {
+                std::unique_lock<std::mutex> lock(m_mutex);
+                m_changed.wait(lock, [&] { return m_stopping || m_finishing || !m_queue.empty(); });
+                if (m_stopping || m_queue.empty())
+                    return;
+                batch = std::move(m_queue.front());
+                m_queue.pop_front();
+            }
+            m_changed.notify_all();
+            try {
+                m_scan.shapeBatch(batch);
+            } catch (...) {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                m_failure = std::current_exception();
+                m_changed.notify_all();
+                return;
+            }
+            batch.clear();
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (m_spare.size() < kQueued)
+                m_spare.push_back(std::move(batch));
+        }
+    }
+
+    TableScan& m_scan;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<std::string> m_queue;
+    std::vector<std::string> m_spare;
+    std::exception_ptr m_failure;
+    bool m_stopping = false;
+    bool m_finishing = false;
+    std::thread m_thread; // last: joined before anything it uses goes
 };
 
 namespace {
@@ -94,12 +209,13 @@ std::vector<size_t> takenLast(size_t chats, const std::vector<size_t>& plan) {
 } // namespace
 
 TableScan::TableScan(SQLite::Database& db, Connect connect, Columns columns, std::vector<qint64> shownTypes,
-                     const std::vector<qint64>& chatIds, const std::vector<size_t>& plan,
+                     Shape shape, const std::vector<qint64>& chatIds, const std::vector<size_t>& plan,
                      std::optional<QString> index, size_t budget)
     : m_db(db)
     , m_connect(std::move(connect))
     , m_columns(std::move(columns))
     , m_shownTypes(std::move(shownTypes))
+    , m_shape(std::move(shape))
     , m_chatIds(chatIds)
     , m_planned(chatIds.size())
     , m_index(std::move(index))
@@ -131,7 +247,9 @@ void TableScan::run() {
         }
     }
     try {
-        scanTable();
+        Shaper shaper(*this);
+        scanTable(shaper);
+        shaper.finish();
     } catch (...) {
         if (indexPass)
             indexPass->join();
@@ -149,7 +267,7 @@ void TableScan::run() {
     }
 }
 
-void TableScan::scanTable() {
+void TableScan::scanTable(Shaper& shaper) {
     const QByteArray sql =
         QStringLiteral("SELECT rowid, convo_id, %1, %2, %3, %4, %5, %6 FROM Messages NOT INDEXED "
                        "WHERE rowid >= ? ORDER BY rowid")
@@ -169,18 +287,25 @@ void TableScan::scanTable() {
         sqlite3_bind_int64(statement, 1, start);
         return sqlite3_step(statement) == SQLITE_ROW;
     };
+    std::string batch;
+    const auto handLast = [&] {
+        if (!batch.empty())
+            shaper.hand(batch);
+    };
     for (;;) {
         sqlite3_reset(statement);
         sqlite3_bind_int64(statement, 1, from);
         int status;
         while ((status = sqlite3_step(statement)) == SQLITE_ROW) {
-            take(statement);
+            take(statement, batch);
+            if (batch.size() >= Shaper::kBatchBytes)
+                shaper.hand(batch);
             if (*m_lastRowid == std::numeric_limits<qint64>::max())
-                return;
+                return handLast();
             from = *m_lastRowid + 1;
         }
         if (status == SQLITE_DONE)
-            return;
+            return handLast();
         if (!isDamage(sqlite3_extended_errcode(db)) && !isDamage(status))
             throw SQLite::Exception(db, status);
         m_damaged = true;
@@ -200,7 +325,7 @@ void TableScan::scanTable() {
                 failed = from + step;
         }
         if (!past)
-            return; // nothing readable lies beyond
+            return handLast(); // nothing readable lies beyond
         while (*past - failed > 1) {
             const qint64 middle = failed + (*past - failed) / 2;
             if (startsAt(middle))
@@ -212,7 +337,7 @@ void TableScan::scanTable() {
     }
 }
 
-void TableScan::take(sqlite3_stmt* statement) {
+void TableScan::take(sqlite3_stmt* statement, std::string& batch) {
     const qint64 rowid = sqlite3_column_int64(statement, 0);
     const bool again = m_lastRowid && rowid <= *m_lastRowid;
     if (!again)
@@ -246,8 +371,9 @@ void TableScan::take(sqlite3_stmt* statement) {
     m_tallies[chat].add(rowid);
     if (!m_planned[chat])
         return;
-    Head head;
+    Raw head;
     std::memset(&head, 0, sizeof head);
+    head.chat = chat;
     head.rowid = rowid;
     bool plain = true;
     const auto integer = [&](int column, qint64& value, quint8 nullFlag) {
@@ -262,12 +388,11 @@ void TableScan::take(sqlite3_stmt* statement) {
     integer(2, head.time, kTimeNull);
     integer(3, head.number, kNumberNull);
     // NULL is no type at all: the chat's own query does not show it either.
-    qint64 type = 0;
     bool shown = false;
     const int typeKind = sqlite3_column_type(statement, 4);
     if (typeKind == SQLITE_INTEGER) {
-        type = sqlite3_column_int64(statement, 4);
-        shown = std::binary_search(m_shownTypes.begin(), m_shownTypes.end(), type);
+        head.type = sqlite3_column_int64(statement, 4);
+        shown = std::binary_search(m_shownTypes.begin(), m_shownTypes.end(), head.type);
     } else if (typeKind != SQLITE_NULL) {
         plain = false;
     }
@@ -286,15 +411,51 @@ void TableScan::take(sqlite3_stmt* statement) {
     if (!plain || !shown) {
         head.flags |= kHidden;
     } else {
-        head.type = static_cast<qint32>(type);
         head.senderSize = static_cast<quint32>(texts[0].size());
         head.authorSize = static_cast<quint32>(texts[1].size());
         head.bodySize = static_cast<quint32>(texts[2].size());
     }
-    m_buffer.append(chat, reinterpret_cast<const char*>(&head), sizeof head);
+    batch.append(reinterpret_cast<const char*>(&head), sizeof head);
     if (!(head.flags & kHidden)) {
         for (const QByteArrayView text : texts)
-            m_buffer.append(chat, text.data(), static_cast<size_t>(text.size()));
+            batch.append(text.data(), static_cast<size_t>(text.size()));
+    }
+}
+
+// The rows of a batch into the buffer, their texts as a transcript shows them.
+void TableScan::shapeBatch(const std::string& batch) {
+    Shown shown;
+    const char* const data = batch.data();
+    for (size_t at = 0; at < batch.size();) {
+        Raw raw;
+        std::memcpy(&raw, data + at, sizeof raw);
+        at += sizeof raw;
+        Head head;
+        std::memset(&head, 0, sizeof head);
+        head.rowid = raw.rowid;
+        head.time = raw.time;
+        head.number = raw.number;
+        head.flags = raw.flags;
+        if (!(raw.flags & kHidden)) {
+            const QByteArrayView sender(data + at, raw.senderSize);
+            at += raw.senderSize;
+            const QByteArrayView author(data + at, raw.authorSize);
+            at += raw.authorSize;
+            const QByteArrayView body(data + at, raw.bodySize);
+            at += raw.bodySize;
+            if (m_shape(static_cast<int>(raw.type), sender, author, body, shown)) {
+                head.senderSize = static_cast<quint32>(shown.sender.size());
+                head.bodySize = static_cast<quint32>(shown.body.size());
+            } else {
+                head.flags |= kHidden;
+            }
+        }
+        const auto chat = static_cast<size_t>(raw.chat);
+        m_buffer.append(chat, reinterpret_cast<const char*>(&head), sizeof head);
+        if (!(head.flags & kHidden)) {
+            m_buffer.append(chat, shown.sender.constData(), static_cast<size_t>(shown.sender.size()));
+            m_buffer.append(chat, shown.body.constData(), static_cast<size_t>(shown.body.size()));
+        }
     }
 }
 
@@ -385,7 +546,7 @@ std::vector<qint64> TableScan::rowidsOf(size_t chat) const {
         rowids.push_back(head.rowid);
         at += static_cast<qsizetype>(sizeof head);
         if (!(head.flags & kHidden))
-            at += static_cast<qsizetype>(head.senderSize) + head.authorSize + head.bodySize;
+            at += static_cast<qsizetype>(head.senderSize) + head.bodySize;
     }
     return rowids;
 }
@@ -406,21 +567,22 @@ std::vector<TableScan::Row> TableScan::rowsOf(size_t chat, QByteArray& bytes) co
         row.number = head.number;
         row.timeNull = head.flags & kTimeNull;
         row.numberNull = head.flags & kNumberNull;
-        row.type = head.type;
-        row.sender = QByteArrayView(data + at, head.senderSize);
+        row.sender = HistoryMessage::Span{at, head.senderSize};
         at += head.senderSize;
-        row.author = QByteArrayView(data + at, head.authorSize);
-        at += head.authorSize;
-        row.body = QByteArrayView(data + at, head.bodySize);
+        row.body = HistoryMessage::Span{at, head.bodySize};
         at += head.bodySize;
         rows.push_back(row);
     }
-    // Newest first, as the chat's own query orders them: NULL sorts below every number.
+    // Newest first, as the chat's own query orders them: NULL sorts below every number. Rows mostly
+    // lie in the order they arrived, oldest first.
     const auto key = [](const Row& row) {
         return std::make_tuple(!row.timeNull, row.timeNull ? 0 : row.time, !row.numberNull,
                                row.numberNull ? 0 : row.number, row.rowid);
     };
-    std::sort(rows.begin(), rows.end(), [&](const Row& a, const Row& b) { return key(a) > key(b); });
+    const auto newer = [&](const Row& a, const Row& b) { return key(a) > key(b); };
+    std::reverse(rows.begin(), rows.end());
+    if (!std::is_sorted(rows.begin(), rows.end(), newer))
+        std::sort(rows.begin(), rows.end(), newer);
     return rows;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ChatBuffer.h"
+#include "History.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -9,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -19,7 +21,8 @@ class Database;
 } // namespace SQLite
 
 // The messages of the chats a caller will read, gathered in one pass over the Messages table in the
-// order its rows lie: each page is read once, however many chats share it. What does not fit the
+// order its rows lie: each page is read once, however many chats share it. Their texts are made
+// what a transcript shows while the table is read, on a thread of their own. What does not fit the
 // budget is set aside in a temporary file. The table is trusted as it reads; where the client's
 // index says otherwise about a chat's rows, or the table cannot be read whole, the chats concerned
 // are damaged.
@@ -35,17 +38,24 @@ public:
         QString author;
         QString body;
     };
-    // One message of a chat, its texts pointing into the bytes `rowsOf` filled.
+    // What a transcript shows of a row: its sender's name and its body, in UTF-8.
+    struct Shown {
+        QByteArray sender;
+        QByteArray body;
+    };
+    // Makes a row's texts what a transcript shows; false where it shows nothing of the row. Called
+    // on the scan's own thread.
+    using Shape = std::function<bool(int type, QByteArrayView sender, QByteArrayView author,
+                                     QByteArrayView body, Shown& shown)>;
+    // One message of a chat, its texts lying in the bytes `rowsOf` filled.
     struct Row {
         qint64 rowid = 0;
         qint64 time = 0;
         qint64 number = 0;
         bool timeNull = false;
         bool numberNull = false;
-        int type = 0;
-        QByteArrayView sender;
-        QByteArrayView author;
-        QByteArrayView body;
+        HistoryMessage::Span sender;
+        HistoryMessage::Span body;
     };
     enum class Verdict {
         Read,
@@ -59,7 +69,7 @@ public:
     // order they will be taken, a chat possibly more than once. `index`: the client's index on
     // Messages (convo_id, ...), if any.
     TableScan(SQLite::Database& db, Connect connect, Columns columns, std::vector<qint64> shownTypes,
-              const std::vector<qint64>& chatIds, const std::vector<size_t>& plan,
+              Shape shape, const std::vector<qint64>& chatIds, const std::vector<size_t>& plan,
               std::optional<QString> index, size_t budget);
     ~TableScan();
     TableScan(const TableScan&) = delete;
@@ -84,8 +94,11 @@ private:
         void add(qint64 rowid);
     };
     struct Head;
-    void scanTable();
-    void take(sqlite3_stmt* statement);
+    struct Raw;
+    class Shaper;
+    void scanTable(Shaper& shaper);
+    void take(sqlite3_stmt* statement, std::string& batch);
+    void shapeBatch(const std::string& batch);
     std::optional<std::vector<Tally>> tallyIndex() const;
     void compareWithIndex(const std::vector<Tally>& indexed);
     std::vector<qint64> rowidsOf(size_t chat) const;
@@ -94,6 +107,7 @@ private:
     Connect m_connect;
     Columns m_columns;
     std::vector<qint64> m_shownTypes;
+    Shape m_shape;
     std::vector<qint64> m_chatIds;
     std::unordered_map<qint64, size_t> m_chatOf;
     std::vector<bool> m_planned;

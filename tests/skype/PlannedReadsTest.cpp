@@ -1,4 +1,5 @@
 #include "HistoryFiles.h"
+#include "fakes/ScopedEnv.h"
 
 #include "skype/DatabaseHistory.h"
 #include "skype/HistoryRoot.h"
@@ -85,9 +86,9 @@ TEST(HistoryRoot, AChatPlannedAgainIsReadOnceAndLetGoAfterItsLastPlannedRead) {
 
 // Chats read along a plan, from one pass over the table, give each chat what its own query gives: in
 // any order, a chat named many times, and with a buffer smaller than any one chat, set aside in a
-// file. Times and numbers that tie or are missing sort as the query sorts them, and a chat holding a
-// value the pass does not sort (a time in fractions) is read by its own query; so are the chats of a
-// later plan of a few, once a pass found the table and its index agreeing.
+// file, or where no file can be made for it. Times and numbers that tie or are missing sort as the query
+// sorts them, and a chat holding a value the pass does not sort (a time in fractions) is read by its own
+// query; so are the chats of a later plan of a few, once a pass found the table and its index agreeing.
 TEST(DatabaseHistory, ReadsAlongAnyPlanGiveWhatEachChatsOwnQueryGives) {
     HistoryFiles files;
     QTemporaryDir dir;
@@ -125,12 +126,14 @@ TEST(DatabaseHistory, ReadsAlongAnyPlanGiveWhatEachChatsOwnQueryGives) {
         const char* name;
         std::function<std::vector<size_t>(size_t)> plan;
         size_t bufferBytes;
+        bool noTemporaryFiles;
     } cases[] = {
-        {"in order", inOrder, DatabaseHistory::kBufferBytes},
-        {"reversed", reversed, DatabaseHistory::kBufferBytes},
-        {"a chat named many times", repeated, DatabaseHistory::kBufferBytes},
-        {"in order, set aside", inOrder, 256},
-        {"a chat named many times, set aside", repeated, 256},
+        {"in order", inOrder, DatabaseHistory::kBufferBytes, false},
+        {"reversed", reversed, DatabaseHistory::kBufferBytes, false},
+        {"a chat named many times", repeated, DatabaseHistory::kBufferBytes, false},
+        {"in order, set aside", inOrder, 256, false},
+        {"a chat named many times, set aside", repeated, 256, false},
+        {"no temporary file for what does not fit", repeated, 256, true},
     };
     // A chat its own query refuses (a time in fractions is no time) is refused along the plan too.
     const auto outcome = [](DatabaseHistory& history, size_t chat) {
@@ -146,6 +149,12 @@ TEST(DatabaseHistory, ReadsAlongAnyPlanGiveWhatEachChatsOwnQueryGives) {
         for (size_t chat = 0; chat < alone.chats().size(); ++chat)
             expected.push_back(outcome(alone, chat));
         for (const auto& row : cases) {
+            ScopedEnv env;
+            if (row.noTemporaryFiles) {
+                // A file where the folder of temporary files should be.
+                const QByteArray nowhere = QFile::encodeName(path);
+                env.set("TMPDIR", nowhere).set("TMP", nowhere).set("TEMP", nowhere);
+            }
             DatabaseHistory history(path);
             history.setBufferBytes(row.bufferBytes);
             const std::vector<size_t> plan = row.plan(history.chats().size());
