@@ -29,6 +29,7 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <numeric>
 #include <optional>
 #include <set>
 
@@ -131,6 +132,7 @@ private:
     bool listContacts();
     bool tickContacts();
     bool prepareFolder();
+    void planBothPasses();
     // The exit status the boxes shown from `first` on call for.
     int statusSince(qsizetype first) const;
 
@@ -254,6 +256,21 @@ int Run::contacts(Console& console) {
     return CommandLine::AllWritten;
 }
 
+// The contacts' pass asks for every chat, then the groups' pass for the groups again: told both
+// before the first, the history reads them in one pass.
+void Run::planBothPasses() {
+    try {
+        const std::shared_ptr<SkypeRoot> root = m_connector.createRoot();
+        std::vector<int> plan(static_cast<size_t>(qMax(root->chats()->count(), 0)));
+        std::iota(plan.begin(), plan.end(), 1);
+        const std::vector<int> groups = GroupChatExport::groupsOf(*root);
+        plan.insert(plan.end(), groups.begin(), groups.end());
+        root->chats()->willRead(plan);
+    } catch (...) {
+        // only a hint: each pass tells its own chats
+    }
+}
+
 int Run::exportTranscripts() {
     if (!openHistory() || !listContacts() || !tickContacts() || !prepareFolder())
         return CommandLine::Failed;
@@ -274,6 +291,8 @@ int Run::exportTranscripts() {
         LegacyExport(m_view, m_services).run(m_files);
         m_view.onRow = nullptr;
     } else {
+        if (m_options.groupChats)
+            planBothPasses();
         m_progress.begin(QStringLiteral("chats"));
         ExportRun contacts(m_view, m_services);
         contacts.run(m_files);

@@ -76,6 +76,19 @@ QString GroupChatExport::subfolder(const QString& folderText) const {
     return path + QDir::separator();
 }
 
+std::vector<int> GroupChatExport::groupsOf(SkypeRoot& root) {
+    std::vector<int> groups;
+    const int chats = root.chats()->count();
+    for (int position = 1; position <= chats; ++position) {
+        try {
+            if (root.chats()->item(position)->partnerHandle().isEmpty())
+                groups.push_back(position);
+        } catch (...) {
+        }
+    }
+    return groups;
+}
+
 // Chats in the history's order. A group's file name depends on the group alone: a chat that cannot
 // be read, or named, keeps its old file and leaves the others' names as they are.
 void GroupChatExport::writeGroups(ErrorTrap& trap, SkypeRoot& root, TranscriptFiles& files,

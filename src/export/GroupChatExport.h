@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <set>
+#include <vector>
 
 class ErrorTrap;
 class MainView;
@@ -28,6 +29,9 @@ public:
     void setUncounted(std::set<int> chats) { m_uncounted = std::move(chats); }
 
     static QString subfolderName();
+    // The group chats by position, in the order this pass asks for them; a chat that cannot be told
+    // to be a group is left out (the pass reports it).
+    static std::vector<int> groupsOf(SkypeRoot& root);
 
 private:
     // The subfolder, made when missing; fails when it is a link or not a folder.

@@ -742,6 +742,11 @@ History::ChatContent DatabaseHistory::messages(size_t chat) {
 }
 
 bool DatabaseHistory::planReads(const std::vector<size_t>& chats) {
+    // A plan that the one being read goes on with, from where it stands, is read along with it: a
+    // run that told every pass's chats before its first reads the table once for all of them.
+    if (!m_plan.empty() && m_planAt <= m_plan.size() && chats.size() <= m_plan.size() - m_planAt &&
+        std::equal(chats.begin(), chats.end(), m_plan.begin() + static_cast<std::ptrdiff_t>(m_planAt)))
+        return true;
     m_plan.clear();
     m_planAt = 0;
     m_reader.reset();

@@ -172,4 +172,39 @@ TEST(DatabaseHistory, ReadsAlongAnyPlanGiveWhatEachChatsOwnQueryGives) {
     }
 }
 
+// A run that tells every pass's chats before its first (the contacts, then the groups again) reads
+// the table once for all of them: each pass telling its own part goes on with that reading, and
+// what the client changes in between changes nothing for the run. A plan that does not go on with
+// it is read anew.
+TEST(DatabaseHistory, PassesToldTogetherAreReadInOnePass) {
+    QTemporaryDir dir;
+    const QString db = dir.filePath(QStringLiteral("main.db"));
+    writeSyntheticHistory({9, 6, 3, 1200}, db, QString());
+    const auto outcome = [](DatabaseHistory& history, size_t chat) {
+        return linesOf(history.messages(chat).messages);
+    };
+    DatabaseHistory history(db);
+    const size_t chats = history.chats().size();
+    ASSERT_GE(chats, 3u);
+    std::vector<size_t> contacts(chats);
+    std::iota(contacts.begin(), contacts.end(), size_t(0));
+    const std::vector<size_t> groups{chats - 1, 0};
+    std::vector<size_t> whole = contacts;
+    whole.insert(whole.end(), groups.begin(), groups.end());
+    ASSERT_TRUE(history.planReads(whole));
+    ASSERT_TRUE(history.planReads(contacts));
+    std::vector<QStringList> before;
+    for (const size_t chat : contacts)
+        before.push_back(outcome(history, chat));
+    {
+        SQLite::Database client(db.toStdString(), SQLite::OPEN_READWRITE);
+        client.exec("UPDATE Messages SET body_xml = 'changed'");
+    }
+    ASSERT_TRUE(history.planReads(groups));
+    for (const size_t chat : groups)
+        EXPECT_EQ(outcome(history, chat), before[chat]) << chat;
+    ASSERT_TRUE(history.planReads({1}));
+    EXPECT_NE(outcome(history, 1), before[1]);
+}
+
 } // namespace
