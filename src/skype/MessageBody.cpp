@@ -228,6 +228,16 @@ template <typename Enc> typename Enc::Text plainTextOf(typename Enc::View markup
     return withCrLf<Enc>(std::move(text));
 }
 
+constexpr quint64 kHighs = 0x8080808080808080ULL;
+
+// `high`: every byte of `bytes` or-ed together, in the bytes of a word. ASCII, or else UTF-8 without
+// a byte order mark.
+bool isUtf8ReadAsItIs(QByteArrayView bytes, quint64 high) {
+    if ((high & kHighs) == 0)
+        return true;
+    return !bytes.startsWith("\xEF\xBB\xBF") && bytes.isValidUtf8();
+}
+
 } // namespace
 
 namespace MessageBody {
@@ -291,17 +301,32 @@ bool isReadAsItIs(QByteArrayView bytes) {
     }
     for (; at < end; ++at)
         high |= static_cast<uchar>(*at);
-    if ((high & 0x8080808080808080ULL) == 0)
-        return true;
-    return !bytes.startsWith("\xEF\xBB\xBF") && bytes.isValidUtf8();
+    return isUtf8ReadAsItIs(bytes, high);
 }
 
 bool isPlainUtf8(QByteArrayView markup) {
-    for (const char c : markup) {
+    // Eight bytes at a time: a word holds a byte c when the word with c taken out of each byte
+    // holds a zero byte.
+    constexpr quint64 kOnes = 0x0101010101010101ULL;
+    const auto holdsZero = [](quint64 word) { return ((word - kOnes) & ~word & kHighs) != 0; };
+    const char* at = markup.data();
+    const char* const end = at + markup.size();
+    quint64 high = 0;
+    for (; end - at >= 8; at += 8) {
+        quint64 word;
+        std::memcpy(&word, at, 8);
+        if (holdsZero(word ^ (kOnes * '<')) || holdsZero(word ^ (kOnes * '&')) ||
+            holdsZero(word ^ (kOnes * '\r')) || holdsZero(word ^ (kOnes * '\n')))
+            return false;
+        high |= word;
+    }
+    for (; at < end; ++at) {
+        const char c = *at;
         if (c == '<' || c == '&' || c == '\r' || c == '\n')
             return false;
+        high |= static_cast<uchar>(c);
     }
-    return isReadAsItIs(markup);
+    return isUtf8ReadAsItIs(markup, high);
 }
 
 QByteArray readableUtf8(QByteArrayView bytes) {

@@ -218,7 +218,7 @@ const char* const kPieces[] = {
 } // namespace
 
 // Kept in UTF-8 from the history to the transcript, every body gives the bytes the text way gives,
-// also where it is not XML, not UTF-8 or both.
+// also where it is not XML, not UTF-8 or both; one taken as it is must be its own text.
 TEST(MessageBody, TheUtf8WayGivesTheBytesOfTheTextWay) {
     const MessageKind kinds[] = {MessageKind::Text,     MessageKind::Media, MessageKind::Files,
                                  MessageKind::Contacts, MessageKind::Call,  MessageKind::CallStarted,
@@ -243,6 +243,11 @@ TEST(MessageBody, TheUtf8WayGivesTheBytesOfTheTextWay) {
         for (const MessageKind kind : kinds)
             ASSERT_EQ(MessageBody::bodyForUtf8(kind, body), byText(kind, body)) << body.toHex().toStdString();
         ASSERT_EQ(MessageBody::readableUtf8(body), QString::fromUtf8(body).toUtf8())
+            << body.toHex().toStdString();
+        // Its own text byte for byte: read as it is, nothing to work out wherever it stands.
+        const bool special =
+            body.contains('<') || body.contains('&') || body.contains('\r') || body.contains('\n');
+        ASSERT_EQ(MessageBody::isPlainUtf8(body), !special && QString::fromUtf8(body).toUtf8() == body)
             << body.toHex().toStdString();
     }
 }
