@@ -7,6 +7,7 @@
 
 #include "base/Failure.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 #include <QTimeZone>
@@ -187,7 +188,73 @@ ExportHistory::ExportHistory(const QString& path, Container container)
         readTar(path);
     else
         openFile(path, 0, -1);
+    if (takeFound())
+        return;
     prepare();
+    keepFound();
+}
+
+struct ExportHistory::Found {
+    QString path;
+    qint64 textAt = 0;
+    qint64 textSize = 0;
+    qint64 size = 0;
+    qint64 modified = 0;
+    qint64 changed = 0;
+    QByteArray fingerprint;
+    std::vector<HistoryChat> chats;
+    std::vector<Index::Span> messageLists;
+};
+
+std::mutex& ExportHistory::lastFoundMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+std::unique_ptr<ExportHistory::Found>& ExportHistory::lastFound() {
+    static std::unique_ptr<Found> found;
+    return found;
+}
+
+bool ExportHistory::takeFound() {
+    if (!m_index->file)
+        return false;
+    const std::lock_guard<std::mutex> lock(lastFoundMutex());
+    const Found* found = lastFound().get();
+    if (!found || found->path != m_path || found->textAt != m_index->textAt ||
+        found->textSize != m_index->textSize || found->size != m_index->openedSize ||
+        found->modified != m_index->openedModified || found->changed != m_index->openedChanged ||
+        found->fingerprint.isEmpty() || found->fingerprint != fingerprint())
+        return false;
+    m_index->chats = found->chats;
+    m_index->messageLists = found->messageLists;
+    m_stamps.resize(m_index->chats.size());
+    return true;
+}
+
+void ExportHistory::keepFound() const {
+    const std::lock_guard<std::mutex> lock(lastFoundMutex());
+    // Only a file read where it lies; one read into memory is read again.
+    if (!m_index->file) {
+        lastFound().reset();
+        return;
+    }
+    lastFound() = std::make_unique<Found>(
+        Found{m_path, m_index->textAt, m_index->textSize, m_index->openedSize, m_index->openedModified,
+              m_index->openedChanged, fingerprint(), m_index->chats, m_index->messageLists});
+}
+
+QByteArray ExportHistory::fingerprint() const {
+    QFile& file = *m_index->file;
+    const qint64 edge = qMin<qint64>(m_index->textSize, 64 << 10);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    QByteArray bytes(edge, Qt::Uninitialized);
+    for (const qint64 at : {m_index->textAt, m_index->textAt + m_index->textSize - edge}) {
+        if (!file.seek(at) || file.read(bytes.data(), edge) != edge)
+            return QByteArray();
+        hash.addData(bytes);
+    }
+    return hash.result();
 }
 
 ExportHistory::ExportHistory(const QString& name, const QByteArray& json)
@@ -323,6 +390,7 @@ void ExportHistory::openFile(const QString& path, qint64 textAt, qint64 textSize
     m_index->textAt = textAt;
     m_index->openedSize = file->size();
     m_index->openedModified = modifiedAt(*file);
+    m_index->openedChanged = file->fileTime(QFileDevice::FileMetadataChangeTime).toMSecsSinceEpoch();
     m_index->textSize = textSize < 0 ? m_index->openedSize : textSize;
     m_index->file = std::move(file);
 }

@@ -603,6 +603,41 @@ TEST(ExportHistory, AFileWrittenToAfterItWasOpenedFailsWithItsReason) {
     }
 }
 
+// The window opens the export anew for each of its buttons: one as it was gives what it gave, while
+// another export written over it, as long as it and with its time set back as a copy keeps it, is
+// read anew.
+TEST(ExportHistory, AnExportOpenedAgainIsReadAnewWhereItChanged) {
+    HistoryFiles files;
+    const QByteArray before =
+        "{\"conversations\":[" + conversationOf("ann") + "," + conversationOf("bob") + "]}";
+    const QByteArray after =
+        "{\"conversations\":[" + conversationOf("bob") + "," + conversationOf("ann") + "]}";
+    for (const bool inTar : {false, true}) {
+        const auto write = [&](const QByteArray& json) {
+            return inTar ? files.tar("export.tar", {{"endpoints.json", "{}"}, {"messages.json", json}})
+                         : files.file("messages.json", json);
+        };
+        // The first chat's partner, then its messages.
+        const auto firstChat = [&](const QString& path) {
+            ExportHistory history(path,
+                                  inTar ? ExportHistory::Container::Tar : ExportHistory::Container::Json);
+            return QStringList{history.chats().at(0).partner} + lines(history.messages(0).messages);
+        };
+        const QStringList ann{QStringLiteral("ann"), QStringLiteral("ann: hello ann")};
+        const QString path = write(before);
+        const QDateTime written = QFileInfo(path).lastModified();
+        EXPECT_EQ(firstChat(path), ann);
+        EXPECT_EQ(firstChat(path), ann) << "opened again";
+        ASSERT_EQ(write(after), path);
+        QFile copy(path);
+        ASSERT_TRUE(copy.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(copy.setFileTime(written, QFileDevice::FileModificationTime));
+        copy.close();
+        EXPECT_EQ(firstChat(path), QStringList({QStringLiteral("bob"), QStringLiteral("bob: hello bob")}))
+            << inTar;
+    }
+}
+
 // Messages that stand in anything but a list (or null, for none) fail their conversation, which
 // would otherwise be taken for one without messages and left out; the others read.
 TEST(ExportHistory, AConversationWhoseMessagesAreNoListFails) {
