@@ -1,9 +1,42 @@
 #include "JsonScanner.h"
 
+#include <QtGlobal>
+
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
 #include <string>
+
+#if defined(__SSE2__) && defined(__GNUC__)
+#define PARLORIX_JSON_BLOCKS
+#include <emmintrin.h>
+
+namespace {
+
+// 64 bytes of the text, to be asked which of them are a given byte.
+class Block {
+public:
+    explicit Block(const char* at) {
+        for (int part = 0; part < 4; ++part)
+            m_parts[part] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 16 * part));
+    }
+    // Bit k set where byte k is `c`.
+    quint64 bytes(char c) const {
+        const __m128i wanted = _mm_set1_epi8(c);
+        quint64 bits = 0;
+        for (int part = 0; part < 4; ++part) {
+            const auto mask = static_cast<quint32>(_mm_movemask_epi8(_mm_cmpeq_epi8(m_parts[part], wanted)));
+            bits |= static_cast<quint64>(mask) << (16 * part);
+        }
+        return bits;
+    }
+
+private:
+    __m128i m_parts[4];
+};
+
+} // namespace
+#endif
 
 JsonScanner::JsonScanner(std::string_view json)
     : m_json(json) {}
@@ -59,26 +92,88 @@ size_t JsonScanner::skipValue(size_t at) const {
             malformed(at);
         return at;
     }
-    int depth = 0;
-    for (size_t i = at; i < m_json.size(); ++i) {
-        switch (m_json[i]) {
+    Walk walk;
+    size_t i = at;
+#ifdef PARLORIX_JSON_BLOCKS
+    // Inside a list or an object a byte matters only as a bracket outside the strings: these are
+    // found 64 bytes at a time, the strings told by their quotes. Where a block holds a backslash,
+    // its quotes and backslashes alone are walked in order, to tell the quotes that are escaped.
+    for (; m_json.size() - i >= 64; i += 64) {
+        const Block block(m_json.data() + i);
+        quint64 quotes = block.bytes('"');
+        const quint64 backslashes = block.bytes('\\');
+        if (backslashes != 0 || walk.escaped) {
+            quint64 real = 0;
+            bool inString = walk.inString;
+            int escapedAt = walk.escaped ? 0 : -1;
+            for (quint64 special = quotes | backslashes; special != 0; special &= special - 1) {
+                const int bit = __builtin_ctzll(special);
+                if (inString && bit == escapedAt)
+                    continue;
+                if ((backslashes >> bit) & 1) {
+                    if (inString)
+                        escapedAt = bit + 1;
+                } else {
+                    real |= quint64(1) << bit;
+                    inString = !inString;
+                }
+            }
+            quotes = real;
+            walk.escaped = escapedAt == 64;
+        }
+        // Set for the bytes from an opening quote up to its closing one, this one not included.
+        quint64 inside = quotes;
+        for (int shift = 1; shift < 64; shift *= 2)
+            inside ^= inside << shift;
+        if (walk.inString)
+            inside = ~inside;
+        walk.inString = (inside >> 63) != 0;
+        const quint64 opens = (block.bytes('{') | block.bytes('[')) & ~inside;
+        quint64 brackets = opens | ((block.bytes('}') | block.bytes(']')) & ~inside);
+        for (; brackets != 0; brackets &= brackets - 1) {
+            const int bit = __builtin_ctzll(brackets);
+            if ((opens >> bit) & 1)
+                ++walk.depth;
+            else if (--walk.depth == 0)
+                return i + static_cast<size_t>(bit) + 1;
+        }
+    }
+#endif
+    if (const std::optional<size_t> end = walkBytes(i, m_json.size(), walk))
+        return *end;
+    malformed(at);
+}
+
+std::optional<size_t> JsonScanner::walkBytes(size_t from, size_t to, Walk& walk) const {
+    for (size_t i = from; i < to; ++i) {
+        const char c = m_json[i];
+        if (walk.inString) {
+            if (walk.escaped)
+                walk.escaped = false;
+            else if (c == '\\')
+                walk.escaped = true;
+            else if (c == '"')
+                walk.inString = false;
+            continue;
+        }
+        switch (c) {
         case '"':
-            i = skipString(i) - 1;
+            walk.inString = true;
             break;
         case '{':
         case '[':
-            ++depth;
+            ++walk.depth;
             break;
         case '}':
         case ']':
-            if (--depth == 0)
+            if (--walk.depth == 0)
                 return i + 1;
             break;
         default:
             break;
         }
     }
-    malformed(at);
+    return std::nullopt;
 }
 
 size_t JsonScanner::walkObject(size_t at, const Member& member) const {

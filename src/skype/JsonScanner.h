@@ -42,6 +42,14 @@ private:
     size_t skipBlanks(size_t at) const;
     size_t skipString(size_t at) const;
     size_t skipValue(size_t at) const;
+    // Walks [from, to) of a list or an object with the state carried over from before `from`; the
+    // position just behind the bracket that closes it, or nothing.
+    struct Walk {
+        int depth = 0;
+        bool inString = false;
+        bool escaped = false;
+    };
+    std::optional<size_t> walkBytes(size_t from, size_t to, Walk& walk) const;
     [[noreturn]] void malformed(size_t at) const;
 
     std::string_view m_json;

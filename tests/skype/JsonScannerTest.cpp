@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QtGlobal>
+
+#include <functional>
 #include <stdexcept>
 #include <string>
 
@@ -27,6 +30,54 @@ TEST(JsonScanner, EscapedQuotesAndBackslashesInsideStrings) {
     EXPECT_EQ(found[1][1], R"(["\\\"]}", "{[\""])");
     EXPECT_EQ(found[2][0], R"("\\")");
     EXPECT_EQ(found[2][1], "[]");
+}
+
+// Lists long enough to be walked in blocks: escaped quotes and backslashes, brackets and runs of
+// backslashes inside strings, at every place a block may begin or end, give each list whole.
+TEST(JsonScanner, ListsOfEscapesAndBracketsAtEveryPlaceReadWhole) {
+    const char* const pieces[] = {R"(\\)", R"(\")",     "[",       "]",       "{",         "}", "a",
+                                  R"(\n)", R"(\u005c)", R"(\\\")", R"(\\\\)", R"(\u00e9)", ":", ","};
+    quint32 state = 7;
+    const auto next = [&](quint32 below) {
+        state = state * 1103515245 + 12345;
+        return ((state >> 16) & 0x7FFF) % below;
+    };
+    const auto text = [&] {
+        std::string out = "\"";
+        for (quint32 n = next(12); n > 0; --n)
+            out += pieces[next(sizeof pieces / sizeof pieces[0])];
+        return out + "\"";
+    };
+    // A value: a string, or a list or an object of a few values.
+    std::function<std::string(int)> value = [&](int depth) -> std::string {
+        const quint32 kind = depth > 2 ? 0 : next(3);
+        if (kind == 0)
+            return text();
+        std::string out = kind == 1 ? "[" : "{";
+        for (quint32 n = next(4); n > 0; --n) {
+            out += out.size() > 1 ? ", " : "";
+            out += kind == 1 ? value(depth + 1) : text() + ":" + value(depth + 1);
+        }
+        return out + (kind == 1 ? "]" : "}");
+    };
+    for (size_t padding = 0; padding < 130; ++padding) {
+        std::vector<std::string> lists;
+        std::string json = R"({"x":")" + std::string(padding, 'p') + R"(","conversations":[)";
+        for (int c = 0; c < 3; ++c) {
+            std::string list = "[";
+            for (quint32 n = next(20) + 1; n > 0; --n)
+                list += (list.size() > 1 ? "," : "") + value(0);
+            lists.push_back(list + "]");
+            json += (c ? "," : "") + std::string(R"({"MessageList":)") + lists.back() + R"(,"id":"c"})";
+        }
+        json += "]}";
+        const Members found = scan(json);
+        ASSERT_EQ(found.size(), lists.size()) << json;
+        for (size_t c = 0; c < lists.size(); ++c)
+            ASSERT_EQ(found[c][1], lists[c]) << "padding " << padding << ": " << json;
+        // Cut short inside its last list, the document does not close.
+        EXPECT_THROW(scan(std::string_view(json).substr(0, json.size() - 12)), std::runtime_error) << json;
+    }
 }
 
 // The document's edges: nothing is read past the end of the text given, even where the memory
