@@ -13,8 +13,11 @@ ChatBuffer::ChatBuffer(size_t chats, std::vector<size_t> takenLast, size_t budge
 ChatBuffer::~ChatBuffer() = default;
 
 void ChatBuffer::append(size_t chat, const char* data, size_t size) {
-    m_memory[chat].append(data, size);
-    m_inMemory += size;
+    // What the memory holds, not what was asked for: a growing string holds up to twice its size.
+    std::string& bytes = m_memory[chat];
+    const size_t before = bytes.capacity();
+    bytes.append(data, size);
+    m_inMemory += bytes.capacity() - before;
     if (m_inMemory > m_budget)
         setAside();
 }
@@ -39,9 +42,13 @@ void ChatBuffer::setAside() {
                               .arg(m_file->errorString()));
         m_pieces[chat].push_back({m_fileSize, size});
         m_fileSize += size;
-        m_inMemory -= bytes.size();
-        std::string().swap(bytes);
+        forget(bytes);
     }
+}
+
+void ChatBuffer::forget(std::string& bytes) {
+    m_inMemory -= bytes.capacity() - std::string().capacity();
+    std::string().swap(bytes);
 }
 
 QByteArray ChatBuffer::bytesOf(size_t chat) const {
@@ -63,7 +70,6 @@ QByteArray ChatBuffer::bytesOf(size_t chat) const {
 }
 
 void ChatBuffer::release(size_t chat) {
-    m_inMemory -= m_memory[chat].size();
-    std::string().swap(m_memory[chat]);
+    forget(m_memory[chat]);
     m_pieces[chat].clear();
 }

@@ -29,6 +29,8 @@ public:
 
 private:
     void setAside();
+    // Lets go of a chat's bytes in memory.
+    void forget(std::string& bytes);
 
     struct Piece {
         qint64 at = 0;
