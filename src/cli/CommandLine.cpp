@@ -259,6 +259,9 @@ int Run::contacts(Console& console) {
 // The contacts' pass asks for every chat, then the groups' pass for the groups again: told both
 // before the first, the history reads them in one pass.
 void Run::planBothPasses() {
+    // Telling the groups apart asks for every chat, which is no progress: a line counting planned
+    // chats, with none planned yet, is not moved by it. The contacts' pass begins its own.
+    m_progress.begin(QStringLiteral("chats"), ProgressLine::Counting::PlannedChats);
     try {
         const std::shared_ptr<SkypeRoot> root = m_connector.createRoot();
         std::vector<int> plan(static_cast<size_t>(qMax(root->chats()->count(), 0)));

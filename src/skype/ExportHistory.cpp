@@ -8,6 +8,7 @@
 #include "base/Failure.h"
 
 #include <QCryptographicHash>
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QTimeZone>
@@ -16,6 +17,10 @@
 #ifdef Q_OS_LINUX
 #include <sys/mman.h>
 #include <unistd.h>
+#endif
+#ifdef Q_OS_WIN
+#include <io.h>
+#include <windows.h>
 #endif
 #include <archive_entry.h>
 
@@ -234,14 +239,15 @@ bool ExportHistory::takeFound() {
 
 void ExportHistory::keepFound() const {
     const std::lock_guard<std::mutex> lock(lastFoundMutex());
-    // Only a file read where it lies; one read into memory is read again.
-    if (!m_index->file) {
+    // Only a file read where it lies, whose metadata's change time is known; one read into memory is
+    // read again.
+    if (!m_index->file || !m_index->openedChanged) {
         lastFound().reset();
         return;
     }
     lastFound() = std::make_unique<Found>(
         Found{m_path, m_index->textAt, m_index->textSize, m_index->openedSize, m_index->openedModified,
-              m_index->openedChanged, fingerprint(), m_index->chats, m_index->messageLists});
+              *m_index->openedChanged, fingerprint(), m_index->chats, m_index->messageLists});
 }
 
 QByteArray ExportHistory::fingerprint() const {
@@ -362,6 +368,26 @@ qint64 modifiedAt(const QFile& file) {
     return file.fileTime(QFileDevice::FileModificationTime).toMSecsSinceEpoch();
 }
 
+// When the file's metadata last changed, which a file copied over another with its times kept
+// changes; nothing where it cannot be had. On Windows Qt gives the time of the last write for it, and
+// a file system that keeps no such time gives zero.
+std::optional<qint64> changedAt(const QFile& file) {
+#ifdef Q_OS_WIN
+    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(file.handle()));
+    FILE_BASIC_INFO info;
+    if (handle == INVALID_HANDLE_VALUE ||
+        !GetFileInformationByHandleEx(handle, FileBasicInfo, &info, sizeof info) ||
+        info.ChangeTime.QuadPart == 0)
+        return std::nullopt;
+    return static_cast<qint64>(info.ChangeTime.QuadPart);
+#else
+    const QDateTime changed = file.fileTime(QFileDevice::FileMetadataChangeTime);
+    if (!changed.isValid())
+        return std::nullopt;
+    return changed.toMSecsSinceEpoch();
+#endif
+}
+
 } // namespace
 
 void ExportHistory::checkUnchanged(QFile& file) const {
@@ -390,7 +416,7 @@ void ExportHistory::openFile(const QString& path, qint64 textAt, qint64 textSize
     m_index->textAt = textAt;
     m_index->openedSize = file->size();
     m_index->openedModified = modifiedAt(*file);
-    m_index->openedChanged = file->fileTime(QFileDevice::FileMetadataChangeTime).toMSecsSinceEpoch();
+    m_index->openedChanged = changedAt(*file);
     m_index->textSize = textSize < 0 ? m_index->openedSize : textSize;
     m_index->file = std::move(file);
 }

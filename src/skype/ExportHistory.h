@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -62,8 +63,8 @@ private:
         qint64 openedSize = 0;
         qint64 openedModified = 0;
         // Where the system keeps it: when the file's metadata last changed, as a file copied over
-        // another with its times kept changes it.
-        qint64 openedChanged = 0;
+        // another with its times kept changes it; nothing where it cannot be had.
+        std::optional<qint64> openedChanged;
         simdjson::padded_string inMemory;
         std::mutex reading; // the one file is read by every reader
         std::vector<HistoryChat> chats;

@@ -73,9 +73,11 @@ public:
             return;
         }
         std::unique_lock<std::mutex> lock(m_mutex);
-        m_changed.wait(lock, [&] { return m_failure || m_queue.size() < kQueued; });
+        // Told by their bytes, not their number: a batch a long row made large counts as such.
+        m_changed.wait(lock, [&] { return m_failure || m_queuedBytes < kQueued * kBatchBytes; });
         if (m_failure)
             std::rethrow_exception(m_failure);
+        m_queuedBytes += batch.size();
         m_queue.push_back(std::move(batch));
         batch.clear();
         if (!m_spare.empty()) {
@@ -111,6 +113,7 @@ private:
                     return;
                 batch = std::move(m_queue.front());
                 m_queue.pop_front();
+                m_queuedBytes -= batch.size();
             }
             m_changed.notify_all();
             try {
@@ -123,7 +126,8 @@ private:
             }
             batch.clear();
             std::lock_guard<std::mutex> lock(m_mutex);
-            if (m_spare.size() < kQueued)
+            // One a long row made large is let go: kept, it would hold that memory to the end.
+            if (m_spare.size() < kQueued && batch.capacity() <= 2 * kBatchBytes)
                 m_spare.push_back(std::move(batch));
         }
     }
@@ -132,6 +136,7 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::deque<std::string> m_queue;
+    size_t m_queuedBytes = 0;
     std::vector<std::string> m_spare;
     std::exception_ptr m_failure;
     bool m_stopping = false;

@@ -17,6 +17,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -373,14 +374,20 @@ TEST_F(CommandLineTest, AProgressLineOnlyOnATerminalAndNotWhenQuiet) {
     const CliResult quiet =
         runCli(arguments + QStringList{QStringLiteral("--quiet")}, &settings, nullptr, true);
     EXPECT_EQ(quiet.err, QStringLiteral("parlorix-cli: Done.\n"));
-    const CliResult terminal = runCli(arguments, &settings, nullptr, true);
-    EXPECT_EQ(terminal.status, 0);
-    EXPECT_TRUE(terminal.err.startsWith(QLatin1Char('\r'))) << terminal.err.toStdString();
-    EXPECT_TRUE(terminal.err.contains(QStringLiteral(" of 3 chats, "))) << terminal.err.toStdString();
-    EXPECT_TRUE(terminal.err.contains(QStringLiteral(" messages/s"))) << terminal.err.toStdString();
-    // Taken off the screen before the box's line.
-    EXPECT_TRUE(terminal.err.endsWith(QStringLiteral("\rparlorix-cli: Done.\n")))
-        << terminal.err.toStdString();
+    // With the group chats too: telling them apart before the first pass moves no line, and every
+    // line drawn names what it counts.
+    for (const QStringList& more : {QStringList(), QStringList{QStringLiteral("--group-chats")}}) {
+        const CliResult terminal = runCli(arguments + more, &settings, nullptr, true);
+        EXPECT_EQ(terminal.status, 0);
+        EXPECT_TRUE(terminal.err.startsWith(QStringLiteral("\r1 of 3 chats, ")))
+            << terminal.err.toStdString();
+        EXPECT_FALSE(terminal.err.contains(QRegularExpression(QStringLiteral("\\d of \\d+ ,"))))
+            << terminal.err.toStdString();
+        EXPECT_TRUE(terminal.err.contains(QStringLiteral(" messages/s"))) << terminal.err.toStdString();
+        // Taken off the screen before the box's line.
+        EXPECT_TRUE(terminal.err.endsWith(QStringLiteral("\rparlorix-cli: Done.\n")))
+            << terminal.err.toStdString();
+    }
 }
 
 // The older export counts contacts: what the link hears of its chats (their number, the plan it is

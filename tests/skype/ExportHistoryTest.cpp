@@ -638,6 +638,32 @@ TEST(ExportHistory, AnExportOpenedAgainIsReadAnewWhereItChanged) {
     }
 }
 
+// An export written over the one opened, as long as it, with its times set back and the same first
+// and last 64 KiB, but its conversations in another order between them: each chat is still given its
+// own messages, not those now standing where another one's stood.
+TEST(ExportHistory, AnExportChangedOnlyBetweenItsEdgesIsReadAnew) {
+    HistoryFiles files;
+    const QByteArray edge = R"({"id":"8:edge","displayName":"edge","MessageList":[{"content":")" +
+                            QByteArray(80 << 10, 'x') + R"("}]})";
+    const auto exportOf = [&](const char* first, const char* second) -> QByteArray {
+        return "{\"conversations\":[" + edge + "," + conversationOf(first) + "," + conversationOf(second) +
+               "," + edge + "]}";
+    };
+    const QString path = files.file("messages.json", exportOf("ann", "bob"));
+    const QDateTime written = QFileInfo(path).lastModified();
+    const auto secondChat = [&] {
+        ExportHistory history(path, ExportHistory::Container::Json);
+        return QStringList{history.chats().at(1).partner} + lines(history.messages(1).messages);
+    };
+    EXPECT_EQ(secondChat(), QStringList({QStringLiteral("ann"), QStringLiteral("ann: hello ann")}));
+    ASSERT_EQ(files.file("messages.json", exportOf("bob", "ann")), path);
+    QFile copy(path);
+    ASSERT_TRUE(copy.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(copy.setFileTime(written, QFileDevice::FileModificationTime));
+    copy.close();
+    EXPECT_EQ(secondChat(), QStringList({QStringLiteral("bob"), QStringLiteral("bob: hello bob")}));
+}
+
 // Messages that stand in anything but a list (or null, for none) fail their conversation, which
 // would otherwise be taken for one without messages and left out; the others read.
 TEST(ExportHistory, AConversationWhoseMessagesAreNoListFails) {

@@ -80,6 +80,28 @@ TEST(JsonScanner, ListsOfEscapesAndBracketsAtEveryPlaceReadWhole) {
     }
 }
 
+// Hostile lists, their edges at every place a block may begin or end: backslashes outside the strings
+// change nothing, and a text that ends inside a string, right after a backslash or an escaped quote,
+// or before the list closes, does not close.
+TEST(JsonScanner, StrayBackslashesAndTextsCutInsideAListAtEveryPlace) {
+    const std::string head = R"({"conversations":[{"id":"c","MessageList":)";
+    const char* const cuts[] = {R"("abc)", R"("ab\)", R"("ab\")", R"("ab\\\)", R"("a"\)", R"("a",)"};
+    for (size_t padding = 0; padding < 140; ++padding) {
+        const std::string pad(padding, ' ');
+        const std::string list = "[" + pad + R"(\ "q\\\"]" \\, "\\" \ ])";
+        const std::string whole = head + list + "}]}";
+        const Members found = scan(whole);
+        ASSERT_EQ(found.size(), 1u) << padding;
+        EXPECT_EQ(found[0][1], list) << padding;
+        for (const char* cut : cuts) {
+            for (const std::string& tail : {std::string(), std::string(64, 'x')}) {
+                const std::string json = head + "[" + pad + cut + tail;
+                EXPECT_THROW(scan(json), std::runtime_error) << json;
+            }
+        }
+    }
+}
+
 // The document's edges: nothing is read past the end of the text given, even where the memory
 // behind it would close the string.
 TEST(JsonScanner, AStringOpenAtTheEndOfTheTextIsMalformed) {
