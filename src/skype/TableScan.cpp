@@ -1,16 +1,14 @@
 #include "TableScan.h"
 
+#include "BatchThread.h"
+
 #include <SQLiteCpp/Database.h>
 
 #include <sqlite3.h>
 
 #include <algorithm>
-#include <condition_variable>
 #include <cstring>
-#include <deque>
-#include <exception>
 #include <limits>
-#include <mutex>
 #include <set>
 #include <system_error>
 #include <thread>
@@ -38,110 +36,6 @@ struct TableScan::Raw {
     quint32 authorSize;
     quint32 bodySize;
     quint8 flags;
-};
-
-// Shapes the rows read on a thread of its own, a batch at a time, while the table is read on.
-// Where no thread can be had, the reading thread shapes each batch as it hands it over.
-class TableScan::Shaper {
-public:
-    static constexpr size_t kBatchBytes = size_t(1) << 20;
-
-    explicit Shaper(TableScan& scan)
-        : m_scan(scan) {
-        try {
-            m_thread = std::thread([this] { run(); });
-        } catch (const std::system_error&) {
-        }
-    }
-    ~Shaper() {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_stopping = true;
-        }
-        m_changed.notify_all();
-        if (m_thread.joinable())
-            m_thread.join();
-    }
-    Shaper(const Shaper&) = delete;
-    Shaper& operator=(const Shaper&) = delete;
-
-    // Takes the batch; `batch` is left empty. Fails as shaping an earlier batch failed.
-    void hand(std::string& batch) {
-        if (!m_thread.joinable()) {
-            m_scan.shapeBatch(batch);
-            batch.clear();
-            return;
-        }
-        std::unique_lock<std::mutex> lock(m_mutex);
-        // Told by their bytes, not their number: a batch a long row made large counts as such.
-        m_changed.wait(lock, [&] { return m_failure || m_queuedBytes < kQueued * kBatchBytes; });
-        if (m_failure)
-            std::rethrow_exception(m_failure);
-        m_queuedBytes += batch.size();
-        m_queue.push_back(std::move(batch));
-        batch.clear();
-        if (!m_spare.empty()) {
-            batch = std::move(m_spare.back());
-            m_spare.pop_back();
-        }
-        lock.unlock();
-        m_changed.notify_all();
-    }
-    // Waits until every batch handed over is shaped; fails as shaping failed.
-    void finish() {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_finishing = true;
-        }
-        m_changed.notify_all();
-        if (m_thread.joinable())
-            m_thread.join();
-        if (m_failure)
-            std::rethrow_exception(m_failure);
-    }
-
-private:
-    static constexpr size_t kQueued = 4;
-
-    void run() {
-        for (;;) {
-            std::string batch;
-            {
-                std::unique_lock<std::mutex> lock(m_mutex);
-                m_changed.wait(lock, [&] { return m_stopping || m_finishing || !m_queue.empty(); });
-                if (m_stopping || m_queue.empty())
-                    return;
-                batch = std::move(m_queue.front());
-                m_queue.pop_front();
-                m_queuedBytes -= batch.size();
-            }
-            m_changed.notify_all();
-            try {
-                m_scan.shapeBatch(batch);
-            } catch (...) {
-                std::lock_guard<std::mutex> lock(m_mutex);
-                m_failure = std::current_exception();
-                m_changed.notify_all();
-                return;
-            }
-            batch.clear();
-            std::lock_guard<std::mutex> lock(m_mutex);
-            // One a long row made large is let go: kept, it would hold that memory to the end.
-            if (m_spare.size() < kQueued && batch.capacity() <= 2 * kBatchBytes)
-                m_spare.push_back(std::move(batch));
-        }
-    }
-
-    TableScan& m_scan;
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::deque<std::string> m_queue;
-    size_t m_queuedBytes = 0;
-    std::vector<std::string> m_spare;
-    std::exception_ptr m_failure;
-    bool m_stopping = false;
-    bool m_finishing = false;
-    std::thread m_thread; // last: joined before anything it uses goes
 };
 
 namespace {
@@ -252,7 +146,9 @@ void TableScan::run() {
         }
     }
     try {
-        Shaper shaper(*this);
+        // The rows' texts are made what a transcript shows on a thread of their own while the
+        // table is read on.
+        BatchThread shaper([this](const std::string& batch) { shapeBatch(batch); });
         scanTable(shaper);
         shaper.finish();
     } catch (...) {
@@ -272,7 +168,7 @@ void TableScan::run() {
     }
 }
 
-void TableScan::scanTable(Shaper& shaper) {
+void TableScan::scanTable(BatchThread& shaper) {
     const QByteArray sql =
         QStringLiteral("SELECT rowid, convo_id, %1, %2, %3, %4, %5, %6 FROM Messages NOT INDEXED "
                        "WHERE rowid >= ? ORDER BY rowid")
@@ -303,7 +199,7 @@ void TableScan::scanTable(Shaper& shaper) {
         int status;
         while ((status = sqlite3_step(statement)) == SQLITE_ROW) {
             take(statement, batch);
-            if (batch.size() >= Shaper::kBatchBytes)
+            if (batch.size() >= BatchThread::kBatchBytes)
                 shaper.hand(batch);
             if (*m_lastRowid == std::numeric_limits<qint64>::max())
                 return handLast();

@@ -14,6 +14,7 @@
 #include <unordered_map>
 #include <vector>
 
+class BatchThread;
 struct sqlite3_stmt;
 
 namespace SQLite {
@@ -95,8 +96,7 @@ private:
     };
     struct Head;
     struct Raw;
-    class Shaper;
-    void scanTable(Shaper& shaper);
+    void scanTable(BatchThread& shaper);
     void take(sqlite3_stmt* statement, std::string& batch);
     void shapeBatch(const std::string& batch);
     std::optional<std::vector<Tally>> tallyIndex() const;
