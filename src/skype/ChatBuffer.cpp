@@ -4,6 +4,10 @@
 
 #include <QTemporaryFile>
 
+#ifndef Q_OS_WIN
+#include <unistd.h>
+#endif
+
 ChatBuffer::ChatBuffer(size_t chats, std::vector<size_t> takenLast, size_t budget)
     : m_memory(chats)
     , m_pieces(chats)
@@ -29,6 +33,12 @@ void ChatBuffer::setAside() {
         if (!m_file->open())
             throw Failure(QStringLiteral("no temporary file could be made for the messages read: %1")
                               .arg(m_file->errorString()));
+#ifndef Q_OS_WIN
+        // Nameless while it is used: a run that is killed leaves no gigabytes behind in the
+        // temporary folder. Windows removes no open file; there it goes when the buffer does.
+        m_file->setAutoRemove(false);
+        ::unlink(QFile::encodeName(m_file->fileName()).constData());
+#endif
     }
     for (const size_t chat : m_takenLast) {
         if (m_inMemory <= m_budget / 2)

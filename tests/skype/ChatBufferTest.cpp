@@ -1,4 +1,8 @@
 #include "skype/ChatBuffer.h"
+#include "fakes/ScopedEnv.h"
+
+#include <QDir>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -6,8 +10,13 @@ namespace {
 
 // Whatever the budget, each chat gives back exactly the bytes appended for it, in order; past the
 // budget the chats taken last go to the file first, and a chat larger than the whole budget comes
-// back whole.
+// back whole. Where the system allows it the file has no name while it is used, so that a run that is
+// killed leaves nothing behind.
 TEST(ChatBuffer, EachChatGivesBackItsBytesWhateverWasSetAside) {
+    QTemporaryDir temporary;
+    const QByteArray folder = QFile::encodeName(temporary.path());
+    ScopedEnv env("TMPDIR", folder);
+    env.set("TMP", folder).set("TEMP", folder);
     const struct {
         const char* name;
         size_t budget;
@@ -28,6 +37,11 @@ TEST(ChatBuffer, EachChatGivesBackItsBytesWhateverWasSetAside) {
             }
         }
         EXPECT_EQ(buffer.usedFile(), row.usesFile) << row.name;
+#ifndef Q_OS_WIN
+        EXPECT_EQ(QDir(temporary.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                  QStringList())
+            << row.name;
+#endif
         for (size_t chat = 0; chat < 3; ++chat)
             EXPECT_EQ(buffer.bytesOf(chat), expected[chat]) << row.name << ", chat " << chat;
         buffer.release(1);
