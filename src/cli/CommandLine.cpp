@@ -180,11 +180,12 @@ bool Run::tickContacts() {
     bool known = true;
     for (const QString& handle : m_options.contacts) {
         QList<int> rows = m_view.rowsWithText(handle);
-        // A handle as 'contacts' prints it, escaped.
+        // A handle as 'contacts' prints it, escaped, its hexadecimal digits in either case.
         if (rows.isEmpty() && handle.contains(QLatin1Char('\\'))) {
+            const QString escaped = CommandLine::lowerCaseEscapes(handle);
             const QStringList all = m_view.rows();
             for (int row = 1; row <= all.size(); ++row) {
-                if (CommandLine::escapedHandle(all.at(row - 1)) == handle)
+                if (CommandLine::escapedHandle(all.at(row - 1)) == escaped)
                     rows.append(row);
             }
         }
@@ -344,6 +345,23 @@ QString CommandLine::escapedHandle(const QString& handle) {
             line += QStringLiteral("\\u%1").arg(static_cast<int>(code), 4, 16, QLatin1Char('0'));
         else
             line += c;
+    }
+    return line;
+}
+
+QString CommandLine::lowerCaseEscapes(const QString& text) {
+    QString line = text;
+    for (qsizetype at = 0; at + 1 < line.size(); ++at) {
+        if (line.at(at) != QLatin1Char('\\'))
+            continue;
+        // "\\u0041" is a backslash and "u0041": only a \u that no backslash escapes starts digits.
+        if (line.at(at + 1) == QLatin1Char('u')) {
+            for (qsizetype digit = at + 2; digit < qMin(at + 6, line.size()); ++digit) {
+                if (line.at(digit) >= QLatin1Char('A') && line.at(digit) <= QLatin1Char('F'))
+                    line[digit] = line.at(digit).toLower();
+            }
+        }
+        ++at;
     }
     return line;
 }

@@ -288,6 +288,13 @@ TEST_F(Messages, EachSaysWhatItFound) {
                          {QStringLiteral("parlorix-cli: Done.")},
                          0};
          }},
+        {"a contact named with its escapes' hexadecimal digits in upper case",
+         [&] {
+             return Said{exportTo(at(QStringLiteral("out")))
+                             << QStringLiteral("--contact") << QStringLiteral("v\\u000Bt\\u2028"),
+                         {QStringLiteral("parlorix-cli: Done.")},
+                         0};
+         }},
         {"no history on this machine",
          [&] {
              return Said{{QStringLiteral("histories")},
