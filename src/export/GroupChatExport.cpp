@@ -95,20 +95,35 @@ void GroupChatExport::writeGroups(ErrorTrap& trap, SkypeRoot& root, TranscriptFi
                                   const QString& folder) {
     // The groups first: telling them is cheap, and the link can then read each ahead of its turn.
     std::vector<int> groups;
+    GroupChatNames names;
     const int chats = trap.count(108, [&] { return root.chats()->count(); }, 0);
     for (int position = 1; position <= chats; ++position) {
         // A chat that cannot be told to be a group is not written into a group's file.
+        std::shared_ptr<Chat> chat;
         trap.step(110, [&] {
-            if (root.chats()->item(position)->partnerHandle().isEmpty())
-                groups.push_back(position);
+            std::shared_ptr<Chat> item = root.chats()->item(position);
+            if (item->partnerHandle().isEmpty())
+                chat = std::move(item);
         });
+        if (!chat)
+            continue;
+        groups.push_back(position);
+        try {
+            names.expect(chat->topic(), chat->name());
+        } catch (...) {
+            // told when the group's turn comes
+        }
     }
     try {
         root.chats()->willRead(groups);
     } catch (...) {
         // only a hint
     }
-    GroupChatNames names;
+    // A file of the name an earlier version gave the group, that the run may take as the group's.
+    const auto earlierFile = [&](const QString& name) {
+        const QFileInfo info(folder + name + QStringLiteral(".txt"));
+        return info.isFile() && !info.isSymLink();
+    };
     for (const int position : groups) {
         trap.step(112, [&] { m_view.processEvents(); });
         std::shared_ptr<Chat> chat;
@@ -139,15 +154,8 @@ void GroupChatExport::writeGroups(ErrorTrap& trap, SkypeRoot& root, TranscriptFi
                                       .arg(topic));
             }))
             continue;
-        const QString name = GroupChatNames::nameOf(topic, id);
-        const QString path = folder + name + QStringLiteral(".txt");
-        // Its file holds the chat of the group named first.
-        if (!trap.step(121, [&] {
-                if (!names.take(name))
-                    throw Failure(QStringLiteral("Another group chat of this history is written to '%1'")
-                                      .arg(QDir::toNativeSeparators(path)));
-                files.restart(path);
-            })) {
+        const QString path = folder + names.take(topic, id, earlierFile) + QStringLiteral(".txt");
+        if (!trap.step(121, [&] { files.restart(path); })) {
             // The folder was removed or replaced: every later group would fail alike.
             if (files.stopped())
                 break;
