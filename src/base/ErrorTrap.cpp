@@ -40,6 +40,11 @@ void ErrorTrap::report(int line, const std::exception_ptr& error) {
         } catch (...) {
         }
     }
+    if (m_boxesLeft == 0)
+        return;
+    if (m_boxesLeft > 0)
+        --m_boxesLeft;
+    ++m_shown;
     m_boxes.show(message(describe(error), m_location, line), QStringLiteral("Application Error"),
                  MessageBoxes::Buttons::Ok, MessageBoxes::Icon::Warning, MessageBoxes::Answer::Ok);
 }

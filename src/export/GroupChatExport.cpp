@@ -1,5 +1,6 @@
 #include "GroupChatExport.h"
 
+#include "ChatFailures.h"
 #include "ExportStart.h"
 #include "FileRoutines.h"
 #include "GroupChatNames.h"
@@ -49,7 +50,9 @@ void GroupChatExport::run(TranscriptFiles& files) {
         m_services.boxes.inform(busy);
         return;
     }
-    writeGroups(trap, *root, files, folder);
+    ChatFailures failures(trap);
+    writeGroups(trap, failures, *root, files, folder);
+    failures.report(m_services.boxes);
     if (files.stopped())
         m_services.boxes.show(files.stopMessage(), QString(), MessageBoxes::Buttons::Ok,
                               MessageBoxes::Icon::Warning, MessageBoxes::Answer::Ok);
@@ -91,8 +94,8 @@ std::vector<int> GroupChatExport::groupsOf(SkypeRoot& root) {
 
 // Chats in the history's order. A group's file name depends on the group alone: a chat that cannot
 // be read, or named, keeps its old file and leaves the others' names as they are.
-void GroupChatExport::writeGroups(ErrorTrap& trap, SkypeRoot& root, TranscriptFiles& files,
-                                  const QString& folder) {
+void GroupChatExport::writeGroups(ErrorTrap& trap, ChatFailures& failures, SkypeRoot& root,
+                                  TranscriptFiles& files, const QString& folder) {
     // The groups first: telling them is cheap, and the link can then read each ahead of its turn.
     std::vector<int> groups;
     GroupChatNames names;
@@ -125,6 +128,7 @@ void GroupChatExport::writeGroups(ErrorTrap& trap, SkypeRoot& root, TranscriptFi
         return info.isFile() && !info.isSymLink();
     };
     for (const int position : groups) {
+        const ChatFailures::Scope scope(failures, position);
         trap.step(112, [&] { m_view.processEvents(); });
         std::shared_ptr<Chat> chat;
         if (!trap.step(114, [&] { chat = root.chats()->item(position); }))

@@ -2,6 +2,8 @@
 #include "fakes/RealHistoryWindow.h"
 
 #include "DatabaseWriter.h"
+#include "export/ChatFailures.h"
+#include "export/TranscriptFiles.h"
 
 #include <SQLiteCpp/Database.h>
 #include <SQLiteCpp/Statement.h>
@@ -369,6 +371,53 @@ TEST_F(DamagedHistory, DamagedRowsFailTheirChatsAndNoOthers) {
         EXPECT_LT(boxes.count(QLatin1String("is damaged where it holds the messages of")), good.size() / 2)
             << row.name;
         expectTheGoodTranscripts();
+        w.boxes.clear();
+    }
+}
+
+// Bytes flipped on every page of the messages table, as a disk that failed widely leaves it: nearly
+// every chat fails. Each button shows the boxes of the first few, then one that says how many more
+// chats could not be read, before the box that lists the transcripts kept; no transcript is lost.
+TEST_F(DamagedHistory, ManyDamagedChatsPutUpAFewBoxesAndOneThatCountsTheOthers) {
+    qint64 root = 0;
+    {
+        SQLite::Database reader(db.toStdString(), SQLite::OPEN_READONLY);
+        root = reader.execAndGet("SELECT rootpage FROM sqlite_master WHERE name = 'Messages'").getInt64();
+    }
+    QFile file(db);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    QByteArray bytes = file.readAll();
+    const qint64 pageSize = bigEndian(bytes, 16, 2) == 1 ? 65536 : bigEndian(bytes, 16, 2);
+    for (const qint64 page : leaves(bytes, pageSize, root)) {
+        for (const qint64 at : {9, 12, 15})
+            bytes[(page - 1) * pageSize + at] = static_cast<char>(~bytes.at((page - 1) * pageSize + at));
+    }
+    file.seek(0);
+    file.write(bytes);
+    file.close();
+
+    for (const char* button : {"PushButton7_Click", "PushButton6_Click"}) {
+        QMetaObject::invokeMethod(&history->form(), button);
+        int errors = 0;
+        qsizetype counted = -1;
+        qsizetype kept = -1;
+        const QList<FakeMessageBoxes::Shown>& shown = w.boxes.shown();
+        for (qsizetype i = 0; i < shown.size(); ++i) {
+            if (shown.at(i).title == QLatin1String("Application Error")) {
+                ++errors;
+                EXPECT_LT(counted, 0) << button;
+            } else if (shown.at(i).text.contains(QLatin1String("more chats could not be read"))) {
+                counted = i;
+            } else if (shown.at(i).text.startsWith(TranscriptFiles::keptHeading())) {
+                kept = i;
+            }
+        }
+        EXPECT_EQ(errors, ChatFailures::kShownBoxes) << button;
+        EXPECT_GE(counted, 0) << button;
+        EXPECT_GT(kept, counted) << button;
+        EXPECT_EQ(w.boxes.texts().last(), QStringLiteral("Done.")) << button;
+        if (QLatin1String(button) == QLatin1String("PushButton7_Click"))
+            expectTheGoodTranscripts();
         w.boxes.clear();
     }
 }
