@@ -29,6 +29,7 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <numeric>
 #include <optional>
 #include <set>
@@ -132,7 +133,7 @@ private:
     bool listContacts();
     bool tickContacts();
     bool prepareFolder();
-    void planBothPasses();
+    std::optional<std::vector<int>> planPasses();
     // The exit status the boxes shown from `first` on call for.
     int statusSince(qsizetype first) const;
 
@@ -257,21 +258,36 @@ int Run::contacts(Console& console) {
     return CommandLine::AllWritten;
 }
 
-// The contacts' pass asks for every chat, then the groups' pass for the groups again: told both
-// before the first, the history reads them in one pass.
-void Run::planBothPasses() {
+// The chats the contacts' pass counts: every chat but the groups, which it only passes over (and
+// which --group-chats counts in a pass of their own). With the group chats the history is told both
+// passes' chats before the first, so that it reads the table once for them. Nothing where the chats
+// cannot be told apart: the pass then counts every chat it asks for.
+std::optional<std::vector<int>> Run::planPasses() {
     // Telling the groups apart asks for every chat, which is no progress: a line counting planned
     // chats, with none planned yet, is not moved by it. The contacts' pass begins its own.
     m_progress.begin(QStringLiteral("chats"), ProgressLine::Counting::PlannedChats);
     try {
         const std::shared_ptr<SkypeRoot> root = m_connector.createRoot();
-        std::vector<int> plan(static_cast<size_t>(qMax(root->chats()->count(), 0)));
-        std::iota(plan.begin(), plan.end(), 1);
+        const int count = qMax(root->chats()->count(), 0);
         const std::vector<int> groups = GroupChatExport::groupsOf(*root);
-        plan.insert(plan.end(), groups.begin(), groups.end());
-        root->chats()->willRead(plan);
+        std::vector<int> contactsChats;
+        for (int chat = 1; chat <= count; ++chat) {
+            if (!std::binary_search(groups.begin(), groups.end(), chat))
+                contactsChats.push_back(chat);
+        }
+        if (m_options.groupChats) {
+            std::vector<int> plan(static_cast<size_t>(count));
+            std::iota(plan.begin(), plan.end(), 1);
+            plan.insert(plan.end(), groups.begin(), groups.end());
+            try {
+                root->chats()->willRead(plan);
+            } catch (...) {
+                // only a hint: each pass tells its own chats
+            }
+        }
+        return contactsChats;
     } catch (...) {
-        // only a hint: each pass tells its own chats
+        return std::nullopt;
     }
 }
 
@@ -295,9 +311,10 @@ int Run::exportTranscripts() {
         LegacyExport(m_view, m_services).run(m_files);
         m_view.onRow = nullptr;
     } else {
-        if (m_options.groupChats)
-            planBothPasses();
+        const std::optional<std::vector<int>> counted = planPasses();
         m_progress.begin(QStringLiteral("chats"));
+        if (counted)
+            m_progress.countOnly(*counted);
         ExportRun contacts(m_view, m_services);
         contacts.run(m_files);
         uncounted = contacts.uncountedChats();

@@ -418,7 +418,8 @@ TEST_F(Messages, ManyChatsThatCannotBeReadAreCountedNotEachTold) {
     EXPECT_EQ(lines.filter(QStringLiteral("parlorix-cli: kept as it was: ")).size(), kChats);
 }
 
-// On a terminal the group chats are counted as groups, not as every chat the history has.
+// On a terminal the group chats are counted as groups, not as every chat the history has, and the
+// contacts' pass counts the chats that are not groups.
 TEST_F(Messages, TheProgressCountsTheGroupChats) {
     FakeSkype skype;
     skype.contacts = {QStringLiteral("ann")};
@@ -436,7 +437,14 @@ TEST_F(Messages, TheProgressCountsTheGroupChats) {
                                     nullptr, &skype, true);
     EXPECT_TRUE(result.err.contains(QLatin1String(" of 3 group chats"))) << result.err.toStdString();
     EXPECT_FALSE(result.err.contains(QLatin1String(" of 8 group chats"))) << result.err.toStdString();
+    EXPECT_TRUE(result.err.contains(QLatin1String(" of 5 chats"))) << result.err.toStdString();
+    EXPECT_FALSE(result.err.contains(QLatin1String(" of 8 chats"))) << result.err.toStdString();
     EXPECT_EQ(result.status, 0);
+    const CliResult contactsOnly =
+        runCli({QStringLiteral("export"), QStringLiteral("--out"), at(QStringLiteral("alone"))}, nullptr,
+               &skype, true);
+    EXPECT_TRUE(contactsOnly.err.contains(QLatin1String(" of 5 chats"))) << contactsOnly.err.toStdString();
+    EXPECT_FALSE(contactsOnly.err.contains(QLatin1String(" of 8 chats"))) << contactsOnly.err.toStdString();
 }
 
 } // namespace
