@@ -158,6 +158,9 @@ simdjson::padded_string exportBuffer(size_t size) {
 constexpr size_t kReleaseStep = size_t(1) << 20;
 // A conversation's buffer is kept for the next one up to this size; a larger one goes when parsed.
 constexpr size_t kKeptBuffer = size_t(4) << 20;
+// Skype's conversation ids and names run to a few hundred bytes. A thousand times that is no id or
+// name but damage, whose copies (as text, as a contact, as a file name) would take gigabytes.
+constexpr size_t kLongestId = size_t(1) << 20;
 
 class Mapping {
 public:
@@ -561,7 +564,18 @@ void ExportHistory::indexConversations(std::string_view text, const char* mapped
     // The mapping begins at the page that holds the text's first byte.
     uintptr_t released = reinterpret_cast<uintptr_t>(mapped) & ~(pageSize - 1);
 #endif
+    size_t conversations = 0;
     const auto conversation = [&](const std::vector<std::string_view>& members, size_t end) {
+        ++conversations;
+        for (const size_t member : {size_t(0), size_t(2)}) {
+            if (members[member].size() > kLongestId)
+                fail(QStringLiteral(
+                         "messages.json is damaged: the %1 of its conversation %2 is %3 bytes long, "
+                         "where Skype's are a few hundred")
+                         .arg(member == 0 ? QStringLiteral("id") : QStringLiteral("name"))
+                         .arg(conversations)
+                         .arg(members[member].size()));
+        }
         const std::string id = jsonText(mended(members[0]));
         if (id.compare(0, 3, "48:") != 0) {
             const std::string_view messages = members[1];

@@ -160,6 +160,15 @@ TEST(ExportHistory, BadExportsFailWithTheirPathAndReason) {
         {files.tar("nomessages.tar", {{"endpoints.json", "{}"}}), ExportHistory::Container::Tar},
         {files.file("nottar.tar", QByteArray(2000, 'x')), ExportHistory::Container::Tar},
         {files.path("missing.json"), ExportHistory::Container::Json},
+        {files.file("badescape.json", R"({"conversations":[{"id":"8:a","MessageList":[{"content":"\x"}]}]})"),
+         ExportHistory::Container::Json},
+        // Ids and names longer than any Skype gives, which would cost gigabytes as text.
+        {files.file("longid.json",
+                    R"({"conversations":[{"id":"8:)" + QByteArray(1 << 20, 'a') + R"(","MessageList":[]}]})"),
+         ExportHistory::Container::Json},
+        {files.file("longname.json", R"({"conversations":[{"id":"8:a","displayName":")" +
+                                         QByteArray(1 << 20, 'a') + R"(","MessageList":[]}]})"),
+         ExportHistory::Container::Json},
     };
     for (const auto& c : cases) {
         try {
