@@ -9,11 +9,8 @@ std::optional<ChatText::Span> ChatText::addBody(MessageKind kind, QByteArrayView
         if (markup.isEmpty())
             return std::nullopt;
         m_block.append(markup);
-    } else {
-        const std::optional<QByteArray> body = MessageBody::bodyForUtf8(kind, markup);
-        if (!body)
-            return std::nullopt;
-        m_block.append(*body);
+    } else if (!MessageBody::appendBodyUtf8(kind, markup, m_block)) {
+        return std::nullopt;
     }
     return Span{at, m_block.size() - at};
 }

@@ -44,6 +44,118 @@ std::string_view textOf(simdjson::ondemand::value value) {
     return text;
 }
 
+// The text of a string value decoded where it stands in `buffer`, which holds the conversation's
+// messages and is the reader's own: a text is never longer decoded than escaped, so a long message
+// is not held a second time in the parser's buffer. The parser has found every value's place before
+// the first is read and does not look at a value's bytes again. Null, missing and other types read
+// as empty.
+std::string_view decodedInPlace(simdjson::ondemand::value value, char* buffer) {
+    if (value.type() != simdjson::ondemand::json_type::string)
+        return {};
+    std::string_view raw = value.raw_json_token();
+    // The token runs up to the next one, blanks included.
+    while (!raw.empty() &&
+           (raw.back() == ' ' || raw.back() == '\n' || raw.back() == '\r' || raw.back() == '\t'))
+        raw.remove_suffix(1);
+    if (raw.size() < 2 || raw.front() != '"' || raw.back() != '"')
+        throw simdjson::simdjson_error(simdjson::STRING_ERROR);
+    char* const begin = buffer + (raw.data() + 1 - buffer);
+    const char* const end = raw.data() + raw.size() - 1;
+    const char* in = begin;
+    char* out = begin;
+    const auto hexUnit = [&](const char* at) {
+        if (end - at < 6 || at[0] != '\\' || at[1] != 'u')
+            return -1;
+        int unit = 0;
+        for (int i = 2; i < 6; ++i) {
+            const char c = at[i];
+            const int digit = c >= '0' && c <= '9'   ? c - '0'
+                              : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                              : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                     : -1;
+            if (digit < 0)
+                return -1;
+            unit = unit * 16 + digit;
+        }
+        return unit;
+    };
+    while (in < end) {
+        const auto* slash = static_cast<const char*>(std::memchr(in, '\\', static_cast<size_t>(end - in)));
+        const char* const run = slash ? slash : end;
+        if (out != in)
+            std::memmove(out, in, static_cast<size_t>(run - in));
+        out += run - in;
+        in = run;
+        if (in == end)
+            break;
+        if (end - in < 2)
+            throw simdjson::simdjson_error(simdjson::STRING_ERROR);
+        char32_t code = 0;
+        switch (in[1]) {
+        case '"':
+        case '\\':
+        case '/':
+            code = static_cast<char32_t>(in[1]);
+            in += 2;
+            break;
+        case 'b':
+            code = '\b';
+            in += 2;
+            break;
+        case 'f':
+            code = '\f';
+            in += 2;
+            break;
+        case 'n':
+            code = '\n';
+            in += 2;
+            break;
+        case 'r':
+            code = '\r';
+            in += 2;
+            break;
+        case 't':
+            code = '\t';
+            in += 2;
+            break;
+        case 'u': {
+            const int unit = hexUnit(in);
+            if (unit < 0 || (unit >= 0xDC00 && unit <= 0xDFFF))
+                throw simdjson::simdjson_error(simdjson::STRING_ERROR);
+            in += 6;
+            code = static_cast<char32_t>(unit);
+            if (unit >= 0xD800 && unit <= 0xDBFF) {
+                const int low = hexUnit(in);
+                if (low < 0xDC00 || low > 0xDFFF)
+                    throw simdjson::simdjson_error(simdjson::STRING_ERROR);
+                in += 6;
+                code = 0x10000 + ((code - 0xD800) << 10) + static_cast<char32_t>(low - 0xDC00);
+            }
+            break;
+        }
+        default:
+            throw simdjson::simdjson_error(simdjson::STRING_ERROR);
+        }
+        // At most four bytes for an escape of at least two, six or twelve: never past `in`.
+        if (code < 0x80) {
+            *out++ = static_cast<char>(code);
+        } else if (code < 0x800) {
+            *out++ = static_cast<char>(0xC0 | (code >> 6));
+            *out++ = static_cast<char>(0x80 | (code & 0x3F));
+        } else if (code < 0x10000) {
+            *out++ = static_cast<char>(0xE0 | (code >> 12));
+            *out++ = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+            *out++ = static_cast<char>(0x80 | (code & 0x3F));
+        } else {
+            *out++ = static_cast<char>(0xF0 | (code >> 18));
+            *out++ = static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+            *out++ = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+            *out++ = static_cast<char>(0x80 | (code & 0x3F));
+        }
+    }
+    return std::string_view(begin, static_cast<size_t>(out - begin));
+}
+
 // "8:alice" gives "alice"; a text without a numeric prefix is kept whole.
 std::string_view withoutPrefix(std::string_view id, std::string_view* prefix = nullptr) {
     size_t digits = 0;
@@ -770,22 +882,23 @@ History::ChatContent ExportHistory::messages(size_t chat) {
                     continue;
                 std::string_view id, name, arrival, type, content, from;
                 bool hidden = false;
+                char* const buffer = m_buffer.data();
                 for (ondemand::field field : entry.get_object()) {
                     const std::string_view key = field.unescaped_key();
                     ondemand::value value = field.value();
                     if (key == "id") {
                         id = value.type() == ondemand::json_type::number ? value.raw_json_token()
-                                                                         : textOf(value);
+                                                                         : decodedInPlace(value, buffer);
                     } else if (key == "displayName") {
-                        name = textOf(value);
+                        name = decodedInPlace(value, buffer);
                     } else if (key == "originalarrivaltime") {
-                        arrival = textOf(value);
+                        arrival = decodedInPlace(value, buffer);
                     } else if (key == "messagetype") {
-                        type = textOf(value);
+                        type = decodedInPlace(value, buffer);
                     } else if (key == "content") {
-                        content = textOf(value);
+                        content = decodedInPlace(value, buffer);
                     } else if (key == "from") {
-                        from = textOf(value);
+                        from = decodedInPlace(value, buffer);
                     } else if (key == "properties") {
                         hidden = isDeletedOrServerCopy(value);
                     }
