@@ -122,6 +122,136 @@ CutShortGuard::Met CutShortGuard::met() const {
     return Met::TheEnd;
 }
 
+#elif defined(Q_OS_WIN)
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+
+#include <io.h>
+#include <windows.h>
+
+namespace {
+
+// The ranges guarded now; the handler reads them without a lock.
+struct Range {
+    std::atomic<uintptr_t> begin{0};
+    std::atomic<uintptr_t> end{0};
+    std::atomic<bool> metAFault{false};
+};
+constexpr int kSlots = 8;
+Range g_ranges[kSlots];
+
+std::mutex g_installing;
+bool g_installed = false;
+
+// Where the view that holds `address` begins, and how long it is; false where it is no view.
+bool viewAt(uintptr_t address, void** base, SIZE_T* size) {
+    MEMORY_BASIC_INFORMATION info;
+    if (VirtualQuery(reinterpret_cast<void*>(address), &info, sizeof info) == 0 || info.Type != MEM_MAPPED)
+        return false;
+    *base = info.AllocationBase;
+    *size = 0;
+    for (auto* at = static_cast<char*>(info.AllocationBase);
+         VirtualQuery(at, &info, sizeof info) != 0 && info.AllocationBase == *base; at += info.RegionSize)
+        *size += info.RegionSize;
+    return *size > 0;
+}
+
+// A page of a mapped file that the system cannot give (a drive removed, a network share gone, a
+// failing disk) is an in-page error, which ends the program unless handled; Wine tells it as a read
+// that was refused at that address. Windows cannot exchange one page of a view: the whole view the
+// read is in is unmapped and a view of as many zeros mapped at its place, so that the read goes on,
+// the scan meets no JSON there, and the guard tells why. The file's own unmapping later unmaps the
+// zeros as it would have the file.
+LONG CALLBACK onInPageError(EXCEPTION_POINTERS* pointers) {
+    const EXCEPTION_RECORD* record = pointers->ExceptionRecord;
+    const bool failedRead = record->ExceptionCode == EXCEPTION_IN_PAGE_ERROR ||
+                            (record->ExceptionCode == EXCEPTION_ACCESS_VIOLATION &&
+                             record->NumberParameters >= 2 && record->ExceptionInformation[0] == 0);
+    if (!failedRead || record->NumberParameters < 2)
+        return EXCEPTION_CONTINUE_SEARCH;
+    const auto address = static_cast<uintptr_t>(record->ExceptionInformation[1]);
+    for (Range& range : g_ranges) {
+        const uintptr_t begin = range.begin.load();
+        const uintptr_t end = range.end.load();
+        if (begin == 0 || end == 0 || address < begin || address >= end)
+            continue;
+        void* base = nullptr;
+        SIZE_T size = 0;
+        if (!viewAt(address, &base, &size))
+            return EXCEPTION_CONTINUE_SEARCH;
+        const auto wide = static_cast<unsigned long long>(size);
+        HANDLE zeros = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE,
+                                          static_cast<DWORD>(wide >> 32), static_cast<DWORD>(wide), nullptr);
+        if (!zeros)
+            return EXCEPTION_CONTINUE_SEARCH;
+        void* view =
+            UnmapViewOfFile(base) ? MapViewOfFileEx(zeros, FILE_MAP_READ, 0, 0, size, base) : nullptr;
+        CloseHandle(zeros);
+        // Without the zeros the read fails again and ends the program, as it would have.
+        if (view != base) {
+            if (view)
+                UnmapViewOfFile(view);
+            return EXCEPTION_CONTINUE_SEARCH;
+        }
+        range.metAFault.store(true);
+        return EXCEPTION_CONTINUE_EXECUTION;
+    }
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+
+} // namespace
+
+CutShortGuard::CutShortGuard(const char* mapped, size_t size, int file, int64_t fileEnd)
+    : m_file(file)
+    , m_fileEnd(fileEnd) {
+    if (!mapped || size == 0)
+        return;
+    std::lock_guard<std::mutex> lock(g_installing);
+    for (int slot = 0; slot < kSlots; ++slot) {
+        if (g_ranges[slot].end.load() == 0) {
+            m_slot = slot;
+            break;
+        }
+    }
+    if (m_slot < 0)
+        return;
+    SYSTEM_INFO system;
+    GetSystemInfo(&system);
+    const uintptr_t pageSize = system.dwPageSize;
+    Range& range = g_ranges[m_slot];
+    range.metAFault.store(false);
+    // Whole pages, as on other systems: a read that begins before the first byte in its page faults there.
+    range.begin.store(reinterpret_cast<uintptr_t>(mapped) & ~(pageSize - 1));
+    range.end.store((reinterpret_cast<uintptr_t>(mapped) + size + pageSize - 1) & ~(pageSize - 1));
+    // Once for the program, first in line, and never removed, as the signal handler elsewhere.
+    if (!g_installed)
+        g_installed = AddVectoredExceptionHandler(1, onInPageError) != nullptr;
+}
+
+CutShortGuard::~CutShortGuard() {
+    if (m_slot < 0)
+        return;
+    std::lock_guard<std::mutex> lock(g_installing);
+    Range& range = g_ranges[m_slot];
+    range.end.store(0);
+    range.begin.store(0);
+}
+
+CutShortGuard::Met CutShortGuard::met() const {
+    if (m_slot < 0 || !g_ranges[m_slot].metAFault.load())
+        return Met::Nothing;
+    if (m_file < 0)
+        return Met::TheEnd;
+    // Windows lets no one cut a mapped file short, but a file on another system's share may be.
+    LARGE_INTEGER size;
+    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(m_file));
+    if (handle == INVALID_HANDLE_VALUE || !GetFileSizeEx(handle, &size) || size.QuadPart >= m_fileEnd)
+        return Met::ReadError;
+    return Met::TheEnd;
+}
+
 #else
 
 CutShortGuard::CutShortGuard(const char*, size_t, int file, int64_t fileEnd)
