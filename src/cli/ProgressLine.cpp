@@ -52,7 +52,7 @@ void ProgressLine::begin(const QString& unit, Counting counting) {
 
 void ProgressLine::setTotal(int total) {
     // A plan counts only the chats it names.
-    if (m_plan.empty())
+    if (m_plan.empty() && !m_planGiven)
         m_total = total;
 }
 
@@ -78,7 +78,7 @@ void ProgressLine::chatAsked(int position) {
     // The group chats are told from the others by asking for every chat: that is no progress.
     if (m_counting == Counting::Rows || (m_counting == Counting::PlannedChats && m_plan.empty()))
         return;
-    if (m_plan.empty()) {
+    if (m_plan.empty() && !m_planGiven) {
         setDone(position - 1);
         return;
     }

@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <cstring>
+#include <type_traits>
 
 namespace {
 

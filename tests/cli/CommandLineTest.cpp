@@ -406,6 +406,17 @@ TEST(ProgressLine, CountedByRowsTheChatsDoNotMoveIt) {
     line.chatsCounted(40);
     line.chatAsked(10);
     EXPECT_TRUE(line.text().startsWith(QStringLiteral("9 of 40 chats, "))) << line.text().toStdString();
+    // The contacts' chats, the groups left out, whatever the link hears; none when all are groups.
+    for (const std::vector<int>& counted : {std::vector<int>{2, 5, 9}, std::vector<int>()}) {
+        line.begin(QStringLiteral("chats"));
+        line.countOnly(counted);
+        line.chatsCounted(40);
+        line.chatsPlanned({1, 2, 3, 4, 5, 6, 7, 8, 9, 10});
+        line.chatAsked(6);
+        const QString expected =
+            counted.empty() ? QStringLiteral("0 of 0 chats, ") : QStringLiteral("2 of 3 chats, ");
+        EXPECT_TRUE(line.text().startsWith(expected)) << line.text().toStdString();
+    }
 }
 
 // The time left is guessed only from a few chats over a few seconds, counted from the first chat
