@@ -32,15 +32,17 @@ QString ErrorTrap::describe(const std::exception_ptr& error) {
 
 void ErrorTrap::report(int line, const std::exception_ptr& error) {
     ++m_failures;
-    if (m_endedRunBecause.isEmpty()) {
-        try {
-            std::rethrow_exception(error);
-        } catch (const Failure& failure) {
+    bool endsRun = false;
+    try {
+        std::rethrow_exception(error);
+    } catch (const Failure& failure) {
+        endsRun = !failure.endsRunBecause().isEmpty();
+        if (m_endedRunBecause.isEmpty())
             m_endedRunBecause = failure.endsRunBecause();
-        } catch (...) {
-        }
+    } catch (...) {
     }
-    if (m_boxesLeft == 0)
+    // The failure that ends the run is shown whatever came before it: its box says where.
+    if (m_boxesLeft == 0 && !endsRun)
         return;
     if (m_boxesLeft > 0)
         --m_boxesLeft;
