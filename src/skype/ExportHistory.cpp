@@ -44,6 +44,24 @@ std::string_view textOf(simdjson::ondemand::value value) {
     return text;
 }
 
+// The UTF-16 unit of the escape "\uXXXX" at `at`, where one stands before `end`; else -1.
+int escapedUnit(const char* at, const char* end) {
+    if (end - at < 6 || at[0] != '\\' || at[1] != 'u')
+        return -1;
+    int unit = 0;
+    for (int i = 2; i < 6; ++i) {
+        const char c = at[i];
+        const int digit = c >= '0' && c <= '9'   ? c - '0'
+                          : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                          : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                 : -1;
+        if (digit < 0)
+            return -1;
+        unit = unit * 16 + digit;
+    }
+    return unit;
+}
+
 // The text of a string value decoded where it stands in `buffer`, which holds the conversation's
 // messages and is the reader's own: a text is never longer decoded than escaped, so a long message
 // is not held a second time in the parser's buffer. The parser has found every value's place before
@@ -63,22 +81,6 @@ std::string_view decodedInPlace(simdjson::ondemand::value value, char* buffer) {
     const char* const end = raw.data() + raw.size() - 1;
     const char* in = begin;
     char* out = begin;
-    const auto hexUnit = [&](const char* at) {
-        if (end - at < 6 || at[0] != '\\' || at[1] != 'u')
-            return -1;
-        int unit = 0;
-        for (int i = 2; i < 6; ++i) {
-            const char c = at[i];
-            const int digit = c >= '0' && c <= '9'   ? c - '0'
-                              : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                              : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                                     : -1;
-            if (digit < 0)
-                return -1;
-            unit = unit * 16 + digit;
-        }
-        return unit;
-    };
     while (in < end) {
         const auto* slash = static_cast<const char*>(std::memchr(in, '\\', static_cast<size_t>(end - in)));
         const char* const run = slash ? slash : end;
@@ -119,13 +121,13 @@ std::string_view decodedInPlace(simdjson::ondemand::value value, char* buffer) {
             in += 2;
             break;
         case 'u': {
-            const int unit = hexUnit(in);
+            const int unit = escapedUnit(in, end);
             if (unit < 0 || (unit >= 0xDC00 && unit <= 0xDFFF))
                 throw simdjson::simdjson_error(simdjson::STRING_ERROR);
             in += 6;
             code = static_cast<char32_t>(unit);
             if (unit >= 0xD800 && unit <= 0xDBFF) {
-                const int low = hexUnit(in);
+                const int low = escapedUnit(in, end);
                 if (low < 0xDC00 || low > 0xDFFF)
                     throw simdjson::simdjson_error(simdjson::STRING_ERROR);
                 in += 6;
@@ -209,20 +211,8 @@ bool isDeletedOrServerCopy(simdjson::ondemand::value properties) {
 // Every "\uD800" to "\uDFFF" escape that is not half of a pair becomes "\uFFFD", which is just as
 // long: the parser refuses a lone surrogate, and one such character must not cost its conversation.
 void repairLoneSurrogates(char* json, size_t size) {
-    const auto surrogateAt = [&](size_t at, char16_t low, char16_t high) {
-        if (at + 6 > size || json[at] != '\\' || json[at + 1] != 'u')
-            return false;
-        char16_t unit = 0;
-        for (size_t i = at + 2; i < at + 6; ++i) {
-            const char c = json[i];
-            const int digit = c >= '0' && c <= '9'   ? c - '0'
-                              : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                              : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                                     : -1;
-            if (digit < 0)
-                return false;
-            unit = static_cast<char16_t>(unit * 16 + digit);
-        }
+    const auto surrogateAt = [&](size_t at, int low, int high) {
+        const int unit = at < size ? escapedUnit(json + at, json + size) : -1;
         return unit >= low && unit <= high;
     };
     for (char* found = static_cast<char*>(memchr(json, '\\', size)); found;) {
