@@ -32,14 +32,21 @@ QString ErrorTrap::describe(const std::exception_ptr& error) {
 
 void ErrorTrap::report(int line, const std::exception_ptr& error) {
     ++m_failures;
-    if (m_endedRunBecause.isEmpty()) {
-        try {
-            std::rethrow_exception(error);
-        } catch (const Failure& failure) {
+    bool endsRun = false;
+    try {
+        std::rethrow_exception(error);
+    } catch (const Failure& failure) {
+        endsRun = !failure.endsRunBecause().isEmpty();
+        if (m_endedRunBecause.isEmpty())
             m_endedRunBecause = failure.endsRunBecause();
-        } catch (...) {
-        }
+    } catch (...) {
     }
+    // The failure that ends the run is shown whatever came before it: its box says where.
+    if (m_boxesLeft == 0 && !endsRun)
+        return;
+    if (m_boxesLeft > 0)
+        --m_boxesLeft;
+    ++m_shown;
     m_boxes.show(message(describe(error), m_location, line), QStringLiteral("Application Error"),
                  MessageBoxes::Buttons::Ok, MessageBoxes::Icon::Warning, MessageBoxes::Answer::Ok);
 }

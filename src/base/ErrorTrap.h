@@ -47,6 +47,10 @@ public:
 
     // How many steps have failed so far: a handler tells from it whether a part of its work went wrong.
     int failures() const { return m_failures; }
+    // From here on at most `boxes` more failures are shown, the others only counted; negative: all.
+    void limitBoxes(int boxes) { m_boxesLeft = boxes; }
+    // How many failures were shown so far.
+    int shown() const { return m_shown; }
     // Why the run must end, once a step failed so that every later one would fail the same way;
     // else empty.
     const QString& endedRunBecause() const { return m_endedRunBecause; }
@@ -61,5 +65,7 @@ private:
     MessageBoxes& m_boxes;
     QString m_location;
     int m_failures = 0;
+    int m_shown = 0;
+    int m_boxesLeft = -1;
     QString m_endedRunBecause;
 };

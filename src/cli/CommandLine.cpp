@@ -29,6 +29,7 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <numeric>
 #include <optional>
 #include <set>
@@ -132,7 +133,7 @@ private:
     bool listContacts();
     bool tickContacts();
     bool prepareFolder();
-    void planBothPasses();
+    std::optional<std::vector<int>> planPasses();
     // The exit status the boxes shown from `first` on call for.
     int statusSince(qsizetype first) const;
 
@@ -180,11 +181,12 @@ bool Run::tickContacts() {
     bool known = true;
     for (const QString& handle : m_options.contacts) {
         QList<int> rows = m_view.rowsWithText(handle);
-        // A handle as 'contacts' prints it, escaped.
+        // A handle as 'contacts' prints it, escaped, its hexadecimal digits in either case.
         if (rows.isEmpty() && handle.contains(QLatin1Char('\\'))) {
+            const QString escaped = CommandLine::lowerCaseEscapes(handle);
             const QStringList all = m_view.rows();
             for (int row = 1; row <= all.size(); ++row) {
-                if (CommandLine::escapedHandle(all.at(row - 1)) == handle)
+                if (CommandLine::escapedHandle(all.at(row - 1)) == escaped)
                     rows.append(row);
             }
         }
@@ -256,21 +258,36 @@ int Run::contacts(Console& console) {
     return CommandLine::AllWritten;
 }
 
-// The contacts' pass asks for every chat, then the groups' pass for the groups again: told both
-// before the first, the history reads them in one pass.
-void Run::planBothPasses() {
+// The chats the contacts' pass counts: every chat but the groups, which it only passes over (and
+// which --group-chats counts in a pass of their own). With the group chats the history is told both
+// passes' chats before the first, so that it reads the table once for them. Nothing where the chats
+// cannot be told apart: the pass then counts every chat it asks for.
+std::optional<std::vector<int>> Run::planPasses() {
     // Telling the groups apart asks for every chat, which is no progress: a line counting planned
     // chats, with none planned yet, is not moved by it. The contacts' pass begins its own.
     m_progress.begin(QStringLiteral("chats"), ProgressLine::Counting::PlannedChats);
     try {
         const std::shared_ptr<SkypeRoot> root = m_connector.createRoot();
-        std::vector<int> plan(static_cast<size_t>(qMax(root->chats()->count(), 0)));
-        std::iota(plan.begin(), plan.end(), 1);
+        const int count = qMax(root->chats()->count(), 0);
         const std::vector<int> groups = GroupChatExport::groupsOf(*root);
-        plan.insert(plan.end(), groups.begin(), groups.end());
-        root->chats()->willRead(plan);
+        std::vector<int> contactsChats;
+        for (int chat = 1; chat <= count; ++chat) {
+            if (!std::binary_search(groups.begin(), groups.end(), chat))
+                contactsChats.push_back(chat);
+        }
+        if (m_options.groupChats) {
+            std::vector<int> plan(static_cast<size_t>(count));
+            std::iota(plan.begin(), plan.end(), 1);
+            plan.insert(plan.end(), groups.begin(), groups.end());
+            try {
+                root->chats()->willRead(plan);
+            } catch (...) {
+                // only a hint: each pass tells its own chats
+            }
+        }
+        return contactsChats;
     } catch (...) {
-        // only a hint: each pass tells its own chats
+        return std::nullopt;
     }
 }
 
@@ -294,9 +311,10 @@ int Run::exportTranscripts() {
         LegacyExport(m_view, m_services).run(m_files);
         m_view.onRow = nullptr;
     } else {
-        if (m_options.groupChats)
-            planBothPasses();
+        const std::optional<std::vector<int>> counted = planPasses();
         m_progress.begin(QStringLiteral("chats"));
+        if (counted)
+            m_progress.countOnly(*counted);
         ExportRun contacts(m_view, m_services);
         contacts.run(m_files);
         uncounted = contacts.uncountedChats();
@@ -344,6 +362,23 @@ QString CommandLine::escapedHandle(const QString& handle) {
             line += QStringLiteral("\\u%1").arg(static_cast<int>(code), 4, 16, QLatin1Char('0'));
         else
             line += c;
+    }
+    return line;
+}
+
+QString CommandLine::lowerCaseEscapes(const QString& text) {
+    QString line = text;
+    for (qsizetype at = 0; at + 1 < line.size(); ++at) {
+        if (line.at(at) != QLatin1Char('\\'))
+            continue;
+        // "\\u0041" is a backslash and "u0041": only a \u that no backslash escapes starts digits.
+        if (line.at(at + 1) == QLatin1Char('u')) {
+            for (qsizetype digit = at + 2; digit < qMin(at + 6, line.size()); ++digit) {
+                if (line.at(digit) >= QLatin1Char('A') && line.at(digit) <= QLatin1Char('F'))
+                    line[digit] = line.at(digit).toLower();
+            }
+        }
+        ++at;
     }
     return line;
 }

@@ -31,6 +31,9 @@ public:
     // carriage return and a NUL are written as \\, \n, \r and \0; other control characters (but
     // the tab) and Unicode's line breaks as \uXXXX, in hexadecimal.
     static QString escapedHandle(const QString& handle);
+    // A handle written as 'contacts' prints it, with the digits of its \uXXXX in lower case, as
+    // escapedHandle writes them: \u007F and \u007f name one handle.
+    static QString lowerCaseEscapes(const QString& text);
     static QString version();
     // The first of the process's arguments that is not UTF-8: Qt reads such an argument with
     // replacement characters, so that it would name another file than the one given.

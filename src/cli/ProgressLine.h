@@ -2,9 +2,10 @@
 
 #include "skype/ReadProgress.h"
 
-#include <QElapsedTimer>
 #include <QString>
 
+#include <functional>
+#include <optional>
 #include <vector>
 
 class Console;
@@ -14,7 +15,11 @@ class Console;
 // quiet; redrawn at most a few times a second. The link tells it the chats and messages read.
 class ProgressLine final : public ReadProgress {
 public:
-    ProgressLine(Console& console, bool enabled);
+    // Milliseconds from any fixed start.
+    using Clock = std::function<qint64()>;
+
+    // `clock`: the system's steady clock unless given.
+    ProgressLine(Console& console, bool enabled, Clock clock = Clock());
 
     bool enabled() const { return m_enabled; }
 
@@ -27,6 +32,9 @@ public:
     void begin(const QString& unit, Counting counting = Counting::Chats);
     // The whole count, unless a plan was given.
     void setTotal(int total);
+    // The chats (positions, ascending) this stretch counts, whatever the link is told of: the
+    // contacts' pass leaves out the group chats, which it only passes over.
+    void countOnly(std::vector<int> positions);
     void setDone(int done);
 
     // The link's number of chats: the whole count when counting chats.
@@ -54,7 +62,13 @@ private:
     int m_done = 0;
     qint64 m_messages = 0;
     std::vector<int> m_plan;
-    QElapsedTimer m_started;
-    QElapsedTimer m_lastDrawn;
+    bool m_planGiven = false; // by countOnly, not by the link
+    Clock m_clock;
+    qint64 m_started = 0;
+    // When the first chat was done, and how many were then: the time left is measured from there,
+    // as a history may read most of itself before it hands over its first chat.
+    std::optional<qint64> m_firstDoneAt;
+    int m_doneAtFirst = 0;
+    std::optional<qint64> m_lastDrawn;
     qsizetype m_drawnWidth = 0;
 };

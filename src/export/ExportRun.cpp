@@ -1,5 +1,6 @@
 #include "ExportRun.h"
 
+#include "ChatFailures.h"
 #include "ExportStart.h"
 #include "FileRoutines.h"
 #include "Transcript.h"
@@ -30,7 +31,9 @@ void ExportRun::run(TranscriptFiles& files) {
     if (!root)
         return;
     restartTranscripts(trap, files);
-    writeTranscripts(trap, *root, files);
+    ChatFailures failures(trap);
+    writeTranscripts(trap, failures, *root, files);
+    failures.report(m_services.boxes);
     commitTranscripts(trap, files);
     trap.step(152, [&] { m_view.setMousePointer(Pointer::Default); });
     trap.step(154, [&] { m_services.boxes.inform(QStringLiteral("Done.")); });
@@ -56,7 +59,8 @@ void ExportRun::restartTranscripts(ErrorTrap& trap, TranscriptFiles& files) {
     }
 }
 
-void ExportRun::writeTranscripts(ErrorTrap& trap, SkypeRoot& root, TranscriptFiles& files) {
+void ExportRun::writeTranscripts(ErrorTrap& trap, ChatFailures& failures, SkypeRoot& root,
+                                 TranscriptFiles& files) {
     const int failedBefore = trap.failures();
     const int chats = trap.count(118, [&] { return root.chats()->count(); }, 0);
     if (trap.failures() != failedBefore)
@@ -73,6 +77,7 @@ void ExportRun::writeTranscripts(ErrorTrap& trap, SkypeRoot& root, TranscriptFil
         // only a hint: each chat is read when it is asked for
     }
     for (int chat = 1; chat <= chats; ++chat) {
+        const ChatFailures::Scope scope(failures, chat);
         const int failedBeforeChat = trap.failures();
         m_chatPaths.clear();
         trap.step(120, [&] { m_view.processEvents(); });

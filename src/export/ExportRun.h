@@ -6,6 +6,7 @@
 #include <optional>
 #include <set>
 
+class ChatFailures;
 class ErrorTrap;
 class MainView;
 class SkypeRoot;
@@ -17,6 +18,7 @@ struct Services;
 // the chat's partner handle. Ticks and the folder text are read afresh at every step, and the
 // window handles its events once per row and once per chat. A transcript replaces the old one only
 // when every chat of its contact was read and written; otherwise the old one stays, and a box says so.
+// Past the boxes of its first failing chats, a run counts the others and says how many in one box.
 // A write that fails because the folder is gone, the disk is full or writing there is refused, or a
 // history that can no longer be read, ends the run after that chat, with every old transcript kept
 // and one box that says why.
@@ -32,7 +34,7 @@ public:
 
 private:
     void restartTranscripts(ErrorTrap& trap, TranscriptFiles& files);
-    void writeTranscripts(ErrorTrap& trap, SkypeRoot& root, TranscriptFiles& files);
+    void writeTranscripts(ErrorTrap& trap, ChatFailures& failures, SkypeRoot& root, TranscriptFiles& files);
     void writeChat(ErrorTrap& trap, SkypeRoot& root, TranscriptFiles& files, int chat, int row);
     // A chat went wrong: the transcripts it may belong to keep their old content.
     void spoilChat(TranscriptFiles& files, const std::optional<QString>& partner);

@@ -1,5 +1,6 @@
 #include "GroupChatExport.h"
 
+#include "ChatFailures.h"
 #include "ExportStart.h"
 #include "FileRoutines.h"
 #include "GroupChatNames.h"
@@ -49,7 +50,9 @@ void GroupChatExport::run(TranscriptFiles& files) {
         m_services.boxes.inform(busy);
         return;
     }
-    writeGroups(trap, *root, files, folder);
+    ChatFailures failures(trap);
+    writeGroups(trap, failures, *root, files, folder);
+    failures.report(m_services.boxes);
     if (files.stopped())
         m_services.boxes.show(files.stopMessage(), QString(), MessageBoxes::Buttons::Ok,
                               MessageBoxes::Icon::Warning, MessageBoxes::Answer::Ok);
@@ -91,25 +94,41 @@ std::vector<int> GroupChatExport::groupsOf(SkypeRoot& root) {
 
 // Chats in the history's order. A group's file name depends on the group alone: a chat that cannot
 // be read, or named, keeps its old file and leaves the others' names as they are.
-void GroupChatExport::writeGroups(ErrorTrap& trap, SkypeRoot& root, TranscriptFiles& files,
-                                  const QString& folder) {
+void GroupChatExport::writeGroups(ErrorTrap& trap, ChatFailures& failures, SkypeRoot& root,
+                                  TranscriptFiles& files, const QString& folder) {
     // The groups first: telling them is cheap, and the link can then read each ahead of its turn.
     std::vector<int> groups;
+    GroupChatNames names;
     const int chats = trap.count(108, [&] { return root.chats()->count(); }, 0);
     for (int position = 1; position <= chats; ++position) {
         // A chat that cannot be told to be a group is not written into a group's file.
+        std::shared_ptr<Chat> chat;
         trap.step(110, [&] {
-            if (root.chats()->item(position)->partnerHandle().isEmpty())
-                groups.push_back(position);
+            std::shared_ptr<Chat> item = root.chats()->item(position);
+            if (item->partnerHandle().isEmpty())
+                chat = std::move(item);
         });
+        if (!chat)
+            continue;
+        groups.push_back(position);
+        try {
+            names.expect(chat->topic(), chat->name());
+        } catch (...) {
+            // told when the group's turn comes
+        }
     }
     try {
         root.chats()->willRead(groups);
     } catch (...) {
         // only a hint
     }
-    GroupChatNames names;
+    // A file of the name an earlier version gave the group, that the run may take as the group's.
+    const auto earlierFile = [&](const QString& name) {
+        const QFileInfo info(folder + name + QStringLiteral(".txt"));
+        return info.isFile() && !info.isSymLink();
+    };
     for (const int position : groups) {
+        const ChatFailures::Scope scope(failures, position);
         trap.step(112, [&] { m_view.processEvents(); });
         std::shared_ptr<Chat> chat;
         if (!trap.step(114, [&] { chat = root.chats()->item(position); }))
@@ -139,15 +158,8 @@ void GroupChatExport::writeGroups(ErrorTrap& trap, SkypeRoot& root, TranscriptFi
                                       .arg(topic));
             }))
             continue;
-        const QString name = GroupChatNames::nameOf(topic, id);
-        const QString path = folder + name + QStringLiteral(".txt");
-        // Its file holds the chat of the group named first.
-        if (!trap.step(121, [&] {
-                if (!names.take(name))
-                    throw Failure(QStringLiteral("Another group chat of this history is written to '%1'")
-                                      .arg(QDir::toNativeSeparators(path)));
-                files.restart(path);
-            })) {
+        const QString path = folder + names.take(topic, id, earlierFile) + QStringLiteral(".txt");
+        if (!trap.step(121, [&] { files.restart(path); })) {
             // The folder was removed or replaced: every later group would fail alike.
             if (files.stopped())
                 break;

@@ -5,6 +5,7 @@
 #include <set>
 #include <vector>
 
+class ChatFailures;
 class ErrorTrap;
 class MainView;
 class SkypeRoot;
@@ -36,7 +37,8 @@ public:
 private:
     // The subfolder, made when missing; fails when it is a link or not a folder.
     QString subfolder(const QString& folderText) const;
-    void writeGroups(ErrorTrap& trap, SkypeRoot& root, TranscriptFiles& files, const QString& folder);
+    void writeGroups(ErrorTrap& trap, ChatFailures& failures, SkypeRoot& root, TranscriptFiles& files,
+                     const QString& folder);
 
     MainView& m_view;
     Services& m_services;

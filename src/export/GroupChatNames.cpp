@@ -67,20 +67,52 @@ QString GroupChatNames::safeName(const QString& topic, const QString& id, bool w
     }
 }
 
-QString GroupChatNames::mark(const QString& id) {
+QString GroupChatNames::mark(const QString& id, int digits) {
     return QString::fromLatin1(
-        QCryptographicHash::hash(id.toUtf8(), QCryptographicHash::Sha256).toHex().left(8));
+        QCryptographicHash::hash(id.toUtf8(), QCryptographicHash::Sha256).toHex().left(digits));
 }
 
-QString GroupChatNames::nameOf(const QString& topic, const QString& id) {
-    const QString suffix = QStringLiteral(" [") + mark(id) + QLatin1Char(']');
-    return safeName(topic, id, kWindowsNames, kMaxBytes - static_cast<int>(suffix.size())) + suffix;
+namespace {
+
+QString nameWithSuffix(const QString& topic, const QString& id, const QString& suffix) {
+    return GroupChatNames::safeName(topic, id, kWindowsNames,
+                                    GroupChatNames::kMaxBytes - static_cast<int>(suffix.size())) +
+           suffix;
 }
 
-bool GroupChatNames::take(const QString& name) {
-    const QString key = sameFileKey(name);
-    if (m_taken.contains(key))
-        return false;
-    m_taken.insert(key);
-    return true;
+} // namespace
+
+QString GroupChatNames::nameOf(const QString& topic, const QString& id, int copy) {
+    QString suffix = QStringLiteral(" [") + mark(id) + QLatin1Char(']');
+    if (copy > 1)
+        suffix += QStringLiteral(" (%1)").arg(copy);
+    return nameWithSuffix(topic, id, suffix);
+}
+
+QString GroupChatNames::earlierNameOf(const QString& topic, const QString& id) {
+    return nameWithSuffix(topic, id, QStringLiteral(" [") + mark(id, kEarlierMarkDigits) + QLatin1Char(']'));
+}
+
+void GroupChatNames::expect(const QString& topic, const QString& id) {
+    ++m_earlier[sameFileKey(earlierNameOf(topic, id))];
+}
+
+QString GroupChatNames::take(const QString& topic, const QString& id,
+                             const std::function<bool(const QString&)>& exists) {
+    const QString earlier = earlierNameOf(topic, id);
+    const QString earlierKey = sameFileKey(earlier);
+    // An earlier name no other group of the run has is this group's; one that several have stays as
+    // it is, whichever of them it holds. A name of today never ends in eight digits: it is never one.
+    if (m_earlier.value(earlierKey) <= 1 && !m_taken.contains(earlierKey) && exists(earlier)) {
+        m_taken.insert(earlierKey);
+        return earlier;
+    }
+    for (int copy = 1;; ++copy) {
+        const QString name = nameOf(topic, id, copy);
+        const QString key = sameFileKey(name);
+        if (!m_taken.contains(key)) {
+            m_taken.insert(key);
+            return name;
+        }
+    }
 }

@@ -1,28 +1,44 @@
 #pragma once
 
+#include <QHash>
 #include <QSet>
 #include <QString>
 
+#include <functional>
+
 // The file names of group chats' transcripts, ".txt" not included. A group is named by its topic,
 // or by its id when it has none, made safe the way a handle's transcript name is, followed by a
-// mark made from its id: " [1a2b3c4d]". The name depends on the group alone, so that a group never
-// takes over another group's file from one run to the next, whatever groups come and go. Every
+// mark made from its id: " [1a2b3c4d5e6f7a8b]". The name depends on the group alone, so that a group
+// never takes over another group's file from one run to the next, whatever groups come and go. Every
 // name fits the file systems the program runs on, also as the hidden file it is first written to.
+//
+// Earlier versions marked a group with the first eight digits of its mark only, which two ids share
+// often enough to be found in a moment. A file so named is still its group's, where no other group
+// of the run would have had that name.
 class GroupChatNames final {
 public:
     // The longest name, in UTF-8 bytes: 255 bytes (or UTF-16 units) less the room the staged
     // ".<name>.txt.XXXXXX.part" needs, with some to spare.
     static constexpr int kMaxBytes = 200;
+    // 64 bits: ids that Skype gives do not share them by chance.
+    static constexpr int kMarkDigits = 16;
+    static constexpr int kEarlierMarkDigits = 8;
 
-    // The group's name.
-    static QString nameOf(const QString& topic, const QString& id);
-    // The eight hexadecimal digits that tell the group's file from those of other groups of its topic.
-    static QString mark(const QString& id);
+    // The group's name; `copy` 2, 3, ... for a later group of a run whose name an earlier one has.
+    static QString nameOf(const QString& topic, const QString& id, int copy = 1);
+    // The name earlier versions gave the group.
+    static QString earlierNameOf(const QString& topic, const QString& id);
+    // The hexadecimal digits that tell the group's file from those of other groups of its topic.
+    static QString mark(const QString& id, int digits = kMarkDigits);
 
-    // Whether no group of this run took the name before, ignoring letter case and how accented
-    // letters are composed, as Windows and macOS compare names. Only one group listed twice, or two
-    // groups of one topic whose marks agree, are refused.
-    bool take(const QString& name);
+    // Every group of the run, before the first is named: an earlier version's file that two of them
+    // would both have had cannot be told to be either's.
+    void expect(const QString& topic, const QString& id);
+    // The name of the group's file in this run. The earlier versions' name where a file of that name
+    // is there (`exists`) and no other group of the run has that name too; else its own, or, where a
+    // group of this run has that already, as Windows and macOS compare names (letter case ignored,
+    // accented letters composed or not), a copy's.
+    QString take(const QString& topic, const QString& id, const std::function<bool(const QString&)>& exists);
 
     // The topic (else the id) as a safe file name, cut to `maxBytes` also when its letters are
     // decomposed; never empty.
@@ -31,4 +47,5 @@ public:
 
 private:
     QSet<QString> m_taken;
+    QHash<QString, int> m_earlier; // how many groups of the run have each earlier name
 };

@@ -1,5 +1,6 @@
 #include "LegacyExport.h"
 
+#include "ChatFailures.h"
 #include "FileRoutines.h"
 #include "Transcript.h"
 #include "TranscriptFiles.h"
@@ -61,6 +62,7 @@ void LegacyExport::run(TranscriptFiles& files) {
 
     const int rows = trap.count(110, [&] { return m_view.rowCount(); }, 0);
     planReads(*root, rows);
+    ChatFailures failures(trap);
     for (int row = 1; row <= rows; ++row) {
         if (!trap.test(112, [&] { return m_view.isRowChecked(row); }))
             continue;
@@ -71,15 +73,16 @@ void LegacyExport::run(TranscriptFiles& files) {
             continue;
         const int failedBefore = trap.failures();
         if (trap.test(116, [&] { return m_view.isExportAllSelected(); }))
-            exportAll(trap, *root, files, *path, row);
+            exportAll(trap, failures, *root, files, *path, row);
         else
-            exportRange(trap, *root, files, *path, row);
+            exportRange(trap, failures, *root, files, *path, row);
         if (trap.failures() != failedBefore)
             files.spoil(*path);
         trap.step(152, [&] { files.commit(*path); });
         if (files.mustStop(trap))
             break;
     }
+    failures.report(m_services.boxes);
     if (files.stopped())
         m_services.boxes.show(files.stopMessage(), QString(), MessageBoxes::Buttons::Ok,
                               MessageBoxes::Icon::Warning, MessageBoxes::Answer::Ok);
@@ -163,11 +166,12 @@ void LegacyExport::planReads(SkypeRoot& root, int rows) {
 
 // Every chat is offered to the row; a chat whose name does not hold the row's text is passed over
 // without reading it, so only the chats that can belong to the row are tested, name first.
-void LegacyExport::exportAll(ErrorTrap& trap, SkypeRoot& root, TranscriptFiles& files, const QString& path,
-                             int row) {
+void LegacyExport::exportAll(ErrorTrap& trap, ChatFailures& failures, SkypeRoot& root, TranscriptFiles& files,
+                             const QString& path, int row) {
     bool first = true;
     const int chats = trap.count(118, [&] { return root.chats()->count(); }, 0);
     for (const int chat : candidates(root, row, chats)) {
+        const ChatFailures::Scope scope(failures, chat);
         if (files.stopped())
             break;
         const bool written = trap.test(120, [&] {
@@ -192,14 +196,15 @@ void LegacyExport::exportAll(ErrorTrap& trap, SkypeRoot& root, TranscriptFiles& 
     }
 }
 
-void LegacyExport::exportRange(ErrorTrap& trap, SkypeRoot& root, TranscriptFiles& files, const QString& path,
-                               int row) {
+void LegacyExport::exportRange(ErrorTrap& trap, ChatFailures& failures, SkypeRoot& root,
+                               TranscriptFiles& files, const QString& path, int row) {
     int writeNumber = 1;
     int chats = 0;
     // A walk that cannot start writes nothing.
     if (!trap.step(138, [&] { chats = root.chats()->count(); }))
         return;
     for (const int position : candidates(root, row, chats)) {
+        const ChatFailures::Scope scope(failures, position);
         if (files.mustStop(trap))
             break;
         std::shared_ptr<Chat> chat;

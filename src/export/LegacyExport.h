@@ -7,6 +7,7 @@
 #include <optional>
 #include <vector>
 
+class ChatFailures;
 class ErrorTrap;
 class MainView;
 class SkypeRoot;
@@ -30,8 +31,10 @@ public:
     void run(TranscriptFiles& files);
 
 private:
-    void exportAll(ErrorTrap& trap, SkypeRoot& root, TranscriptFiles& files, const QString& path, int row);
-    void exportRange(ErrorTrap& trap, SkypeRoot& root, TranscriptFiles& files, const QString& path, int row);
+    void exportAll(ErrorTrap& trap, ChatFailures& failures, SkypeRoot& root, TranscriptFiles& files,
+                   const QString& path, int row);
+    void exportRange(ErrorTrap& trap, ChatFailures& failures, SkypeRoot& root, TranscriptFiles& files,
+                     const QString& path, int row);
     void planReads(SkypeRoot& root, int rows);
     // The chats, up to `count`, whose name may hold the row's text; the others cannot belong to it.
     std::vector<int> candidates(SkypeRoot& root, int row, int count);

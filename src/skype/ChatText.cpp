@@ -2,6 +2,12 @@
 
 #include <cstring>
 
+namespace {
+
+constexpr qsizetype kLongestSharedName = 4096;
+
+} // namespace
+
 std::optional<ChatText::Span> ChatText::addBody(MessageKind kind, QByteArrayView markup) {
     const qsizetype at = m_block.size();
     if (kind == MessageKind::Text && MessageBody::isPlainUtf8(markup)) {
@@ -9,11 +15,8 @@ std::optional<ChatText::Span> ChatText::addBody(MessageKind kind, QByteArrayView
         if (markup.isEmpty())
             return std::nullopt;
         m_block.append(markup);
-    } else {
-        const std::optional<QByteArray> body = MessageBody::bodyForUtf8(kind, markup);
-        if (!body)
-            return std::nullopt;
-        m_block.append(*body);
+    } else if (!MessageBody::appendBodyUtf8(kind, markup, m_block)) {
+        return std::nullopt;
     }
     return Span{at, m_block.size() - at};
 }
@@ -23,14 +26,18 @@ ChatText::Span ChatText::addName(QByteArrayView bytes, LastName& last) {
         return Span{m_block.size(), 0};
     if (last.m_span && bytes == QByteArrayView(last.m_bytes))
         return *last.m_span;
-    // Kept in a buffer of its own that grows only for a longer name.
-    last.m_bytes.resize(bytes.size());
-    std::memcpy(last.m_bytes.data(), bytes.data(), static_cast<size_t>(bytes.size()));
     const qsizetype at = m_block.size();
     if (MessageBody::isReadAsItIs(bytes))
         m_block.append(bytes);
     else
         m_block.append(MessageBody::readableUtf8(bytes));
-    last.m_span = Span{at, m_block.size() - at};
-    return *last.m_span;
+    const Span span{at, m_block.size() - at};
+    // Kept in a buffer of its own that grows only for a longer name; a name longer than anyone's is
+    // not held twice to be shared.
+    if (bytes.size() <= kLongestSharedName) {
+        last.m_bytes.resize(bytes.size());
+        std::memcpy(last.m_bytes.data(), bytes.data(), static_cast<size_t>(bytes.size()));
+        last.m_span = span;
+    }
+    return span;
 }

@@ -5,9 +5,9 @@
 
 // While it lives, a read in the pages that hold a file's mapped bytes that the system cannot give
 // (someone cut the file short after it was mapped, or the disk failed under it) reads zeros instead
-// of ending the program with SIGBUS, and the guard remembers it. Where a mapped file cannot be cut
-// short (Windows) it does nothing. Its signal handler is installed with the first guard and stays:
-// a handler installed after it is never undone by a guard that ends.
+// of ending the program with SIGBUS (on Windows, an in-page error), and the guard remembers it. On
+// Windows the rest of the mapping then reads as zeros too. Its handler is installed with the first
+// guard and stays: a handler installed after it is never undone by a guard that ends.
 // Guards may live on several threads at once, up to a few; one more guards nothing.
 class CutShortGuard final {
 public:

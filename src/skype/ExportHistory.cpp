@@ -44,6 +44,120 @@ std::string_view textOf(simdjson::ondemand::value value) {
     return text;
 }
 
+// The UTF-16 unit of the escape "\uXXXX" at `at`, where one stands before `end`; else -1.
+int escapedUnit(const char* at, const char* end) {
+    if (end - at < 6 || at[0] != '\\' || at[1] != 'u')
+        return -1;
+    int unit = 0;
+    for (int i = 2; i < 6; ++i) {
+        const char c = at[i];
+        const int digit = c >= '0' && c <= '9'   ? c - '0'
+                          : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                          : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                 : -1;
+        if (digit < 0)
+            return -1;
+        unit = unit * 16 + digit;
+    }
+    return unit;
+}
+
+// The text of a string value decoded where it stands in `buffer`, which holds the conversation's
+// messages and is the reader's own: a text is never longer decoded than escaped, so a long message
+// is not held a second time in the parser's buffer. The parser has found every value's place before
+// the first is read and does not look at a value's bytes again. Null, missing and other types read
+// as empty.
+std::string_view decodedInPlace(simdjson::ondemand::value value, char* buffer) {
+    if (value.type() != simdjson::ondemand::json_type::string)
+        return {};
+    std::string_view raw = value.raw_json_token();
+    // The token runs up to the next one, blanks included.
+    while (!raw.empty() &&
+           (raw.back() == ' ' || raw.back() == '\n' || raw.back() == '\r' || raw.back() == '\t'))
+        raw.remove_suffix(1);
+    if (raw.size() < 2 || raw.front() != '"' || raw.back() != '"')
+        throw simdjson::simdjson_error(simdjson::STRING_ERROR);
+    char* const begin = buffer + (raw.data() + 1 - buffer);
+    const char* const end = raw.data() + raw.size() - 1;
+    const char* in = begin;
+    char* out = begin;
+    while (in < end) {
+        const auto* slash = static_cast<const char*>(std::memchr(in, '\\', static_cast<size_t>(end - in)));
+        const char* const run = slash ? slash : end;
+        if (out != in)
+            std::memmove(out, in, static_cast<size_t>(run - in));
+        out += run - in;
+        in = run;
+        if (in == end)
+            break;
+        if (end - in < 2)
+            throw simdjson::simdjson_error(simdjson::STRING_ERROR);
+        char32_t code = 0;
+        switch (in[1]) {
+        case '"':
+        case '\\':
+        case '/':
+            code = static_cast<char32_t>(in[1]);
+            in += 2;
+            break;
+        case 'b':
+            code = '\b';
+            in += 2;
+            break;
+        case 'f':
+            code = '\f';
+            in += 2;
+            break;
+        case 'n':
+            code = '\n';
+            in += 2;
+            break;
+        case 'r':
+            code = '\r';
+            in += 2;
+            break;
+        case 't':
+            code = '\t';
+            in += 2;
+            break;
+        case 'u': {
+            const int unit = escapedUnit(in, end);
+            if (unit < 0 || (unit >= 0xDC00 && unit <= 0xDFFF))
+                throw simdjson::simdjson_error(simdjson::STRING_ERROR);
+            in += 6;
+            code = static_cast<char32_t>(unit);
+            if (unit >= 0xD800 && unit <= 0xDBFF) {
+                const int low = escapedUnit(in, end);
+                if (low < 0xDC00 || low > 0xDFFF)
+                    throw simdjson::simdjson_error(simdjson::STRING_ERROR);
+                in += 6;
+                code = 0x10000 + ((code - 0xD800) << 10) + static_cast<char32_t>(low - 0xDC00);
+            }
+            break;
+        }
+        default:
+            throw simdjson::simdjson_error(simdjson::STRING_ERROR);
+        }
+        // At most four bytes for an escape of at least two, six or twelve: never past `in`.
+        if (code < 0x80) {
+            *out++ = static_cast<char>(code);
+        } else if (code < 0x800) {
+            *out++ = static_cast<char>(0xC0 | (code >> 6));
+            *out++ = static_cast<char>(0x80 | (code & 0x3F));
+        } else if (code < 0x10000) {
+            *out++ = static_cast<char>(0xE0 | (code >> 12));
+            *out++ = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+            *out++ = static_cast<char>(0x80 | (code & 0x3F));
+        } else {
+            *out++ = static_cast<char>(0xF0 | (code >> 18));
+            *out++ = static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+            *out++ = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+            *out++ = static_cast<char>(0x80 | (code & 0x3F));
+        }
+    }
+    return std::string_view(begin, static_cast<size_t>(out - begin));
+}
+
 // "8:alice" gives "alice"; a text without a numeric prefix is kept whole.
 std::string_view withoutPrefix(std::string_view id, std::string_view* prefix = nullptr) {
     size_t digits = 0;
@@ -97,20 +211,8 @@ bool isDeletedOrServerCopy(simdjson::ondemand::value properties) {
 // Every "\uD800" to "\uDFFF" escape that is not half of a pair becomes "\uFFFD", which is just as
 // long: the parser refuses a lone surrogate, and one such character must not cost its conversation.
 void repairLoneSurrogates(char* json, size_t size) {
-    const auto surrogateAt = [&](size_t at, char16_t low, char16_t high) {
-        if (at + 6 > size || json[at] != '\\' || json[at + 1] != 'u')
-            return false;
-        char16_t unit = 0;
-        for (size_t i = at + 2; i < at + 6; ++i) {
-            const char c = json[i];
-            const int digit = c >= '0' && c <= '9'   ? c - '0'
-                              : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                              : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                                     : -1;
-            if (digit < 0)
-                return false;
-            unit = static_cast<char16_t>(unit * 16 + digit);
-        }
+    const auto surrogateAt = [&](size_t at, int low, int high) {
+        const int unit = at < size ? escapedUnit(json + at, json + size) : -1;
         return unit >= low && unit <= high;
     };
     for (char* found = static_cast<char*>(memchr(json, '\\', size)); found;) {
@@ -158,6 +260,9 @@ simdjson::padded_string exportBuffer(size_t size) {
 constexpr size_t kReleaseStep = size_t(1) << 20;
 // A conversation's buffer is kept for the next one up to this size; a larger one goes when parsed.
 constexpr size_t kKeptBuffer = size_t(4) << 20;
+// Skype's conversation ids and names run to a few hundred bytes. A thousand times that is no id or
+// name but damage, whose copies (as text, as a contact, as a file name) would take gigabytes.
+constexpr size_t kLongestId = size_t(1) << 20;
 
 class Mapping {
 public:
@@ -561,7 +666,18 @@ void ExportHistory::indexConversations(std::string_view text, const char* mapped
     // The mapping begins at the page that holds the text's first byte.
     uintptr_t released = reinterpret_cast<uintptr_t>(mapped) & ~(pageSize - 1);
 #endif
+    size_t conversations = 0;
     const auto conversation = [&](const std::vector<std::string_view>& members, size_t end) {
+        ++conversations;
+        for (const size_t member : {size_t(0), size_t(2)}) {
+            if (members[member].size() > kLongestId)
+                fail(QStringLiteral(
+                         "messages.json is damaged: the %1 of its conversation %2 is %3 bytes long, "
+                         "where Skype's are a few hundred")
+                         .arg(member == 0 ? QStringLiteral("id") : QStringLiteral("name"))
+                         .arg(conversations)
+                         .arg(members[member].size()));
+        }
         const std::string id = jsonText(mended(members[0]));
         if (id.compare(0, 3, "48:") != 0) {
             const std::string_view messages = members[1];
@@ -756,22 +872,23 @@ History::ChatContent ExportHistory::messages(size_t chat) {
                     continue;
                 std::string_view id, name, arrival, type, content, from;
                 bool hidden = false;
+                char* const buffer = m_buffer.data();
                 for (ondemand::field field : entry.get_object()) {
                     const std::string_view key = field.unescaped_key();
                     ondemand::value value = field.value();
                     if (key == "id") {
                         id = value.type() == ondemand::json_type::number ? value.raw_json_token()
-                                                                         : textOf(value);
+                                                                         : decodedInPlace(value, buffer);
                     } else if (key == "displayName") {
-                        name = textOf(value);
+                        name = decodedInPlace(value, buffer);
                     } else if (key == "originalarrivaltime") {
-                        arrival = textOf(value);
+                        arrival = decodedInPlace(value, buffer);
                     } else if (key == "messagetype") {
-                        type = textOf(value);
+                        type = decodedInPlace(value, buffer);
                     } else if (key == "content") {
-                        content = textOf(value);
+                        content = decodedInPlace(value, buffer);
                     } else if (key == "from") {
-                        from = textOf(value);
+                        from = decodedInPlace(value, buffer);
                     } else if (key == "properties") {
                         hidden = isDeletedOrServerCopy(value);
                     }

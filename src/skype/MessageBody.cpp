@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <cstring>
+#include <type_traits>
 
 namespace {
 
@@ -21,7 +22,9 @@ public:
     using Text = typename Enc::Text;
     using Attribute = typename Enc::Attribute;
 
-    explicit PlainTextBuilder(qsizetype capacity) { m_out.reserve(capacity); }
+    // Appends to `out`.
+    explicit PlainTextBuilder(Text& out)
+        : m_out(out) {}
 
     void startElement(View name, const std::vector<Attribute>& attributes) override {
         if (m_hidden > 0) {
@@ -64,8 +67,6 @@ public:
             Enc::append(m_out, text);
     }
 
-    Text take() { return std::move(m_out); }
-
 private:
     static const Attribute* find(const std::vector<Attribute>& attributes, QLatin1String name) {
         for (const Attribute& attribute : attributes) {
@@ -75,7 +76,7 @@ private:
         return nullptr;
     }
 
-    Text m_out;
+    Text& m_out;
     int m_hidden = 0;
     std::vector<Text> m_closing;
 };
@@ -139,13 +140,13 @@ std::vector<ElementCollector::Element> collect(QStringView markup, QStringView n
 // The longest entity reference decoded, "&#x10FFFF;" with room to spare.
 constexpr qsizetype kLongestEntity = 12;
 
-// For a body that is not XML: every <...> removed, then the common entities decoded. Linear in the
-// body's length, however many '<' and '&' it holds: no search runs past what the next one needs,
-// and text between them is copied in runs.
-template <typename Enc> typename Enc::Text strippedText(typename Enc::View markup) {
+// For a body that is not XML: every <...> removed, then the common entities decoded, appended to
+// `out`. Linear in the body's length, however many '<' and '&' it holds: no search runs past what the
+// next one needs, and text between them is copied in runs. The entities are decoded where the text
+// stands, as none is longer decoded than its reference: a long body is not held twice.
+template <typename Enc> void appendStripped(typename Enc::View markup, typename Enc::Text& out) {
     using Text = typename Enc::Text;
-    Text withoutTags;
-    withoutTags.reserve(markup.size());
+    const qsizetype start = out.size();
     qsizetype at = 0;
     // Once no '>' follows, no later '<' can close either: the rest is text.
     qsizetype close = Enc::find(markup, '>', 0);
@@ -157,61 +158,89 @@ template <typename Enc> typename Enc::Text strippedText(typename Enc::View marku
             close = Enc::find(markup, '>', open + 1);
         if (close < 0)
             break;
-        Enc::append(withoutTags, Enc::mid(markup, at, open - at));
+        Enc::append(out, Enc::mid(markup, at, open - at));
         at = close + 1;
     }
-    Enc::append(withoutTags, Enc::mid(markup, at));
+    Enc::append(out, Enc::mid(markup, at));
 
-    const typename Enc::View text(withoutTags);
-    Text out;
-    out.reserve(text.size());
-    at = 0;
-    qsizetype semicolon = Enc::find(text, ';', 0);
+    auto* const units = out.data();
+    const auto move = [&](qsizetype to, qsizetype from, qsizetype count) {
+        if (count > 0 && to != from)
+            std::memmove(units + to, units + from, static_cast<size_t>(count) * sizeof(*units));
+    };
+    qsizetype written = start;
+    Text entity;
+    at = start;
+    qsizetype semicolon = Enc::find(typename Enc::View(out), ';', at);
     for (;;) {
+        const typename Enc::View text(out);
         const qsizetype ampersand = semicolon < 0 ? -1 : Enc::find(text, '&', at);
         if (ampersand < 0)
             break;
-        Enc::append(out, Enc::mid(text, at, ampersand - at));
+        move(written, at, ampersand - at);
+        written += ampersand - at;
         if (semicolon >= 0 && semicolon < ampersand)
             semicolon = Enc::find(text, ';', ampersand + 1);
+        entity.clear();
         if (semicolon > ampersand && semicolon - ampersand <= kLongestEntity &&
-            decodeEntity(Enc::mid(text, ampersand + 1, semicolon - ampersand - 1), out)) {
+            decodeEntity(Enc::mid(text, ampersand + 1, semicolon - ampersand - 1), entity)) {
+            std::memcpy(units + written, entity.constData(),
+                        static_cast<size_t>(entity.size()) * sizeof(*units));
+            written += entity.size();
             at = semicolon + 1;
         } else {
-            Enc::append(out, '&');
+            units[written++] = units[ampersand];
             at = ampersand + 1;
         }
     }
-    Enc::append(out, Enc::mid(text, at));
-    return out;
+    move(written, at, out.size() - at);
+    written += out.size() - at;
+    out.truncate(written);
 }
 
-// Line breaks (CR LF, CR alone, LF alone) as CR LF; the text between them copied in runs.
-template <typename Enc> typename Enc::Text withCrLf(typename Enc::Text text) {
-    const typename Enc::View in(text);
-    qsizetype at = 0;
-    while (at < in.size() && Enc::at(in, at) != '\r' && Enc::at(in, at) != '\n')
-        ++at;
-    if (at == in.size())
-        return text;
-    typename Enc::Text out;
-    out.reserve(in.size() + 16);
-    qsizetype run = 0;
-    for (; at < in.size(); ++at) {
-        const char32_t c = Enc::at(in, at);
-        if (c != '\r' && c != '\n')
-            continue;
-        Enc::append(out, Enc::mid(in, run, at - run));
-        if (c == '\r' && at + 1 < in.size() && Enc::at(in, at + 1) == '\n')
-            ++at;
-        Enc::append(out, Enc::crLf());
-        run = at + 1;
+// Line breaks (CR LF, CR alone, LF alone) from `from` on as CR LF, in place: the breaks are counted,
+// the text made as much longer, and moved from its end towards it, only as far as the first break
+// that grows.
+template <typename Enc> void crLfFrom(typename Enc::Text& text, qsizetype from) {
+    const qsizetype size = text.size();
+    qsizetype grows = 0;
+    {
+        const auto* const units = text.constData();
+        for (qsizetype at = from; at < size; ++at) {
+            if (units[at] == u'\r') {
+                if (at + 1 < size && units[at + 1] == u'\n')
+                    ++at;
+                else
+                    ++grows;
+            } else if (units[at] == u'\n') {
+                ++grows;
+            }
+        }
     }
-    Enc::append(out, Enc::mid(in, run));
-    return out;
+    if (grows == 0)
+        return;
+    text.resize(size + grows);
+    auto* const units = text.data();
+    using Unit = std::remove_reference_t<decltype(*units)>;
+    qsizetype to = size + grows;
+    for (qsizetype at = size; to > at;) {
+        const Unit unit = units[--at];
+        if (unit == u'\n') {
+            units[--to] = Unit(u'\n');
+            if (at > from && units[at - 1] == u'\r')
+                --at;
+            units[--to] = Unit(u'\r');
+        } else if (unit == u'\r') {
+            units[--to] = Unit(u'\n');
+            units[--to] = Unit(u'\r');
+        } else {
+            units[--to] = unit;
+        }
+    }
 }
 
-template <typename Enc> typename Enc::Text plainTextOf(typename Enc::View markup) {
+// The plain text of the markup, appended to `out`.
+template <typename Enc> void appendPlainText(typename Enc::View markup, typename Enc::Text& out) {
     // Most messages are plain words: nothing to parse.
     bool plain = true;
     for (qsizetype i = 0; i < markup.size(); ++i) {
@@ -221,11 +250,23 @@ template <typename Enc> typename Enc::Text plainTextOf(typename Enc::View markup
             break;
         }
     }
-    if (plain)
-        return typename Enc::Text(markup.data(), markup.size());
-    PlainTextBuilder<Enc> builder(markup.size());
-    typename Enc::Text text = parseMarkup(markup, builder) ? builder.take() : strippedText<Enc>(markup);
-    return withCrLf<Enc>(std::move(text));
+    if (plain) {
+        Enc::append(out, markup);
+        return;
+    }
+    const qsizetype start = out.size();
+    PlainTextBuilder<Enc> builder(out);
+    if (!parseMarkup(markup, builder)) {
+        out.truncate(start);
+        appendStripped<Enc>(markup, out);
+    }
+    crLfFrom<Enc>(out, start);
+}
+
+template <typename Enc> typename Enc::Text plainTextOf(typename Enc::View markup) {
+    typename Enc::Text text;
+    appendPlainText<Enc>(markup, text);
+    return text;
 }
 
 constexpr quint64 kHighs = 0x8080808080808080ULL;
@@ -384,25 +425,38 @@ std::optional<QString> bodyFor(MessageKind kind, const QString& markup) {
 }
 
 std::optional<QByteArray> bodyForUtf8(MessageKind kind, QByteArrayView markup) {
+    QByteArray body;
+    if (!appendBodyUtf8(kind, markup, body))
+        return std::nullopt;
+    return body;
+}
+
+bool appendBodyUtf8(MessageKind kind, QByteArrayView markup, QByteArray& out) {
+    const qsizetype start = out.size();
     switch (kind) {
-    case MessageKind::Text: {
-        QByteArray text = plainTextUtf8(markup);
-        if (text.isEmpty())
-            return std::nullopt;
-        return text;
-    }
+    case MessageKind::Text:
+        if (isReadAsItIs(markup))
+            appendPlainText<AsUtf8>(markup, out);
+        else
+            appendPlainText<AsUtf8>(readableUtf8(markup), out);
+        // A text without a character is left out.
+        return out.size() != start;
     case MessageKind::CallStarted:
-        return QByteArray("Call started");
+        out.append("Call started");
+        break;
     case MessageKind::CallEnded:
-        return QByteArray("Call ended");
+        out.append("Call ended");
+        break;
     default: {
         // The rarer kinds go the way of text.
         const std::optional<QString> body = bodyFor(kind, QString::fromUtf8(markup));
         if (!body)
-            return std::nullopt;
-        return body->toUtf8();
+            return false;
+        out.append(body->toUtf8());
+        break;
     }
     }
+    return true;
 }
 
 } // namespace MessageBody

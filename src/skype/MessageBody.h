@@ -32,6 +32,9 @@ bool isReadAsItIs(QByteArrayView bytes);
 // through it for the common kinds. Bytes that are not UTF-8 read as U+FFFD, as above.
 QByteArray plainTextUtf8(QByteArrayView markup);
 std::optional<QByteArray> bodyForUtf8(MessageKind kind, QByteArrayView markup);
+// The same, appended to `out`, which a long body then takes no more than its own size of: false,
+// with `out` as it was, when the message is left out.
+bool appendBodyUtf8(MessageKind kind, QByteArrayView markup, QByteArray& out);
 // Whether a text body is its own text byte for byte: UTF-8 read as it is, with no markup, entity
 // or line break to work out.
 bool isPlainUtf8(QByteArrayView markup);

@@ -406,6 +406,48 @@ TEST(ProgressLine, CountedByRowsTheChatsDoNotMoveIt) {
     line.chatsCounted(40);
     line.chatAsked(10);
     EXPECT_TRUE(line.text().startsWith(QStringLiteral("9 of 40 chats, "))) << line.text().toStdString();
+    // The contacts' chats, the groups left out, whatever the link hears; none when all are groups.
+    for (const std::vector<int>& counted : {std::vector<int>{2, 5, 9}, std::vector<int>()}) {
+        line.begin(QStringLiteral("chats"));
+        line.countOnly(counted);
+        line.chatsCounted(40);
+        line.chatsPlanned({1, 2, 3, 4, 5, 6, 7, 8, 9, 10});
+        line.chatAsked(6);
+        const QString expected =
+            counted.empty() ? QStringLiteral("0 of 0 chats, ") : QStringLiteral("2 of 3 chats, ");
+        EXPECT_TRUE(line.text().startsWith(expected)) << line.text().toStdString();
+    }
+}
+
+// The time left is guessed only from a few chats over a few seconds, counted from the first chat
+// done: a history may read most of itself before it hands over its first chat, and a run of two
+// seconds is promised no minutes. Each row: when each chat was done (ms), what the line then ends with.
+TEST(ProgressLine, TheTimeLeftIsShownOnlyOnceItMeansSomething) {
+    const struct {
+        const char* name;
+        std::vector<qint64> doneAt;
+        int total;
+        const char* ends;
+    } rows[] = {
+        {"one chat after a long read", {1900}, 330, "messages/s"},
+        {"all the others at once after it", {1900, 1950, 2000, 2050, 2100}, 330, "messages/s"},
+        {"a few chats in a few seconds", {1000, 2000, 3000, 4000}, 10, ", 0:06 left"},
+        {"the same chats over a long read", {60000, 61000, 62000, 63000}, 10, ", 0:06 left"},
+        {"too few chats however slowly", {1000, 60000}, 10, "messages/s"},
+    };
+    for (const auto& row : rows) {
+        BufferConsole console(true);
+        qint64 now = 0;
+        ProgressLine line(console, true, [&] { return now; });
+        line.begin(QStringLiteral("chats"));
+        line.chatsCounted(row.total);
+        for (size_t chat = 0; chat < row.doneAt.size(); ++chat) {
+            now = row.doneAt[chat];
+            line.chatAsked(static_cast<int>(chat) + 2);
+        }
+        EXPECT_TRUE(line.text().endsWith(QLatin1String(row.ends)))
+            << row.name << ": " << line.text().toStdString();
+    }
 }
 
 // The real program, as a script runs it: standard error a pipe, a history and a folder named with

@@ -133,14 +133,16 @@ TEST_F(GroupChats, HeadersAreTheExportRunsInLocalTime) {
 
 TEST_F(GroupChats, FromADatabase) {
     expectTheSixGroups(files.database("main.db", kDatabase),
-                       {QStringLiteral("942083a2"), QStringLiteral("2754140c"), QStringLiteral("ad3b719a"),
-                        QStringLiteral("a6e9303e"), QStringLiteral("d2102b97")});
+                       {QStringLiteral("942083a2a7e1e83a"), QStringLiteral("2754140c7a0b2906"),
+                        QStringLiteral("ad3b719a8c664dfe"), QStringLiteral("a6e9303eb142f12b"),
+                        QStringLiteral("d2102b97a454f468")});
 }
 
 TEST_F(GroupChats, FromADataExport) {
     expectTheSixGroups(files.tar("export.tar", {{"messages.json", kExport}}),
-                       {QStringLiteral("46aa6eb1"), QStringLiteral("a7d58c00"), QStringLiteral("8b59960d"),
-                        QStringLiteral("a6e9303e"), QStringLiteral("3660eb0b")});
+                       {QStringLiteral("46aa6eb1fa77d4d0"), QStringLiteral("a7d58c002f4197a3"),
+                        QStringLiteral("8b59960d2961125a"), QStringLiteral("a6e9303eb142f12b"),
+                        QStringLiteral("3660eb0be6f27874")});
 }
 
 TEST_F(GroupChats, ARunReplacesAGroupsOldTranscriptAndLeavesOtherFilesAlone) {
@@ -189,7 +191,7 @@ TEST_F(GroupChats, AChatThatCannotBeReadKeepsItsOldTranscript) {
         &settings, &skype);
     EXPECT_EQ(result.status, 1) << result.err.toStdString();
     EXPECT_EQ(contents(groupFile(QStringLiteral("Team [ca978112]"))), QByteArray("old"));
-    EXPECT_EQ(contents(groupFile(QStringLiteral("Other [3e23e816]"))),
+    EXPECT_EQ(contents(groupFile(QStringLiteral("Other [3e23e8160039594a]"))),
               QByteArray("[8/31/2021 3:42:10 PM]Cy: fine\r\n"));
     const QStringList lines = result.errLines();
     ASSERT_FALSE(lines.isEmpty());
@@ -220,7 +222,7 @@ TEST_F(GroupChats, ATopicThatCannotBeReadKeepsThatGroupsFileAlone) {
         &settings, &skype);
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(contents(groupFile(QStringLiteral("Family [ca978112]"))), QByteArray("old a"));
-    EXPECT_EQ(contents(groupFile(QStringLiteral("Family [3e23e816]"))),
+    EXPECT_EQ(contents(groupFile(QStringLiteral("Family [3e23e8160039594a]"))),
               QByteArray("[8/31/2021 3:42:10 PM]Ann: b\r\n"));
     EXPECT_EQ(filesBelow(out.path()).size(), 2);
 }
@@ -258,10 +260,70 @@ TEST_F(GroupChats, AGroupsFileNeverGetsAnotherGroupsChatAcrossRuns) {
         }
     }
     // Every group has its file, and b's chat stands under its old topic and its new one.
-    EXPECT_EQ(owner.keys(), (QStringList{QStringLiteral("Group chats/Cousins [3e23e816].txt"),
-                                         QStringLiteral("Group chats/Family [2e7d2c03].txt"),
-                                         QStringLiteral("Group chats/Family [3e23e816].txt"),
-                                         QStringLiteral("Group chats/Family [ca978112].txt")}));
+    EXPECT_EQ(owner.keys(), (QStringList{QStringLiteral("Group chats/Cousins [3e23e8160039594a].txt"),
+                                         QStringLiteral("Group chats/Family [2e7d2c03a9507ae2].txt"),
+                                         QStringLiteral("Group chats/Family [3e23e8160039594a].txt"),
+                                         QStringLiteral("Group chats/Family [ca978112ca1bbdca].txt")}));
+}
+
+// Two ids whose marks agree in their first eight digits, as earlier versions named the files with.
+const QString kOneEarlierMark = QStringLiteral("19:0000886b@thread.skype");
+const QString kTheOtherOne = QStringLiteral("19:0000cc51@thread.skype");
+
+// Groups that would have one file's name are each written to a file of their own, and a file named
+// by an earlier version is its group's where it can be no other's. Each row: the groups of the
+// history (id and line) and the files before the run; the files after it.
+TEST_F(GroupChats, GroupsThatWouldShareANameAreToldApart) {
+    using Files = QMap<QString, QByteArray>;
+    const QString earlier = QStringLiteral("Group chats/Family [02ab1224].txt");
+    const QString one = QStringLiteral("Group chats/Family [02ab122408e3bdce].txt");
+    const QString other = QStringLiteral("Group chats/Family [02ab122449e85f4d].txt");
+    ASSERT_EQ(GroupChatNames::mark(kOneEarlierMark, 8), GroupChatNames::mark(kTheOtherOne, 8));
+    const QByteArray header = "[8/31/2021]";
+    const struct {
+        const char* name;
+        QList<QPair<QString, QString>> groups;
+        Files before;
+        Files after;
+    } rows[] = {
+        {"two groups whose earlier marks agree",
+         {{kOneEarlierMark, QStringLiteral("Ann: one")}, {kTheOtherOne, QStringLiteral("Bob: other")}},
+         {},
+         {{one, header + "Ann: one\r\n"}, {other, header + "Bob: other\r\n"}}},
+        {"an earlier version's file that either could be",
+         {{kTheOtherOne, QStringLiteral("Bob: other")}, {kOneEarlierMark, QStringLiteral("Ann: one")}},
+         {{earlier, "old"}},
+         {{earlier, "old"}, {one, header + "Ann: one\r\n"}, {other, header + "Bob: other\r\n"}}},
+        {"an earlier version's file of the one group that has its name",
+         {{kOneEarlierMark, QStringLiteral("Ann: one")}},
+         {{earlier, "old"}},
+         {{earlier, header + "Ann: one\r\n"}}},
+        {"one group listed twice",
+         {{kOneEarlierMark, QStringLiteral("Ann: one")}, {kOneEarlierMark, QStringLiteral("Ann: again")}},
+         {},
+         {{one, header + "Ann: one\r\n"},
+          {QStringLiteral("Group chats/Family [02ab122408e3bdce] (2).txt"), header + "Ann: again\r\n"}}},
+    };
+    for (const auto& row : rows) {
+        QTemporaryDir folder;
+        ASSERT_TRUE(QDir(folder.path()).mkdir(QStringLiteral("Group chats")));
+        for (auto [name, bytes] : row.before.asKeyValueRange())
+            writeFile(folder.filePath(name), bytes);
+        FakeSkype skype;
+        for (const auto& [id, line] : row.groups) {
+            FakeSkype::FakeChat& chat =
+                skype.addChat(QString(), QDateTime(QDate(2021, 8, 31), QTime(0, 0)), {line});
+            chat.name = id;
+            chat.topic = QStringLiteral("Family");
+        }
+        MemorySettingsStore settings;
+        const CliResult result = runCli({QStringLiteral("export"), QStringLiteral("--out"), folder.path(),
+                                         QStringLiteral("--group-chats")},
+                                        &settings, &skype);
+        EXPECT_EQ(result.status, 0) << row.name << "\n" << result.err.toStdString();
+        EXPECT_EQ(result.errLines(), QStringList{QStringLiteral("parlorix-cli: Done.")}) << row.name;
+        EXPECT_EQ(filesBelow(folder.path()), row.after) << row.name;
+    }
 }
 
 // A group without an id cannot be told from another group of its topic: one run's such group never
@@ -320,8 +382,8 @@ TEST_F(GroupChats, AGroupChatsFolderReplacedDuringThePassIsNotTheOneWrittenTo) {
 #else
     const QString written = moved;
 #endif
-    EXPECT_TRUE(filesBelow(written).contains(QStringLiteral("Family [ca978112].txt")));
-    EXPECT_TRUE(filesBelow(written).contains(QStringLiteral("Family [3e23e816].txt")));
+    EXPECT_TRUE(filesBelow(written).contains(QStringLiteral("Family [ca978112ca1bbdca].txt")));
+    EXPECT_TRUE(filesBelow(written).contains(QStringLiteral("Family [3e23e8160039594a].txt")));
     // No lock is left where a later run would meet it.
     EXPECT_FALSE(QFileInfo::exists(out.filePath(QStringLiteral(".parlorix.lock"))));
 #ifndef Q_OS_WIN
@@ -384,36 +446,53 @@ TEST(GroupChatNames, LongNamesFitAlsoDecomposed) {
     const QString rows[] = {QStringLiteral("\u00E9"), QStringLiteral("\uD55C"), QStringLiteral("\u1F82")};
     for (const QString& letter : rows) {
         const QString name = GroupChatNames::nameOf(letter.repeated(300), QStringLiteral("a"));
-        const QString topic = name.chopped(11);
+        const QString topic = name.chopped(19);
         EXPECT_LE(name.normalized(QString::NormalizationForm_D).toUtf8().size(), GroupChatNames::kMaxBytes)
             << topic.size();
         // Cut whole letters at a time, as many as fit.
         EXPECT_EQ(topic, letter.repeated(topic.size() / letter.size()));
         EXPECT_GT(QString(topic + letter).normalized(QString::NormalizationForm_D).toUtf8().size(),
-                  GroupChatNames::kMaxBytes - 11);
+                  GroupChatNames::kMaxBytes - 19);
     }
 }
 
 // A group's name is its safe topic (else id), cut to leave room for the mark of its id, which every
-// group's name ends with; a name taken twice in a run, as Windows and macOS compare names, is refused.
+// group's name ends with; a name taken before in a run, as Windows and macOS compare names, is told
+// apart as a copy. An earlier version's name, with eight digits, is taken where its file is there
+// and no other group of the run has that name too.
 TEST(GroupChatNames, NamesEndWithTheMarkOfTheGroupsId) {
     const struct {
         QString topic;
         QString id;
         QString name;
     } rows[] = {
-        {QStringLiteral("Family"), QStringLiteral("a"), QStringLiteral("Family [ca978112]")},
-        {QStringLiteral("Family"), QStringLiteral("b"), QStringLiteral("Family [3e23e816]")},
-        {QString(), QStringLiteral("a"), QStringLiteral("a [ca978112]")},
+        {QStringLiteral("Family"), QStringLiteral("a"), QStringLiteral("Family [ca978112ca1bbdca]")},
+        {QStringLiteral("Family"), QStringLiteral("b"), QStringLiteral("Family [3e23e8160039594a]")},
+        {QString(), QStringLiteral("a"), QStringLiteral("a [ca978112ca1bbdca]")},
         {QString(300, QLatin1Char('y')), QStringLiteral("a"),
-         QString(GroupChatNames::kMaxBytes - 11, QLatin1Char('y')) + QStringLiteral(" [ca978112]")},
+         QString(GroupChatNames::kMaxBytes - 19, QLatin1Char('y')) + QStringLiteral(" [ca978112ca1bbdca]")},
     };
     for (const auto& row : rows)
         EXPECT_EQ(GroupChatNames::nameOf(row.topic, row.id), row.name) << row.name.toStdString();
+    EXPECT_EQ(GroupChatNames::earlierNameOf(QString(300, QLatin1Char('y')), QStringLiteral("a")),
+              QString(GroupChatNames::kMaxBytes - 11, QLatin1Char('y')) + QStringLiteral(" [ca978112]"));
+
+    QStringList there{QStringLiteral("Family [3e23e816]"), QStringLiteral("Cousins [ca978112]")};
+    const auto exists = [&](const QString& name) { return there.contains(name); };
     GroupChatNames names;
-    EXPECT_TRUE(names.take(QStringLiteral("Caf\u00E9 [ca978112]")));
-    EXPECT_FALSE(names.take(QStringLiteral("CAFE\u0301 [ca978112]")));
-    EXPECT_TRUE(names.take(QStringLiteral("Caf\u00E9 [3e23e816]")));
+    for (const char* id : {"a", "b", "b", "c"})
+        names.expect(QStringLiteral("Family"), QLatin1String(id));
+    EXPECT_EQ(names.take(QStringLiteral("Caf\u00E9"), QStringLiteral("a"), exists),
+              QStringLiteral("Caf\u00E9 [ca978112ca1bbdca]"));
+    EXPECT_EQ(names.take(QStringLiteral("CAFE\u0301"), QStringLiteral("a"), exists),
+              QStringLiteral("CAFE\u0301 [ca978112ca1bbdca] (2)"));
+    EXPECT_EQ(names.take(QStringLiteral("Cousins"), QStringLiteral("a"), exists),
+              QStringLiteral("Cousins [ca978112]"));
+    // b is listed twice: the earlier file may hold either, and stays as it is.
+    EXPECT_EQ(names.take(QStringLiteral("Family"), QStringLiteral("b"), exists),
+              QStringLiteral("Family [3e23e8160039594a]"));
+    EXPECT_EQ(names.take(QStringLiteral("Family"), QStringLiteral("b"), exists),
+              QStringLiteral("Family [3e23e8160039594a] (2)"));
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "skype/HistoryFiles.h"
 
 #include "base/AppInfo.h"
+#include "export/ChatFailures.h"
 #include "export/GroupChatNames.h"
 
 #include <QDir>
@@ -288,6 +289,13 @@ TEST_F(Messages, EachSaysWhatItFound) {
                          {QStringLiteral("parlorix-cli: Done.")},
                          0};
          }},
+        {"a contact named with its escapes' hexadecimal digits in upper case",
+         [&] {
+             return Said{exportTo(at(QStringLiteral("out")))
+                             << QStringLiteral("--contact") << QStringLiteral("v\\u000Bt\\u2028"),
+                         {QStringLiteral("parlorix-cli: Done.")},
+                         0};
+         }},
         {"no history on this machine",
          [&] {
              return Said{{QStringLiteral("histories")},
@@ -381,7 +389,57 @@ TEST_F(Messages, TheGroupChatsEndBeforeDone) {
     EXPECT_EQ(result.status, 1);
 }
 
-// On a terminal the group chats are counted as groups, not as every chat the history has.
+// Many chats that cannot be read say so in a few lines and one that counts the others: the command
+// line says at most one line per transcript kept, however many boxes each chat would show. The
+// failure that ends the run is told past the count, as the box that says why comes after it.
+TEST_F(Messages, ManyChatsThatCannotBeReadAreCountedNotEachTold) {
+    constexpr int kChats = 40;
+    const QString box =
+        errorBox(QStringLiteral("Skype failed at messageCount"), QStringLiteral("PushButton7_Click"), 124);
+    const QString stop = QStringLiteral("parlorix-cli: The export stopped because the history went away. The "
+                                        "transcripts it had not yet put in place were left as they were.");
+    const QString kept = QStringLiteral("parlorix-cli: These transcripts were left as they were, because a "
+                                        "chat of theirs could not be read or written:");
+    for (const bool endsAtTheLast : {false, true}) {
+        FakeSkype skype;
+        for (int chat = 1; chat <= kChats; ++chat) {
+            const QString handle = QStringLiteral("c%1").arg(chat, 2, 10, QLatin1Char('0'));
+            skype.contacts.append(handle);
+            skype.addChat(handle, QDateTime(QDate(2021, 8, 31), QTime(15, 42, 10)),
+                          {QStringLiteral("Ann: hi")});
+            skype.failing.insert(QStringLiteral("messageCount#%1").arg(chat));
+        }
+        if (endsAtTheLast) {
+            skype.onTouch = [&](const QString& operation, const QString& object) {
+                if (operation == QLatin1String("messageCount") && object == QString::number(kChats))
+                    skype.failingEndsRunBecause = QStringLiteral("the history went away");
+            };
+        }
+        const CliResult result = runCli(
+            {QStringLiteral("export"), QStringLiteral("--out"), at(QStringLiteral("out"))}, nullptr, &skype);
+        const QStringList lines = result.errLines();
+        // Each chat fails twice (its count, then its messages): the boxes of two and a half are shown.
+        ASSERT_GE(lines.size(), 8) << result.err.toStdString();
+        EXPECT_EQ(lines.at(0), box);
+        EXPECT_EQ(lines.at(4), box);
+        if (endsAtTheLast) {
+            EXPECT_EQ(result.status, 2);
+            EXPECT_EQ(lines.mid(5),
+                      (QStringList{box, QStringLiteral("parlorix-cli: ") + ChatFailures::message(kChats - 4),
+                                   stop, QStringLiteral("parlorix-cli: Done.")}));
+        } else {
+            EXPECT_EQ(result.status, 1);
+            ASSERT_EQ(lines.size(), 5 + 1 + 1 + 1 + kChats) << result.err.toStdString();
+            EXPECT_EQ(lines.at(5), QStringLiteral("parlorix-cli: ") + ChatFailures::message(kChats - 3));
+            EXPECT_EQ(lines.at(6), kept);
+            EXPECT_EQ(lines.at(7), QStringLiteral("parlorix-cli: Done."));
+            EXPECT_EQ(lines.filter(QStringLiteral("parlorix-cli: kept as it was: ")).size(), kChats);
+        }
+    }
+}
+
+// On a terminal the group chats are counted as groups, not as every chat the history has, and the
+// contacts' pass counts the chats that are not groups.
 TEST_F(Messages, TheProgressCountsTheGroupChats) {
     FakeSkype skype;
     skype.contacts = {QStringLiteral("ann")};
@@ -399,7 +457,14 @@ TEST_F(Messages, TheProgressCountsTheGroupChats) {
                                     nullptr, &skype, true);
     EXPECT_TRUE(result.err.contains(QLatin1String(" of 3 group chats"))) << result.err.toStdString();
     EXPECT_FALSE(result.err.contains(QLatin1String(" of 8 group chats"))) << result.err.toStdString();
+    EXPECT_TRUE(result.err.contains(QLatin1String(" of 5 chats"))) << result.err.toStdString();
+    EXPECT_FALSE(result.err.contains(QLatin1String(" of 8 chats"))) << result.err.toStdString();
     EXPECT_EQ(result.status, 0);
+    const CliResult contactsOnly =
+        runCli({QStringLiteral("export"), QStringLiteral("--out"), at(QStringLiteral("alone"))}, nullptr,
+               &skype, true);
+    EXPECT_TRUE(contactsOnly.err.contains(QLatin1String(" of 5 chats"))) << contactsOnly.err.toStdString();
+    EXPECT_FALSE(contactsOnly.err.contains(QLatin1String(" of 8 chats"))) << contactsOnly.err.toStdString();
 }
 
 } // namespace

@@ -2,6 +2,8 @@
 #include "fakes/RealHistoryWindow.h"
 
 #include "DatabaseWriter.h"
+#include "export/ChatFailures.h"
+#include "export/TranscriptFiles.h"
 
 #include <SQLiteCpp/Database.h>
 #include <SQLiteCpp/Statement.h>
@@ -318,9 +320,9 @@ void exchangeTwoRowIds(const QString& db, QStringList& touched) {
     FAIL() << "no two dialogs share a leaf of the index";
 }
 
-// A few bytes flipped on a page of the messages table, where its rows are listed: the table can no
-// longer be read whole.
-void flipBytesOnATablePage(const QString& db, QStringList& touched) {
+// A few bytes flipped on the middle page of the messages table, or on every page, where their rows
+// are listed: the table can no longer be read whole.
+void flipBytesOnTablePages(const QString& db, bool everyPage) {
     qint64 root = 0;
     {
         SQLite::Database reader(db.toStdString(), SQLite::OPEN_READONLY);
@@ -330,14 +332,22 @@ void flipBytesOnATablePage(const QString& db, QStringList& touched) {
     ASSERT_TRUE(file.open(QIODevice::ReadWrite));
     QByteArray bytes = file.readAll();
     const qint64 pageSize = bigEndian(bytes, 16, 2) == 1 ? 65536 : bigEndian(bytes, 16, 2);
-    const std::vector<qint64> pages = leaves(bytes, pageSize, root);
+    std::vector<qint64> pages = leaves(bytes, pageSize, root);
     ASSERT_GT(pages.size(), 12u);
-    const qint64 start = (pages.at(pages.size() / 2) - 1) * pageSize;
-    for (const qint64 at : {start + 9, start + 12, start + 15})
-        bytes[at] = static_cast<char>(~bytes.at(at));
+    if (!everyPage)
+        pages = {pages.at(pages.size() / 2)};
+    for (const qint64 page : pages) {
+        const qint64 start = (page - 1) * pageSize;
+        for (const qint64 at : {start + 9, start + 12, start + 15})
+            bytes[at] = static_cast<char>(~bytes.at(at));
+    }
     file.seek(0);
     file.write(bytes);
-    touched.clear(); // which chats the pages held cannot be told from here
+}
+
+void flipBytesOnATablePage(const QString& db, QStringList& touched) {
+    flipBytesOnTablePages(db, false);
+    touched.clear(); // which chats the page held cannot be told from here
 }
 
 // A history damaged where SQLite's own checks may not look: every transcript written is the one the
@@ -369,6 +379,37 @@ TEST_F(DamagedHistory, DamagedRowsFailTheirChatsAndNoOthers) {
         EXPECT_LT(boxes.count(QLatin1String("is damaged where it holds the messages of")), good.size() / 2)
             << row.name;
         expectTheGoodTranscripts();
+        w.boxes.clear();
+    }
+}
+
+// Bytes flipped on every page of the messages table, as a disk that failed widely leaves it: nearly
+// every chat fails. Each button shows the boxes of the first few, then one that says how many more
+// chats could not be read, before the box that lists the transcripts kept; no transcript is lost.
+TEST_F(DamagedHistory, ManyDamagedChatsPutUpAFewBoxesAndOneThatCountsTheOthers) {
+    flipBytesOnTablePages(db, true);
+    for (const char* button : {"PushButton7_Click", "PushButton6_Click"}) {
+        QMetaObject::invokeMethod(&history->form(), button);
+        int errors = 0;
+        qsizetype counted = -1;
+        qsizetype kept = -1;
+        const QList<FakeMessageBoxes::Shown>& shown = w.boxes.shown();
+        for (qsizetype i = 0; i < shown.size(); ++i) {
+            if (shown.at(i).title == QLatin1String("Application Error")) {
+                ++errors;
+                EXPECT_LT(counted, 0) << button;
+            } else if (shown.at(i).text.contains(QLatin1String("more chats could not be read"))) {
+                counted = i;
+            } else if (shown.at(i).text.startsWith(TranscriptFiles::keptHeading())) {
+                kept = i;
+            }
+        }
+        EXPECT_EQ(errors, ChatFailures::kShownBoxes) << button;
+        EXPECT_GE(counted, 0) << button;
+        EXPECT_GT(kept, counted) << button;
+        EXPECT_EQ(w.boxes.texts().last(), QStringLiteral("Done.")) << button;
+        if (QLatin1String(button) == QLatin1String("PushButton7_Click"))
+            expectTheGoodTranscripts();
         w.boxes.clear();
     }
 }

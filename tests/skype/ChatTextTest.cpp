@@ -32,6 +32,13 @@ TEST(ChatText, MessagesReadAsEachBodyAndNameWorkedOutAlone) {
         {MessageKind::Text, "<b></b>", "Ann"},
         {MessageKind::CallStarted, "", "Ann"},
         {MessageKind::Files, "<files><file>a.txt</file></files>", ""},
+        // A name longer than anyone's, twice, and a short one after it.
+        {MessageKind::Text, "long", QByteArray(5000, 'n')},
+        {MessageKind::Text, "longer", QByteArray(5000, 'n')},
+        {MessageKind::Text, "short", "Ann"},
+        // Line breaks of every kind, an entity and a tag where the markup is no XML.
+        {MessageKind::Text, "a\r\nb\rc\nd\r\re &lt;x&#x1F600;&bogus; <i>", "Ann"},
+        {MessageKind::Text, "<b>a\nb</b>\n\r", "Ann"},
     };
     std::vector<HistoryMessage> messages;
     std::vector<std::pair<QString, QString>> expected;

@@ -14,6 +14,7 @@
 #include <archive_entry.h>
 
 #include <clocale>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -160,6 +161,15 @@ TEST(ExportHistory, BadExportsFailWithTheirPathAndReason) {
         {files.tar("nomessages.tar", {{"endpoints.json", "{}"}}), ExportHistory::Container::Tar},
         {files.file("nottar.tar", QByteArray(2000, 'x')), ExportHistory::Container::Tar},
         {files.path("missing.json"), ExportHistory::Container::Json},
+        {files.file("badescape.json", R"({"conversations":[{"id":"8:a","MessageList":[{"content":"\x"}]}]})"),
+         ExportHistory::Container::Json},
+        // Ids and names longer than any Skype gives, which would cost gigabytes as text.
+        {files.file("longid.json",
+                    R"({"conversations":[{"id":"8:)" + QByteArray(1 << 20, 'a') + R"(","MessageList":[]}]})"),
+         ExportHistory::Container::Json},
+        {files.file("longname.json", R"({"conversations":[{"id":"8:a","displayName":")" +
+                                         QByteArray(1 << 20, 'a') + R"(","MessageList":[]}]})"),
+         ExportHistory::Container::Json},
     };
     for (const auto& c : cases) {
         try {
@@ -286,6 +296,41 @@ TEST(ExportHistory, LoneSurrogateEscapesBecomeReplacementCharacters) {
     ExportHistory history(files.file("messages.json", json), ExportHistory::Container::Json);
     EXPECT_EQ(lines(history.messages(0).messages),
               QStringList{QStringLiteral("A\uFFFD: x\uFFFDy \U0001F600 \\ud83d \\\uFFFD\uFFFD")});
+}
+
+// Every escape of JSON, in every text a message has: read as the parser reads them, again and again
+// (they are decoded where they stand in the reader's copy of the conversation), from a file and from
+// memory. A name of nearly a mebibyte is read; an id or a name beyond it is damage.
+TEST(ExportHistory, EscapesReadAsTheParserReadsThem) {
+    HistoryFiles files;
+    const QByteArray json = R"({"conversations":[{"id":"8:a\u006En","MessageList":[
+        {"id":"1","displayName":"A\"n\\n\/","originalarrivaltime":"2020-01-01T00:00:0\u0030Z",
+         "messagetype":"Rich\u0054ext","content":"\b\f\n\r\t \u00e9\u20AC\ud83d\ude00 \\n &amp; \u003cb\u003ebold\u003c/b\u003e",
+         "from":"8:ann"},
+        {"id":"2","displayName":"","originalarrivaltime":"2020-01-01T00:00:01Z","messagetype":"Text",
+         "content":"plain","from":"8:b\u006fb"}]}]})";
+    const QString first = QStringLiteral("A\"n\\n/: \b\f\r\n\r\n\t \u00E9\u20AC\U0001F600 \\n & bold");
+    const QString second = QStringLiteral("bob: plain");
+    const std::unique_ptr<ExportHistory> histories[] = {
+        std::make_unique<ExportHistory>(files.file("messages.json", json), ExportHistory::Container::Json),
+        std::make_unique<ExportHistory>(QStringLiteral("memory"), json)};
+    for (const std::unique_ptr<ExportHistory>& history : histories) {
+        ASSERT_EQ(history->chats().size(), 1u);
+        EXPECT_EQ(history->chats()[0].partner, QStringLiteral("ann"));
+        for (int time = 0; time < 2; ++time)
+            EXPECT_EQ(lines(history->messages(0).messages), (QStringList{second, first}));
+    }
+    const QByteArray longest = R"({"conversations":[{"id":"8:a","displayName":")" +
+                               QByteArray((1 << 20) - 2, 'n') + R"(","MessageList":[]}]})";
+    EXPECT_EQ(ExportHistory(QStringLiteral("memory"), longest).chats().at(0).topic.size(), (1 << 20) - 2);
+    const QString tooLong =
+        files.file("long.json", R"({"conversations":[{"id":"8:a","MessageList":[]},{"id":"8:)" +
+                                    QByteArray(1 << 20, 'a') + R"(","MessageList":[]}]})");
+    EXPECT_EQ(
+        failureOf(tooLong, ExportHistory::Container::Json),
+        QStringLiteral("'%1' is not a Skype history: messages.json is damaged: the id of its conversation 2 "
+                       "is 1048580 bytes long, where Skype's are a few hundred")
+            .arg(tooLong));
 }
 
 // A folder whose name the ANSI code page of Windows cannot spell: the archive is opened by its

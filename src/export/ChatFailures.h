@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QString>
+
+#include <set>
+
+class ErrorTrap;
+class MessageBoxes;
+
+// A damaged history can fail hundreds of chats, each with boxes of its own: a run shows the boxes of
+// its first failing chats only, and then one box that says how many more chats could not be read.
+class ChatFailures final {
+public:
+    // Boxes shown for the chats of one run, at most.
+    static constexpr int kShownBoxes = 5;
+
+    explicit ChatFailures(ErrorTrap& trap);
+
+    // The steps of one chat, from here to the end of the scope: once the boxes of earlier chats are
+    // shown, its failures are only counted.
+    class Scope final {
+    public:
+        Scope(ChatFailures& failures, int chat);
+        ~Scope();
+        Scope(const Scope&) = delete;
+        Scope& operator=(const Scope&) = delete;
+
+    private:
+        ChatFailures& m_failures;
+        int m_chat;
+        int m_failedBefore;
+        int m_shownBefore;
+    };
+
+    // The chats that failed with none of their boxes shown.
+    int unshown() const { return static_cast<int>(m_unshown.size()); }
+    // Shows how many they were, if any: before the box that lists the transcripts kept.
+    void report(MessageBoxes& boxes) const;
+    static QString message(int chats);
+
+private:
+    ErrorTrap& m_trap;
+    int m_shown = 0;
+    std::set<int> m_shownChats;
+    std::set<int> m_unshown;
+};
