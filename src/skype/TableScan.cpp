@@ -1,6 +1,7 @@
 #include "TableScan.h"
 
 #include "BatchThread.h"
+#include "SqlStatement.h"
 
 #include <SQLiteCpp/Database.h>
 
@@ -44,26 +45,6 @@ constexpr quint8 kTimeNull = 1;
 constexpr quint8 kNumberNull = 2;
 // A row the chat holds and a transcript does not show: kept for its row id alone.
 constexpr quint8 kHidden = 4;
-
-QByteArray quoted(const QString& name) {
-    return (QLatin1Char('"') + QString(name).replace(QLatin1Char('"'), QLatin1String("\"\"")) +
-            QLatin1Char('"'))
-        .toUtf8();
-}
-
-struct Statement {
-    explicit Statement(sqlite3* db, const QByteArray& sql) {
-        if (sqlite3_prepare_v2(db, sql.constData(), static_cast<int>(sql.size()), &statement, nullptr) !=
-            SQLITE_OK) {
-            sqlite3_finalize(statement);
-            throw SQLite::Exception(db, sqlite3_errcode(db));
-        }
-    }
-    ~Statement() { sqlite3_finalize(statement); }
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
-    sqlite3_stmt* statement = nullptr;
-};
 
 bool isDamage(int status) {
     const int primary = status & 0xff;
@@ -178,8 +159,8 @@ void TableScan::scanTable(BatchThread& shaper) {
     sqlite3* db = m_db.getHandle();
     // Cells that point outside their page are found as damage rather than read.
     sqlite3_exec(db, "PRAGMA cell_size_check = ON", nullptr, nullptr, nullptr);
-    Statement query(db, sql);
-    sqlite3_stmt* statement = query.statement;
+    SqlStatement query(db, sql);
+    sqlite3_stmt* statement = query.get();
     // Where the next read starts. Rows before the first readable one are taken to have positive ids.
     qint64 from = std::numeric_limits<qint64>::min();
     // Whether a read that starts at `start` gets a row.
@@ -363,16 +344,16 @@ void TableScan::shapeBatch(const std::string& batch) {
 std::optional<std::vector<TableScan::Tally>> TableScan::tallyIndex() const {
     try {
         const std::unique_ptr<SQLite::Database> db = m_connect();
-        Statement query(db->getHandle(),
-                        "SELECT rowid, convo_id FROM Messages INDEXED BY " + quoted(*m_index));
+        SqlStatement query(db->getHandle(), "SELECT rowid, convo_id FROM Messages INDEXED BY " +
+                                                SqlStatement::quoted(*m_index));
         std::vector<Tally> tallies(m_chatIds.size());
         int status;
-        while ((status = sqlite3_step(query.statement)) == SQLITE_ROW) {
-            if (sqlite3_column_type(query.statement, 1) != SQLITE_INTEGER)
+        while ((status = sqlite3_step(query.get())) == SQLITE_ROW) {
+            if (sqlite3_column_type(query.get(), 1) != SQLITE_INTEGER)
                 continue;
-            const auto found = m_chatOf.find(sqlite3_column_int64(query.statement, 1));
+            const auto found = m_chatOf.find(sqlite3_column_int64(query.get(), 1));
             if (found != m_chatOf.end())
-                tallies[found->second].add(sqlite3_column_int64(query.statement, 0));
+                tallies[found->second].add(sqlite3_column_int64(query.get(), 0));
         }
         if (status != SQLITE_DONE)
             return std::nullopt;
@@ -399,19 +380,19 @@ void TableScan::compareWithIndex(const std::vector<Tally>& indexed) {
         return;
     // The entry's own conversation is read with it: a damaged index can hand a seek entries of
     // another conversation, which are that conversation's, not this one's.
-    Statement query(m_db.getHandle(), "SELECT rowid, convo_id FROM Messages INDEXED BY " + quoted(*m_index) +
-                                          " WHERE convo_id = ?");
+    SqlStatement query(m_db.getHandle(), "SELECT rowid, convo_id FROM Messages INDEXED BY " +
+                                             SqlStatement::quoted(*m_index) + " WHERE convo_id = ?");
     std::vector<std::set<qint64>> listed(m_chatIds.size());
     std::unordered_map<qint64, size_t> listedFor;
     for (const size_t chat : differing) {
-        sqlite3_reset(query.statement);
-        sqlite3_bind_int64(query.statement, 1, m_chatIds[chat]);
+        sqlite3_reset(query.get());
+        sqlite3_bind_int64(query.get(), 1, m_chatIds[chat]);
         int status;
-        while ((status = sqlite3_step(query.statement)) == SQLITE_ROW) {
-            if (sqlite3_column_type(query.statement, 1) != SQLITE_INTEGER ||
-                sqlite3_column_int64(query.statement, 1) != m_chatIds[chat])
+        while ((status = sqlite3_step(query.get())) == SQLITE_ROW) {
+            if (sqlite3_column_type(query.get(), 1) != SQLITE_INTEGER ||
+                sqlite3_column_int64(query.get(), 1) != m_chatIds[chat])
                 continue;
-            const qint64 rowid = sqlite3_column_int64(query.statement, 0);
+            const qint64 rowid = sqlite3_column_int64(query.get(), 0);
             listed[chat].insert(rowid);
             listedFor[rowid] = chat;
         }
