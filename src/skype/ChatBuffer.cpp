@@ -83,3 +83,10 @@ void ChatBuffer::release(size_t chat) {
     forget(m_memory[chat]);
     m_pieces[chat].clear();
 }
+
+void ChatBuffer::clear() {
+    for (size_t chat = 0; chat < m_memory.size(); ++chat)
+        release(chat);
+    m_file.reset();
+    m_fileSize = 0;
+}

@@ -24,6 +24,8 @@ public:
     // Every byte appended for the chat, in the order appended. Fails when the file cannot be read.
     QByteArray bytesOf(size_t chat) const;
     void release(size_t chat);
+    // Lets go of every chat's bytes, and of the file.
+    void clear();
     // Whether anything had to be set aside.
     bool usedFile() const { return m_file != nullptr; }
 

@@ -35,8 +35,8 @@ PlanReader::~PlanReader() {
 
 PlanReader::Ready PlanReader::prepare(size_t place) {
     const size_t chat = m_plan[place];
-    Ready ready{place, {m_scan->verdict(chat), std::nullopt}};
-    if (ready.result.verdict == TableScan::Verdict::Read)
+    Ready ready{place, {m_scan->verdicts().verdict(chat), std::nullopt}};
+    if (ready.result.verdict == ChatVerdicts::Verdict::Read)
         ready.result.messages = assemble(chat, m_readAgain[place]);
     if (!m_readAgain[place]) {
         m_scan->release(chat);

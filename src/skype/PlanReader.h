@@ -18,7 +18,7 @@
 class PlanReader final {
 public:
     struct Result {
-        TableScan::Verdict verdict = TableScan::Verdict::Read;
+        ChatVerdicts::Verdict verdict = ChatVerdicts::Verdict::Read;
         // Nothing where the chat is not read here: damaged, read alone, or its rows could not be had.
         std::optional<std::vector<HistoryMessage>> messages;
     };

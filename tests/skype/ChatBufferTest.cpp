@@ -47,6 +47,13 @@ TEST(ChatBuffer, EachChatGivesBackItsBytesWhateverWasSetAside) {
         buffer.release(1);
         EXPECT_EQ(buffer.bytesOf(1), QByteArray()) << row.name;
         EXPECT_EQ(buffer.bytesOf(0), expected[0]) << row.name;
+        // Let go of whole, as where the file fails.
+        buffer.clear();
+        for (size_t chat = 0; chat < 3; ++chat)
+            EXPECT_EQ(buffer.bytesOf(chat), QByteArray()) << row.name;
+        EXPECT_EQ(QDir(temporary.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                  QStringList())
+            << row.name;
     }
 }
 
