@@ -47,20 +47,6 @@ bool isWholeNumberOrNull(int type) {
     return type == SQLITE_INTEGER || type == SQLITE_NULL;
 }
 
-// What went wrong, in words a user can act on where SQLite's own are no help.
-QString reasonOf(const std::exception& error) {
-    const auto* sqlite = dynamic_cast<const SQLite::Exception*>(&error);
-    if (sqlite && (sqlite->getErrorCode() == SQLITE_BUSY || sqlite->getErrorCode() == SQLITE_LOCKED))
-        return QStringLiteral("Skype is using this history; close Skype and try again");
-    // A journal of changes left half-done: they must be undone before the history can be read, and a
-    // reader that writes nothing cannot undo them.
-    if (sqlite && sqlite->getExtendedErrorCode() == SQLITE_READONLY_ROLLBACK)
-        return QStringLiteral("Skype did not close this history cleanly, and the changes it left half-done "
-                              "in its '-journal' must be undone first; open it in Skype once and close "
-                              "Skype again, then try again");
-    return QString::fromUtf8(error.what());
-}
-
 // A history in use or left half-written is a Skype history all the same.
 bool isHeldOrHalfWritten(const std::exception& error) {
     const auto* sqlite = dynamic_cast<const SQLite::Exception*>(&error);
@@ -87,6 +73,37 @@ bool isInWalMode(const QString& path) {
 
 qint64 modifiedAt(const QFileInfo& info) {
     return info.fileTime(QFileDevice::FileModificationTime).toMSecsSinceEpoch();
+}
+
+quint32 bigEndian(const QByteArray& bytes, int at, int size) {
+    quint32 value = 0;
+    for (int i = 0; i < size; ++i)
+        value = (value << 8) | static_cast<unsigned char>(bytes.at(at + i));
+    return value;
+}
+
+// How the file is shorter than its header says (a copy or a download that did not finish), else
+// empty. A header from before SQLite 3.7 gives no size, and tells nothing.
+QString cutShortIn(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    const QByteArray header = file.read(100);
+    const qint64 size = file.size();
+    if (!header.startsWith(QByteArrayLiteral("SQLite format 3\0")))
+        return QString();
+    if (header.size() < 100)
+        return QStringLiteral("the file ends after %1 bytes, inside its header").arg(size);
+    const quint32 pageSize = bigEndian(header, 16, 2) == 1 ? 65536 : bigEndian(header, 16, 2);
+    const quint32 pages = bigEndian(header, 28, 4);
+    // The size in the header counts only where the header's two change counters agree.
+    if (pageSize < 512 || (pageSize & (pageSize - 1)) != 0 || pages == 0 ||
+        header.mid(24, 4) != header.mid(92, 4))
+        return QString();
+    const qint64 whole = qint64(pageSize) * pages;
+    if (size >= whole)
+        return QString();
+    return QStringLiteral("the file ends after %1 of the %2 bytes its header gives").arg(size).arg(whole);
 }
 
 // The kinds of message a transcript shows, in order.
@@ -126,6 +143,7 @@ DatabaseHistory::Source DatabaseHistory::sourceFor(const QString& path) {
     const QFileInfo opened(source.name);
     source.size = opened.size();
     source.modified = modifiedAt(opened);
+    source.cutShort = cutShortIn(source.name);
     return source;
 }
 
@@ -152,7 +170,8 @@ DatabaseHistory::DatabaseHistory(QString path, Source source)
         }
         m_columns = std::move(lowered);
     } catch (const std::exception& error) {
-        if (isHeldOrHalfWritten(error))
+        // SQLite opens no history shorter than its header says; cut short, it is one all the same.
+        if (isHeldOrHalfWritten(error) || !m_source.cutShort.isEmpty())
             fail(error);
         throw Failure(QStringLiteral("'%1' is not a Skype history: %2").arg(m_path, reasonOf(error)));
     }
@@ -190,6 +209,24 @@ void DatabaseHistory::fail(const std::exception& error) const {
     if (because.isEmpty())
         throw Failure(description);
     throw Failure::endingRun(description, because);
+}
+
+QString DatabaseHistory::reasonOf(const std::exception& error) const {
+    const auto* sqlite = dynamic_cast<const SQLite::Exception*>(&error);
+    if (sqlite && (sqlite->getErrorCode() == SQLITE_BUSY || sqlite->getErrorCode() == SQLITE_LOCKED))
+        return QStringLiteral("Skype is using this history; close Skype and try again");
+    // A journal of changes left half-done: they must be undone before the history can be read, and a
+    // reader that writes nothing cannot undo them.
+    if (sqlite && sqlite->getExtendedErrorCode() == SQLITE_READONLY_ROLLBACK)
+        return QStringLiteral("Skype did not close this history cleanly, and the changes it left half-done "
+                              "in its '-journal' must be undone first; open it in Skype once and close "
+                              "Skype again, then try again");
+    // "Malformed" says nothing of a file whose end is missing.
+    if (!m_source.cutShort.isEmpty())
+        return QStringLiteral("it is cut short: %1; part of it is missing, as when a copy or a download "
+                              "did not finish")
+            .arg(m_source.cutShort);
+    return QString::fromUtf8(error.what());
 }
 
 QString DatabaseHistory::endsRunBecause(const std::exception& error) const {

@@ -48,6 +48,8 @@ private:
         // The file as it was opened: a file that changed since explains damage met later.
         qint64 size = -1;
         qint64 modified = 0;
+        // How the file is shorter than its header says it is, else empty.
+        QString cutShort;
     };
     // The chats as the first reader found them: every reader made from it reads the same chat by the
     // same position, even when the history changes meanwhile.
@@ -84,6 +86,8 @@ private:
     // The column's name when the table has it; older clients lack some.
     std::optional<QString> column(const QString& table, const QString& name) const;
     [[noreturn]] void fail(const std::exception& error) const;
+    // What went wrong, in words a user can act on where SQLite's own are no help.
+    QString reasonOf(const std::exception& error) const;
     // Why the run must end after this error: the history cannot be read any more, or changed while
     // it was read. Empty for damage that is the chat's alone.
     QString endsRunBecause(const std::exception& error) const;

@@ -148,7 +148,8 @@ TEST(DatabaseHistory, UnusableFilesFailWithTheirPathAndReason) {
     } cases[] = {
         {files.path("missing.db"), "unable to open database file"},
         {files.file("garbage.db", QByteArray(4096, 'x')), "file is not a database"},
-        {files.file("truncated.db", whole.left(20000)), "database disk image is malformed"},
+        {files.file("truncated.db", whole.left(20000)), "it is cut short: the file ends after 20000 of the"},
+        {files.file("header.db", whole.left(60)), "it is cut short: the file ends after 60 bytes"},
         {files.database("other.db", "CREATE TABLE Notes (id INTEGER);"), "it has no accounts table"},
         {files.database("nomessages.db", "CREATE TABLE Accounts (id); CREATE TABLE Conversations (id);"),
          "it has no messages table"},
