@@ -106,6 +106,20 @@ QString cutShortIn(const QString& path) {
     return QStringLiteral("the file ends after %1 of the %2 bytes its header gives").arg(size).arg(whole);
 }
 
+// A history is read with the files of these names beside it. One that is no file (a pipe, which an
+// open would wait on for ever, a device, a folder) fails the history as the history itself would.
+void checkFilesBeside(const QString& path) {
+    for (const char* suffix : {"-wal", "-journal", "-shm"}) {
+        const QFileInfo beside(path + QLatin1String(suffix));
+        if (beside.exists() && !beside.isFile())
+            throw Failure(
+                QStringLiteral("Cannot read the Skype history '%1': '%2' beside it is not a file but "
+                               "a pipe, a device, a socket or a folder, where a history keeps a "
+                               "file of that name; remove it and try again")
+                    .arg(path, beside.fileName()));
+    }
+}
+
 // The kinds of message a transcript shows, in order.
 std::vector<qint64> shownTypes() {
     std::vector<qint64> shown;
@@ -130,6 +144,7 @@ DatabaseHistory::Prepared DatabaseHistory::prepare(SQLite::Database& db, const Q
 }
 
 DatabaseHistory::Source DatabaseHistory::sourceFor(const QString& path) {
+    checkFilesBeside(path);
     Source source;
     source.name = path;
     // Even a read-only connection to a history in WAL mode creates its "-shm" file beside it, and
