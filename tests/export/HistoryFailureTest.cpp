@@ -6,6 +6,7 @@
 
 #include "ExportWriter.h"
 #include "export/FileRoutines.h"
+#include "skype/PlanReader.h"
 
 #include <SQLiteCpp/Database.h>
 
@@ -16,6 +17,7 @@
 #include <QMap>
 
 #include <functional>
+#include <new>
 #include <optional>
 
 #include <gtest/gtest.h>
@@ -129,6 +131,46 @@ TEST_F(HistoryFailure, AValueThatIsNoNumberFailsItsChatAlone) {
                 << text.toStdString();
         EXPECT_EQ(transcripts(), good) << row.damage;
     }
+}
+
+// Out of memory while a chat is made ready on the plan's own thread fails that chat alone, as it does
+// on any other thread: "Out of memory", its contact keeps its transcript, and the run goes on.
+TEST_F(HistoryFailure, OutOfMemoryWhereThePlanIsReadFailsThatChatAlone) {
+    open(pristine);
+    save();
+    ASSERT_EQ(w.boxes.texts(), QStringList{QStringLiteral("Done.")});
+    QMap<QString, QByteArray> expected = transcripts();
+    size_t position = 0;
+    QString partner;
+    {
+        SQLite::Database db(pristine.toStdString(), SQLite::OPEN_READONLY);
+        SQLite::Statement query(db,
+                                "SELECT (SELECT COUNT(*) FROM Conversations AS o WHERE o.id < c.id), "
+                                "c.identity FROM Conversations AS c WHERE c.type = 1 ORDER BY c.id LIMIT 1");
+        ASSERT_TRUE(query.executeStep());
+        position = static_cast<size_t>(query.getColumn(0).getInt64());
+        partner = QString::fromStdString(query.getColumn(1).getString());
+    }
+    const QString partnerPath = transcriptPath(folder, partner);
+    for (const QString& name : expected.keys())
+        writeFile(folder + name, "old");
+    expected[QFileInfo(partnerPath).fileName()] = "old";
+    struct Seam {
+        ~Seam() { PlanReader::setBeforeEachChat(nullptr); }
+    } seam;
+    PlanReader::setBeforeEachChat([&](size_t chat) {
+        if (chat == position)
+            throw std::bad_alloc();
+    });
+    open(pristine);
+    save();
+    const QStringList texts = w.boxes.texts();
+    ASSERT_GE(texts.size(), 3) << texts.join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(texts.last(), QStringLiteral("Done."));
+    EXPECT_EQ(texts.at(texts.size() - 2), keptMessage(partnerPath));
+    for (const QString& text : texts.mid(0, texts.size() - 2))
+        EXPECT_TRUE(text.startsWith(QLatin1String("Out of memory\r\n"))) << text.toStdString();
+    EXPECT_EQ(transcripts(), expected);
 }
 
 // A message whose chat is no whole number belongs to no chat that can be read: which chat lacks it
