@@ -30,8 +30,14 @@ ChatVerdicts::ChatVerdicts(const std::vector<qint64>& chatIds, std::optional<Ind
     , m_table(chatIds.size())
     , m_verdicts(chatIds.size(), Verdict::Read)
     , m_indexTells(chatIds.size(), false) {
-    for (size_t chat = 0; chat < chatIds.size(); ++chat)
-        m_chatOf.emplace(chatIds[chat], chat);
+    // Two chats of one id would both claim its messages: which chat they are cannot be told.
+    for (size_t chat = 0; chat < chatIds.size(); ++chat) {
+        const auto [first, alone] = m_chatOf.emplace(chatIds[chat], chat);
+        if (!alone) {
+            m_verdicts[first->second] = Verdict::Damaged;
+            m_verdicts[chat] = Verdict::Damaged;
+        }
+    }
 }
 
 size_t ChatVerdicts::chatOfId(qint64 id) const {
