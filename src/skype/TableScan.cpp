@@ -219,7 +219,11 @@ void TableScan::take(sqlite3_stmt* statement, std::string& batch) {
             m_verdicts->notAnId(statement, 1);
         return;
     }
-    m_verdicts->tableRow(chat, rowid, ChatVerdicts::timeOf(statement, 2));
+    // The time read once, for the verdicts and for the row: it is read for every row.
+    const int timeKind = sqlite3_column_type(statement, 2);
+    const qint64 time =
+        timeKind == SQLITE_INTEGER ? sqlite3_column_int64(statement, 2) : ChatVerdicts::timeOf(statement, 2);
+    m_verdicts->tableRow(chat, rowid, time);
     if (!m_planned[chat] || !m_holding.load(std::memory_order_relaxed))
         return;
     Raw head;
@@ -236,7 +240,12 @@ void TableScan::take(sqlite3_stmt* statement, std::string& batch) {
         else
             plain = false;
     };
-    integer(2, head.time, kTimeNull);
+    if (timeKind == SQLITE_INTEGER)
+        head.time = time;
+    else if (timeKind == SQLITE_NULL)
+        head.flags |= kTimeNull;
+    else
+        plain = false;
     integer(3, head.number, kNumberNull);
     // NULL is no type at all: the chat's own query does not show it either.
     bool shown = false;
