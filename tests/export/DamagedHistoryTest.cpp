@@ -323,25 +323,45 @@ void exchangeTwoRowIds(const QString& db, QStringList& touched) {
     FAIL() << "no two dialogs share a leaf of the index";
 }
 
+// The leaf pages of the messages table, in key order, in the bytes of its file.
+struct TableLeaves {
+    QByteArray bytes;
+    qint64 pageSize = 0;
+    std::vector<qint64> pages;
+
+    explicit TableLeaves(const QString& db) {
+        qint64 root = 0;
+        {
+            SQLite::Database reader(db.toStdString(), SQLite::OPEN_READONLY);
+            root = reader.execAndGet("SELECT rootpage FROM sqlite_master WHERE name = 'Messages'").getInt64();
+        }
+        QFile file(db);
+        if (file.open(QIODevice::ReadOnly))
+            bytes = file.readAll();
+        pageSize = bigEndian(bytes, 16, 2) == 1 ? 65536 : bigEndian(bytes, 16, 2);
+        pages = leaves(bytes, pageSize, root);
+    }
+    // Where a leaf starts in the bytes.
+    qint64 at(size_t leaf) const { return (pages.at(leaf) - 1) * pageSize; }
+    // A few bytes flipped where the leaf lists its rows: it can no longer be read.
+    void damage(size_t leaf) {
+        for (const qint64 offset : {9, 12, 15})
+            bytes[at(leaf) + offset] = static_cast<char>(~bytes.at(at(leaf) + offset));
+    }
+    void write(const QString& db) const {
+        QFile file(db);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        ASSERT_EQ(file.write(bytes), bytes.size());
+    }
+};
+
 // A few bytes flipped on a page of the messages table, where its rows are listed: the table can no
 // longer be read whole.
 void flipBytesOnATablePage(const QString& db, QStringList& touched) {
-    qint64 root = 0;
-    {
-        SQLite::Database reader(db.toStdString(), SQLite::OPEN_READONLY);
-        root = reader.execAndGet("SELECT rootpage FROM sqlite_master WHERE name = 'Messages'").getInt64();
-    }
-    QFile file(db);
-    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
-    QByteArray bytes = file.readAll();
-    const qint64 pageSize = bigEndian(bytes, 16, 2) == 1 ? 65536 : bigEndian(bytes, 16, 2);
-    const std::vector<qint64> pages = leaves(bytes, pageSize, root);
-    ASSERT_GT(pages.size(), 12u);
-    const qint64 start = (pages.at(pages.size() / 2) - 1) * pageSize;
-    for (const qint64 at : {start + 9, start + 12, start + 15})
-        bytes[at] = static_cast<char>(~bytes.at(at));
-    file.seek(0);
-    file.write(bytes);
+    TableLeaves table(db);
+    ASSERT_GT(table.pages.size(), 12u);
+    table.damage(table.pages.size() / 2);
+    table.write(db);
     touched.clear(); // which chats the pages held cannot be told from here
 }
 
@@ -404,27 +424,14 @@ void changeATimeInTheTableAlone(const QString& db, QStringList& touched) {
 // others should be, then another damaged page: read on past the first damage, the scan meets rows
 // it has passed already before it meets the second.
 void staleCopiesBetweenDamagedPages(const QString& db, QStringList& touched) {
-    qint64 root = 0;
-    {
-        SQLite::Database reader(db.toStdString(), SQLite::OPEN_READONLY);
-        root = reader.execAndGet("SELECT rootpage FROM sqlite_master WHERE name = 'Messages'").getInt64();
-    }
-    QFile file(db);
-    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
-    QByteArray bytes = file.readAll();
-    const qint64 pageSize = bigEndian(bytes, 16, 2) == 1 ? 65536 : bigEndian(bytes, 16, 2);
-    const std::vector<qint64> pages = leaves(bytes, pageSize, root);
-    ASSERT_GT(pages.size(), 12u);
-    const size_t first = pages.size() / 2;
-    const auto at = [&](size_t leaf) { return (pages.at(leaf) - 1) * pageSize; };
-    for (const size_t damaged : {first, first + 3}) {
-        for (const qint64 offset : {9, 12, 15})
-            bytes[at(damaged) + offset] = static_cast<char>(~bytes.at(at(damaged) + offset));
-    }
-    bytes.replace(at(first + 1), pageSize, bytes.mid(at(0), pageSize));
-    bytes.replace(at(first + 2), pageSize, bytes.mid(at(1), pageSize));
-    file.seek(0);
-    file.write(bytes);
+    TableLeaves table(db);
+    ASSERT_GT(table.pages.size(), 12u);
+    const size_t first = table.pages.size() / 2;
+    table.damage(first);
+    table.damage(first + 3);
+    table.bytes.replace(table.at(first + 1), table.pageSize, table.bytes.mid(table.at(0), table.pageSize));
+    table.bytes.replace(table.at(first + 2), table.pageSize, table.bytes.mid(table.at(1), table.pageSize));
+    table.write(db);
     touched.clear();
 }
 
