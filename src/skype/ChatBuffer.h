@@ -6,11 +6,12 @@
 #include <string>
 #include <vector>
 
-class QTemporaryFile;
+class QFile;
 
 // The rows of many chats gathered while a table is read once, each chat's bytes one after the other,
 // within a budget of memory. When the budget is passed, the chats that will be taken last are set
-// aside in a private temporary file, removed when the buffer goes.
+// aside in a private temporary file, which has no name while it is used (Linux, macOS) or goes with
+// its last handle (Windows), also when the program is killed.
 class ChatBuffer final {
 public:
     // `takenLast`: the chats from the one that will be taken last, set aside in this order.
@@ -24,6 +25,8 @@ public:
     // Every byte appended for the chat, in the order appended. Fails when the file cannot be read.
     QByteArray bytesOf(size_t chat) const;
     void release(size_t chat);
+    // Lets go of every chat's bytes, and of the file.
+    void clear();
     // Whether anything had to be set aside.
     bool usedFile() const { return m_file != nullptr; }
 
@@ -42,5 +45,5 @@ private:
     size_t m_budget;
     size_t m_inMemory = 0;
     qint64 m_fileSize = 0;
-    std::unique_ptr<QTemporaryFile> m_file;
+    std::unique_ptr<QFile> m_file;
 };

@@ -1,6 +1,7 @@
 #include "DatabaseHistory.h"
 
 #include "ChatText.h"
+#include "ChatVerdicts.h"
 #include "HistoryCopy.h"
 #include "MessageBody.h"
 #include "PlanReader.h"
@@ -46,20 +47,6 @@ bool isWholeNumberOrNull(int type) {
     return type == SQLITE_INTEGER || type == SQLITE_NULL;
 }
 
-// What went wrong, in words a user can act on where SQLite's own are no help.
-QString reasonOf(const std::exception& error) {
-    const auto* sqlite = dynamic_cast<const SQLite::Exception*>(&error);
-    if (sqlite && (sqlite->getErrorCode() == SQLITE_BUSY || sqlite->getErrorCode() == SQLITE_LOCKED))
-        return QStringLiteral("Skype is using this history; close Skype and try again");
-    // A journal of changes left half-done: they must be undone before the history can be read, and a
-    // reader that writes nothing cannot undo them.
-    if (sqlite && sqlite->getExtendedErrorCode() == SQLITE_READONLY_ROLLBACK)
-        return QStringLiteral("Skype did not close this history cleanly, and the changes it left half-done "
-                              "in its '-journal' must be undone first; open it in Skype once and close "
-                              "Skype again, then try again");
-    return QString::fromUtf8(error.what());
-}
-
 // A history in use or left half-written is a Skype history all the same.
 bool isHeldOrHalfWritten(const std::exception& error) {
     const auto* sqlite = dynamic_cast<const SQLite::Exception*>(&error);
@@ -77,11 +64,6 @@ bool isDialog(const SQLite::Column& type, const QString& identity) {
            !identity.startsWith(QLatin1String("19:"));
 }
 
-QString quotedName(const QString& name) {
-    return QLatin1Char('"') + QString(name).replace(QLatin1Char('"'), QLatin1String("\"\"")) +
-           QLatin1Char('"');
-}
-
 // The header's read and write versions are 2 in WAL mode.
 bool isInWalMode(const QString& path) {
     QFile file(path);
@@ -91,6 +73,60 @@ bool isInWalMode(const QString& path) {
 
 qint64 modifiedAt(const QFileInfo& info) {
     return info.fileTime(QFileDevice::FileModificationTime).toMSecsSinceEpoch();
+}
+
+quint32 bigEndian(const QByteArray& bytes, int at, int size) {
+    quint32 value = 0;
+    for (int i = 0; i < size; ++i)
+        value = (value << 8) | static_cast<unsigned char>(bytes.at(at + i));
+    return value;
+}
+
+// How the file is shorter than its header says (a copy or a download that did not finish), else
+// empty. A header from before SQLite 3.7 gives no size, and tells nothing.
+QString cutShortIn(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    const QByteArray header = file.read(100);
+    const qint64 size = file.size();
+    if (!header.startsWith(QByteArrayLiteral("SQLite format 3\0")))
+        return QString();
+    if (header.size() < 100)
+        return QStringLiteral("the file ends after %1 bytes, inside its header").arg(size);
+    const quint32 pageSize = bigEndian(header, 16, 2) == 1 ? 65536 : bigEndian(header, 16, 2);
+    const quint32 pages = bigEndian(header, 28, 4);
+    // The size in the header counts only where the header's two change counters agree.
+    if (pageSize < 512 || (pageSize & (pageSize - 1)) != 0 || pages == 0 ||
+        header.mid(24, 4) != header.mid(92, 4))
+        return QString();
+    const qint64 whole = qint64(pageSize) * pages;
+    if (size >= whole)
+        return QString();
+    return QStringLiteral("the file ends after %1 of the %2 bytes its header gives").arg(size).arg(whole);
+}
+
+// A history is read with the files of these names beside it. One that is no file (a pipe, which an
+// open would wait on for ever, a device, a folder) fails the history as the history itself would.
+void checkFilesBeside(const QString& path) {
+    for (const char* suffix : {"-wal", "-journal", "-shm"}) {
+        const QFileInfo beside(path + QLatin1String(suffix));
+        if (beside.exists() && !beside.isFile())
+            throw Failure(
+                QStringLiteral("Cannot read the Skype history '%1': '%2' beside it is not a file but "
+                               "a pipe, a device, a socket or a folder, where a history keeps a "
+                               "file of that name; remove it and try again")
+                    .arg(path, beside.fileName()));
+    }
+}
+
+// The kinds of message a transcript shows, in order.
+std::vector<qint64> shownTypes() {
+    std::vector<qint64> shown;
+    for (const QString& type : QString::fromLatin1(kShownTypes).split(QLatin1Char(',')))
+        shown.push_back(type.trimmed().toLongLong());
+    std::sort(shown.begin(), shown.end());
+    return shown;
 }
 
 } // namespace
@@ -108,7 +144,9 @@ DatabaseHistory::Prepared DatabaseHistory::prepare(SQLite::Database& db, const Q
 }
 
 DatabaseHistory::Source DatabaseHistory::sourceFor(const QString& path) {
-    Source source{path, nullptr};
+    checkFilesBeside(path);
+    Source source;
+    source.name = path;
     // Even a read-only connection to a history in WAL mode creates its "-shm" file beside it, and
     // fails where that folder cannot be written to; and a client may write and checkpoint it at any
     // time, which a reader without SQLite's locks (immutable) would misread. A private copy of the
@@ -120,6 +158,7 @@ DatabaseHistory::Source DatabaseHistory::sourceFor(const QString& path) {
     const QFileInfo opened(source.name);
     source.size = opened.size();
     source.modified = modifiedAt(opened);
+    source.cutShort = cutShortIn(source.name);
     return source;
 }
 
@@ -129,7 +168,8 @@ DatabaseHistory::DatabaseHistory(const QString& path)
 DatabaseHistory::DatabaseHistory(QString path, Source source)
     : m_path(std::move(path))
     , m_source(std::move(source))
-    , m_messageQuery(nullptr, sqlite3_finalize) {
+    , m_indexQuery(nullptr, sqlite3_finalize)
+    , m_tableQuery(nullptr, sqlite3_finalize) {
     try {
         m_db = connect();
         SQLite::Statement tables(*m_db, "SELECT name FROM sqlite_master WHERE type = 'table'");
@@ -145,7 +185,8 @@ DatabaseHistory::DatabaseHistory(QString path, Source source)
         }
         m_columns = std::move(lowered);
     } catch (const std::exception& error) {
-        if (isHeldOrHalfWritten(error))
+        // SQLite opens no history shorter than its header says; cut short, it is one all the same.
+        if (isHeldOrHalfWritten(error) || !m_source.cutShort.isEmpty())
             fail(error);
         throw Failure(QStringLiteral("'%1' is not a Skype history: %2").arg(m_path, reasonOf(error)));
     }
@@ -183,6 +224,24 @@ void DatabaseHistory::fail(const std::exception& error) const {
     if (because.isEmpty())
         throw Failure(description);
     throw Failure::endingRun(description, because);
+}
+
+QString DatabaseHistory::reasonOf(const std::exception& error) const {
+    const auto* sqlite = dynamic_cast<const SQLite::Exception*>(&error);
+    if (sqlite && (sqlite->getErrorCode() == SQLITE_BUSY || sqlite->getErrorCode() == SQLITE_LOCKED))
+        return QStringLiteral("Skype is using this history; close Skype and try again");
+    // A journal of changes left half-done: they must be undone before the history can be read, and a
+    // reader that writes nothing cannot undo them.
+    if (sqlite && sqlite->getExtendedErrorCode() == SQLITE_READONLY_ROLLBACK)
+        return QStringLiteral("Skype did not close this history cleanly, and the changes it left half-done "
+                              "in its '-journal' must be undone first; open it in Skype once and close "
+                              "Skype again, then try again");
+    // "Malformed" says nothing of a file whose end is missing.
+    if (!m_source.cutShort.isEmpty())
+        return QStringLiteral("it is cut short: %1; part of it is missing, as when a copy or a download "
+                              "did not finish")
+            .arg(m_source.cutShort);
+    return QString::fromUtf8(error.what());
 }
 
 QString DatabaseHistory::endsRunBecause(const std::exception& error) const {
@@ -275,7 +334,6 @@ void DatabaseHistory::loadChats() {
                                  sqlOf(column(conversations, QStringLiteral("displayname"))));
     SQLite::Statement query(*m_db, sql.toStdString());
     auto list = std::make_shared<ChatList>();
-    list->messageOfNoChat = messageOfNoChat();
     bool stampMissing = false;
     while (query.executeStep()) {
         const QString identity = text(query.getColumn(1));
@@ -320,21 +378,6 @@ void DatabaseHistory::loadChats() {
     m_list = std::move(list);
 }
 
-bool DatabaseHistory::messageOfNoChat() const {
-    try {
-        const std::optional<QString> index = conversationIndex();
-        if (!index)
-            return false;
-        SQLite::Statement query(*m_db, QStringLiteral("SELECT 1 FROM Messages INDEXED BY %1 WHERE convo_id > "
-                                                      "9223372036854775807 LIMIT 1")
-                                           .arg(quotedName(*index))
-                                           .toStdString());
-        return query.executeStep();
-    } catch (const SQLite::Exception&) {
-        return false; // each chat's own read finds the damage it meets
-    }
-}
-
 std::optional<QString> DatabaseHistory::conversationIndex() const {
     SQLite::Statement query(*m_db, "SELECT list.name FROM pragma_index_list('Messages') AS list, "
                                    "pragma_index_info(list.name) AS info WHERE info.seqno = 0 AND "
@@ -344,291 +387,11 @@ std::optional<QString> DatabaseHistory::conversationIndex() const {
     return text(query.getColumn(0));
 }
 
-// A page of the index overwritten by another one (a misdirected write) leaves the table whole and
-// the index readable: the per-chat queries would get other rows, or fewer, and no error. So the
-// messages are counted, and their row ids and conversations summed, once through the index and
-// once from the table alone; they must agree. A table that cannot be read whole leaves nothing to
-// check against: each chat's own read then finds the damage it meets.
-bool DatabaseHistory::indexAgreesWithTable(const QString& index) const {
-    const auto tally = [](SQLite::Database& db, const QString& from) {
-        SQLite::Statement query(db, QStringLiteral("SELECT COUNT(*), SUM(rowid % 4294967296), "
-                                                   "SUM(convo_id % 4294967296) FROM Messages %1")
-                                        .arg(from)
-                                        .toStdString());
-        query.executeStep();
-        return QStringList{text(query.getColumn(0)), text(query.getColumn(1)), text(query.getColumn(2))};
-    };
-    // The table's tally on a connection of its own while this one takes the index's: the two passes
-    // over every message run at once. Where that connection cannot be had, this one takes both.
-    enum class Side { NotDone, Done, Failed };
-    Side side = Side::NotDone;
-    QStringList table;
-    std::optional<std::thread> tableTally;
-    try {
-        tableTally.emplace([&] {
-            try {
-                const std::unique_ptr<SQLite::Database> db = connect();
-                try {
-                    table = tally(*db, QStringLiteral("NOT INDEXED"));
-                    side = Side::Done;
-                } catch (const SQLite::Exception&) {
-                    side = Side::Failed;
-                }
-            } catch (...) {
-                side = Side::NotDone;
-            }
-        });
-    } catch (const std::system_error&) {
-        // the system will not start the thread: this connection takes both, as without a connection
-    }
-    const auto tableTallied = [&] {
-        if (tableTally)
-            tableTally->join();
-    };
-    QStringList indexed;
-    std::optional<bool> indexInItsOrder;
-    bool indexFailed = false;
-    try {
-        if (std::optional<IndexPass> pass = indexPass(index)) {
-            indexed = pass->tally;
-            indexInItsOrder = pass->inOrder;
-        } else {
-            indexed = tally(*m_db, QStringLiteral("INDEXED BY ") + quotedName(index));
-        }
-    } catch (const SQLite::Exception&) {
-        indexFailed = true;
-    } catch (...) {
-        tableTallied();
-        throw;
-    }
-    tableTallied();
-    if (side == Side::NotDone) {
-        try {
-            table = tally(*m_db, QStringLiteral("NOT INDEXED"));
-            side = Side::Done;
-        } catch (const SQLite::Exception&) {
-            side = Side::Failed;
-        }
-    }
-    if (side == Side::Failed)
-        return true;
-    try {
-        return !indexFailed && indexed == table && (indexInItsOrder ? *indexInItsOrder : indexInOrder(index));
-    } catch (const SQLite::Exception&) {
-        return false;
-    }
-}
-
-// The index's tally and its order in one pass: the tally as SQLite's SUM gives it for whole numbers.
-// A conversation id of another kind is left to SQLite's own arithmetic: nothing is returned.
-std::optional<DatabaseHistory::IndexPass> DatabaseHistory::indexPass(const QString& index) const {
-    constexpr qint64 kModulus = 4294967296;
-    const Prepared query = prepare(
-        *m_db, QStringLiteral("SELECT rowid, convo_id FROM Messages INDEXED BY %1").arg(quotedName(index)));
-    sqlite3_stmt* statement = query.get();
-    qint64 count = 0;
-    qint64 messages = 0;
-    qint64 chats = 0;
-    bool chatSeen = false;
-    std::optional<qint64> last;
-    IndexPass pass;
-    int status;
-    while ((status = sqlite3_step(statement)) == SQLITE_ROW) {
-        ++count;
-        // Fewer than 2^31 rows of values below 2^32 cannot overflow; more are left to SQLite.
-        if (__builtin_add_overflow(messages, sqlite3_column_int64(statement, 0) % kModulus, &messages))
-            return std::nullopt;
-        switch (sqlite3_column_type(statement, 1)) {
-        case SQLITE_NULL:
-            // NULL sorts first, and SUM passes over it.
-            pass.inOrder = pass.inOrder && !last;
-            break;
-        case SQLITE_INTEGER: {
-            const qint64 chat = sqlite3_column_int64(statement, 1);
-            if (__builtin_add_overflow(chats, chat % kModulus, &chats))
-                return std::nullopt;
-            chatSeen = true;
-            pass.inOrder = pass.inOrder && !(last && chat < *last);
-            last = chat;
-            break;
-        }
-        default:
-            return std::nullopt;
-        }
-    }
-    if (status != SQLITE_DONE)
-        throw SQLite::Exception(m_db->getHandle(), status);
-    pass.tally = QStringList{QString::number(count), count ? QString::number(messages) : QString(),
-                             chatSeen ? QString::number(chats) : QString()};
-    return pass;
-}
-
-// Two pages of the index swapped (two misdirected writes) keep its count and sums, but not its
-// order: read in the index's own order, the conversations must never go back.
-bool DatabaseHistory::indexInOrder(const QString& index) const {
-    SQLite::Statement query(
-        *m_db,
-        QStringLiteral("SELECT convo_id FROM Messages INDEXED BY %1").arg(quotedName(index)).toStdString());
-    std::optional<qint64> last;
-    while (query.executeStep()) {
-        const SQLite::Column chat = query.getColumn(0);
-        // NULL sorts first; a value of another kind leaves the order to SQLite's rules, unchecked.
-        if (chat.isNull()) {
-            if (last)
-                return false;
-        } else if (chat.isInteger()) {
-            if (last && chat.getInt64() < *last)
-                return false;
-            last = chat.getInt64();
-        } else {
-            return true;
-        }
-    }
-    return true;
-}
-
-// A page of the table overwritten by another one of it shows in a scan as row ids that go back.
-bool DatabaseHistory::tableInOrder() const {
-    try {
-        SQLite::Statement query(*m_db, "SELECT rowid FROM Messages NOT INDEXED");
-        std::optional<qint64> last;
-        while (query.executeStep()) {
-            const qint64 id = query.getColumn(0).getInt64();
-            if (last && id <= *last)
-                return false;
-            last = id;
-        }
-    } catch (const SQLite::Exception&) {
-        return false;
-    }
-    return true;
-}
-
-// A table page that lost a write is in order and readable, but lacks messages the index still
-// lists: those chats cannot be read whole from the table either.
-std::set<qint64> DatabaseHistory::chatsTheTableLacks(const QString& index) const {
-    std::set<qint64> lacking;
-    try {
-        SQLite::Statement query(*m_db,
-                                QStringLiteral("SELECT DISTINCT i.convo_id FROM Messages AS i INDEXED BY %1 "
-                                               "WHERE NOT EXISTS (SELECT 1 FROM Messages AS t NOT INDEXED "
-                                               "WHERE t.rowid = i.rowid AND t.convo_id IS i.convo_id)")
-                                    .arg(quotedName(index))
-                                    .toStdString());
-        while (query.executeStep()) {
-            if (query.getColumn(0).isInteger())
-                lacking.insert(query.getColumn(0).getInt64());
-        }
-    } catch (const SQLite::Exception&) {
-        // Which chats it lacks cannot be told: each chat's own read finds what it meets.
-    }
-    return lacking;
-}
-
-std::set<qint64> DatabaseHistory::chatsTheIndexMisreads(const QString& index) const {
-    using Tally = std::map<QString, std::pair<qint64, qint64>>;
-    const auto tally = [&](const QString& from) {
-        Tally result;
-        SQLite::Statement query(*m_db,
-                                QStringLiteral("SELECT quote(convo_id), COUNT(*), SUM(rowid % 4294967296) "
-                                               "FROM Messages %1 GROUP BY convo_id")
-                                    .arg(from)
-                                    .toStdString());
-        while (query.executeStep())
-            result[text(query.getColumn(0))] = {query.getColumn(1).getInt64(), query.getColumn(2).getInt64()};
-        return result;
-    };
-    std::set<qint64> misread;
-    try {
-        const Tally table = tally(QStringLiteral("NOT INDEXED"));
-        const Tally indexed = tally(QStringLiteral("INDEXED BY ") + quotedName(index));
-        const auto disagree = [&](const Tally& one, const Tally& other) {
-            for (const auto& [chat, counts] : one) {
-                const auto found = other.find(chat);
-                bool number = false;
-                const qint64 id = chat.toLongLong(&number);
-                if ((found == other.end() || found->second != counts) && number)
-                    misread.insert(id);
-            }
-        };
-        disagree(table, indexed);
-        disagree(indexed, table);
-    } catch (const SQLite::Exception&) {
-        // Which chats it misreads cannot be told: each chat's own read finds what it meets.
-    }
-    return misread;
-}
-
-void DatabaseHistory::prepareMessageQuery() {
-    const QString messages = QStringLiteral("messages");
-    const auto field = [&](const char* name) {
-        return sqlOf(column(messages, QString::fromLatin1(name)), QStringLiteral("m."));
-    };
-    QString from = QStringLiteral("Messages AS m");
-    QString chat = QStringLiteral("m.convo_id");
-    QString order = QStringLiteral("%1 DESC, %2 DESC").arg(field("timestamp"), field("id"));
-    const std::optional<QString> index = conversationIndex();
-    if (index && !m_indexCheck) {
-        IndexCheck check{indexAgreesWithTable(*index)};
-        check.tableInOrder = check.trusted || tableInOrder();
-        m_indexCheck = std::make_shared<const IndexCheck>(check);
-    }
-    if (index && !m_indexCheck->tableInOrder) {
-        // The table is the damaged one: a private index built from it would lose and repeat
-        // messages. The client's index serves the chats on which both agree; the others fail.
-        m_misread = chatsTheIndexMisreads(*index);
-    } else if (!index || !m_indexCheck->trusted) {
-        // Without the client's index every chat would cost a scan of all messages, and a damaged
-        // one gives the wrong messages: one scan of the table itself builds a private index in
-        // the connection's temporary storage instead.
-        try {
-            m_db->exec(
-                QStringLiteral("CREATE TEMP TABLE IF NOT EXISTS chat_order AS SELECT convo_id, %1 AS time, "
-                               "%2 AS number, rowid AS message FROM Messages NOT INDEXED;"
-                               "CREATE INDEX IF NOT EXISTS temp.chat_order_key ON chat_order "
-                               "(convo_id, time, number)")
-                    .arg(sqlOf(column(messages, QStringLiteral("timestamp"))),
-                         sqlOf(column(messages, QStringLiteral("id"))))
-                    .toStdString());
-            from = QStringLiteral("temp.chat_order AS o JOIN Messages AS m ON m.rowid = o.message");
-            chat = QStringLiteral("o.convo_id");
-            order = QStringLiteral("o.time DESC, o.number DESC");
-            if (index)
-                m_misread = chatsTheTableLacks(*index);
-        } catch (const SQLite::Exception&) {
-            if (!index)
-                throw;
-            // No room for a private index: the client's serves the chats it reads right.
-            m_misread = chatsTheIndexMisreads(*index);
-        }
-    }
-    // A type or time that is no whole number comes along, so that its chat fails rather than losing
-    // the message or placing it elsewhere. (The id is the row's own, always a whole number.)
-    const QString sql =
-        QStringLiteral("SELECT %1, %2, %3, %4, %5, m.convo_id FROM %6 WHERE %7 = ? AND (%3 IN (%8) OR "
-                       "typeof(%3) NOT IN ('integer', 'null')) ORDER BY %9")
-            .arg(field("from_dispname"), field("author"), field("type"), field("body_xml"),
-                 field("timestamp"), from, chat, QString::fromLatin1(kShownTypes), order);
-    m_messageQuery = prepare(*m_db, sql);
-}
-
 namespace {
 
 QByteArrayView columnBytes(sqlite3_stmt* statement, int column) {
     const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
     return text ? QByteArrayView(text, sqlite3_column_bytes(statement, column)) : QByteArrayView();
-}
-
-// Whether the row read for a chat is the chat's own: its conversation id, read with it.
-bool belongsTo(sqlite3_stmt* statement, int column, qint64 chat) {
-    switch (sqlite3_column_type(statement, column)) {
-    case SQLITE_INTEGER:
-        return sqlite3_column_int64(statement, column) == chat;
-    case SQLITE_FLOAT:
-        return sqlite3_column_double(statement, column) == static_cast<double>(chat);
-    default:
-        return false;
-    }
 }
 
 // What a transcript shows of a row a pass over the table gave, by the steps a chat's own query takes
@@ -659,7 +422,63 @@ bool shownOf(int type, QByteArrayView senderName, QByteArrayView author, QByteAr
     return true;
 }
 
+// Which SQLite declares a column of this type to hold text: its type names characters and no integer.
+bool holdsText(const QString& declared) {
+    const QString type = declared.toUpper();
+    return !type.contains(QLatin1String("INT")) &&
+           (type.contains(QLatin1String("CHAR")) || type.contains(QLatin1String("CLOB")) ||
+            type.contains(QLatin1String("TEXT")));
+}
+
 } // namespace
+
+std::shared_ptr<ChatVerdicts> DatabaseHistory::newVerdicts() const {
+    std::optional<ChatVerdicts::Index> index;
+    const std::optional<QString> time = column(QStringLiteral("messages"), QStringLiteral("timestamp"));
+    if (const std::optional<QString> name = conversationIndex()) {
+        SQLite::Statement second(*m_db, "SELECT name FROM pragma_index_info(?) WHERE seqno = 1");
+        second.bind(1, name->toStdString());
+        index = ChatVerdicts::Index{*name, time && second.executeStep() &&
+                                               text(second.getColumn(0)).toLower() == *time};
+    }
+    SQLite::Statement declared(*m_db, "SELECT type FROM pragma_table_info('Messages') WHERE name = "
+                                      "'convo_id' COLLATE NOCASE");
+    const bool idsAsText = declared.executeStep() && holdsText(text(declared.getColumn(0)));
+    return std::make_shared<ChatVerdicts>(m_list->ids, index, sqlOf(time), idsAsText);
+}
+
+std::unique_ptr<TableScan> DatabaseHistory::newScan(const std::vector<size_t>& plan, size_t budget) {
+    const QString messages = QStringLiteral("messages");
+    const auto field = [&](const char* name) { return sqlOf(column(messages, QString::fromLatin1(name))); };
+    return std::make_unique<TableScan>(
+        *m_db, [this] { return connect(); },
+        TableScan::Columns{field("timestamp"), field("id"), field("type"), field("from_dispname"),
+                           field("author"), field("body_xml")},
+        shownTypes(), shownOf, newVerdicts(), plan, budget);
+}
+
+const ChatVerdicts& DatabaseHistory::verdicts() {
+    if (!m_verdicts) {
+        const std::unique_ptr<TableScan> scan = newScan({}, 0);
+        scan->run();
+        m_verdicts = scan->sharedVerdicts();
+    }
+    return *m_verdicts;
+}
+
+void DatabaseHistory::mustBeReadable(size_t chat, const ChatVerdicts& verdicts) {
+    if (!verdicts.messageOfNoChat().isEmpty())
+        throw Failure::endingRun(
+            QStringLiteral("Cannot read the Skype history '%1': it is damaged where it tells which chat a "
+                           "message belongs to (%2), so no chat can be read whole")
+                .arg(m_path, verdicts.messageOfNoChat()),
+            QStringLiteral("the Skype history '%1' is damaged where it tells which chat a message belongs to")
+                .arg(m_path));
+    if (verdicts.verdict(chat) == ChatVerdicts::Verdict::Damaged) {
+        m_damaged.insert(chat);
+        failDamaged(chat);
+    }
+}
 
 void DatabaseHistory::failDamaged(size_t chat) const {
     // Either the table or its index is damaged there: which one cannot always be told.
@@ -673,71 +492,130 @@ History::ChatContent DatabaseHistory::messages(size_t chat) {
     chats();
     if (m_damaged.count(chat))
         failDamaged(chat);
-    if (m_list->messageOfNoChat)
-        throw Failure::endingRun(
-            QStringLiteral("Cannot read the Skype history '%1': it is damaged where it tells which chat a "
-                           "message belongs to (a message's chat is not a number), so no chat can be read "
-                           "whole")
-                .arg(m_path),
-            QStringLiteral("the Skype history '%1' is damaged where it tells which chat a message belongs to")
-                .arg(m_path));
     if (!m_list->unreadable.at(chat).isEmpty())
         throw Failure(QStringLiteral("Cannot read the Skype history '%1': it is damaged where it holds the "
                                      "chat '%2': its %3 is not a number")
                           .arg(m_path, m_list->chats.at(chat).name, m_list->unreadable.at(chat)));
-    if (std::optional<ChatContent> planned = plannedMessages(chat))
-        return std::move(*planned);
-    ChatContent content;
-    std::vector<HistoryMessage>& result = content.messages;
     try {
-        if (!m_messageQuery)
-            prepareMessageQuery();
-        const qint64 id = m_list->ids.at(chat);
-        if (m_misread && m_misread->count(id))
+        if (std::optional<ChatContent> planned = plannedMessages(chat))
+            return std::move(*planned);
+        // The same verdicts as along a plan, and the rows read must be the ones the table gave the
+        // chat: where the client's index tells them otherwise, they are read from the table.
+        const ChatVerdicts& verdicts = this->verdicts();
+        mustBeReadable(chat, verdicts);
+        const bool throughIndex = verdicts.indexTells(chat);
+        std::optional<ChatContent> content = queried(chat, throughIndex ? Route::Index : Route::Table);
+        if (!content && throughIndex)
+            content = queried(chat, Route::Table);
+        if (!content) {
+            m_damaged.insert(chat);
             failDamaged(chat);
-        sqlite3_stmt* query = m_messageQuery.get();
-        sqlite3_reset(query);
-        sqlite3_bind_int64(query, 1, id);
-        // Kept in UTF-8, as SQLite holds it, all the way to a transcript in UTF-8.
-        ChatText text;
-        ChatText::LastName names;
-        ChatText::LastName authors;
-        std::vector<std::pair<ChatText::Span, ChatText::Span>> spans;
-        int status;
-        while ((status = sqlite3_step(query)) == SQLITE_ROW) {
-            // A row the index gave for the chat that the table holds for another one: the index
-            // cannot be trusted for this chat.
-            if (!belongsTo(query, 5, id)) {
-                m_damaged.insert(chat);
-                failDamaged(chat);
-            }
-            const char* unreadable = sqlite3_column_type(query, 2) != SQLITE_INTEGER       ? "type"
-                                     : !isWholeNumberOrNull(sqlite3_column_type(query, 4)) ? "time"
-                                                                                           : nullptr;
-            if (unreadable)
-                throw Failure(
-                    QStringLiteral("Cannot read the Skype history '%1': it is damaged where it holds "
-                                   "the messages of '%2': a message's %3 is not a number")
-                        .arg(m_path, m_list->chats.at(chat).name, QLatin1String(unreadable)));
-            const MessageKind kind = MessageBody::kindOfDatabaseType(sqlite3_column_int(query, 2));
-            if (kind == MessageKind::Event)
-                continue;
-            const std::optional<ChatText::Span> body = text.addBody(kind, columnBytes(query, 3));
-            if (!body)
-                continue;
-            ChatText::Span sender = text.addName(columnBytes(query, 0), names);
-            if (sender.size == 0)
-                sender = text.addName(columnBytes(query, 1), authors);
-            spans.emplace_back(sender, *body);
         }
-        if (status != SQLITE_DONE)
-            throw SQLite::Exception(m_db->getHandle(), status);
-        result.reserve(spans.size());
-        for (const auto& [sender, body] : spans)
-            result.push_back(text.message(sender, body));
+        return std::move(*content);
     } catch (const SQLite::Exception& error) {
         fail(error);
     }
+}
+
+sqlite3_stmt* DatabaseHistory::messageQuery(Route route) {
+    Prepared& prepared = route == Route::Index ? m_indexQuery : m_tableQuery;
+    if (prepared)
+        return prepared.get();
+    const QString messages = QStringLiteral("messages");
+    const auto field = [&](const char* name) {
+        return sqlOf(column(messages, QString::fromLatin1(name)), QStringLiteral("m."));
+    };
+    // Through the client's index, as SQLite's own planning takes it for a chat's messages.
+    QString from = QStringLiteral("Messages AS m");
+    QString chat = QStringLiteral("m.convo_id");
+    QString order = QStringLiteral("%1 DESC, %2 DESC").arg(field("timestamp"), field("id"));
+    if (route == Route::Table) {
+        from = QStringLiteral("Messages AS m NOT INDEXED");
+        // From the table: one scan of it builds a private index in the connection's temporary
+        // storage, so that no chat costs a scan of every message. Without room for it, each chat
+        // is read by a scan of its own.
+        try {
+            m_db->exec(
+                QStringLiteral("CREATE TEMP TABLE IF NOT EXISTS chat_order AS SELECT convo_id, %1 AS time, "
+                               "%2 AS number, rowid AS message FROM Messages NOT INDEXED;"
+                               "CREATE INDEX IF NOT EXISTS temp.chat_order_key ON chat_order "
+                               "(convo_id, time, number)")
+                    .arg(sqlOf(column(messages, QStringLiteral("timestamp"))),
+                         sqlOf(column(messages, QStringLiteral("id"))))
+                    .toStdString());
+            from = QStringLiteral("temp.chat_order AS o JOIN Messages AS m ON m.rowid = o.message");
+            chat = QStringLiteral("o.convo_id");
+            order = QStringLiteral("o.time DESC, o.number DESC");
+        } catch (const SQLite::Exception&) {
+            try {
+                m_db->exec("DROP TABLE IF EXISTS temp.chat_order");
+            } catch (const SQLite::Exception&) {
+            }
+        }
+    }
+    // Every row of the chat comes along, events too, so that they can be told against the table's.
+    const QString sql = QStringLiteral("SELECT %1, %2, %3, %4, %5, m.rowid FROM %6 WHERE %7 = ? ORDER BY %8")
+                            .arg(field("from_dispname"), field("author"), field("type"), field("body_xml"),
+                                 field("timestamp"), from, chat, order);
+    prepared = prepare(*m_db, sql);
+    return prepared.get();
+}
+
+std::optional<History::ChatContent> DatabaseHistory::queried(size_t chat, Route route) {
+    const ChatVerdicts& verdicts = *m_verdicts;
+    static const std::vector<qint64> shown = shownTypes();
+    sqlite3_stmt* query = messageQuery(route);
+    sqlite3_reset(query);
+    sqlite3_bind_int64(query, 1, m_list->ids.at(chat));
+    // Kept in UTF-8, as SQLite holds it, all the way to a transcript in UTF-8.
+    ChatText text;
+    ChatText::LastName names;
+    ChatText::LastName authors;
+    std::vector<std::pair<ChatText::Span, ChatText::Span>> spans;
+    ChatVerdicts::Tally tally;
+    // A type or time that is no whole number fails the chat rather than losing the message or placing
+    // it elsewhere; once its rows are known to be the chat's.
+    const char* unreadable = nullptr;
+    int status;
+    while ((status = sqlite3_step(query)) == SQLITE_ROW) {
+        verdicts.count(tally, sqlite3_column_int64(query, 5), ChatVerdicts::timeOf(query, 4));
+        const int typeKind = sqlite3_column_type(query, 2);
+        if (typeKind == SQLITE_NULL || unreadable)
+            continue;
+        if (typeKind != SQLITE_INTEGER) {
+            unreadable = "type";
+            continue;
+        }
+        const qint64 type = sqlite3_column_int64(query, 2);
+        if (!std::binary_search(shown.begin(), shown.end(), type))
+            continue;
+        if (!isWholeNumberOrNull(sqlite3_column_type(query, 4))) {
+            unreadable = "time";
+            continue;
+        }
+        const MessageKind kind = MessageBody::kindOfDatabaseType(static_cast<int>(type));
+        if (kind == MessageKind::Event)
+            continue;
+        const std::optional<ChatText::Span> body = text.addBody(kind, columnBytes(query, 3));
+        if (!body)
+            continue;
+        ChatText::Span sender = text.addName(columnBytes(query, 0), names);
+        if (sender.size == 0)
+            sender = text.addName(columnBytes(query, 1), authors);
+        spans.emplace_back(sender, *body);
+    }
+    if (status != SQLITE_DONE)
+        throw SQLite::Exception(m_db->getHandle(), status);
+    if (!verdicts.sameAsTable(chat, tally))
+        return std::nullopt;
+    if (unreadable)
+        throw Failure(QStringLiteral("Cannot read the Skype history '%1': it is damaged where it holds "
+                                     "the messages of '%2': a message's %3 is not a number")
+                          .arg(m_path, m_list->chats.at(chat).name, QLatin1String(unreadable)));
+    ChatContent content;
+    content.messages.reserve(spans.size());
+    for (const auto& [sender, body] : spans)
+        content.messages.push_back(text.message(sender, body));
     return content;
 }
 
@@ -786,11 +664,8 @@ std::optional<History::ChatContent> DatabaseHistory::plannedMessages(size_t chat
     }
     if (!m_reader)
         return std::nullopt;
+    mustBeReadable(chat, *m_verdicts);
     PlanReader::Result result = m_reader->take(at);
-    if (result.verdict == TableScan::Verdict::Damaged) {
-        m_damaged.insert(chat);
-        failDamaged(chat);
-    }
     if (!result.messages)
         return std::nullopt;
     ChatContent content;
@@ -799,23 +674,13 @@ std::optional<History::ChatContent> DatabaseHistory::plannedMessages(size_t chat
 }
 
 // One pass over the table for every chat of the plan. Where it cannot be made (the history is
-// locked, the temporary file fails), each chat is read by its own query, which reports what it meets.
+// locked, out of memory), each chat is read by its own query, which reports what it meets.
 void DatabaseHistory::scanTable() {
-    const QString messages = QStringLiteral("messages");
-    const auto field = [&](const char* name) { return sqlOf(column(messages, QString::fromLatin1(name))); };
-    std::vector<qint64> shown;
-    for (const QString& type : QString::fromLatin1(kShownTypes).split(QLatin1Char(',')))
-        shown.push_back(type.trimmed().toLongLong());
     try {
-        auto scan = std::make_unique<TableScan>(
-            *m_db, [this] { return connect(); },
-            TableScan::Columns{field("timestamp"), field("id"), field("type"), field("from_dispname"),
-                               field("author"), field("body_xml")},
-            shown, shownOf, m_list->ids, m_plan, conversationIndex(), m_bufferBytes);
+        std::unique_ptr<TableScan> scan = newScan(m_plan, m_bufferBytes);
         scan->run();
-        m_tableAgreed = scan->agreesWithIndex();
-        if (m_tableAgreed)
-            m_indexCheck = std::make_shared<const IndexCheck>(IndexCheck{true, true});
+        m_verdicts = scan->sharedVerdicts();
+        m_tableAgreed = m_verdicts->agreesWithIndex();
         m_reader = std::make_unique<PlanReader>(std::move(scan), m_plan);
     } catch (const std::exception&) {
         m_byQueries = true;
@@ -824,9 +689,9 @@ void DatabaseHistory::scanTable() {
 
 std::unique_ptr<History> DatabaseHistory::reader() const {
     std::unique_ptr<DatabaseHistory> reader(new DatabaseHistory(m_path, m_source));
-    // The chats by the ids this reader resolved, and its verdict on the index: not found again.
+    // The chats by the ids this reader resolved, and the verdicts on them: not found again.
     reader->m_list = m_list;
-    reader->m_indexCheck = m_indexCheck;
+    reader->m_verdicts = m_verdicts;
     return reader;
 }
 

@@ -7,8 +7,10 @@
 #include <optional>
 #include <set>
 
+class ChatVerdicts;
 class HistoryCopy;
 class PlanReader;
+class TableScan;
 
 namespace SQLite {
 class Database;
@@ -46,6 +48,8 @@ private:
         // The file as it was opened: a file that changed since explains damage met later.
         qint64 size = -1;
         qint64 modified = 0;
+        // How the file is shorter than its header says it is, else empty.
+        QString cutShort;
     };
     // The chats as the first reader found them: every reader made from it reads the same chat by the
     // same position, even when the history changes meanwhile.
@@ -55,44 +59,35 @@ private:
         std::vector<ChatTime> stamps;
         // What of each chat's own row cannot be read as the schema says ("time"), else empty.
         std::vector<QString> unreadable;
-        // A message's chat is no number: which chat lacks it cannot be told, so none can be read whole.
-        bool messageOfNoChat = false;
     };
-    // Whether the client's message index agrees with the messages themselves, found once.
-    struct IndexCheck {
-        bool trusted = true;
-        // False when the table, not the index, is what a scan finds damaged.
-        bool tableInOrder = true;
-    };
+    // How a chat's own query reaches its rows: through the client's index, or from the table itself
+    // (a private index built from it, or a scan of it).
+    enum class Route { Index, Table };
     static Source sourceFor(const QString& path);
     DatabaseHistory(QString path, Source source);
 
     // Another connection to the same history, opened as the first.
     std::unique_ptr<SQLite::Database> connect() const;
     void loadChats();
-    // Whether the client's index lists a message whose chat is text or a blob (they sort after every
-    // number): one seek. Without the index, or where it cannot be read, nothing is found.
-    bool messageOfNoChat() const;
     // The name of the client's index on Messages (convo_id, ...), if it has one.
     std::optional<QString> conversationIndex() const;
-    bool indexAgreesWithTable(const QString& index) const;
-    bool indexInOrder(const QString& index) const;
+    std::shared_ptr<ChatVerdicts> newVerdicts() const;
+    // A pass over the table for the planned chats, or for the verdicts alone.
+    std::unique_ptr<TableScan> newScan(const std::vector<size_t>& plan, size_t budget);
+    // The verdicts of the last pass; where none was made, a pass that keeps no rows makes them.
+    const ChatVerdicts& verdicts();
+    // Fails where the verdicts leave the chat unreadable, or no chat readable.
+    void mustBeReadable(size_t chat, const ChatVerdicts& verdicts);
+    // The chat's messages by its own query; nothing where they are not the rows the table gave it.
+    std::optional<ChatContent> queried(size_t chat, Route route);
+    sqlite3_stmt* messageQuery(Route route);
     using Prepared = std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)>;
     static Prepared prepare(SQLite::Database& db, const QString& sql);
-    struct IndexPass {
-        QStringList tally;
-        bool inOrder = true;
-    };
-    std::optional<IndexPass> indexPass(const QString& index) const;
-    bool tableInOrder() const;
-    // The conversations for which the index lists messages the table does not hold.
-    std::set<qint64> chatsTheTableLacks(const QString& index) const;
-    // The conversations whose messages the index tells otherwise than the table.
-    std::set<qint64> chatsTheIndexMisreads(const QString& index) const;
-    void prepareMessageQuery();
     // The column's name when the table has it; older clients lack some.
     std::optional<QString> column(const QString& table, const QString& name) const;
     [[noreturn]] void fail(const std::exception& error) const;
+    // What went wrong, in words a user can act on where SQLite's own are no help.
+    QString reasonOf(const std::exception& error) const;
     // Why the run must end after this error: the history cannot be read any more, or changed while
     // it was read. Empty for damage that is the chat's alone.
     QString endsRunBecause(const std::exception& error) const;
@@ -104,15 +99,14 @@ private:
     QString m_path;
     Source m_source;
     std::unique_ptr<SQLite::Database> m_db;
-    // The one query run per chat, kept prepared; driven through the C interface in the hot loop.
-    Prepared m_messageQuery;
+    // The chats' own queries, kept prepared; driven through the C interface in the hot loop.
+    Prepared m_indexQuery;
+    Prepared m_tableQuery;
     // table -> its columns, lower case
     std::map<QString, QStringList> m_columns;
     std::shared_ptr<const ChatList> m_list;
-    std::shared_ptr<const IndexCheck> m_indexCheck;
-    // Where the client's index and the table disagree: the chats that cannot be read right, which
-    // fail.
-    std::optional<std::set<qint64>> m_misread;
+    // Which chats can be read whole and right, from the last pass over the table.
+    std::shared_ptr<const ChatVerdicts> m_verdicts;
 
     // The chats to read along the plan, and where the next one stands.
     std::vector<size_t> m_plan;

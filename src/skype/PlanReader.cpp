@@ -5,6 +5,19 @@
 #include <system_error>
 #include <utility>
 
+namespace {
+
+std::function<void(size_t)>& beforeEachChat() {
+    static std::function<void(size_t)> seam;
+    return seam;
+}
+
+} // namespace
+
+void PlanReader::setBeforeEachChat(std::function<void(size_t chat)> seam) {
+    beforeEachChat() = std::move(seam);
+}
+
 PlanReader::PlanReader(std::unique_ptr<TableScan> scan, std::vector<size_t> plan)
     : m_scan(std::move(scan))
     , m_plan(std::move(plan))
@@ -35,8 +48,10 @@ PlanReader::~PlanReader() {
 
 PlanReader::Ready PlanReader::prepare(size_t place) {
     const size_t chat = m_plan[place];
-    Ready ready{place, {m_scan->verdict(chat), std::nullopt}};
-    if (ready.result.verdict == TableScan::Verdict::Read)
+    if (beforeEachChat())
+        beforeEachChat()(chat);
+    Ready ready{place, {m_scan->verdicts().verdict(chat), std::nullopt, nullptr}};
+    if (ready.result.verdict == ChatVerdicts::Verdict::Read)
         ready.result.messages = assemble(chat, m_readAgain[place]);
     if (!m_readAgain[place]) {
         m_scan->release(chat);
@@ -85,7 +100,15 @@ void PlanReader::run() {
             if (m_stopping)
                 return;
         }
-        Ready ready = prepare(place);
+        Ready ready;
+        try {
+            ready = prepare(place);
+        } catch (...) {
+            // Out of memory, say: the chat fails where it is taken, as it would on the caller's
+            // thread, rather than ending the program here.
+            ready.place = place;
+            ready.result.failure = std::current_exception();
+        }
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_ready.push_back(std::move(ready));
@@ -114,6 +137,8 @@ PlanReader::Result PlanReader::take(size_t place) {
             std::swap(result, m_ready.front().result);
             m_ready.pop_front();
             m_changed.notify_all();
+            if (result.failure)
+                std::rethrow_exception(result.failure);
             return result;
         }
         m_changed.wait(lock);

@@ -5,6 +5,8 @@
 
 #include <condition_variable>
 #include <deque>
+#include <exception>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -18,9 +20,11 @@
 class PlanReader final {
 public:
     struct Result {
-        TableScan::Verdict verdict = TableScan::Verdict::Read;
+        ChatVerdicts::Verdict verdict = ChatVerdicts::Verdict::Read;
         // Nothing where the chat is not read here: damaged, read alone, or its rows could not be had.
         std::optional<std::vector<HistoryMessage>> messages;
+        // What making it ready threw (out of memory), thrown again where it is taken.
+        std::exception_ptr failure;
     };
 
     PlanReader(std::unique_ptr<TableScan> scan, std::vector<size_t> plan);
@@ -36,6 +40,9 @@ public:
     // What the chats made ready once and named again later may take in memory; beyond it, a chat
     // is made again from its rows.
     static constexpr size_t kKeptBytes = size_t(64) << 20;
+
+    // Called with each chat before it is made ready, on the thread that makes it: a seam for tests.
+    static void setBeforeEachChat(std::function<void(size_t chat)> seam);
 
 private:
     struct Ready {

@@ -1,6 +1,9 @@
 #include "TableScan.h"
 
 #include "BatchThread.h"
+#include "SqlStatement.h"
+
+#include "base/Failure.h"
 
 #include <SQLiteCpp/Database.h>
 
@@ -9,7 +12,6 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
-#include <set>
 #include <system_error>
 #include <thread>
 #include <tuple>
@@ -42,28 +44,6 @@ namespace {
 
 constexpr quint8 kTimeNull = 1;
 constexpr quint8 kNumberNull = 2;
-// A row the chat holds and a transcript does not show: kept for its row id alone.
-constexpr quint8 kHidden = 4;
-
-QByteArray quoted(const QString& name) {
-    return (QLatin1Char('"') + QString(name).replace(QLatin1Char('"'), QLatin1String("\"\"")) +
-            QLatin1Char('"'))
-        .toUtf8();
-}
-
-struct Statement {
-    explicit Statement(sqlite3* db, const QByteArray& sql) {
-        if (sqlite3_prepare_v2(db, sql.constData(), static_cast<int>(sql.size()), &statement, nullptr) !=
-            SQLITE_OK) {
-            sqlite3_finalize(statement);
-            throw SQLite::Exception(db, sqlite3_errcode(db));
-        }
-    }
-    ~Statement() { sqlite3_finalize(statement); }
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
-    sqlite3_stmt* statement = nullptr;
-};
 
 bool isDamage(int status) {
     const int primary = status & 0xff;
@@ -76,15 +56,6 @@ QByteArrayView textOf(sqlite3_stmt* statement, int column) {
 }
 
 } // namespace
-
-void TableScan::Tally::add(qint64 rowid) {
-    // A mix of the row id, so that two rows exchanged between chats change both chats' sums.
-    quint64 mixed = static_cast<quint64>(rowid) + 0x9e3779b97f4a7c15ULL;
-    mixed = (mixed ^ (mixed >> 30)) * 0xbf58476d1ce4e5b9ULL;
-    mixed = (mixed ^ (mixed >> 27)) * 0x94d049bb133111ebULL;
-    sum += mixed ^ (mixed >> 31);
-    ++count;
-}
 
 namespace {
 
@@ -108,22 +79,17 @@ std::vector<size_t> takenLast(size_t chats, const std::vector<size_t>& plan) {
 } // namespace
 
 TableScan::TableScan(SQLite::Database& db, Connect connect, Columns columns, std::vector<qint64> shownTypes,
-                     Shape shape, const std::vector<qint64>& chatIds, const std::vector<size_t>& plan,
-                     std::optional<QString> index, size_t budget)
+                     Shape shape, std::shared_ptr<ChatVerdicts> verdicts, const std::vector<size_t>& plan,
+                     size_t budget)
     : m_db(db)
     , m_connect(std::move(connect))
     , m_columns(std::move(columns))
     , m_shownTypes(std::move(shownTypes))
     , m_shape(std::move(shape))
-    , m_chatIds(chatIds)
-    , m_planned(chatIds.size())
-    , m_index(std::move(index))
-    , m_buffer(chatIds.size(), takenLast(chatIds.size(), plan), budget)
-    , m_verdicts(chatIds.size(), Verdict::Read)
-    , m_tallies(chatIds.size()) {
+    , m_verdicts(std::move(verdicts))
+    , m_planned(m_verdicts->chats())
+    , m_buffer(m_verdicts->chats(), takenLast(m_verdicts->chats(), plan), budget) {
     std::sort(m_shownTypes.begin(), m_shownTypes.end());
-    for (size_t chat = 0; chat < chatIds.size(); ++chat)
-        m_chatOf.emplace(chatIds[chat], chat);
     for (const size_t chat : plan)
         m_planned[chat] = true;
 }
@@ -132,18 +98,11 @@ TableScan::~TableScan() = default;
 
 void TableScan::run() {
     // The index's own tally on a connection of its own while this one reads the table: both passes
-    // run at once. Where no thread or connection can be had, this one takes both.
-    std::optional<std::vector<Tally>> indexed;
-    bool indexDone = false;
+    // run at once. Where no thread can be had, this one takes both.
     std::optional<std::thread> indexPass;
-    if (m_index) {
-        try {
-            indexPass.emplace([&] {
-                indexed = tallyIndex();
-                indexDone = true;
-            });
-        } catch (const std::system_error&) {
-        }
+    try {
+        indexPass.emplace([this] { tallyIndex(); });
+    } catch (const std::system_error&) {
     }
     try {
         // The rows' texts are made what a transcript shows on a thread of their own while the
@@ -158,13 +117,17 @@ void TableScan::run() {
     }
     if (indexPass)
         indexPass->join();
-    if (m_index && !indexDone)
-        indexed = tallyIndex();
-    if (indexed) {
-        compareWithIndex(*indexed);
-    } else if (m_damaged) {
-        // Nothing to tell the chats the damage touches from the others.
-        std::fill(m_verdicts.begin(), m_verdicts.end(), Verdict::Damaged);
+    else
+        tallyIndex();
+    m_verdicts->decide(m_db.getHandle());
+}
+
+void TableScan::tallyIndex() {
+    try {
+        const std::unique_ptr<SQLite::Database> db = m_connect();
+        m_verdicts->tallyIndex(db->getHandle());
+    } catch (...) {
+        // an index that cannot be read tells nothing
     }
 }
 
@@ -178,8 +141,8 @@ void TableScan::scanTable(BatchThread& shaper) {
     sqlite3* db = m_db.getHandle();
     // Cells that point outside their page are found as damage rather than read.
     sqlite3_exec(db, "PRAGMA cell_size_check = ON", nullptr, nullptr, nullptr);
-    Statement query(db, sql);
-    sqlite3_stmt* statement = query.statement;
+    SqlStatement query(db, sql);
+    sqlite3_stmt* statement = query.get();
     // Where the next read starts. Rows before the first readable one are taken to have positive ids.
     qint64 from = std::numeric_limits<qint64>::min();
     // Whether a read that starts at `start` gets a row.
@@ -203,13 +166,15 @@ void TableScan::scanTable(BatchThread& shaper) {
                 shaper.hand(batch);
             if (*m_lastRowid == std::numeric_limits<qint64>::max())
                 return handLast();
-            from = *m_lastRowid + 1;
+            // Never back: rows met again after a skip (stale copies of earlier ones) would lead the
+            // next skip to the same place, for ever.
+            from = std::max(from, *m_lastRowid + 1);
         }
         if (status == SQLITE_DONE)
             return handLast();
         if (!isDamage(sqlite3_extended_errcode(db)) && !isDamage(status))
             throw SQLite::Exception(db, status);
-        m_damaged = true;
+        m_verdicts->tableDamaged();
         if (!m_lastRowid)
             from = std::max<qint64>(from, 1);
         // Past the damage: reads that start further and further on, until one gets a row, then the
@@ -243,34 +208,23 @@ void TableScan::take(sqlite3_stmt* statement, std::string& batch) {
     const bool again = m_lastRowid && rowid <= *m_lastRowid;
     if (!again)
         m_lastRowid = rowid;
-    size_t chat = 0;
-    switch (sqlite3_column_type(statement, 1)) {
-    case SQLITE_INTEGER: {
-        const auto found = m_chatOf.find(sqlite3_column_int64(statement, 1));
-        if (found == m_chatOf.end())
-            return;
-        chat = found->second;
-        break;
-    }
-    case SQLITE_FLOAT: {
-        // Equal to an integer id in the chat's own query: that query reads the chat.
-        const double value = sqlite3_column_double(statement, 1);
-        const auto found = m_chatOf.find(static_cast<qint64>(value));
-        if (found != m_chatOf.end() && static_cast<double>(found->first) == value)
-            m_verdicts[found->second] = Verdict::ReadAlone;
-        return;
-    }
-    default:
-        return; // no chat's own query meets it
-    }
+    const size_t chat = m_verdicts->chatOf(statement, 1);
     if (again) {
         // A row met twice: a page of the table stands where another should.
-        m_damaged = true;
-        m_verdicts[chat] = Verdict::Damaged;
+        m_verdicts->metAgain(chat);
         return;
     }
-    m_tallies[chat].add(rowid);
-    if (!m_planned[chat])
+    if (chat >= m_planned.size()) {
+        if (chat == ChatVerdicts::kNotAnId)
+            m_verdicts->notAnId(statement, 1);
+        return;
+    }
+    // The time read once, for the verdicts and for the row: it is read for every row.
+    const int timeKind = sqlite3_column_type(statement, 2);
+    const qint64 time =
+        timeKind == SQLITE_INTEGER ? sqlite3_column_int64(statement, 2) : ChatVerdicts::timeOf(statement, 2);
+    m_verdicts->tableRow(chat, rowid, time);
+    if (!m_planned[chat] || !m_holding.load(std::memory_order_relaxed))
         return;
     Raw head;
     std::memset(&head, 0, sizeof head);
@@ -286,7 +240,12 @@ void TableScan::take(sqlite3_stmt* statement, std::string& batch) {
         else
             plain = false;
     };
-    integer(2, head.time, kTimeNull);
+    if (timeKind == SQLITE_INTEGER)
+        head.time = time;
+    else if (timeKind == SQLITE_NULL)
+        head.flags |= kTimeNull;
+    else
+        plain = false;
     integer(3, head.number, kNumberNull);
     // NULL is no type at all: the chat's own query does not show it either.
     bool shown = false;
@@ -308,151 +267,60 @@ void TableScan::take(sqlite3_stmt* statement, std::string& batch) {
         }
     }
     if (!plain)
-        m_verdicts[chat] = Verdict::ReadAlone;
-    if (!plain || !shown) {
-        head.flags |= kHidden;
-    } else {
-        head.senderSize = static_cast<quint32>(texts[0].size());
-        head.authorSize = static_cast<quint32>(texts[1].size());
-        head.bodySize = static_cast<quint32>(texts[2].size());
-    }
+        m_verdicts->readAlone(chat);
+    // A row a transcript does not show is not kept: the verdicts counted it already.
+    if (!plain || !shown)
+        return;
+    head.senderSize = static_cast<quint32>(texts[0].size());
+    head.authorSize = static_cast<quint32>(texts[1].size());
+    head.bodySize = static_cast<quint32>(texts[2].size());
     batch.append(reinterpret_cast<const char*>(&head), sizeof head);
-    if (!(head.flags & kHidden)) {
-        for (const QByteArrayView text : texts)
-            batch.append(text.data(), static_cast<size_t>(text.size()));
-    }
+    for (const QByteArrayView text : texts)
+        batch.append(text.data(), static_cast<size_t>(text.size()));
 }
 
-// The rows of a batch into the buffer, their texts as a transcript shows them.
+// The rows of a batch into the buffer, their texts as a transcript shows them. Where the temporary
+// file for what does not fit fails, every row is let go: the pass goes on for the verdicts alone.
 void TableScan::shapeBatch(const std::string& batch) {
+    if (!m_holding.load(std::memory_order_relaxed))
+        return;
     Shown shown;
     const char* const data = batch.data();
-    for (size_t at = 0; at < batch.size();) {
-        Raw raw;
-        std::memcpy(&raw, data + at, sizeof raw);
-        at += sizeof raw;
-        Head head;
-        std::memset(&head, 0, sizeof head);
-        head.rowid = raw.rowid;
-        head.time = raw.time;
-        head.number = raw.number;
-        head.flags = raw.flags;
-        if (!(raw.flags & kHidden)) {
+    try {
+        for (size_t at = 0; at < batch.size();) {
+            Raw raw;
+            std::memcpy(&raw, data + at, sizeof raw);
+            at += sizeof raw;
             const QByteArrayView sender(data + at, raw.senderSize);
             at += raw.senderSize;
             const QByteArrayView author(data + at, raw.authorSize);
             at += raw.authorSize;
             const QByteArrayView body(data + at, raw.bodySize);
             at += raw.bodySize;
-            if (m_shape(static_cast<int>(raw.type), sender, author, body, shown)) {
-                head.senderSize = static_cast<quint32>(shown.sender.size());
-                head.bodySize = static_cast<quint32>(shown.body.size());
-            } else {
-                head.flags |= kHidden;
-            }
-        }
-        const auto chat = static_cast<size_t>(raw.chat);
-        m_buffer.append(chat, reinterpret_cast<const char*>(&head), sizeof head);
-        if (!(head.flags & kHidden)) {
+            if (!m_shape(static_cast<int>(raw.type), sender, author, body, shown))
+                continue;
+            Head head;
+            std::memset(&head, 0, sizeof head);
+            head.rowid = raw.rowid;
+            head.time = raw.time;
+            head.number = raw.number;
+            head.flags = raw.flags;
+            head.senderSize = static_cast<quint32>(shown.sender.size());
+            head.bodySize = static_cast<quint32>(shown.body.size());
+            const auto chat = static_cast<size_t>(raw.chat);
+            m_buffer.append(chat, reinterpret_cast<const char*>(&head), sizeof head);
             m_buffer.append(chat, shown.sender.constData(), static_cast<size_t>(shown.sender.size()));
             m_buffer.append(chat, shown.body.constData(), static_cast<size_t>(shown.body.size()));
         }
+    } catch (const Failure&) {
+        m_holding = false;
+        m_buffer.clear();
     }
-}
-
-std::optional<std::vector<TableScan::Tally>> TableScan::tallyIndex() const {
-    try {
-        const std::unique_ptr<SQLite::Database> db = m_connect();
-        Statement query(db->getHandle(),
-                        "SELECT rowid, convo_id FROM Messages INDEXED BY " + quoted(*m_index));
-        std::vector<Tally> tallies(m_chatIds.size());
-        int status;
-        while ((status = sqlite3_step(query.statement)) == SQLITE_ROW) {
-            if (sqlite3_column_type(query.statement, 1) != SQLITE_INTEGER)
-                continue;
-            const auto found = m_chatOf.find(sqlite3_column_int64(query.statement, 1));
-            if (found != m_chatOf.end())
-                tallies[found->second].add(sqlite3_column_int64(query.statement, 0));
-        }
-        if (status != SQLITE_DONE)
-            return std::nullopt;
-        return tallies;
-    } catch (...) {
-        // an index that cannot be read tells nothing
-        return std::nullopt;
-    }
-}
-
-// The chats whose rows the index and the table tell otherwise are looked at row by row. A row the
-// index lists for a chat and the table does not give it (lost, unreadable, or the table's own
-// conversation differs) leaves the chat damaged; so does a row the table gives a chat that the index
-// lists for another one. A row the index lacks altogether is the index's loss, where the table was
-// read whole: the table is read; in a table that was not, it is not confirmed.
-void TableScan::compareWithIndex(const std::vector<Tally>& indexed) {
-    std::vector<size_t> differing;
-    for (size_t chat = 0; chat < m_chatIds.size(); ++chat) {
-        if (!(m_tallies[chat] == indexed[chat]))
-            differing.push_back(chat);
-    }
-    m_agrees = differing.empty() && !m_damaged;
-    if (differing.empty())
-        return;
-    // The entry's own conversation is read with it: a damaged index can hand a seek entries of
-    // another conversation, which are that conversation's, not this one's.
-    Statement query(m_db.getHandle(), "SELECT rowid, convo_id FROM Messages INDEXED BY " + quoted(*m_index) +
-                                          " WHERE convo_id = ?");
-    std::vector<std::set<qint64>> listed(m_chatIds.size());
-    std::unordered_map<qint64, size_t> listedFor;
-    for (const size_t chat : differing) {
-        sqlite3_reset(query.statement);
-        sqlite3_bind_int64(query.statement, 1, m_chatIds[chat]);
-        int status;
-        while ((status = sqlite3_step(query.statement)) == SQLITE_ROW) {
-            if (sqlite3_column_type(query.statement, 1) != SQLITE_INTEGER ||
-                sqlite3_column_int64(query.statement, 1) != m_chatIds[chat])
-                continue;
-            const qint64 rowid = sqlite3_column_int64(query.statement, 0);
-            listed[chat].insert(rowid);
-            listedFor[rowid] = chat;
-        }
-        if (status != SQLITE_DONE)
-            m_verdicts[chat] = Verdict::Damaged;
-    }
-    for (const size_t chat : differing) {
-        if (!m_planned[chat] || m_verdicts[chat] == Verdict::Damaged)
-            continue;
-        const std::vector<qint64> table = rowidsOf(chat);
-        const std::set<qint64> given(table.begin(), table.end());
-        bool damaged = false;
-        for (const qint64 rowid : listed[chat])
-            damaged = damaged || !given.count(rowid);
-        for (const qint64 rowid : given) {
-            const auto owner = listedFor.find(rowid);
-            if (owner == listedFor.end())
-                damaged = damaged || m_damaged; // from a table that was not read whole: not confirmed
-            else
-                damaged = damaged || owner->second != chat;
-        }
-        if (damaged)
-            m_verdicts[chat] = Verdict::Damaged;
-    }
-}
-
-std::vector<qint64> TableScan::rowidsOf(size_t chat) const {
-    const QByteArray bytes = m_buffer.bytesOf(chat);
-    std::vector<qint64> rowids;
-    for (qsizetype at = 0; at < bytes.size();) {
-        Head head;
-        std::memcpy(&head, bytes.constData() + at, sizeof head);
-        rowids.push_back(head.rowid);
-        at += static_cast<qsizetype>(sizeof head);
-        if (!(head.flags & kHidden))
-            at += static_cast<qsizetype>(head.senderSize) + head.bodySize;
-    }
-    return rowids;
 }
 
 std::vector<TableScan::Row> TableScan::rowsOf(size_t chat, QByteArray& bytes) const {
+    if (!m_holding)
+        throw Failure(QStringLiteral("the messages read could not be held"));
     bytes = m_buffer.bytesOf(chat);
     std::vector<Row> rows;
     const char* data = bytes.constData();
@@ -460,8 +328,6 @@ std::vector<TableScan::Row> TableScan::rowsOf(size_t chat, QByteArray& bytes) co
         Head head;
         std::memcpy(&head, data + at, sizeof head);
         at += static_cast<qsizetype>(sizeof head);
-        if (head.flags & kHidden)
-            continue;
         Row row;
         row.rowid = head.rowid;
         row.time = head.time;

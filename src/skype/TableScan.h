@@ -1,17 +1,18 @@
 #pragma once
 
 #include "ChatBuffer.h"
+#include "ChatVerdicts.h"
 #include "History.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 class BatchThread;
@@ -24,9 +25,9 @@ class Database;
 // The messages of the chats a caller will read, gathered in one pass over the Messages table in the
 // order its rows lie: each page is read once, however many chats share it. Their texts are made
 // what a transcript shows while the table is read, on a thread of their own. What does not fit the
-// budget is set aside in a temporary file. The table is trusted as it reads; where the client's
-// index says otherwise about a chat's rows, or the table cannot be read whole, the chats concerned
-// are damaged.
+// budget is set aside in a temporary file; where none can be made, the rows are let go and the pass
+// goes on for the verdicts alone, each chat then read by its own query. Every row is told to the
+// verdicts, which the client's index is tallied for on a connection of its own meanwhile.
 class TableScan final {
 public:
     using Connect = std::function<std::unique_ptr<SQLite::Database>()>;
@@ -58,64 +59,43 @@ public:
         HistoryMessage::Span sender;
         HistoryMessage::Span body;
     };
-    enum class Verdict {
-        Read,
-        // Its rows cannot all be confirmed.
-        Damaged,
-        // It holds a value of a kind the scan does not sort or show as the chat's own query does.
-        ReadAlone,
-    };
 
-    // `shownTypes`: the message types a transcript shows. `plan`: positions in `chatIds`, in the
-    // order they will be taken, a chat possibly more than once. `index`: the client's index on
-    // Messages (convo_id, ...), if any.
+    // `shownTypes`: the message types a transcript shows. `plan`: positions of chats, in the order
+    // they will be taken, a chat possibly more than once; none for a pass that gives verdicts alone.
     TableScan(SQLite::Database& db, Connect connect, Columns columns, std::vector<qint64> shownTypes,
-              Shape shape, const std::vector<qint64>& chatIds, const std::vector<size_t>& plan,
-              std::optional<QString> index, size_t budget);
+              Shape shape, std::shared_ptr<ChatVerdicts> verdicts, const std::vector<size_t>& plan,
+              size_t budget);
     ~TableScan();
     TableScan(const TableScan&) = delete;
     TableScan& operator=(const TableScan&) = delete;
 
-    // Reads the table; fails with SQLite's error where the history cannot be read for another
-    // reason than damage, and with a Failure where the temporary file fails.
+    // Reads the table and decides the verdicts; fails with SQLite's error where the history cannot be
+    // read for another reason than damage.
     void run();
-    Verdict verdict(size_t chat) const { return m_verdicts[chat]; }
+    const ChatVerdicts& verdicts() const { return *m_verdicts; }
+    std::shared_ptr<const ChatVerdicts> sharedVerdicts() const { return m_verdicts; }
     // The chat's shown messages, newest first (time, then number, NULL last), pointing into `bytes`.
+    // Fails where the rows were let go, or the temporary file cannot be read.
     std::vector<Row> rowsOf(size_t chat, QByteArray& bytes) const;
     void release(size_t chat);
     bool usedFile() const { return m_buffer.usedFile(); }
-    // Whether the table was read whole and the client's index told every chat's rows as it did.
-    bool agreesWithIndex() const { return m_agrees; }
 
 private:
-    struct Tally {
-        qint64 count = 0;
-        quint64 sum = 0;
-        bool operator==(const Tally& other) const { return count == other.count && sum == other.sum; }
-        void add(qint64 rowid);
-    };
     struct Head;
     struct Raw;
     void scanTable(BatchThread& shaper);
     void take(sqlite3_stmt* statement, std::string& batch);
     void shapeBatch(const std::string& batch);
-    std::optional<std::vector<Tally>> tallyIndex() const;
-    void compareWithIndex(const std::vector<Tally>& indexed);
-    std::vector<qint64> rowidsOf(size_t chat) const;
+    void tallyIndex();
 
     SQLite::Database& m_db;
     Connect m_connect;
     Columns m_columns;
     std::vector<qint64> m_shownTypes;
     Shape m_shape;
-    std::vector<qint64> m_chatIds;
-    std::unordered_map<qint64, size_t> m_chatOf;
+    std::shared_ptr<ChatVerdicts> m_verdicts;
     std::vector<bool> m_planned;
-    std::optional<QString> m_index;
     ChatBuffer m_buffer;
-    std::vector<Verdict> m_verdicts;
-    std::vector<Tally> m_tallies;
-    bool m_damaged = false;
-    bool m_agrees = false;
+    std::atomic<bool> m_holding{true};
     std::optional<qint64> m_lastRowid;
 };

@@ -6,6 +6,7 @@
 
 #include "ExportWriter.h"
 #include "export/FileRoutines.h"
+#include "skype/PlanReader.h"
 
 #include <SQLiteCpp/Database.h>
 
@@ -16,6 +17,7 @@
 #include <QMap>
 
 #include <functional>
+#include <new>
 #include <optional>
 
 #include <gtest/gtest.h>
@@ -131,31 +133,125 @@ TEST_F(HistoryFailure, AValueThatIsNoNumberFailsItsChatAlone) {
     }
 }
 
-// A message whose chat is no number belongs to no chat that can be read: which chat lacks it cannot
-// be told, so no transcript is put in place, and one box says why.
+// Out of memory while a chat is made ready on the plan's own thread fails that chat alone, as it does
+// on any other thread: "Out of memory", its contact keeps its transcript, and the run goes on.
+TEST_F(HistoryFailure, OutOfMemoryWhereThePlanIsReadFailsThatChatAlone) {
+    open(pristine);
+    save();
+    ASSERT_EQ(w.boxes.texts(), QStringList{QStringLiteral("Done.")});
+    QMap<QString, QByteArray> expected = transcripts();
+    size_t position = 0;
+    QString partner;
+    {
+        SQLite::Database db(pristine.toStdString(), SQLite::OPEN_READONLY);
+        SQLite::Statement query(db,
+                                "SELECT (SELECT COUNT(*) FROM Conversations AS o WHERE o.id < c.id), "
+                                "c.identity FROM Conversations AS c WHERE c.type = 1 ORDER BY c.id LIMIT 1");
+        ASSERT_TRUE(query.executeStep());
+        position = static_cast<size_t>(query.getColumn(0).getInt64());
+        partner = QString::fromStdString(query.getColumn(1).getString());
+    }
+    const QString partnerPath = transcriptPath(folder, partner);
+    for (const QString& name : expected.keys())
+        writeFile(folder + name, "old");
+    expected[QFileInfo(partnerPath).fileName()] = "old";
+    struct Seam {
+        ~Seam() { PlanReader::setBeforeEachChat(nullptr); }
+    } seam;
+    PlanReader::setBeforeEachChat([&](size_t chat) {
+        if (chat == position)
+            throw std::bad_alloc();
+    });
+    open(pristine);
+    save();
+    const QStringList texts = w.boxes.texts();
+    ASSERT_GE(texts.size(), 3) << texts.join(QLatin1Char('\n')).toStdString();
+    EXPECT_EQ(texts.last(), QStringLiteral("Done."));
+    EXPECT_EQ(texts.at(texts.size() - 2), keptMessage(partnerPath));
+    for (const QString& text : texts.mid(0, texts.size() - 2))
+        EXPECT_TRUE(text.startsWith(QLatin1String("Out of memory\r\n"))) << text.toStdString();
+    EXPECT_EQ(transcripts(), expected);
+}
+
+// A message whose chat is no whole number belongs to no chat that can be read: which chat lacks it
+// cannot be told, so no transcript is put in place, and one box says why. So with the client's index
+// or without it, for text, a fraction or a number beyond any a chat can have.
 TEST_F(HistoryFailure, AMessageOfNoChatEndsTheRunWithOneBox) {
+    const struct {
+        const char* damage;
+        const char* chat;
+    } rows[] = {
+        {"UPDATE Messages SET convo_id = 'lost' WHERE id = (SELECT MAX(id) FROM Messages WHERE type = 61)",
+         "a message's chat is not a number"},
+        {"DROP INDEX IX_Messages_convo_id_timestamp; UPDATE Messages SET convo_id = 'lost' WHERE id = "
+         "(SELECT MAX(id) FROM Messages WHERE type = 61)",
+         "a message's chat is not a number"},
+        {"UPDATE Messages SET convo_id = convo_id + 0.5 WHERE id = (SELECT MAX(id) FROM Messages WHERE type "
+         "= "
+         "61)",
+         "a message's chat is not a whole number"},
+        {"DROP INDEX IX_Messages_convo_id_timestamp; UPDATE Messages SET convo_id = convo_id + 0.5 WHERE id "
+         "= "
+         "(SELECT MAX(id) FROM Messages WHERE type = 61)",
+         "a message's chat is not a whole number"},
+        {"UPDATE Messages SET convo_id = -1e30 WHERE id = (SELECT MAX(id) FROM Messages WHERE type = 61)",
+         "a message's chat is not a whole number"},
+        {"UPDATE Messages SET convo_id = x'0c' WHERE id = (SELECT MAX(id) FROM Messages WHERE type = 61)",
+         "a message's chat is not a number"},
+    };
     open(pristine);
     save();
     ASSERT_EQ(w.boxes.texts(), QStringList{QStringLiteral("Done.")});
     const QMap<QString, QByteArray> good = transcripts();
-    const QString damaged = copyOfPristine("damaged.db");
-    {
-        SQLite::Database db(damaged.toStdString(), SQLite::OPEN_READWRITE);
-        db.exec("UPDATE Messages SET convo_id = 'lost' WHERE id = (SELECT MAX(id) FROM Messages WHERE type = "
-                "61)");
+    for (const auto& row : rows) {
+        const QString damaged = copyOfPristine("damaged.db");
+        {
+            SQLite::Database db(damaged.toStdString(), SQLite::OPEN_READWRITE);
+            db.exec(row.damage);
+        }
+        open(damaged);
+        save();
+        const QStringList texts = w.boxes.texts();
+        EXPECT_EQ(texts.size(), 3) << row.damage << "\n" << texts.join(QLatin1Char('\n')).toStdString();
+        if (texts.size() != 3)
+            continue;
+        EXPECT_TRUE(texts.at(0).contains(QLatin1String(row.chat))) << texts.at(0).toStdString();
+        EXPECT_EQ(texts.at(1),
+                  QStringLiteral("The export stopped because the Skype history '%1' is damaged where it "
+                                 "tells which chat a message belongs to. The transcripts it had not yet "
+                                 "put in place were left as they were.")
+                      .arg(damaged));
+        EXPECT_EQ(transcripts(), good) << row.damage;
     }
-    open(damaged);
+}
+
+// A history whose messages' chat ids are declared as text holds them as text ("12"): each is the
+// chat of that number, as the client's own queries find it, with its index or without.
+TEST_F(HistoryFailure, ChatIdsDeclaredAsTextAreReadAsTheirChats) {
+    open(pristine);
     save();
-    const QStringList texts = w.boxes.texts();
-    ASSERT_EQ(texts.size(), 3) << texts.join(QLatin1Char('\n')).toStdString();
-    EXPECT_TRUE(texts.at(0).contains(QLatin1String("a message's chat is not a number")))
-        << texts.at(0).toStdString();
-    EXPECT_EQ(texts.at(1),
-              QStringLiteral("The export stopped because the Skype history '%1' is damaged where it "
-                             "tells which chat a message belongs to. The transcripts it had not yet "
-                             "put in place were left as they were.")
-                  .arg(damaged));
-    EXPECT_EQ(transcripts(), good);
+    ASSERT_EQ(w.boxes.texts(), QStringList{QStringLiteral("Done.")});
+    const QMap<QString, QByteArray> good = transcripts();
+    for (const bool index : {true, false}) {
+        const QString text = copyOfPristine("text.db");
+        {
+            SQLite::Database db(text.toStdString(), SQLite::OPEN_READWRITE);
+            db.exec(
+                "ALTER TABLE Messages RENAME TO Numbered; CREATE TABLE Messages (id INTEGER PRIMARY KEY, "
+                "convo_id TEXT, chatname TEXT, author TEXT, from_dispname TEXT, timestamp INTEGER, type "
+                "INTEGER, body_xml TEXT, edited_timestamp INTEGER, identities TEXT); INSERT INTO Messages "
+                "SELECT * FROM Numbered; DROP TABLE Numbered");
+            ASSERT_EQ(db.execAndGet("SELECT typeof(convo_id) FROM Messages LIMIT 1").getString(), "text");
+            if (index)
+                db.exec("CREATE INDEX IX_Messages_convo_id_timestamp ON Messages (convo_id, timestamp)");
+        }
+        for (const QString& name : good.keys())
+            writeFile(folder + name, "old");
+        open(text);
+        save();
+        EXPECT_EQ(w.boxes.texts(), QStringList{QStringLiteral("Done.")}) << index;
+        EXPECT_EQ(transcripts(), good) << index;
+    }
 }
 
 // Something that changes the history after it was opened, run at the run's first breath: the history

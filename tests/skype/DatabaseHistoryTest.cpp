@@ -21,6 +21,10 @@
 
 #include <gtest/gtest.h>
 
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
 #ifdef Q_OS_LINUX
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -148,7 +152,8 @@ TEST(DatabaseHistory, UnusableFilesFailWithTheirPathAndReason) {
     } cases[] = {
         {files.path("missing.db"), "unable to open database file"},
         {files.file("garbage.db", QByteArray(4096, 'x')), "file is not a database"},
-        {files.file("truncated.db", whole.left(20000)), "database disk image is malformed"},
+        {files.file("truncated.db", whole.left(20000)), "it is cut short: the file ends after 20000 of the"},
+        {files.file("header.db", whole.left(60)), "it is cut short: the file ends after 60 bytes"},
         {files.database("other.db", "CREATE TABLE Notes (id INTEGER);"), "it has no accounts table"},
         {files.database("nomessages.db", "CREATE TABLE Accounts (id); CREATE TABLE Conversations (id);"),
          "it has no messages table"},
@@ -582,6 +587,40 @@ TEST(DatabaseHistory, AWalThatCannotBeReadFailsTheHistory) {
     }
     QFile::setPermissions(path + QStringLiteral("-wal"), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+}
+#endif
+
+#ifdef Q_OS_UNIX
+// A pipe (or anything but a file) named like the history's "-wal", "-journal" or "-shm" would keep
+// the open waiting for ever: it is checked as the history itself is, and named.
+TEST(DatabaseHistory, APipeBesideTheHistoryFailsItAtOnce) {
+    for (const char* beside : {"-wal", "-journal", "-shm"}) {
+        for (const bool walMode : {false, true}) {
+            QTemporaryDir folder;
+            const QString path = folder.filePath(QStringLiteral("main.db"));
+            {
+                SQLite::Database writer(path.toStdString(), SQLite::OPEN_READWRITE | SQLite::OPEN_CREATE);
+                if (walMode)
+                    writer.exec("PRAGMA journal_mode=WAL");
+                writer.exec(DatabaseWriter::kSchema);
+                writer.exec("INSERT INTO Conversations (id, identity, type) VALUES (1, 'ann', 1);"
+                            "INSERT INTO Messages (id, convo_id, author, timestamp, type, body_xml) "
+                            "VALUES (1, 1, 'ann', 10, 61, 'hi')");
+            }
+            const QString pipe = path + QString::fromLatin1(beside);
+            ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0) << beside;
+            try {
+                DatabaseHistory history(path);
+                history.messages(0);
+                ADD_FAILURE() << "no failure for " << beside << (walMode ? " in WAL mode" : "");
+            } catch (const Failure& failure) {
+                EXPECT_TRUE(failure.description().contains(path)) << failure.description().toStdString();
+                EXPECT_TRUE(failure.description().contains(
+                    QStringLiteral("'main.db%1' beside it is not a file").arg(QString::fromLatin1(beside))))
+                    << failure.description().toStdString();
+            }
+        }
+    }
 }
 #endif
 

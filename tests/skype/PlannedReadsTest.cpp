@@ -89,6 +89,7 @@ TEST(HistoryRoot, AChatPlannedAgainIsReadOnceAndLetGoAfterItsLastPlannedRead) {
 // file, or where no file can be made for it. Times and numbers that tie or are missing sort as the query
 // sorts them, and a chat holding a value the pass does not sort (a time in fractions) is read by its own
 // query; so are the chats of a later plan of a few, once a pass found the table and its index agreeing.
+// Two chats of one id fail both ways.
 TEST(DatabaseHistory, ReadsAlongAnyPlanGiveWhatEachChatsOwnQueryGives) {
     HistoryFiles files;
     QTemporaryDir dir;
@@ -98,16 +99,18 @@ TEST(DatabaseHistory, ReadsAlongAnyPlanGiveWhatEachChatsOwnQueryGives) {
     writeSyntheticHistory({13, 9, 4, 1500}, bare, QString(), false);
     const QString odd = files.database("odd.db", R"(
         CREATE TABLE Accounts (id INTEGER PRIMARY KEY);
-        CREATE TABLE Conversations (id INTEGER PRIMARY KEY, identity TEXT, type INTEGER);
+        CREATE TABLE Conversations (id INTEGER, identity TEXT, type INTEGER);
         CREATE TABLE Messages (id INTEGER, convo_id INTEGER, author TEXT, from_dispname TEXT,
                                timestamp INTEGER, type INTEGER, body_xml TEXT);
         CREATE INDEX IX_Messages_convo_id_timestamp ON Messages (convo_id, timestamp);
-        INSERT INTO Conversations VALUES (1, 'ann', 1), (2, 'bob', 1), (3, 'cy', 1);
+        INSERT INTO Conversations VALUES (1, 'ann', 1), (2, 'bob', 1), (3, 'cy', 1), (4, 'dee', 1),
+            (4, 'dee again', 1);
         INSERT INTO Messages VALUES (5, 1, 'ann', 'Ann', 20, 61, 'five'), (4, 1, 'ann', NULL, 20, 61, 'four'),
             (NULL, 1, 'ann', '', 20, 61, 'no number'), (9, 1, 'ann', 'Ann', NULL, 61, 'no time'),
             (1, 1, 'ann', 'Ann', 30, 10, 'an event'), (2, 1, 'ann', 'Ann', 30, NULL, 'no type'),
             (3, 2, 'bob', 'Bob', 10.5, 61, 'a fraction'), (6, 2, 'bob', 'Bob', 10, 61, 'whole'),
-            (7, 3, 'cy', 'Cy', 10, 30, NULL), (8, 3, 'cy', 'Cy', 11, 61, 'hi');
+            (7, 3, 'cy', 'Cy', 10, 30, NULL), (8, 3, 'cy', 'Cy', 11, 61, 'hi'),
+            (10, 4, 'dee', 'Dee', 12, 61, 'whose?');
     )");
     const auto inOrder = [](size_t chats) {
         std::vector<size_t> plan(chats);
@@ -148,6 +151,10 @@ TEST(DatabaseHistory, ReadsAlongAnyPlanGiveWhatEachChatsOwnQueryGives) {
         std::vector<QStringList> expected;
         for (size_t chat = 0; chat < alone.chats().size(); ++chat)
             expected.push_back(outcome(alone, chat));
+        if (path == odd) {
+            for (const size_t dee : {3, 4})
+                EXPECT_TRUE(expected.at(dee).value(0).startsWith(QLatin1String("failed: "))) << dee;
+        }
         for (const auto& row : cases) {
             ScopedEnv env;
             if (row.noTemporaryFiles) {
