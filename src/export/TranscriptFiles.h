@@ -95,6 +95,8 @@ private:
     // The folder under this folder text: the one opened under it first in this run, or another text's
     // when both name one folder.
     Folder& folderOf(const QString& absoluteFolder, bool followLink = true);
+    Folder& addFolder(const QString& text, std::shared_ptr<OpenedFolder> opened, int openError);
+    void removeLeftovers(const OpenedFolder& folder);
     Folder* knownFolder(const QString& absoluteFolder);
     Folder* knownAs(const QString& text, const OpenedFolder* opened);
     QString keyOf(const Folder& folder, const QString& name) const;

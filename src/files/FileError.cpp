@@ -98,6 +98,9 @@ QString fileErrorText(int code) {
     switch (code) {
     case FileSystem::kNotTheStagedFile:
         return QStringLiteral("its new file was replaced by another while it was written");
+    case FileSystem::kExchangedAfterMove:
+        return QStringLiteral("its new file was exchanged for another file as it was moved into place, so "
+                              "what that name holds now was not written by this export");
 #ifdef Q_OS_WIN
     case kDiskQuotaExceeded:
         return QStringLiteral("the disk quota is used up");

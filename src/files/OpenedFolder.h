@@ -26,8 +26,8 @@ public:
     const FileId& id() const { return m_id; }
     // True once the folder was removed: no name leads to it any more.
     bool removed() const;
-    // What the entry of that name is, itself or, with `followLink`, what a link there leads to;
-    // nothing when there is none.
+    // What the entry of that name is, itself or, with `followLink`, what a link there leads to, and
+    // whose (on Linux and macOS); nothing when there is none.
     std::optional<FileId> entryId(const QString& name, bool followLink) const;
     // Whether the entry of that name is a regular file itself, not a link, a folder or a device.
     bool isFile(const QString& name) const;

@@ -41,7 +41,8 @@ std::optional<FileId> OpenedFolder::entryId(const QString& name, bool followLink
     if (::fstatat(m_fd, QFile::encodeName(name).constData(), &status, followLink ? 0 : AT_SYMLINK_NOFOLLOW) !=
         0)
         return std::nullopt;
-    return FileId{static_cast<quint64>(status.st_dev), static_cast<quint64>(status.st_ino)};
+    return FileId{static_cast<quint64>(status.st_dev), static_cast<quint64>(status.st_ino),
+                  static_cast<quint64>(status.st_uid)};
 }
 
 bool OpenedFolder::isFile(const QString& name) const {

@@ -283,19 +283,24 @@ TEST_F(TranscriptFilesTest, AReplacedTranscriptKeepsItsPermissionsAndANewOneGets
 #endif
 
 #ifdef Q_OS_LINUX
-// A run killed half-way leaves its new file and its lock file. The next run takes the lock over and
-// removes such files, and only those: names of another pattern, folders and links stay. While
-// another run holds the lock, nothing is removed.
+// A run killed half-way leaves its new files and its lock file. The next run takes the lock over and
+// removes such files, and only those the program made: names of another pattern, or of that pattern
+// without its check (the user's own), files no longer private or with a second name, another user's,
+// folders and links stay. While another run holds the lock, nothing is removed.
 TEST_F(TranscriptFilesTest, StaleNewFilesOfAKilledRunAreRemovedByTheNextRunOnlyThose) {
     writeFile(transcript("ann"), "old ann");
+    const QStringList handles{QStringLiteral("ann"), QStringLiteral("bob"), QStringLiteral("c\nd"),
+                              QStringLiteral("dee"), QStringLiteral("eve"), QStringLiteral("fay")};
     const pid_t child = fork();
     if (child == 0) {
         LocalFileSystem fileSystem;
         TranscriptFiles files(fileSystem);
         if (!files.lockFolder(folder).isEmpty())
             _exit(2);
-        files.restart(transcript("ann"));
-        files.append(transcript("ann"), QStringLiteral("half"));
+        for (const QString& handle : handles) {
+            files.restart(folder + handle + QStringLiteral(".txt"));
+            files.append(folder + handle + QStringLiteral(".txt"), QStringLiteral("half"));
+        }
         raise(SIGKILL);
         _exit(3);
     }
@@ -303,20 +308,43 @@ TEST_F(TranscriptFilesTest, StaleNewFilesOfAKilledRunAreRemovedByTheNextRunOnlyT
     ASSERT_EQ(waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFSIGNALED(status)) << status;
     const QStringList left = files();
-    ASSERT_EQ(left.size(), 3) << left.join(QLatin1Char(' ')).toStdString();
-    const QString stale = left[0];
-    EXPECT_TRUE(stale.startsWith(QLatin1String(".ann.txt.")) && stale.endsWith(QLatin1String(".part")))
-        << stale.toStdString();
-    EXPECT_EQ(contents(folder + stale), QByteArray("half"));
-    EXPECT_EQ(left[1], FolderLock::fileName());
+    ASSERT_EQ(left.size(), handles.size() + 2) << left.join(QLatin1Char(' ')).toStdString();
+    QMap<QString, QString> stagedOf; // by handle
+    for (const QString& name : left) {
+        for (const QString& handle : handles) {
+            if (name.startsWith(QLatin1Char('.') + handle + QStringLiteral(".txt.")) &&
+                name.endsWith(QLatin1String(".part")))
+                stagedOf.insert(handle, name);
+        }
+    }
+    ASSERT_EQ(stagedOf.keys(), handles);
+    EXPECT_EQ(contents(folder + stagedOf[QStringLiteral("ann")]), QByteArray("half"));
+    EXPECT_TRUE(left.contains(FolderLock::fileName()));
 
-    writeFile(folder + QStringLiteral(".bob.txt.QwErT1.part"), "stale");
-    writeFile(folder + QStringLiteral(".c\nd.txt.QwErT2.part"), "stale");
-    const QStringList lookAlikes{QStringLiteral(".ann.txt.abcde.part"), QStringLiteral(".ann.txt.part"),
-                                 QStringLiteral(".notes.part"), QStringLiteral("ann.txt.abcdef.part"),
-                                 QStringLiteral(".ann.txt.abcdef.part\n")};
+    // Made by the killed run, then changed: readable by others, a second name, another user's.
+    QFile::setPermissions(folder + stagedOf[QStringLiteral("dee")],
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther);
+    ASSERT_EQ(link(QFile::encodeName(folder + stagedOf[QStringLiteral("eve")]).constData(),
+                   QFile::encodeName(folder + QStringLiteral("eve's copy")).constData()),
+              0);
+    const bool otherUser = geteuid() == 0;
+    if (otherUser) {
+        ASSERT_EQ(
+            chown(QFile::encodeName(folder + stagedOf[QStringLiteral("fay")]).constData(), 65534, 65534), 0);
+    }
+    // The user's own files of that pattern, a private one among them.
+    const QStringList lookAlikes{QStringLiteral(".ann.txt.abcde.part"),
+                                 QStringLiteral(".ann.txt.part"),
+                                 QStringLiteral(".notes.part"),
+                                 QStringLiteral("ann.txt.abcdef.part"),
+                                 QStringLiteral(".ann.txt.abcdef.part\n"),
+                                 QStringLiteral(".notes.txt.Ab12Cd.part"),
+                                 QStringLiteral(".bob.txt.QwErT1.part"),
+                                 QStringLiteral(".c\nd.txt.QwErT2.part")};
     for (const QString& name : lookAlikes)
         writeFile(folder + name, "keep");
+    QFile::setPermissions(folder + QStringLiteral(".notes.txt.Ab12Cd.part"),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     ASSERT_TRUE(QDir(outputDir.path()).mkdir(QStringLiteral(".dir.txt.abcdef.part")));
     QTemporaryDir outside;
     const QString target = outside.filePath(QStringLiteral("target.txt.abcdef.part"));
@@ -329,8 +357,8 @@ TEST_F(TranscriptFilesTest, StaleNewFilesOfAKilledRunAreRemovedByTheNextRunOnlyT
         ASSERT_TRUE(held.tryLock());
         pressSave();
         EXPECT_EQ(w.boxes.texts(), QStringList{held.busyMessage()});
-        EXPECT_TRUE(QFile::exists(folder + stale));
-        EXPECT_TRUE(QFile::exists(folder + QStringLiteral(".bob.txt.QwErT1.part")));
+        EXPECT_TRUE(QFile::exists(folder + stagedOf[QStringLiteral("ann")]));
+        EXPECT_TRUE(QFile::exists(folder + stagedOf[QStringLiteral("bob")]));
     }
 
     w.boxes.clear();
@@ -338,9 +366,15 @@ TEST_F(TranscriptFilesTest, StaleNewFilesOfAKilledRunAreRemovedByTheNextRunOnlyT
     EXPECT_EQ(w.boxes.texts(), QStringList{QStringLiteral("Done.")});
     EXPECT_EQ(contents(transcript("ann")), kHeader + "Ann: new\r\n");
     QStringList expected = lookAlikes;
-    expected << QStringLiteral(".link.txt.abcdef.part") << QStringLiteral("ann.txt");
+    expected << QStringLiteral(".link.txt.abcdef.part") << QStringLiteral("ann.txt")
+             << stagedOf[QStringLiteral("dee")] << stagedOf[QStringLiteral("eve")]
+             << QStringLiteral("eve's copy");
+    if (otherUser)
+        expected << stagedOf[QStringLiteral("fay")];
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(files(), expected);
+    for (const QString& name : lookAlikes)
+        EXPECT_EQ(contents(folder + name), QByteArray("keep")) << name.toStdString();
     EXPECT_TRUE(QFileInfo(folder + QStringLiteral(".dir.txt.abcdef.part")).isDir());
     EXPECT_EQ(contents(target), QByteArray("keep"));
 }
@@ -690,14 +724,9 @@ TEST_F(TranscriptFilesTest, ALinkToTheLockFileInOtherLettersDoesNotFoldCase) {
     EXPECT_EQ(contents(transcript("ann")), kHeader + "ann: first\r\n");
 }
 
-// A transcript shared with one user through an access list, its own group kept out: its group bits
-// are the list's mask, and were they copied alone the whole group could read the new transcript.
-// The list goes with it.
-TEST_F(TranscriptFilesTest, AReplacedTranscriptKeepsItsAccessList) {
-    writeFile(transcript("ann"), "old");
-    const QByteArray path = QFile::encodeName(transcript("ann"));
-    ASSERT_EQ(chown(path.constData(), 0, 65534), 0);
-    // Owner rw, user 1 rw, the file's group nothing, mask rw, others nothing.
+// An access list as Linux keeps it: owner, one user (1), the file's group, mask and others, each with
+// its permissions (4 read, 2 write).
+QByteArray accessList(quint16 owner, quint16 user, quint16 group, quint16 mask, quint16 others) {
     QByteArray list;
     const auto entry = [&](quint16 tag, quint16 permissions, quint32 id) {
         list.append(reinterpret_cast<const char*>(&tag), 2);
@@ -706,11 +735,23 @@ TEST_F(TranscriptFilesTest, AReplacedTranscriptKeepsItsAccessList) {
     };
     const quint32 version = 2;
     list.append(reinterpret_cast<const char*>(&version), 4);
-    entry(0x01, 6, 0xFFFFFFFF);
-    entry(0x02, 6, 1);
-    entry(0x04, 0, 0xFFFFFFFF);
-    entry(0x10, 6, 0xFFFFFFFF);
-    entry(0x20, 0, 0xFFFFFFFF);
+    entry(0x01, owner, 0xFFFFFFFF);
+    entry(0x02, user, 1);
+    entry(0x04, group, 0xFFFFFFFF);
+    entry(0x10, mask, 0xFFFFFFFF);
+    entry(0x20, others, 0xFFFFFFFF);
+    return list;
+}
+
+// A transcript shared with one user through an access list, its own group kept out: its group bits
+// are the list's mask, and were they copied alone the whole group could read the new transcript.
+// The list goes with it.
+TEST_F(TranscriptFilesTest, AReplacedTranscriptKeepsItsAccessList) {
+    writeFile(transcript("ann"), "old");
+    const QByteArray path = QFile::encodeName(transcript("ann"));
+    ASSERT_EQ(chown(path.constData(), 0, 65534), 0);
+    // Owner rw, user 1 rw, the file's group nothing, mask rw, others nothing.
+    const QByteArray list = accessList(6, 6, 0, 6, 0);
     if (setxattr(path.constData(), "system.posix_acl_access", list.constData(), list.size(), 0) != 0)
         GTEST_SKIP() << "no access lists here";
     QFile::setPermissions(outputDir.path(), kAllBits);
@@ -730,6 +771,55 @@ TEST_F(TranscriptFilesTest, AReplacedTranscriptKeepsItsAccessList) {
     const ssize_t size = getxattr(path.constData(), "system.posix_acl_access", copied.data(), copied.size());
     ASSERT_GT(size, 0);
     EXPECT_EQ(copied.left(size), list);
+}
+
+// In a folder others may write in, another user put a file under a transcript's name, readable and
+// writable by all, or shared through an access list: the new transcript gets what a new one gets,
+// not what that file allowed, and stays the user's. The user's own file passes its permissions on.
+TEST_F(TranscriptFilesTest, OnlyTheUsersOwnFilePassesItsPermissionsOn) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "another user's file can be made only by root";
+    struct Row {
+        const char* what;
+        bool otherUsers;
+        bool withList;
+        mode_t mode; // afterwards
+    };
+    const QList<Row> rows{
+        {"another user's, readable and writable by all", true, false, 0644},
+        {"another user's, shared with user 1 through an access list", true, true, 0644},
+        {"the user's own, readable and writable by all", false, false, 0666},
+    };
+    const mode_t savedMask = umask(022);
+    QFile::setPermissions(outputDir.path(), kAllBits);
+    w.skype.addChat(QStringLiteral("ann"), kStamp, {QStringLiteral("Ann: hi")});
+    tick({QStringLiteral("ann")});
+    const QByteArray path = QFile::encodeName(transcript("ann"));
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        w.boxes.clear();
+        QFile::remove(transcript("ann"));
+        writeFile(transcript("ann"), "planted");
+        ASSERT_EQ(chmod(path.constData(), 0666), 0);
+        if (row.otherUsers) {
+            ASSERT_EQ(chown(path.constData(), 65534, 65534), 0);
+        }
+        const QByteArray list = accessList(6, 4, 6, 6, 6);
+        if (row.withList &&
+            setxattr(path.constData(), "system.posix_acl_access", list.constData(), list.size(), 0) != 0) {
+            GTEST_LOG_(INFO) << "no access lists here";
+            continue;
+        }
+        pressSave();
+        EXPECT_EQ(w.boxes.texts(), QStringList{QStringLiteral("Done.")});
+        EXPECT_EQ(contents(transcript("ann")), kHeader + "Ann: hi\r\n");
+        struct stat status{};
+        ASSERT_EQ(stat(path.constData(), &status), 0);
+        EXPECT_EQ(status.st_mode & 07777, row.mode);
+        EXPECT_EQ(status.st_uid, geteuid());
+        EXPECT_LT(getxattr(path.constData(), "system.posix_acl_access", nullptr, 0), 0);
+    }
+    umask(savedMask);
 }
 
 // A run of one user killed while it held the lock, with a umask that keeps new files private: the
