@@ -1,5 +1,6 @@
 #include "FolderLock.h"
 
+#include "FileOwner.h"
 #include "OpenedFolder.h"
 
 #include <cerrno>
@@ -69,6 +70,11 @@ FolderLock::State FolderLock::lock() {
         }
         if (fd < 0) {
             const int error = errno;
+            // Planted by another user, with no rights for anyone else: in the way of every export here.
+            struct stat status{};
+            if ((error == EACCES || error == EPERM) &&
+                ::fstatat(folder, kName, &status, AT_SYMLINK_NOFOLLOW) == 0 && status.st_uid != ::geteuid())
+                m_otherOwner = FileOwner::nameOf(status.st_uid);
             return fail(error, error == ELOOP ? QStringLiteral("it is a link") : QString(), exists());
         }
         struct stat opened{};
