@@ -32,6 +32,7 @@ void ExportRun::run(TranscriptFiles& files) {
     restartTranscripts(trap, files);
     writeTranscripts(trap, *root, files);
     commitTranscripts(trap, files);
+    reportContactsWithoutChat(files);
     trap.step(152, [&] { m_view.setMousePointer(Pointer::Default); });
     trap.step(154, [&] { m_services.boxes.inform(QStringLiteral("Done.")); });
 }
@@ -48,6 +49,7 @@ void ExportRun::restartTranscripts(ErrorTrap& trap, TranscriptFiles& files) {
         std::optional<QString> path;
         trap.step(112, [&] { path = transcriptPath(m_view.outputFolderText(), m_view.rowText(row)); });
         if (path) {
+            m_rowPaths.emplace(row, *path);
             trap.step(114, [&] {
                 m_view.processEvents();
                 files.restart(*path);
@@ -160,4 +162,29 @@ void ExportRun::commitTranscripts(ErrorTrap& trap, TranscriptFiles& files) {
     else if (!files.kept().isEmpty())
         m_services.boxes.show(files.keptMessage(), QString(), MessageBoxes::Buttons::Ok,
                               MessageBoxes::Icon::Warning, MessageBoxes::Answer::Ok);
+}
+
+QString ExportRun::withoutChatHeading() {
+    return QStringLiteral("These contacts have no chat in this history, so their transcripts were left as "
+                          "they were:\r\n");
+}
+
+// Once, after the transcripts are in place: a history that no longer holds a contact's chats (a newer
+// profile, an export of part of them) leaves that contact's transcript as it was, which it should not
+// be taken for this history's.
+void ExportRun::reportContactsWithoutChat(TranscriptFiles& files) {
+    if (files.stopped())
+        return;
+    QStringList handles;
+    for (const auto& [row, path] : m_rowPaths) {
+        try {
+            if (files.unchanged(path))
+                handles.append(m_view.rowText(row));
+        } catch (...) {
+        }
+    }
+    handles.removeDuplicates();
+    if (!handles.isEmpty())
+        m_services.boxes.show(withoutChatHeading() + handles.join(QStringLiteral("\r\n")), QString(),
+                              MessageBoxes::Buttons::Ok, MessageBoxes::Icon::None, MessageBoxes::Answer::Ok);
 }

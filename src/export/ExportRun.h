@@ -2,6 +2,7 @@
 
 #include <QStringList>
 
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -17,9 +18,10 @@ struct Services;
 // the chat's partner handle. Ticks and the folder text are read afresh at every step, and the
 // window handles its events once per row and once per chat. A transcript replaces the old one only
 // when every chat of its contact was read and written; otherwise the old one stays, and a box says so.
-// A write that fails because the folder is gone, the disk is full or writing there is refused, or a
-// history that can no longer be read, ends the run after that chat, with every old transcript kept
-// and one box that says why.
+// A contact without any chat in this history keeps its old transcript (a box names those). A write
+// that fails because the folder is gone, the disk is full or writing there is refused, or a history
+// that can no longer be read, ends the run after that chat, with every old transcript kept and one
+// box that says why.
 class ExportRun final {
 public:
     ExportRun(MainView& view, Services& services);
@@ -30,6 +32,10 @@ public:
     // The chats (by position) whose messages could not be counted, each reported once.
     const std::set<int>& uncountedChats() const { return m_uncounted; }
 
+    // The box that names the contacts who have no chat in this history, whose transcripts stay as
+    // they were: its first line.
+    static QString withoutChatHeading();
+
 private:
     void restartTranscripts(ErrorTrap& trap, TranscriptFiles& files);
     void writeTranscripts(ErrorTrap& trap, SkypeRoot& root, TranscriptFiles& files);
@@ -37,7 +43,10 @@ private:
     // A chat went wrong: the transcripts it may belong to keep their old content.
     void spoilChat(TranscriptFiles& files, const std::optional<QString>& partner);
     void commitTranscripts(ErrorTrap& trap, TranscriptFiles& files);
+    void reportContactsWithoutChat(TranscriptFiles& files);
 
+    // The transcripts of the rows started afresh, by row.
+    std::map<int, QString> m_rowPaths;
     // The transcripts the current chat was written to.
     QStringList m_chatPaths;
     std::set<int> m_uncounted;

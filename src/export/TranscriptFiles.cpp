@@ -368,6 +368,12 @@ void TranscriptFiles::spoilAll() {
         pending.spoilt = true;
 }
 
+bool TranscriptFiles::unchanged(const QString& path) {
+    const QFileInfo info(path);
+    const Folder* folder = knownFolder(info.absolutePath());
+    return folder && m_unchanged.count(keyOf(*folder, info.fileName())) > 0;
+}
+
 QStringList TranscriptFiles::pending() const {
     QStringList paths;
     for (const auto& [key, pending] : m_pending)
@@ -379,6 +385,7 @@ void TranscriptFiles::commit(const QString& path) {
     const auto found = findPending(path);
     if (found == m_pending.end())
         return;
+    const QString key = found->first;
     Pending pending = found->second;
     m_pending.erase(found);
     if (pending.spoilt || !pending.refusal.isEmpty() || pending.folder->refused()) {
@@ -386,40 +393,33 @@ void TranscriptFiles::commit(const QString& path) {
         m_kept.append(pending.path);
         return;
     }
-    if (!pending.folder->opened) {
-        // Nothing was written there; a folder that is missing holds no old transcript either.
-        if (fileErrorKind(pending.folder->openError) != FileError::NotFound)
-            failOne(QStringLiteral("Cannot delete the old transcript"), pending, pending.folder->openError);
+    // Nothing new for this contact (no chat of theirs in this history): the old transcript stays as
+    // it is, whole; deleting it would leave the contact with less than it had.
+    if (pending.staged.isEmpty()) {
+        if (pending.folder->opened && pending.folder->opened->entryId(pending.name, false))
+            m_unchanged.insert(key);
         return;
     }
     const OpenedFolder& folder = *pending.folder->opened;
-    if (pending.staged.isEmpty()) {
-        // Nothing new for this contact: the old transcript goes, as a fresh run would leave none.
-        const int error = whileInUse([&] { return m_fileSystem.remove(folder, pending.name); });
-        if (error != 0)
-            failOne(QStringLiteral("Cannot delete the old transcript"), pending, error);
-    } else {
-        // On the disk before it replaces the old one: after a power cut either is whole.
-        const int flushed = m_fileSystem.flush(folder, pending.staged, pending.stagedId);
-        if (flushed != 0) {
-            discard(pending);
-            m_kept.append(pending.path);
-            fail(QStringLiteral("Cannot write"), pending, flushed);
-        }
-        const int error = whileInUse(
-            [&] { return m_fileSystem.replace(folder, pending.staged, pending.stagedId, pending.name); });
-        if (error != 0)
-            failOne(QStringLiteral("Cannot replace"), pending, error);
-        pending.folder->moved = true;
-        // Through the folder: the name must lead to the file this run wrote. Someone who may write in
-        // the folder can exchange it for a file of theirs as it is moved; that cannot be undone here,
-        // but the run does not say it wrote this transcript.
-        const std::optional<FileId> moved = folder.entryId(pending.name, false);
-        if (!moved || !(*moved == pending.stagedId) || moved->owner != pending.stagedId.owner)
-            throw Failure(QStringLiteral("Cannot replace '%1': %2")
-                              .arg(pending.path, fileErrorText(FileSystem::kExchangedAfterMove)));
+    // On the disk before it replaces the old one: after a power cut either is whole.
+    const int flushed = m_fileSystem.flush(folder, pending.staged, pending.stagedId);
+    if (flushed != 0) {
+        discard(pending);
+        m_kept.append(pending.path);
+        fail(QStringLiteral("Cannot write"), pending, flushed);
     }
+    const int error = whileInUse(
+        [&] { return m_fileSystem.replace(folder, pending.staged, pending.stagedId, pending.name); });
+    if (error != 0)
+        failOne(QStringLiteral("Cannot replace"), pending, error);
     pending.folder->moved = true;
+    // Through the folder: the name must lead to the file this run wrote. Someone who may write in the
+    // folder can exchange it for a file of theirs as it is moved; that cannot be undone here, but the
+    // run does not say it wrote this transcript.
+    const std::optional<FileId> moved = folder.entryId(pending.name, false);
+    if (!moved || !(*moved == pending.stagedId) || moved->owner != pending.stagedId.owner)
+        throw Failure(QStringLiteral("Cannot replace '%1': %2")
+                          .arg(pending.path, fileErrorText(FileSystem::kExchangedAfterMove)));
 }
 
 QString TranscriptFiles::keptMessage() const {

@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <vector>
 
 class ErrorTrap;
@@ -55,9 +56,13 @@ public:
     void spoil(const QString& path);
     void spoilAll();
 
-    // Puts the new transcript in place of the old one: moved over it, or, when nothing was written,
-    // the old one deleted. A spoilt transcript is left as it was. Fails with a description.
+    // Puts the new transcript in place of the old one. A transcript that got nothing new, or was
+    // spoilt, keeps its old file as it is: a transcript is only ever replaced by its new
+    // content, never deleted. Fails with a description.
     void commit(const QString& path);
+    // Whether the transcript at `path` got nothing new in this run although it was started afresh,
+    // and an old file of its name stays as it was.
+    bool unchanged(const QString& path);
     // The transcripts restarted or written and not yet committed, spoilt or not.
     QStringList pending() const;
     // The transcripts kept as they were because they were spoilt.
@@ -119,6 +124,7 @@ private:
     // The folders by the cleaned text of their path.
     std::map<QString, Folder*> m_folderAt;
     std::map<QString, Pending> m_pending;
+    std::set<QString> m_unchanged; // by key
     std::vector<FileId> m_protected;
     QStringList m_kept;
     QString m_stop;

@@ -102,16 +102,28 @@ TEST_F(ExportRun, SkypeNotRunningShowsTheGuidanceAndTouchesNothing) {
     EXPECT_EQ(form().mousePointer(), 99);
 }
 
-TEST_F(ExportRun, FirstPassRemovesOldTranscriptsReadOnlyOnesToo) {
-    tick({QStringLiteral("ann"), QStringLiteral("bob")});
-    writeFile(transcript("ann"), "old");
-    writeFile(transcript("bob"), "old");
+// A ticked contact whose chats this history does not hold (a newer profile, an export of part of
+// them) keeps the transcript it has, read-only or not, and one box before "Done." names such contacts;
+// a contact without a chat and without a transcript gets none and is not named.
+TEST_F(ExportRun, AContactWithoutAChatKeepsItsTranscriptAndIsNamedOnce) {
+    tick({QStringLiteral("ann"), QStringLiteral("bob"), QStringLiteral("cid"), QStringLiteral("dee")});
+    writeFile(transcript("ann"), "old ann");
+    writeFile(transcript("bob"), "old bob");
+    writeFile(transcript("dee"), "old dee");
     QFile::setPermissions(transcript("ann"), QFileDevice::ReadOwner | QFileDevice::ReadUser);
     w.skype.addChat(QStringLiteral("bob"), kStamp, {QStringLiteral("Bob: new")});
+    w.skype.addChat(QStringLiteral("dee"), kStamp, {}); // no message: no chat a transcript shows
     press();
-    EXPECT_FALSE(QFile::exists(transcript("ann")));
+    EXPECT_EQ(contents(transcript("ann")), QByteArray("old ann"));
+    EXPECT_FALSE(QFile::permissions(transcript("ann")) & QFileDevice::WriteOwner);
     EXPECT_EQ(contents(transcript("bob")), QByteArray("[8/31/2021 3:42:10 PM]Bob: new\r\n"));
-    EXPECT_EQ(w.boxes.texts(), QStringList{QStringLiteral("Done.")});
+    EXPECT_EQ(contents(transcript("dee")), QByteArray("old dee"));
+    EXPECT_FALSE(QFile::exists(transcript("cid")));
+    EXPECT_EQ(w.boxes.texts(), (QStringList{QStringLiteral("These contacts have no chat in this history, so "
+                                                           "their transcripts were left as they were:\r\n"
+                                                           "ann\r\ndee"),
+                                            QStringLiteral("Done.")}));
+    EXPECT_EQ(w.boxes.shown().first().icon, MessageBoxes::Icon::None);
 }
 
 TEST_F(ExportRun, AContactListedAndTickedTwiceGetsEachChatTwice) {
