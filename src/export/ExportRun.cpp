@@ -26,7 +26,7 @@ void ExportRun::run() {
 
 void ExportRun::run(TranscriptFiles& files) {
     ErrorTrap trap(m_services.boxes, AppInfo::location(QStringLiteral("PushButton7_Click")));
-    const std::shared_ptr<SkypeRoot> root = startExport(trap, m_view, m_services, files);
+    const std::shared_ptr<SkypeRoot> root = startExport(trap, m_view, m_services, files, &m_folderText);
     if (!root)
         return;
     restartTranscripts(trap, files);
@@ -47,7 +47,7 @@ void ExportRun::restartTranscripts(ErrorTrap& trap, TranscriptFiles& files) {
             continue;
         // A handle that cannot name a file in the folder gets no path, and nothing is done for it.
         std::optional<QString> path;
-        trap.step(112, [&] { path = transcriptPath(m_view.outputFolderText(), m_view.rowText(row)); });
+        trap.step(112, [&] { path = transcriptPath(m_folderText, m_view.rowText(row)); });
         if (path) {
             m_rowPaths.emplace(row, *path);
             trap.step(114, [&] {
@@ -96,8 +96,12 @@ void ExportRun::writeTranscripts(ErrorTrap& trap, SkypeRoot& root, TranscriptFil
             const int rows = trap.count(126, [&] { return m_view.rowCount(); }, 0);
             if (partner) {
                 for (const int row : m_view.rowsWithText(*partner)) {
-                    if (row <= rows && trap.test(128, [&] { return m_view.isRowChecked(row); }))
+                    if (row > rows)
+                        continue;
+                    if (trap.test(128, [&] { return m_view.isRowChecked(row); }))
                         writeChat(trap, root, files, chat, row);
+                    else
+                        leaveUnticked(files, {row}); // this chat is not in it: it would hold less
                 }
             } else {
                 for (int row = 1; row <= rows; ++row) {
@@ -122,9 +126,10 @@ void ExportRun::writeTranscripts(ErrorTrap& trap, SkypeRoot& root, TranscriptFil
 
 void ExportRun::writeChat(ErrorTrap& trap, SkypeRoot& root, TranscriptFiles& files, int chat, int row) {
     std::optional<QString> path;
-    trap.step(132, [&] { path = transcriptPath(m_view.outputFolderText(), m_view.rowText(row)); });
+    trap.step(132, [&] { path = transcriptPath(m_folderText, m_view.rowText(row)); });
     if (!path)
         return;
+    m_rowPaths.emplace(row, *path);
     m_chatPaths.append(*path);
     trap.step(134, [&] { files.append(*path, Transcript::header(*root.chats()->item(chat))); });
     const Transcript::Block block =
@@ -137,19 +142,39 @@ void ExportRun::spoilChat(TranscriptFiles& files, const std::optional<QString>& 
         files.spoilAll();
         return;
     }
-    // The paths the chat went to, and those of its contact's rows with the folder text as it is now.
+    // The paths the chat went to, and those of its contact's rows.
     for (const QString& path : std::as_const(m_chatPaths))
         files.spoil(path);
     for (const int row : m_view.rowsWithText(*partner)) {
         try {
-            files.spoil(transcriptPath(m_view.outputFolderText(), m_view.rowText(row)));
+            files.spoil(transcriptPath(m_folderText, m_view.rowText(row)));
         } catch (...) {
         }
     }
 }
 
+void ExportRun::leaveUnticked(TranscriptFiles& files, const QList<int>& rows) {
+    for (const int row : rows) {
+        const auto found = m_rowPaths.find(row);
+        if (found == m_rowPaths.end())
+            continue;
+        bool ticked = true; // a tick that cannot be read counts as set, as the trap has it
+        try {
+            ticked = m_view.isRowChecked(row);
+        } catch (...) {
+        }
+        if (!ticked)
+            files.leave(found->second);
+    }
+}
+
 // The end of the second pass: each transcript takes the place of the old one, or the old one stays.
 void ExportRun::commitTranscripts(ErrorTrap& trap, TranscriptFiles& files) {
+    // Unticked since: the user no longer wants them written.
+    QList<int> rows;
+    for (const auto& [row, path] : m_rowPaths)
+        rows.append(row);
+    leaveUnticked(files, rows);
     // After a stop nothing more is put in place: the old transcripts stay.
     for (const QString& path : files.pending()) {
         if (files.stopped())

@@ -15,10 +15,11 @@ struct Services;
 
 // "3. Save Checked Chat Histories": one transcript per ticked contact. The old transcripts of the
 // ticked contacts are set aside first, then every chat is offered to every ticked row whose text is
-// the chat's partner handle. Ticks and the folder text are read afresh at every step, and the
-// window handles its events once per row and once per chat. A transcript replaces the old one only
-// when every chat of its contact was read and written; otherwise the old one stays, and a box says so.
-// A contact without any chat in this history keeps its old transcript (a box names those). A write
+// the chat's partner handle. The window handles its events once per row and once per chat, and ticks
+// are read afresh at every step; the folder is the one the run opened at its start, whatever its text
+// says meanwhile. A transcript replaces the old one only when every chat of its contact was read and
+// written; otherwise the old one stays, and a box says so. A contact unticked during the run keeps
+// its old transcript, and so does one without any chat in this history (a box names those). A write
 // that fails because the folder is gone, the disk is full or writing there is refused, or a history
 // that can no longer be read, ends the run after that chat, with every old transcript kept and one
 // box that says why.
@@ -43,9 +44,13 @@ private:
     // A chat went wrong: the transcripts it may belong to keep their old content.
     void spoilChat(TranscriptFiles& files, const std::optional<QString>& partner);
     void commitTranscripts(ErrorTrap& trap, TranscriptFiles& files);
+    // A contact started afresh or written to whose row is no longer ticked: its transcript is left.
+    void leaveUnticked(TranscriptFiles& files, const QList<int>& rows);
     void reportContactsWithoutChat(TranscriptFiles& files);
 
-    // The transcripts of the rows started afresh, by row.
+    // The output folder's text as the run read it at its start.
+    QString m_folderText;
+    // The transcripts of the rows started afresh or written to, by row.
     std::map<int, QString> m_rowPaths;
     // The transcripts the current chat was written to.
     QStringList m_chatPaths;

@@ -35,10 +35,10 @@ void GroupChatExport::run() {
 
 void GroupChatExport::run(TranscriptFiles& files) {
     ErrorTrap trap(m_services.boxes, AppInfo::location(QStringLiteral("GroupChatExport")));
-    const std::shared_ptr<SkypeRoot> root = startExport(trap, m_view, m_services, files);
+    QString folderText;
+    const std::shared_ptr<SkypeRoot> root = startExport(trap, m_view, m_services, files, &folderText);
     if (!root)
         return;
-    const QString folderText = m_view.outputFolderText();
     QString folder;
     if (!trap.step(106, [&] { folder = subfolder(folderText); }))
         return;

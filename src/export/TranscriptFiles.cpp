@@ -251,6 +251,8 @@ void TranscriptFiles::appendUtf8(const QString& path, const QByteArray& text) {
 
 void TranscriptFiles::write(const QString& path, const QByteArray& bytes) {
     Pending& pending = pendingFor(path, true);
+    if (pending.left)
+        return;
     try {
         if (!pending.refusal.isEmpty())
             throw Failure(pending.refusal);
@@ -368,6 +370,14 @@ void TranscriptFiles::spoilAll() {
         pending.spoilt = true;
 }
 
+void TranscriptFiles::leave(const QString& path) {
+    const auto found = findPending(path);
+    if (found == m_pending.end())
+        return;
+    discard(found->second);
+    found->second.left = true;
+}
+
 bool TranscriptFiles::unchanged(const QString& path) {
     const QFileInfo info(path);
     const Folder* folder = knownFolder(info.absolutePath());
@@ -388,6 +398,8 @@ void TranscriptFiles::commit(const QString& path) {
     const QString key = found->first;
     Pending pending = found->second;
     m_pending.erase(found);
+    if (pending.left)
+        return;
     if (pending.spoilt || !pending.refusal.isEmpty() || pending.folder->refused()) {
         discard(pending);
         m_kept.append(pending.path);

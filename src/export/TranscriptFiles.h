@@ -55,9 +55,12 @@ public:
     // Something of this transcript could not be read or written: its old file stays as it is.
     void spoil(const QString& path);
     void spoilAll();
+    // The transcript is no longer wanted (its contact was unticked during the run): its old file stays
+    // as it is, nothing more is written to it, and it is not reported.
+    void leave(const QString& path);
 
     // Puts the new transcript in place of the old one. A transcript that got nothing new, or was
-    // spoilt, keeps its old file as it is: a transcript is only ever replaced by its new
+    // spoilt or left, keeps its old file as it is: a transcript is only ever replaced by its new
     // content, never deleted. Fails with a description.
     void commit(const QString& path);
     // Whether the transcript at `path` got nothing new in this run although it was started afresh,
@@ -94,6 +97,7 @@ private:
         FileId stagedId;
         bool fromOld = false; // starts as a copy of the old transcript
         bool spoilt = false;
+        bool left = false;
         QString refusal; // why nothing of it may be written, if so
     };
 

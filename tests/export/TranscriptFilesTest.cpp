@@ -196,37 +196,43 @@ TEST_F(TranscriptFilesTest, ARowTickedDuringTheRunWhoseOldTranscriptCannotBeRead
 }
 #endif
 
-// The folder text changed during the run: the run writes where the text says, after taking that
-// folder's lock. While another run holds it, those writes fail and the transcript there is kept.
-TEST_F(TranscriptFilesTest, AFolderTextChangedDuringTheRunIsLockedBeforeItIsWrittenTo) {
+// The folder text changed during the run, to another folder, or shortened to the folder's path
+// without its separator (which names files beside the folder): the run goes on in the folder it
+// opened at its start. Nothing is written, deleted or locked where the text now points, and the
+// transcripts of the folder are not deleted.
+TEST_F(TranscriptFilesTest, AFolderTextChangedDuringTheRunDoesNotChangeWhereItWrites) {
     QTemporaryDir otherDir;
     const QString other = QDir::toNativeSeparators(otherDir.path()) + QDir::separator();
-    const QString otherAnn = other + QStringLiteral("ann.txt");
-    writeFile(otherAnn, "other's\r\n");
+    writeFile(other + QStringLiteral("ann.txt"), "other's\r\n");
+    const QString out = QDir::toNativeSeparators(outputDir.filePath(QStringLiteral("out")));
+    ASSERT_TRUE(QDir().mkpath(out));
+    const QString outText = out + QDir::separator();
     w.skype.addChat(QStringLiteral("ann"), kStamp, {QStringLiteral("Ann: one")});
+    w.skype.addChat(QStringLiteral("bob"), kStamp, {QStringLiteral("Bob: hi")});
     w.skype.addChat(QStringLiteral("ann"), kStamp, {QStringLiteral("Ann: two")});
-    tick({QStringLiteral("ann")});
-    w.skype.onMessageRead = [&] { form().setOutputFolderText(other); };
-    {
-        FolderLock held(other);
-        ASSERT_TRUE(held.tryLock());
+    tick({QStringLiteral("ann"), QStringLiteral("bob"), QStringLiteral("cid")});
+    for (const QString& changed : {other, out}) {
+        SCOPED_TRACE(changed.toStdString());
+        w.boxes.clear();
+        form().setOutputFolderText(outText);
+        for (const char* handle : {"ann", "bob", "cid"})
+            writeFile(outText + QString::fromLatin1(handle) + QStringLiteral(".txt"), "old");
+        w.skype.onMessageRead = [&] { form().setOutputFolderText(changed); };
         pressSave();
-        const QString busy = held.busyMessage();
-        EXPECT_EQ(w.boxes.texts(), (QStringList{saveError(busy, 134), saveError(busy, 146), kept({otherAnn}),
-                                                QStringLiteral("Done.")}));
-        EXPECT_EQ(contents(transcript("ann")), kHeader + "Ann: one\r\n");
-        EXPECT_EQ(contents(otherAnn), QByteArray("other's\r\n"));
-        EXPECT_EQ(filesIn(otherDir.path()), (QStringList{FolderLock::fileName(), QStringLiteral("ann.txt")}));
+        EXPECT_EQ(w.boxes.texts(),
+                  (QStringList{QStringLiteral("These contacts have no chat in this history, so "
+                                              "their transcripts were left as they were:\r\ncid"),
+                               QStringLiteral("Done.")}));
+        EXPECT_EQ(contents(outText + QStringLiteral("ann.txt")),
+                  kHeader + "Ann: one\r\n" + kHeader + "Ann: two\r\n");
+        EXPECT_EQ(contents(outText + QStringLiteral("bob.txt")), kHeader + "Bob: hi\r\n");
+        EXPECT_EQ(contents(outText + QStringLiteral("cid.txt")), QByteArray("old"));
+        EXPECT_EQ(filesIn(out), (QStringList{QStringLiteral("ann.txt"), QStringLiteral("bob.txt"),
+                                             QStringLiteral("cid.txt")}));
+        EXPECT_EQ(filesIn(otherDir.path()), QStringList{QStringLiteral("ann.txt")});
+        EXPECT_EQ(contents(other + QStringLiteral("ann.txt")), QByteArray("other's\r\n"));
+        EXPECT_EQ(files(), QStringList()); // no "outann.txt" beside the folder
     }
-
-    // Free: the second chat goes to the other folder, after what its transcript held.
-    w.boxes.clear();
-    form().setOutputFolderText(folder);
-    pressSave();
-    EXPECT_EQ(w.boxes.texts(), QStringList{QStringLiteral("Done.")});
-    EXPECT_EQ(contents(transcript("ann")), kHeader + "Ann: one\r\n");
-    EXPECT_EQ(contents(otherAnn), "other's\r\n" + kHeader + "Ann: two\r\n");
-    EXPECT_EQ(filesIn(otherDir.path()), QStringList{QStringLiteral("ann.txt")});
 }
 
 // A chat that fails while the folder text changes spoils the transcript it was written to, not the
