@@ -20,7 +20,7 @@ std::shared_ptr<SkypeRoot> startExport(ErrorTrap& trap, MainView& view, Services
         return nullptr;
     if (!trap.test(102, [&] {
             *folderText = view.outputFolderText();
-            return FolderExists(*folderText);
+            return FolderExists(*folderText) || files.holds(*folderText);
         })) {
         trap.step(158, [&] {
             services.boxes.inform(QStringLiteral("Folder does not exist. Please select another folder."));

@@ -182,6 +182,32 @@ QString TranscriptFiles::lockFolder(const QString& folderText, bool followLink, 
     return folder.refused() ? folder.refusal() : QString();
 }
 
+QString TranscriptFiles::lockSubfolder(const QString& folderText, const QString& name, int* error) {
+    *error = 0;
+    const QString parentText = QFileInfo(folderText + QStringLiteral("x")).absolutePath();
+    Folder& parent = folderOf(parentText);
+    const QString text = QDir::cleanPath(parentText + QLatin1Char('/') + name);
+    const auto found = m_folderAt.find(text);
+    const Folder* folder = found != m_folderAt.end() ? found->second : nullptr;
+    if (!folder) {
+        if (!parent.opened) {
+            *error = parent.openError;
+            return QString();
+        }
+        std::shared_ptr<OpenedFolder> opened = parent.opened->makeFolder(name, error);
+        if (!opened)
+            return QString();
+        folder = &addFolder(text, std::move(opened), 0);
+    }
+    return folder->refused() ? folder->refusal() : QString();
+}
+
+bool TranscriptFiles::holds(const QString& folderText) const {
+    const auto found =
+        m_folderAt.find(QDir::cleanPath(QFileInfo(folderText + QStringLiteral("x")).absolutePath()));
+    return found != m_folderAt.end() && found->second->opened && !found->second->opened->removed();
+}
+
 void TranscriptFiles::protect(const QString& historyFile) {
     if (historyFile.isEmpty())
         return;

@@ -42,6 +42,16 @@ public:
     // program makes for itself may not). `unwritable`, when given, receives why nothing can be made
     // in the folder, if so.
     QString lockFolder(const QString& folderText, bool followLink = true, QString* unwritable = nullptr);
+    // The folder `name` in the folder that transcripts under `folderText` go to, made there when
+    // missing and entered through the folder this run opened (never through a link), so that a folder
+    // moved away and made again under its path meanwhile is not the one written to; transcripts under
+    // `folderText` + `name` + a separator go there. Locked as lockFolder() locks, with the same
+    // result. `error` receives the system's error code (FileSystem::kIsLink, kNotAFolder among them)
+    // when it cannot be made or entered.
+    QString lockSubfolder(const QString& folderText, const QString& name, int* error);
+    // Whether this run opened the folder that transcripts under `folderText` go to and it is still
+    // there, wherever it was moved since.
+    bool holds(const QString& folderText) const;
     // The history being read: a transcript that is it, or its -wal or -journal, is never written.
     void protect(const QString& historyFile);
 

@@ -98,6 +98,10 @@ QString fileErrorText(int code) {
     switch (code) {
     case FileSystem::kNotTheStagedFile:
         return QStringLiteral("its new file was replaced by another while it was written");
+    case FileSystem::kIsLink:
+        return QStringLiteral("it is a link");
+    case FileSystem::kNotAFolder:
+        return QStringLiteral("it is not a folder");
     case FileSystem::kExchangedAfterMove:
         return QStringLiteral("its new file was exchanged for another file as it was moved into place, so "
                               "what that name holds now was not written by this export");

@@ -27,6 +27,10 @@ public:
     // Returned when, after a move, the transcript's name does not lead to the staged file: someone who
     // may write in the folder exchanged it for a file of theirs as it was moved.
     static constexpr int kExchangedAfterMove = -3;
+    // Returned where a folder is to be made or entered and its name holds a link, or something else
+    // that is no folder.
+    static constexpr int kIsLink = -4;
+    static constexpr int kNotAFolder = -5;
 
     virtual ~FileSystem() = default;
 
