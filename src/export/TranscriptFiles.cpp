@@ -446,8 +446,14 @@ void TranscriptFiles::commit(const QString& path) {
         m_kept.append(pending.path);
         fail(QStringLiteral("Cannot write"), pending, flushed);
     }
-    const int error = whileInUse(
-        [&] { return m_fileSystem.replace(folder, pending.staged, pending.stagedId, pending.name); });
+    const int error = whileInUse([&] {
+        const int replaced = m_fileSystem.replace(folder, pending.staged, pending.stagedId, pending.name);
+        // A file another program holds open without letting it be deleted (an editor, a viewer, a
+        // scanner) refuses the move on Windows as if access were denied: it is in use.
+        if (fileErrorKind(replaced) == FileError::Refused && m_fileSystem.heldOpen(folder, pending.name))
+            return FileSystem::kHeldOpen;
+        return replaced;
+    });
     if (error != 0)
         failOne(QStringLiteral("Cannot replace"), pending, error);
     pending.folder->moved = true;

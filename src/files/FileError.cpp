@@ -22,6 +22,8 @@ FileError fileErrorKind(int code) {
     switch (code) {
     case 0:
         return FileError::None;
+    case FileSystem::kHeldOpen:
+        return FileError::InUse;
 #ifdef Q_OS_WIN
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:

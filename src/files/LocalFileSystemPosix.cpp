@@ -255,6 +255,10 @@ int LocalFileSystem::removeLeftover(const OpenedFolder& folder, const QString& n
     return ::unlinkat(folder.fd(), path.constData(), 0) == 0 || errno == ENOENT ? 0 : errno;
 }
 
+bool LocalFileSystem::heldOpen(const OpenedFolder&, const QString&) {
+    return false; // an open file never keeps its name from being moved over or removed here
+}
+
 int LocalFileSystem::flushFolder(const OpenedFolder& folder) {
     return ::fsync(folder.fd()) == 0 ? 0 : errno;
 }

@@ -319,6 +319,19 @@ int LocalFileSystem::removeLeftover(const OpenedFolder& folder, const QString& n
     return close(reinterpret_cast<qintptr>(file), marked ? 0 : lastError());
 }
 
+bool LocalFileSystem::heldOpen(const OpenedFolder& folder, const QString& name) {
+    // Asking for delete access fails with a sharing violation while another program has the file open
+    // without delete sharing; a user who lacks the right to delete it is refused access instead.
+    const HANDLE file = CreateFileW(
+        folder.longPath(name).c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        CloseHandle(file);
+        return false;
+    }
+    return GetLastError() == ERROR_SHARING_VIOLATION;
+}
+
 int LocalFileSystem::flushFolder(const OpenedFolder& folder) {
     // The folder's names reach the disk through a handle that may write it.
     const HANDLE handle = CreateFileW(OpenedFolder::longForm(folder.path()).c_str(), GENERIC_WRITE,

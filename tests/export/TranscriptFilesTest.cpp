@@ -642,11 +642,16 @@ TEST_F(TranscriptFilesTest, StopsOnlyWhereEveryLaterTranscriptWouldFailAlike) {
         bool stops;
         int pauses;
         QString stop = QString(); // why, where not that it cannot write into the folder
+        bool held = false;        // by another program that lets nobody delete the file
     };
     const QList<Row> rows{
         {"a refused replace", refused, -1, 0, QStringLiteral("access is denied"), false, 0},
         {"a hold that clears", inUse, 3, 0, QString(), false, 3},
         {"a hold that does not", inUse, -1, 0, inUseText, false, 20},
+        // Windows (and Wine) refuse moving over a file held open without delete sharing as if access
+        // were denied: asked, the file tells it is held.
+        {"held open, refused as if denied, then let go", refused, 3, 0, QString(), false, 3, QString(), true},
+        {"held open, refused as if denied, for good", refused, -1, 0, inUseText, false, 20, QString(), true},
         {"no new file: disk full", 0, 0, full, QStringLiteral("the disk is full"), true, 0},
         {"no new file: refused", 0, 0, refused, QStringLiteral("access is denied"), true, 0},
         {"no new file: read-only", 0, 0, readOnly, readOnlyText, true, 0},
@@ -669,6 +674,7 @@ TEST_F(TranscriptFilesTest, StopsOnlyWhereEveryLaterTranscriptWouldFailAlike) {
         w.files.replaceErrors = {{QStringLiteral("bob.txt"), row.replaceError}};
         w.files.replaceTimes = {{QStringLiteral("bob.txt"), row.replaceTimes}};
         w.files.createError = row.createError;
+        w.files.heldOpenNames = row.held ? QStringList{QStringLiteral("bob.txt")} : QStringList();
         pressSave();
         QStringList expected;
         if (row.stops) {
