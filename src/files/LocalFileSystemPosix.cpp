@@ -72,6 +72,16 @@ bool isOwnLeftover(const struct stat& status) {
            (status.st_mode & 07777) == 0600;
 }
 
+// On the disk itself: on macOS fsync leaves the data in the drive's cache, and only F_FULLFSYNC
+// empties it; a file system that takes no such flush (a network share) gets the plain one.
+int syncToDisk(int fd) {
+#ifdef F_FULLFSYNC
+    if (::fcntl(fd, F_FULLFSYNC) == 0)
+        return 0;
+#endif
+    return ::fsync(fd) == 0 ? 0 : errno;
+}
+
 #ifdef Q_OS_LINUX
 constexpr const char* kAccessList = "system.posix_acl_access";
 
@@ -171,7 +181,7 @@ int LocalFileSystem::writeAll(Handle file, const char* data, qint64 size) {
 }
 
 int LocalFileSystem::flushFile(Handle file) {
-    return ::fsync(fdOf(file)) == 0 ? 0 : errno;
+    return syncToDisk(fdOf(file));
 }
 
 int LocalFileSystem::close(Handle file, int error) {
@@ -260,7 +270,7 @@ bool LocalFileSystem::heldOpen(const OpenedFolder&, const QString&) {
 }
 
 int LocalFileSystem::flushFolder(const OpenedFolder& folder) {
-    return ::fsync(folder.fd()) == 0 ? 0 : errno;
+    return syncToDisk(folder.fd());
 }
 
 bool LocalFileSystem::foldsCase(const OpenedFolder& folder, const QString& probe) {
