@@ -6,6 +6,7 @@
 #include "base/Failure.h"
 #include "files/FileError.h"
 #include "files/FolderLock.h"
+#include "files/InterruptCleanup.h"
 #include "files/OpenedFolder.h"
 
 #include <QCryptographicHash>
@@ -101,6 +102,8 @@ TranscriptFiles::~TranscriptFiles() {
 }
 
 void TranscriptFiles::discard(Pending& pending) {
+    InterruptCleanup::forget(pending.interruptEntry);
+    pending.interruptEntry = -1;
     // Only while the name still leads to the file this run made: one swapped in is someone else's,
     // whatever number the system gave it.
     const OpenedFolder* folder = pending.folder->opened.get();
@@ -309,6 +312,7 @@ void TranscriptFiles::createStaged(Pending& pending) {
         const int error = m_fileSystem.createStaged(folder, name, &pending.stagedId);
         if (error == 0) {
             pending.staged = name;
+            pending.interruptEntry = InterruptCleanup::note(folder, name);
             break;
         }
         if (fileErrorKind(error) != FileError::Exists || attempt == 100)
@@ -446,6 +450,9 @@ void TranscriptFiles::commit(const QString& path) {
         m_kept.append(pending.path);
         fail(QStringLiteral("Cannot write"), pending, flushed);
     }
+    // Gone from the interrupt's clean-up first: once moved, the staged name may be another file's.
+    InterruptCleanup::forget(pending.interruptEntry);
+    pending.interruptEntry = -1;
     const int error = whileInUse([&] {
         const int replaced = m_fileSystem.replace(folder, pending.staged, pending.stagedId, pending.name);
         // A file another program holds open without letting it be deleted (an editor, a viewer, a

@@ -105,7 +105,8 @@ private:
         Folder* folder = nullptr;
         QString staged; // empty until the first write
         FileId stagedId;
-        bool fromOld = false; // starts as a copy of the old transcript
+        int interruptEntry = -1; // the staged file's, see InterruptCleanup
+        bool fromOld = false;    // starts as a copy of the old transcript
         bool spoilt = false;
         bool left = false;
         QString refusal; // why nothing of it may be written, if so

@@ -385,6 +385,56 @@ TEST_F(TranscriptFilesTest, StaleNewFilesOfAKilledRunAreRemovedByTheNextRunOnlyT
     EXPECT_EQ(contents(target), QByteArray("keep"));
 }
 
+// Ctrl-C, SIGTERM or a closed terminal end a run half-way: its new files go with it, the old
+// transcripts stay whole, and the program ends by that signal as it would have. A signal the program
+// was started to ignore (nohup, a background job) stays ignored.
+TEST_F(TranscriptFilesTest, AnInterruptedRunRemovesItsNewFiles) {
+    struct Row {
+        const char* what;
+        int signal;
+        bool ignored;
+    };
+    const QList<Row> rows{
+        {"Ctrl-C", SIGINT, false},
+        {"SIGTERM", SIGTERM, false},
+        {"a closed terminal", SIGHUP, false},
+        {"Ctrl-C where it is ignored", SIGINT, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        QTemporaryDir dir;
+        const QString out = dir.path() + QLatin1Char('/');
+        writeFile(out + QStringLiteral("ann.txt"), "old ann");
+        const pid_t child = fork();
+        if (child == 0) {
+            if (row.ignored)
+                signal(row.signal, SIG_IGN);
+            LocalFileSystem fileSystem;
+            TranscriptFiles files(fileSystem);
+            if (!files.lockFolder(out).isEmpty())
+                _exit(2);
+            for (const char* handle : {"ann", "bob"}) {
+                files.restart(out + QLatin1String(handle) + QStringLiteral(".txt"));
+                files.append(out + QLatin1String(handle) + QStringLiteral(".txt"), QStringLiteral("half"));
+            }
+            raise(row.signal);
+            _exit(7);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        const QStringList left = filesIn(dir.path());
+        if (row.ignored) {
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 7) << status;
+            EXPECT_EQ(left.filter(QStringLiteral(".part")).size(), 2)
+                << left.join(QLatin1Char(' ')).toStdString();
+        } else {
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == row.signal) << status;
+            EXPECT_EQ(left, (QStringList{FolderLock::fileName(), QStringLiteral("ann.txt")}));
+        }
+        EXPECT_EQ(contents(out + QStringLiteral("ann.txt")), QByteArray("old ann"));
+    }
+}
+
 // A handle of 243 to 250 bytes fits the 255-byte name limit, and its new file is staged under a
 // shorter name. A longer one cannot be a file name at all: the boxes name the path and say so.
 TEST_F(TranscriptFilesTest, NamesNearTheLimitAreWrittenAndLongerOnesSayTheNameIsTooLong) {
