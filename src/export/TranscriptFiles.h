@@ -37,7 +37,7 @@ public:
     // Returns what the user is told when the run must not go on (another run writes there, or the
     // lock cannot be had), else an empty text. A folder that is gone, full or refuses writing is no
     // reason to stop here: the first write fails and says so. Stale new files that killed runs left
-    // in a locked folder are removed.
+    // in a locked folder are removed, only those the program made: its names, the user's files.
     // `followLink`: whether the folder may be a link (the folder the user picked may; a folder the
     // program makes for itself may not). `unwritable`, when given, receives why nothing can be made
     // in the folder, if so.

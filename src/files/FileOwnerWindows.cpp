@@ -47,39 +47,41 @@ QString accountName(PSID sid) {
                           : account;
 }
 
+// A file's owner as its security says, while it is held.
+class OwnerOf final {
+public:
+    explicit OwnerOf(HANDLE file)
+        : m_known(GetSecurityInfo(file, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &m_owner, nullptr,
+                                  nullptr, nullptr, &m_descriptor) == ERROR_SUCCESS) {}
+    explicit OwnerOf(const std::wstring& path)
+        : m_known(GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &m_owner,
+                                        nullptr, nullptr, nullptr, &m_descriptor) == ERROR_SUCCESS) {}
+    ~OwnerOf() { LocalFree(m_descriptor); }
+    OwnerOf(const OwnerOf&) = delete;
+    OwnerOf& operator=(const OwnerOf&) = delete;
+
+    // None where it cannot be read.
+    PSID sid() const { return m_known ? m_owner : nullptr; }
+
+private:
+    PSID m_owner = nullptr;
+    PSECURITY_DESCRIPTOR m_descriptor = nullptr;
+    bool m_known;
+};
+
 } // namespace
 
 bool isUsers(void* handle) {
-    PSID owner = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (GetSecurityInfo(static_cast<HANDLE>(handle), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
-                        nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
-        return false;
-    const bool mine = isUserOrTokenOwner(owner);
-    LocalFree(descriptor);
-    return mine;
+    return isUserOrTokenOwner(OwnerOf(static_cast<HANDLE>(handle)).sid());
 }
 
 bool isUsers(const std::wstring& path) {
-    PSID owner = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
-                              nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
-        return false;
-    const bool mine = isUserOrTokenOwner(owner);
-    LocalFree(descriptor);
-    return mine;
+    return isUserOrTokenOwner(OwnerOf(path).sid());
 }
 
 QString otherOwner(const std::wstring& path) {
-    PSID owner = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
-                              nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
-        return QString();
-    const QString name = isUserOrTokenOwner(owner) ? QString() : accountName(owner);
-    LocalFree(descriptor);
-    return name;
+    const OwnerOf owner(path);
+    return owner.sid() && !isUserOrTokenOwner(owner.sid()) ? accountName(owner.sid()) : QString();
 }
 
 } // namespace FileOwner
