@@ -86,13 +86,13 @@ private:
 
 // The staged file takes the old transcript's access list before it takes its place. False when
 // there is none to take: the file then gets what the folder hands down, once it is in place.
-bool passOnSecurity(HANDLE staged, const std::wstring& old) {
+bool passOnSecurity(HANDLE staged, HANDLE old) {
     PACL dacl = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     SECURITY_DESCRIPTOR_CONTROL control = 0;
     DWORD revision = 0;
-    if (GetNamedSecurityInfoW(old.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
-                              nullptr, &descriptor) != ERROR_SUCCESS)
+    if (GetSecurityInfo(old, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
+                        &descriptor) != ERROR_SUCCESS)
         return false;
     GetSecurityDescriptorControl(descriptor, &control, &revision);
     const SECURITY_INFORMATION what =
@@ -235,9 +235,17 @@ int LocalFileSystem::replace(const OpenedFolder& folder, const QString& from, co
     if (oldIsFile && (old & FILE_ATTRIBUTE_DIRECTORY))
         return close(file, ERROR_DIRECTORY);
     // Only the user's own file passes on what it allowed: one another user put there would hand its
-    // readers the new transcript.
-    const bool oldIsOwn = oldIsFile && FileOwner::isUsers(target);
-    const bool inherit = !oldIsOwn || !passOnSecurity(staged, target);
+    // readers the new transcript. Its owner and security are read from one handle, so that they are
+    // those of one file.
+    const HANDLE oldFile = oldIsFile
+                               ? CreateFileW(target.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                             OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr)
+                               : INVALID_HANDLE_VALUE;
+    const bool oldIsOwn = oldFile != INVALID_HANDLE_VALUE && FileOwner::isUsers(oldFile);
+    const bool inherit = !oldIsOwn || !passOnSecurity(staged, oldFile);
+    if (oldFile != INVALID_HANDLE_VALUE)
+        CloseHandle(oldFile);
     // The read-only flag is on the new file before it takes the old one's place: a run killed at any
     // point leaves a read-only transcript read-only.
     FILE_BASIC_INFO basic{};
