@@ -19,6 +19,9 @@ bool isUsers(const std::wstring& path);
 // own or its owner cannot be read.
 QString otherOwner(const std::wstring& path);
 #else
+// The user whose rights the file operations of this thread have: the effective user, unless the file
+// system's user was set apart from it (Linux).
+uint currentUser();
 // The name of the user of that id, or "user <id>" where it has none.
 QString nameOf(uint uid);
 #endif

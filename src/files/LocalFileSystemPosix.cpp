@@ -1,5 +1,6 @@
 #include "LocalFileSystem.h"
 
+#include "FileOwner.h"
 #include "OpenedFolder.h"
 
 #include <QFile>
@@ -68,7 +69,7 @@ int openFailure(const OpenedFolder& folder, const QByteArray& name, const FileId
 // A staged file as the program makes one, whatever run made it: regular, the user's, with no other
 // name, readable and writable by the user alone.
 bool isOwnLeftover(const struct stat& status) {
-    return S_ISREG(status.st_mode) && status.st_uid == ::geteuid() && status.st_nlink == 1 &&
+    return S_ISREG(status.st_mode) && status.st_uid == FileOwner::currentUser() && status.st_nlink == 1 &&
            (status.st_mode & 07777) == 0600;
 }
 

@@ -908,8 +908,11 @@ TEST_F(TranscriptFilesTest, ALockFileLeftByAnotherUsersKilledRunDoesNotBlock) {
         state = lock.lock();
     }
     EXPECT_EQ(state, FolderLock::State::Held);
+    // Another user's: held, never deleted.
+    EXPECT_TRUE(QFile::exists(folder + FolderLock::fileName()));
 
     // A hard link to a private file in the lock file's place: that file stays private.
+    ASSERT_TRUE(QFile::remove(folder + FolderLock::fileName()));
     QTemporaryDir outside;
     const QString secret = outside.filePath(QStringLiteral("secret"));
     {
