@@ -234,7 +234,8 @@ int Run::statusSince(qsizetype first) const {
     int status = CommandLine::AllWritten;
     for (qsizetype i = first; i < m_boxes.shown().size(); ++i) {
         const ConsoleBoxes::Shown& box = m_boxes.shown().at(i);
-        if (box.text == QLatin1String("Done."))
+        // Contacts without a chat in this history keep their transcripts: nothing was to be written.
+        if (box.text == QLatin1String("Done.") || box.text.startsWith(ExportRun::withoutChatHeading()))
             continue;
         // The folder is gone, full or refuses writing: the rest cannot be written either.
         if (TranscriptFiles::isStopMessage(box.text)) {

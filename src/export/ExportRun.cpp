@@ -27,7 +27,7 @@ void ExportRun::run() {
 
 void ExportRun::run(TranscriptFiles& files) {
     ErrorTrap trap(m_services.boxes, AppInfo::location(QStringLiteral("PushButton7_Click")));
-    const std::shared_ptr<SkypeRoot> root = startExport(trap, m_view, m_services, files);
+    const std::shared_ptr<SkypeRoot> root = startExport(trap, m_view, m_services, files, &m_folderText);
     if (!root)
         return;
     restartTranscripts(trap, files);
@@ -35,6 +35,7 @@ void ExportRun::run(TranscriptFiles& files) {
     writeTranscripts(trap, failures, *root, files);
     failures.report(m_services.boxes);
     commitTranscripts(trap, files);
+    reportContactsWithoutChat(files);
     trap.step(152, [&] { m_view.setMousePointer(Pointer::Default); });
     trap.step(154, [&] { m_services.boxes.inform(QStringLiteral("Done.")); });
 }
@@ -49,8 +50,9 @@ void ExportRun::restartTranscripts(ErrorTrap& trap, TranscriptFiles& files) {
             continue;
         // A handle that cannot name a file in the folder gets no path, and nothing is done for it.
         std::optional<QString> path;
-        trap.step(112, [&] { path = transcriptPath(m_view.outputFolderText(), m_view.rowText(row)); });
+        trap.step(112, [&] { path = transcriptPath(m_folderText, m_view.rowText(row)); });
         if (path) {
+            m_rowPaths.emplace(row, *path);
             trap.step(114, [&] {
                 m_view.processEvents();
                 files.restart(*path);
@@ -99,8 +101,12 @@ void ExportRun::writeTranscripts(ErrorTrap& trap, ChatFailures& failures, SkypeR
             const int rows = trap.count(126, [&] { return m_view.rowCount(); }, 0);
             if (partner) {
                 for (const int row : m_view.rowsWithText(*partner)) {
-                    if (row <= rows && trap.test(128, [&] { return m_view.isRowChecked(row); }))
+                    if (row > rows)
+                        continue;
+                    if (trap.test(128, [&] { return m_view.isRowChecked(row); }))
                         writeChat(trap, root, files, chat, row);
+                    else
+                        leaveUnticked(files, {row}); // this chat is not in it: it would hold less
                 }
             } else {
                 for (int row = 1; row <= rows; ++row) {
@@ -125,9 +131,10 @@ void ExportRun::writeTranscripts(ErrorTrap& trap, ChatFailures& failures, SkypeR
 
 void ExportRun::writeChat(ErrorTrap& trap, SkypeRoot& root, TranscriptFiles& files, int chat, int row) {
     std::optional<QString> path;
-    trap.step(132, [&] { path = transcriptPath(m_view.outputFolderText(), m_view.rowText(row)); });
+    trap.step(132, [&] { path = transcriptPath(m_folderText, m_view.rowText(row)); });
     if (!path)
         return;
+    m_rowPaths.emplace(row, *path);
     m_chatPaths.append(*path);
     trap.step(134, [&] { files.append(*path, Transcript::header(*root.chats()->item(chat))); });
     const Transcript::Block block =
@@ -140,19 +147,39 @@ void ExportRun::spoilChat(TranscriptFiles& files, const std::optional<QString>& 
         files.spoilAll();
         return;
     }
-    // The paths the chat went to, and those of its contact's rows with the folder text as it is now.
+    // The paths the chat went to, and those of its contact's rows.
     for (const QString& path : std::as_const(m_chatPaths))
         files.spoil(path);
     for (const int row : m_view.rowsWithText(*partner)) {
         try {
-            files.spoil(transcriptPath(m_view.outputFolderText(), m_view.rowText(row)));
+            files.spoil(transcriptPath(m_folderText, m_view.rowText(row)));
         } catch (...) {
         }
     }
 }
 
+void ExportRun::leaveUnticked(TranscriptFiles& files, const QList<int>& rows) {
+    for (const int row : rows) {
+        const auto found = m_rowPaths.find(row);
+        if (found == m_rowPaths.end())
+            continue;
+        bool ticked = true; // a tick that cannot be read counts as set, as the trap has it
+        try {
+            ticked = m_view.isRowChecked(row);
+        } catch (...) {
+        }
+        if (!ticked)
+            files.leave(found->second);
+    }
+}
+
 // The end of the second pass: each transcript takes the place of the old one, or the old one stays.
 void ExportRun::commitTranscripts(ErrorTrap& trap, TranscriptFiles& files) {
+    // Unticked since: the user no longer wants them written.
+    QList<int> rows;
+    for (const auto& [row, path] : m_rowPaths)
+        rows.append(row);
+    leaveUnticked(files, rows);
     // After a stop nothing more is put in place: the old transcripts stay.
     for (const QString& path : files.pending()) {
         if (files.stopped())
@@ -165,4 +192,29 @@ void ExportRun::commitTranscripts(ErrorTrap& trap, TranscriptFiles& files) {
     else if (!files.kept().isEmpty())
         m_services.boxes.show(files.keptMessage(), QString(), MessageBoxes::Buttons::Ok,
                               MessageBoxes::Icon::Warning, MessageBoxes::Answer::Ok);
+}
+
+QString ExportRun::withoutChatHeading() {
+    return QStringLiteral("These contacts have no chat in this history, so their transcripts were left as "
+                          "they were:\r\n");
+}
+
+// Once, after the transcripts are in place: a history that no longer holds a contact's chats (a newer
+// profile, an export of part of them) leaves that contact's transcript as it was, which it should not
+// be taken for this history's.
+void ExportRun::reportContactsWithoutChat(TranscriptFiles& files) {
+    if (files.stopped())
+        return;
+    QStringList handles;
+    for (const auto& [row, path] : m_rowPaths) {
+        try {
+            if (files.unchanged(path))
+                handles.append(m_view.rowText(row));
+        } catch (...) {
+        }
+    }
+    handles.removeDuplicates();
+    if (!handles.isEmpty())
+        m_services.boxes.show(withoutChatHeading() + handles.join(QStringLiteral("\r\n")), QString(),
+                              MessageBoxes::Buttons::Ok, MessageBoxes::Icon::None, MessageBoxes::Answer::Ok);
 }

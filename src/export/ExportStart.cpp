@@ -12,13 +12,16 @@
 #include "skype/SkypeLink.h"
 
 std::shared_ptr<SkypeRoot> startExport(ErrorTrap& trap, MainView& view, Services& services,
-                                       TranscriptFiles& files) {
+                                       TranscriptFiles& files, QString* folderText) {
     std::shared_ptr<SkypeRoot> root;
     // Without a link, or without knowing whether Skype runs, there would be nothing to write in
     // place of the old transcripts: the export ends here instead.
     if (!trap.step(100, [&] { root = services.skype.createRoot(); }))
         return nullptr;
-    if (!trap.test(102, [&] { return FolderExists(view.outputFolderText()); })) {
+    if (!trap.test(102, [&] {
+            *folderText = view.outputFolderText();
+            return FolderExists(*folderText) || files.holds(*folderText);
+        })) {
         trap.step(158, [&] {
             services.boxes.inform(QStringLiteral("Folder does not exist. Please select another folder."));
         });
@@ -31,7 +34,7 @@ std::shared_ptr<SkypeRoot> startExport(ErrorTrap& trap, MainView& view, Services
         trap.step(156, [&] { AccessGuidance(view, services).showHelp(); });
         return nullptr;
     }
-    const QString refusal = files.lockFolder(view.outputFolderText());
+    const QString refusal = files.lockFolder(*folderText);
     if (!refusal.isEmpty()) {
         services.boxes.inform(refusal);
         return nullptr;

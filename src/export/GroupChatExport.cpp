@@ -6,7 +6,8 @@
 #include "GroupChatNames.h"
 #include "Transcript.h"
 #include "TranscriptFiles.h"
-#include "files/FolderCreation.h"
+#include "files/FileError.h"
+#include "files/FileSystem.h"
 
 #include "base/AppInfo.h"
 #include "base/ErrorTrap.h"
@@ -17,7 +18,6 @@
 #include "skype/SkypeLink.h"
 
 #include <QDir>
-#include <QFileInfo>
 
 #include <vector>
 
@@ -36,16 +36,15 @@ void GroupChatExport::run() {
 
 void GroupChatExport::run(TranscriptFiles& files) {
     ErrorTrap trap(m_services.boxes, AppInfo::location(QStringLiteral("GroupChatExport")));
-    const std::shared_ptr<SkypeRoot> root = startExport(trap, m_view, m_services, files);
+    QString folderText;
+    const std::shared_ptr<SkypeRoot> root = startExport(trap, m_view, m_services, files, &folderText);
     if (!root)
         return;
-    const QString folderText = m_view.outputFolderText();
     QString folder;
-    if (!trap.step(106, [&] { folder = subfolder(folderText); }))
-        return;
     // The subfolder's lock up front: a run of the window writing there says so once, not per group.
-    // Never a link that took the subfolder's name after it was looked at.
-    const QString busy = files.lockFolder(folder, false);
+    QString busy;
+    if (!trap.step(106, [&] { folder = subfolder(files, folderText, &busy); }))
+        return;
     if (!busy.isEmpty()) {
         m_services.boxes.inform(busy);
         return;
@@ -61,21 +60,19 @@ void GroupChatExport::run(TranscriptFiles& files) {
                               MessageBoxes::Icon::Warning, MessageBoxes::Answer::Ok);
 }
 
-QString GroupChatExport::subfolder(const QString& folderText) const {
+QString GroupChatExport::subfolder(TranscriptFiles& files, const QString& folderText, QString* busy) const {
     const QString path = folderText + subfolderName();
-    const QFileInfo info(path);
+    int error = 0;
+    *busy = files.lockSubfolder(folderText, subfolderName(), &error);
     // Writing into a link would write wherever it points.
-    if (info.isSymLink() || info.isJunction())
+    if (error == FileSystem::kIsLink)
         throw Failure(
             QStringLiteral("'%1' is a link; the group chats are written only into a folder of its own")
                 .arg(path));
-    if (info.exists() && !info.isDir())
+    if (error == FileSystem::kNotAFolder)
         throw Failure(QStringLiteral("'%1' is not a folder").arg(path));
-    if (!info.exists()) {
-        const QString why = FolderCreation::make(path, FolderCreation::Parents::Keep);
-        if (!why.isEmpty())
-            throw Failure(QStringLiteral("Cannot create the folder '%1': %2").arg(path, why));
-    }
+    if (error != 0)
+        throw Failure(QStringLiteral("Cannot create the folder '%1': %2").arg(path, fileErrorText(error)));
     return path + QDir::separator();
 }
 

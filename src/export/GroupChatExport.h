@@ -35,8 +35,9 @@ public:
     static std::vector<int> groupsOf(SkypeRoot& root);
 
 private:
-    // The subfolder, made when missing; fails when it is a link or not a folder.
-    QString subfolder(const QString& folderText) const;
+    // The subfolder of the folder the run opened, made there when missing and locked; fails when it
+    // is a link or not a folder. `busy` receives why it may not be written, if so.
+    QString subfolder(TranscriptFiles& files, const QString& folderText, QString* busy) const;
     void writeGroups(ErrorTrap& trap, ChatFailures& failures, SkypeRoot& root, TranscriptFiles& files,
                      const QString& folder);
 

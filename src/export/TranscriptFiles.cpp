@@ -6,8 +6,10 @@
 #include "base/Failure.h"
 #include "files/FileError.h"
 #include "files/FolderLock.h"
+#include "files/InterruptCleanup.h"
 #include "files/OpenedFolder.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -37,14 +39,33 @@ namespace {
 // How often a move or delete is tried while another program holds the file: about two seconds.
 constexpr int kRetries = 20;
 
-QString stagedName(const QString& stem, const QString& suffix) {
-    return QLatin1Char('.') + stem + QLatin1Char('.') + suffix + QStringLiteral(".part");
+constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+
+// A staged file's name: ".ann.txt.XXXXXX.part", of which four letters are random and the last two a
+// check of the name before them, so that a file of that shape which the program did not make is
+// hardly ever taken for one of its own.
+QString stagedName(const QString& stem, const QString& random) {
+    const QString head = QLatin1Char('.') + stem + QLatin1Char('.') + random;
+    const QByteArray hash = QCryptographicHash::hash(head.toUtf8(), QCryptographicHash::Sha256);
+    return head + QLatin1Char(kLetters[static_cast<uchar>(hash.at(0)) % 62]) +
+           QLatin1Char(kLetters[static_cast<uchar>(hash.at(1)) % 62]) + QStringLiteral(".part");
+}
+
+// Whether the name is one stagedName() gives: the pattern alone (a handle may hold a line break; a
+// name that goes on after ".part" is not one), with a check that holds.
+bool isStagedName(const QString& name) {
+    static const QRegularExpression pattern(QRegularExpression::anchoredPattern(QStringLiteral(
+                                                "\\.(.+)\\.([A-Za-z0-9]{4})[A-Za-z0-9]{2}\\.part")),
+                                            QRegularExpression::DotMatchesEverythingOption);
+    const QRegularExpressionMatch match = pattern.match(name);
+    return match.hasMatch() && match.captured(1).endsWith(QLatin1String(".txt")) &&
+           stagedName(match.captured(1), match.captured(2)) == name;
 }
 
 // The new file's name without its random part: the transcript's name, shortened where the longer
 // name would not fit ("…txt" stays at its end, so that it still says whose it is).
 QString stagedStem(const QString& name, qsizetype limit) {
-    const QString placeholder = QStringLiteral("XXXXXX");
+    const QString placeholder = QStringLiteral("XXXX");
     if (OpenedFolder::nameLength(stagedName(name, placeholder)) <= limit)
         return name;
     const QString ending = QStringLiteral(".txt");
@@ -57,12 +78,11 @@ QString stagedStem(const QString& name, qsizetype limit) {
     return head + ending;
 }
 
-QString randomSuffix() {
-    static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    QString suffix;
-    for (int i = 0; i < 6; ++i)
-        suffix += QLatin1Char(letters[QRandomGenerator::global()->bounded(62)]);
-    return suffix;
+QString randomPart() {
+    QString random;
+    for (int i = 0; i < 4; ++i)
+        random += QLatin1Char(kLetters[QRandomGenerator::global()->bounded(62)]);
+    return random;
 }
 
 } // namespace
@@ -82,8 +102,16 @@ TranscriptFiles::~TranscriptFiles() {
 }
 
 void TranscriptFiles::discard(Pending& pending) {
-    if (!pending.staged.isEmpty() && pending.folder->opened)
-        m_fileSystem.remove(*pending.folder->opened, pending.staged);
+    InterruptCleanup::forget(pending.interruptEntry);
+    pending.interruptEntry = -1;
+    // Only while the name still leads to the file this run made: one swapped in is someone else's,
+    // whatever number the system gave it.
+    const OpenedFolder* folder = pending.folder->opened.get();
+    if (!pending.staged.isEmpty() && folder) {
+        const std::optional<FileId> named = folder->entryId(pending.staged, false);
+        if (named && *named == pending.stagedId && named->owner == pending.stagedId.owner)
+            m_fileSystem.remove(*folder, pending.staged);
+    }
     pending.staged.clear();
 }
 
@@ -92,32 +120,41 @@ TranscriptFiles::Folder& TranscriptFiles::folderOf(const QString& absoluteFolder
     const auto found = m_folderAt.find(text);
     if (found != m_folderAt.end())
         return *found->second;
-    auto folder = std::make_unique<Folder>();
-    folder->opened = OpenedFolder::open(text, followLink, &folder->openError);
-    if (Folder* known = knownAs(text, folder->opened.get()))
+    int error = 0;
+    std::shared_ptr<OpenedFolder> opened = OpenedFolder::open(text, followLink, &error);
+    return addFolder(text, std::move(opened), error);
+}
+
+TranscriptFiles::Folder& TranscriptFiles::addFolder(const QString& text, std::shared_ptr<OpenedFolder> opened,
+                                                    int openError) {
+    if (Folder* known = knownAs(text, opened.get()))
         return *known;
+    auto folder = std::make_unique<Folder>();
+    folder->opened = std::move(opened);
+    folder->openError = openError;
     folder->lock = std::make_unique<FolderLock>(folder->opened, text, folder->openError);
     folder->key = QStringLiteral("%1").arg(m_folders.size(), 4, 10, QLatin1Char('0'));
     const FolderLock::State state = folder->lock->lock();
-    if (folder->lock->exclusive()) {
-        // No other run writes here now: what looks like one of our new files was left by a run that
-        // was killed. Only names wholly of that pattern (a handle may hold a line break; a name that
-        // goes on after ".part" is not ours), only regular files. Where the file system keeps no
-        // locks, they may be another run's that is still writing, and stay.
-        static const QRegularExpression stale(
-            QRegularExpression::anchoredPattern(QStringLiteral("\\..+\\.txt\\.[A-Za-z0-9]{6}\\.part")),
-            QRegularExpression::DotMatchesEverythingOption);
-        for (const QString& name : folder->opened->names()) {
-            if (stale.match(name).hasMatch() && folder->opened->isFile(name))
-                m_fileSystem.remove(*folder->opened, name);
-        }
-    }
+    // No other run writes here now: what looks like one of our new files was left by a run that was
+    // killed. Where the file system keeps no locks, they may be another run's that is still writing,
+    // and stay.
+    if (folder->lock->exclusive())
+        removeLeftovers(*folder->opened);
     // The lock file exists while it is held, by this run or another: it tells how names compare here.
     if (state == FolderLock::State::Held || state == FolderLock::State::Busy)
         folder->foldsCase = m_fileSystem.foldsCase(*folder->opened, FolderLock::fileName());
     m_folders.push_back(std::move(folder));
     m_folderAt.emplace(text, m_folders.back().get());
     return *m_folders.back();
+}
+
+// Only what the program made: a name it gives, and a file as it makes one (the user's own, private,
+// with no other name). A file of another user, or one of the user's that merely looks so, stays.
+void TranscriptFiles::removeLeftovers(const OpenedFolder& folder) {
+    for (const QString& name : folder.names()) {
+        if (isStagedName(name))
+            m_fileSystem.removeLeftover(folder, name);
+    }
 }
 
 TranscriptFiles::Folder* TranscriptFiles::knownFolder(const QString& absoluteFolder) {
@@ -146,6 +183,32 @@ QString TranscriptFiles::lockFolder(const QString& folderText, bool followLink, 
     if (unwritable && folder.lock->state() == FolderLock::State::Unwritable)
         *unwritable = fileErrorText(folder.lock->error());
     return folder.refused() ? folder.refusal() : QString();
+}
+
+QString TranscriptFiles::lockSubfolder(const QString& folderText, const QString& name, int* error) {
+    *error = 0;
+    const QString parentText = QFileInfo(folderText + QStringLiteral("x")).absolutePath();
+    Folder& parent = folderOf(parentText);
+    const QString text = QDir::cleanPath(parentText + QLatin1Char('/') + name);
+    const auto found = m_folderAt.find(text);
+    const Folder* folder = found != m_folderAt.end() ? found->second : nullptr;
+    if (!folder) {
+        if (!parent.opened) {
+            *error = parent.openError;
+            return QString();
+        }
+        std::shared_ptr<OpenedFolder> opened = parent.opened->makeFolder(name, error);
+        if (!opened)
+            return QString();
+        folder = &addFolder(text, std::move(opened), 0);
+    }
+    return folder->refused() ? folder->refusal() : QString();
+}
+
+bool TranscriptFiles::holds(const QString& folderText) const {
+    const auto found =
+        m_folderAt.find(QDir::cleanPath(QFileInfo(folderText + QStringLiteral("x")).absolutePath()));
+    return found != m_folderAt.end() && found->second->opened && !found->second->opened->removed();
 }
 
 void TranscriptFiles::protect(const QString& historyFile) {
@@ -217,6 +280,8 @@ void TranscriptFiles::appendUtf8(const QString& path, const QByteArray& text) {
 
 void TranscriptFiles::write(const QString& path, const QByteArray& bytes) {
     Pending& pending = pendingFor(path, true);
+    if (pending.left)
+        return;
     try {
         if (!pending.refusal.isEmpty())
             throw Failure(pending.refusal);
@@ -243,10 +308,11 @@ void TranscriptFiles::createStaged(Pending& pending) {
             QStringLiteral("Cannot write '%1': %2").arg(pending.path, fileErrorText(FileError::NameTooLong)));
     const QString stem = stagedStem(pending.name, limit);
     for (int attempt = 0;; ++attempt) {
-        const QString name = stagedName(stem, randomSuffix());
+        const QString name = stagedName(stem, randomPart());
         const int error = m_fileSystem.createStaged(folder, name, &pending.stagedId);
         if (error == 0) {
             pending.staged = name;
+            pending.interruptEntry = InterruptCleanup::note(folder, name);
             break;
         }
         if (fileErrorKind(error) != FileError::Exists || attempt == 100)
@@ -334,6 +400,20 @@ void TranscriptFiles::spoilAll() {
         pending.spoilt = true;
 }
 
+void TranscriptFiles::leave(const QString& path) {
+    const auto found = findPending(path);
+    if (found == m_pending.end())
+        return;
+    discard(found->second);
+    found->second.left = true;
+}
+
+bool TranscriptFiles::unchanged(const QString& path) {
+    const QFileInfo info(path);
+    const Folder* folder = knownFolder(info.absolutePath());
+    return folder && m_unchanged.count(keyOf(*folder, info.fileName())) > 0;
+}
+
 QStringList TranscriptFiles::pending() const {
     QStringList paths;
     for (const auto& [key, pending] : m_pending)
@@ -345,39 +425,52 @@ void TranscriptFiles::commit(const QString& path) {
     const auto found = findPending(path);
     if (found == m_pending.end())
         return;
+    const QString key = found->first;
     Pending pending = found->second;
     m_pending.erase(found);
+    if (pending.left)
+        return;
     if (pending.spoilt || !pending.refusal.isEmpty() || pending.folder->refused()) {
         discard(pending);
         m_kept.append(pending.path);
         return;
     }
-    if (!pending.folder->opened) {
-        // Nothing was written there; a folder that is missing holds no old transcript either.
-        if (fileErrorKind(pending.folder->openError) != FileError::NotFound)
-            failOne(QStringLiteral("Cannot delete the old transcript"), pending, pending.folder->openError);
+    // Nothing new for this contact (no chat of theirs in this history): the old transcript stays as
+    // it is, whole; deleting it would leave the contact with less than it had.
+    if (pending.staged.isEmpty()) {
+        if (pending.folder->opened && pending.folder->opened->entryId(pending.name, false))
+            m_unchanged.insert(key);
         return;
     }
     const OpenedFolder& folder = *pending.folder->opened;
-    if (pending.staged.isEmpty()) {
-        // Nothing new for this contact: the old transcript goes, as a fresh run would leave none.
-        const int error = whileInUse([&] { return m_fileSystem.remove(folder, pending.name); });
-        if (error != 0)
-            failOne(QStringLiteral("Cannot delete the old transcript"), pending, error);
-    } else {
-        // On the disk before it replaces the old one: after a power cut either is whole.
-        const int flushed = m_fileSystem.flush(folder, pending.staged, pending.stagedId);
-        if (flushed != 0) {
-            discard(pending);
-            m_kept.append(pending.path);
-            fail(QStringLiteral("Cannot write"), pending, flushed);
-        }
-        const int error = whileInUse(
-            [&] { return m_fileSystem.replace(folder, pending.staged, pending.stagedId, pending.name); });
-        if (error != 0)
-            failOne(QStringLiteral("Cannot replace"), pending, error);
+    // On the disk before it replaces the old one: after a power cut either is whole.
+    const int flushed = m_fileSystem.flush(folder, pending.staged, pending.stagedId);
+    if (flushed != 0) {
+        discard(pending);
+        m_kept.append(pending.path);
+        fail(QStringLiteral("Cannot write"), pending, flushed);
     }
+    // Gone from the interrupt's clean-up first: once moved, the staged name may be another file's.
+    InterruptCleanup::forget(pending.interruptEntry);
+    pending.interruptEntry = -1;
+    const int error = whileInUse([&] {
+        const int replaced = m_fileSystem.replace(folder, pending.staged, pending.stagedId, pending.name);
+        // A file another program holds open without letting it be deleted (an editor, a viewer, a
+        // scanner) refuses the move on Windows as if access were denied: it is in use.
+        if (fileErrorKind(replaced) == FileError::Refused && m_fileSystem.heldOpen(folder, pending.name))
+            return FileSystem::kHeldOpen;
+        return replaced;
+    });
+    if (error != 0)
+        failOne(QStringLiteral("Cannot replace"), pending, error);
     pending.folder->moved = true;
+    // Through the folder: the name must lead to the file this run wrote. Someone who may write in the
+    // folder can exchange it for a file of theirs as it is moved; that cannot be undone here, but the
+    // run does not say it wrote this transcript.
+    const std::optional<FileId> moved = folder.entryId(pending.name, false);
+    if (!moved || !(*moved == pending.stagedId) || moved->owner != pending.stagedId.owner)
+        throw Failure(QStringLiteral("Cannot replace '%1': %2")
+                          .arg(pending.path, fileErrorText(FileSystem::kExchangedAfterMove)));
 }
 
 QString TranscriptFiles::keptMessage() const {

@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <vector>
 
 class ErrorTrap;
@@ -36,11 +37,21 @@ public:
     // Returns what the user is told when the run must not go on (another run writes there, or the
     // lock cannot be had), else an empty text. A folder that is gone, full or refuses writing is no
     // reason to stop here: the first write fails and says so. Stale new files that killed runs left
-    // in a locked folder are removed.
+    // in a locked folder are removed, only those the program made: its names, the user's files.
     // `followLink`: whether the folder may be a link (the folder the user picked may; a folder the
     // program makes for itself may not). `unwritable`, when given, receives why nothing can be made
     // in the folder, if so.
     QString lockFolder(const QString& folderText, bool followLink = true, QString* unwritable = nullptr);
+    // The folder `name` in the folder that transcripts under `folderText` go to, made there when
+    // missing and entered through the folder this run opened (never through a link), so that a folder
+    // moved away and made again under its path meanwhile is not the one written to; transcripts under
+    // `folderText` + `name` + a separator go there. Locked as lockFolder() locks, with the same
+    // result. `error` receives the system's error code (FileSystem::kIsLink, kNotAFolder among them)
+    // when it cannot be made or entered.
+    QString lockSubfolder(const QString& folderText, const QString& name, int* error);
+    // Whether this run opened the folder that transcripts under `folderText` go to and it is still
+    // there, wherever it was moved since.
+    bool holds(const QString& folderText) const;
     // The history being read: a transcript that is it, or its -wal or -journal, is never written.
     void protect(const QString& historyFile);
 
@@ -54,10 +65,17 @@ public:
     // Something of this transcript could not be read or written: its old file stays as it is.
     void spoil(const QString& path);
     void spoilAll();
+    // The transcript is no longer wanted (its contact was unticked during the run): its old file stays
+    // as it is, nothing more is written to it, and it is not reported.
+    void leave(const QString& path);
 
-    // Puts the new transcript in place of the old one: moved over it, or, when nothing was written,
-    // the old one deleted. A spoilt transcript is left as it was. Fails with a description.
+    // Puts the new transcript in place of the old one. A transcript that got nothing new, or was
+    // spoilt or left, keeps its old file as it is: a transcript is only ever replaced by its new
+    // content, never deleted. Fails with a description.
     void commit(const QString& path);
+    // Whether the transcript at `path` got nothing new in this run although it was started afresh,
+    // and an old file of its name stays as it was.
+    bool unchanged(const QString& path);
     // The transcripts restarted or written and not yet committed, spoilt or not.
     QStringList pending() const;
     // The transcripts kept as they were because they were spoilt.
@@ -87,14 +105,18 @@ private:
         Folder* folder = nullptr;
         QString staged; // empty until the first write
         FileId stagedId;
-        bool fromOld = false; // starts as a copy of the old transcript
+        int interruptEntry = -1; // the staged file's, see InterruptCleanup
+        bool fromOld = false;    // starts as a copy of the old transcript
         bool spoilt = false;
+        bool left = false;
         QString refusal; // why nothing of it may be written, if so
     };
 
     // The folder under this folder text: the one opened under it first in this run, or another text's
     // when both name one folder.
     Folder& folderOf(const QString& absoluteFolder, bool followLink = true);
+    Folder& addFolder(const QString& text, std::shared_ptr<OpenedFolder> opened, int openError);
+    void removeLeftovers(const OpenedFolder& folder);
     Folder* knownFolder(const QString& absoluteFolder);
     Folder* knownAs(const QString& text, const OpenedFolder* opened);
     QString keyOf(const Folder& folder, const QString& name) const;
@@ -117,6 +139,7 @@ private:
     // The folders by the cleaned text of their path.
     std::map<QString, Folder*> m_folderAt;
     std::map<QString, Pending> m_pending;
+    std::set<QString> m_unchanged; // by key
     std::vector<FileId> m_protected;
     QStringList m_kept;
     QString m_stop;

@@ -22,6 +22,8 @@ FileError fileErrorKind(int code) {
     switch (code) {
     case 0:
         return FileError::None;
+    case FileSystem::kHeldOpen:
+        return FileError::InUse;
 #ifdef Q_OS_WIN
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
@@ -98,6 +100,13 @@ QString fileErrorText(int code) {
     switch (code) {
     case FileSystem::kNotTheStagedFile:
         return QStringLiteral("its new file was replaced by another while it was written");
+    case FileSystem::kIsLink:
+        return QStringLiteral("it is a link");
+    case FileSystem::kNotAFolder:
+        return QStringLiteral("it is not a folder");
+    case FileSystem::kExchangedAfterMove:
+        return QStringLiteral("its new file was exchanged for another file as it was moved into place, so "
+                              "what that name holds now was not written by this export");
 #ifdef Q_OS_WIN
     case kDiskQuotaExceeded:
         return QStringLiteral("the disk quota is used up");

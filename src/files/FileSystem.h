@@ -24,6 +24,16 @@ public:
     // Returned when a staged file is no longer the one this run made (another file, a link, a second
     // name for it, another owner): it is not written.
     static constexpr int kNotTheStagedFile = -1;
+    // Returned for a move refused because another program holds the file open and lets nobody delete
+    // it meanwhile (on Windows, and under Wine, such a move is refused as if access were denied).
+    static constexpr int kHeldOpen = -2;
+    // Returned when, after a move, the transcript's name does not lead to the staged file: someone who
+    // may write in the folder exchanged it for a file of theirs as it was moved.
+    static constexpr int kExchangedAfterMove = -3;
+    // Returned where a folder is to be made or entered and its name holds a link, or something else
+    // that is no folder.
+    static constexpr int kIsLink = -4;
+    static constexpr int kNotAFolder = -5;
 
     virtual ~FileSystem() = default;
 
@@ -48,6 +58,13 @@ public:
     // Removes the file, a read-only one too, or the link (never what it points to). A file that is
     // not there counts as removed.
     virtual int remove(const OpenedFolder& folder, const QString& name) = 0;
+    // Removes a staged file that a run which was killed left, only when it is as the program makes
+    // one: a regular file of the user's own with no other name, readable and writable by the user
+    // alone (on Windows: hidden). Returns kNotTheStagedFile, and leaves it, otherwise.
+    virtual int removeLeftover(const OpenedFolder& folder, const QString& name) = 0;
+    // Whether another program holds the file open so that it cannot be deleted or replaced now (on
+    // Windows: opened without delete sharing). Never so where the system knows no such hold.
+    virtual bool heldOpen(const OpenedFolder& folder, const QString& name) = 0;
     // Puts the folder's names on the disk after its moves.
     virtual int flushFolder(const OpenedFolder& folder) = 0;
     // Whether names differing only in letter case name one file in the folder; `probe` is the name of

@@ -50,6 +50,12 @@ QString FolderLock::busyMessage() const {
 }
 
 QString FolderLock::failureMessage() const {
+    if (!m_otherOwner.isEmpty())
+        return QStringLiteral(
+                   "The folder '%1' cannot be locked against other exports: another user's file is in "
+                   "the way, '%2', which belongs to %3 and may not be opened by you. Ask them or an "
+                   "administrator to remove it, or choose another folder.")
+            .arg(m_folder, m_path, m_otherOwner);
     return QStringLiteral("The folder '%1' cannot be locked against other exports: its lock file '%2' cannot "
                           "be used (%3).")
         .arg(m_folder, m_path, m_reason);

@@ -46,7 +46,8 @@ public:
 
     // What the user is told when another run holds the lock.
     QString busyMessage() const;
-    // What the user is told when it cannot be had for another reason.
+    // What the user is told when it cannot be had for another reason. Another user's file in the
+    // lock file's place that the user may not open is named as such, with its owner.
     QString failureMessage() const;
     // The system's error code when the lock file could not be made or opened, else 0.
     int error() const { return m_error; }
@@ -65,6 +66,7 @@ private:
     int m_openError = 0;
     bool m_exclusive = true;
     QString m_reason;
+    QString m_otherOwner; // of a lock file the user may not open
 #ifdef Q_OS_WIN
     void* m_handle = nullptr;
 #else

@@ -1,5 +1,6 @@
 #include "FolderLock.h"
 
+#include "FileOwner.h"
 #include "OpenedFolder.h"
 
 #include <cerrno>
@@ -15,7 +16,7 @@ constexpr const char* kName = ".parlorix.lock";
 // The program's own lock file, as a run makes it and a killed run leaves it: empty, this user's, with
 // no other name.
 bool isOwnLockFile(const struct stat& status) {
-    return S_ISREG(status.st_mode) && status.st_size == 0 && status.st_uid == ::geteuid() &&
+    return S_ISREG(status.st_mode) && status.st_size == 0 && status.st_uid == FileOwner::currentUser() &&
            status.st_nlink == 1;
 }
 
@@ -69,6 +70,12 @@ FolderLock::State FolderLock::lock() {
         }
         if (fd < 0) {
             const int error = errno;
+            // Planted by another user, with no rights for anyone else: in the way of every export here.
+            struct stat status{};
+            if ((error == EACCES || error == EPERM) &&
+                ::fstatat(folder, kName, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+                status.st_uid != FileOwner::currentUser())
+                m_otherOwner = FileOwner::nameOf(status.st_uid);
             return fail(error, error == ELOOP ? QStringLiteral("it is a link") : QString(), exists());
         }
         struct stat opened{};

@@ -1,5 +1,6 @@
 #include "FolderLock.h"
 
+#include "FileOwner.h"
 #include "OpenedFolder.h"
 
 #include <windows.h>
@@ -58,6 +59,9 @@ FolderLock::State FolderLock::lock() {
         }
         if (error == ERROR_SHARING_VIOLATION)
             return m_state = State::Busy;
+        // Put there by another user, with no rights for anyone else: in the way of every export here.
+        if (error == ERROR_ACCESS_DENIED)
+            m_otherOwner = FileOwner::otherOwner(path);
         return fail(static_cast<int>(error), QString(),
                     GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES);
     }

@@ -19,6 +19,8 @@ public:
     int replace(const OpenedFolder& folder, const QString& from, const FileId& id,
                 const QString& to) override;
     int remove(const OpenedFolder& folder, const QString& name) override;
+    int removeLeftover(const OpenedFolder& folder, const QString& name) override;
+    bool heldOpen(const OpenedFolder& folder, const QString& name) override;
     int flushFolder(const OpenedFolder& folder) override;
     bool foldsCase(const OpenedFolder& folder, const QString& probe) override;
     void pauseBeforeRetry() override;

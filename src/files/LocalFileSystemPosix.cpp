@@ -1,5 +1,6 @@
 #include "LocalFileSystem.h"
 
+#include "FileOwner.h"
 #include "OpenedFolder.h"
 
 #include <QFile>
@@ -42,11 +43,44 @@ mode_t currentUmask() {
     return mask;
 }
 
+bool isFile(const struct stat& status, const FileId& id) {
+    return static_cast<quint64>(status.st_dev) == id.device && static_cast<quint64>(status.st_ino) == id.file;
+}
+
 // The staged file as this run made it: the same file, regular, this user's, with no other name.
 bool isStagedFile(const struct stat& status, const FileId& id) {
-    return S_ISREG(status.st_mode) && static_cast<quint64>(status.st_dev) == id.device &&
-           static_cast<quint64>(status.st_ino) == id.file && status.st_nlink == 1 &&
+    return S_ISREG(status.st_mode) && isFile(status, id) && status.st_nlink == 1 &&
            static_cast<quint64>(status.st_uid) == id.owner;
+}
+
+// The staged file cannot be opened: when its name now leads to another file (one that someone who may
+// write in the folder swapped in, which this user may not open; it may even have the number the staged
+// file had), that is the reason, not a refusal to write into the folder.
+int openFailure(const OpenedFolder& folder, const QByteArray& name, const FileId& id, int error) {
+    if (error == ELOOP || error == ENXIO)
+        return FileSystem::kNotTheStagedFile;
+    struct stat named{};
+    if (::fstatat(folder.fd(), name.constData(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+        !isStagedFile(named, id))
+        return FileSystem::kNotTheStagedFile;
+    return error;
+}
+
+// A staged file as the program makes one, whatever run made it: regular, the user's, with no other
+// name, readable and writable by the user alone.
+bool isOwnLeftover(const struct stat& status) {
+    return S_ISREG(status.st_mode) && status.st_uid == FileOwner::currentUser() && status.st_nlink == 1 &&
+           (status.st_mode & 07777) == 0600;
+}
+
+// On the disk itself: on macOS fsync leaves the data in the drive's cache, and only F_FULLFSYNC
+// empties it; a file system that takes no such flush (a network share) gets the plain one.
+int syncToDisk(int fd) {
+#ifdef F_FULLFSYNC
+    if (::fcntl(fd, F_FULLFSYNC) == 0)
+        return 0;
+#endif
+    return ::fsync(fd) == 0 ? 0 : errno;
 }
 
 #ifdef Q_OS_LINUX
@@ -78,6 +112,10 @@ int LocalFileSystem::createStaged(const OpenedFolder& folder, const QString& nam
     struct stat status{};
     if (::fstat(fd, &status) != 0)
         return close(fd, errno);
+    // Exactly the user's, whatever the umask took away: a run that is killed leaves it so, and the
+    // next one knows it by that.
+    if ((status.st_mode & 07777) != 0600)
+        ::fchmod(fd, 0600);
     *id = FileId{static_cast<quint64>(status.st_dev), static_cast<quint64>(status.st_ino),
                  static_cast<quint64>(status.st_uid)};
     return close(fd, 0);
@@ -85,10 +123,11 @@ int LocalFileSystem::createStaged(const OpenedFolder& folder, const QString& nam
 
 int LocalFileSystem::openStaged(const OpenedFolder& folder, const QString& name, const FileId& id,
                                 Handle* file) {
-    const int fd = ::openat(folder.fd(), native(name).constData(),
-                            O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    const QByteArray path = native(name);
+    const int fd =
+        ::openat(folder.fd(), path.constData(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
-        return errno == ELOOP || errno == ENXIO ? kNotTheStagedFile : errno;
+        return openFailure(folder, path, id, errno);
     struct stat status{};
     if (::fstat(fd, &status) != 0 || !isStagedFile(status, id)) {
         ::close(fd);
@@ -143,7 +182,7 @@ int LocalFileSystem::writeAll(Handle file, const char* data, qint64 size) {
 }
 
 int LocalFileSystem::flushFile(Handle file) {
-    return ::fsync(fdOf(file)) == 0 ? 0 : errno;
+    return syncToDisk(fdOf(file));
 }
 
 int LocalFileSystem::close(Handle file, int error) {
@@ -159,10 +198,11 @@ int LocalFileSystem::replace(const OpenedFolder& folder, const QString& from, co
     Handle file = kNoHandle;
     struct stat made{};
     {
+        const QByteArray path = native(from);
         const int fd =
-            ::openat(folder.fd(), native(from).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+            ::openat(folder.fd(), path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0)
-            return errno == ELOOP ? kNotTheStagedFile : errno;
+            return openFailure(folder, path, id, errno);
         if (::fstat(fd, &made) != 0 || !isStagedFile(made, id)) {
             ::close(fd);
             return kNotTheStagedFile;
@@ -177,16 +217,16 @@ int LocalFileSystem::replace(const OpenedFolder& folder, const QString& from, co
         // A folder of that name: not a refusal to write, whatever the system would call it.
         if (S_ISDIR(old.st_mode))
             return close(file, EISDIR);
-        if (S_ISREG(old.st_mode)) {
+        // Only the user's own file passes on what it allowed: one another user put there (in a folder
+        // others may write in) would hand its readers the new transcript.
+        if (S_ISREG(old.st_mode) && old.st_uid == made.st_uid) {
             mode = old.st_mode & 0777;
 #ifdef Q_OS_LINUX
             list = accessList(folder, to);
 #endif
-            // Only root may give the file away; the group is kept where the user belongs to it, and
-            // where it cannot be, the old group's rights go to nobody.
-            if ((old.st_uid != made.st_uid || old.st_gid != made.st_gid) &&
-                ::fchown(fd, old.st_uid, old.st_gid) != 0 &&
-                ::fchown(fd, static_cast<uid_t>(-1), old.st_gid) != 0)
+            // The group is kept where the user belongs to it; where it cannot be, the old group's
+            // rights go to nobody.
+            if (old.st_gid != made.st_gid && ::fchown(fd, static_cast<uid_t>(-1), old.st_gid) != 0)
                 mode &= ~static_cast<mode_t>(070);
         }
     }
@@ -216,8 +256,22 @@ int LocalFileSystem::remove(const OpenedFolder& folder, const QString& name) {
     return error;
 }
 
+int LocalFileSystem::removeLeftover(const OpenedFolder& folder, const QString& name) {
+    const QByteArray path = native(name);
+    struct stat status{};
+    if (::fstatat(folder.fd(), path.constData(), &status, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno == ENOENT ? 0 : errno;
+    if (!isOwnLeftover(status))
+        return kNotTheStagedFile;
+    return ::unlinkat(folder.fd(), path.constData(), 0) == 0 || errno == ENOENT ? 0 : errno;
+}
+
+bool LocalFileSystem::heldOpen(const OpenedFolder&, const QString&) {
+    return false; // an open file never keeps its name from being moved over or removed here
+}
+
 int LocalFileSystem::flushFolder(const OpenedFolder& folder) {
-    return ::fsync(folder.fd()) == 0 ? 0 : errno;
+    return syncToDisk(folder.fd());
 }
 
 bool LocalFileSystem::foldsCase(const OpenedFolder& folder, const QString& probe) {

@@ -1,5 +1,6 @@
 #include "LocalFileSystem.h"
 
+#include "FileOwner.h"
 #include "OpenedFolder.h"
 
 #include <windows.h>
@@ -40,6 +41,14 @@ bool isStagedFile(HANDLE file, const FileId& id) {
            !OpenedFolder::isLink(file);
 }
 
+// The staged file cannot be opened: when its name now leads to another file (one that someone who may
+// write in the folder swapped in, which this user may not open), that is the reason, not a refusal to
+// write into the folder.
+int openFailure(const OpenedFolder& folder, const QString& name, const FileId& id, int error) {
+    const std::optional<FileId> named = folder.entryId(name, false);
+    return named && !(*named == id) ? FileSystem::kNotTheStagedFile : error;
+}
+
 // A security descriptor that grants the user alone full access, inheriting nothing from the folder.
 class UserOnly final {
 public:
@@ -77,13 +86,13 @@ private:
 
 // The staged file takes the old transcript's access list before it takes its place. False when
 // there is none to take: the file then gets what the folder hands down, once it is in place.
-bool passOnSecurity(HANDLE staged, const std::wstring& old) {
+bool passOnSecurity(HANDLE staged, HANDLE old) {
     PACL dacl = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     SECURITY_DESCRIPTOR_CONTROL control = 0;
     DWORD revision = 0;
-    if (GetNamedSecurityInfoW(old.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
-                              nullptr, &descriptor) != ERROR_SUCCESS)
+    if (GetSecurityInfo(old, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
+                        &descriptor) != ERROR_SUCCESS)
         return false;
     GetSecurityDescriptorControl(descriptor, &control, &revision);
     const SECURITY_INFORMATION what =
@@ -147,7 +156,7 @@ int LocalFileSystem::openStaged(const OpenedFolder& folder, const QString& name,
         CreateFileW(folder.longPath(name).c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ,
                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
-        return lastError();
+        return openFailure(folder, name, id, lastError());
     if (!isStagedFile(handle, id)) {
         CloseHandle(handle);
         return kNotTheStagedFile;
@@ -215,7 +224,7 @@ int LocalFileSystem::replace(const OpenedFolder& folder, const QString& from, co
                                       DELETE | WRITE_DAC | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, 0,
                                       nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (staged == INVALID_HANDLE_VALUE)
-        return lastError();
+        return openFailure(folder, from, id, lastError());
     const Handle file = reinterpret_cast<qintptr>(staged);
     if (!isStagedFile(staged, id))
         return close(file, kNotTheStagedFile);
@@ -225,11 +234,22 @@ int LocalFileSystem::replace(const OpenedFolder& folder, const QString& from, co
     // A folder of that name: not a refusal to write, as Windows' "access denied" would have it.
     if (oldIsFile && (old & FILE_ATTRIBUTE_DIRECTORY))
         return close(file, ERROR_DIRECTORY);
-    const bool inherit = !oldIsFile || !passOnSecurity(staged, target);
+    // Only the user's own file passes on what it allowed: one another user put there would hand its
+    // readers the new transcript. Its owner and security are read from one handle, so that they are
+    // those of one file.
+    const HANDLE oldFile = oldIsFile
+                               ? CreateFileW(target.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                             OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr)
+                               : INVALID_HANDLE_VALUE;
+    const bool oldIsOwn = oldFile != INVALID_HANDLE_VALUE && FileOwner::isUsers(oldFile);
+    const bool inherit = !oldIsOwn || !passOnSecurity(staged, oldFile);
+    if (oldFile != INVALID_HANDLE_VALUE)
+        CloseHandle(oldFile);
     // The read-only flag is on the new file before it takes the old one's place: a run killed at any
     // point leaves a read-only transcript read-only.
     FILE_BASIC_INFO basic{};
-    basic.FileAttributes = oldIsFile ? (old & kKeptAttributes) : FILE_ATTRIBUTE_ARCHIVE;
+    basic.FileAttributes = oldIsOwn ? (old & kKeptAttributes) : FILE_ATTRIBUTE_ARCHIVE;
     if (basic.FileAttributes == 0)
         basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
     if (!SetFileInformationByHandle(staged, FileBasicInfo, &basic, sizeof basic))
@@ -281,6 +301,43 @@ int LocalFileSystem::remove(const OpenedFolder& folder, const QString& name) {
         SetFileAttributesW(native.c_str(), attributes);
     }
     return static_cast<int>(error);
+}
+
+int LocalFileSystem::removeLeftover(const OpenedFolder& folder, const QString& name) {
+    // Opened as itself and deleted through that handle: the file looked at is the file removed.
+    const HANDLE file =
+        CreateFileW(folder.longPath(name).c_str(), DELETE | READ_CONTROL | FILE_READ_ATTRIBUTES,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const int error = lastError();
+        return error == ERROR_FILE_NOT_FOUND ? 0 : error;
+    }
+    BY_HANDLE_FILE_INFORMATION information{};
+    const bool own = GetFileInformationByHandle(file, &information) &&
+                     !(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                     (information.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN) &&
+                     information.nNumberOfLinks == 1 && !OpenedFolder::isLink(file) &&
+                     FileOwner::isUsers(file);
+    if (!own)
+        return close(reinterpret_cast<qintptr>(file), kNotTheStagedFile);
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    const bool marked =
+        SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition);
+    return close(reinterpret_cast<qintptr>(file), marked ? 0 : lastError());
+}
+
+bool LocalFileSystem::heldOpen(const OpenedFolder& folder, const QString& name) {
+    // Asking for delete access fails with a sharing violation while another program has the file open
+    // without delete sharing; a user who lacks the right to delete it is refused access instead.
+    const HANDLE file = CreateFileW(
+        folder.longPath(name).c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        CloseHandle(file);
+        return false;
+    }
+    return GetLastError() == ERROR_SHARING_VIOLATION;
 }
 
 int LocalFileSystem::flushFolder(const OpenedFolder& folder) {

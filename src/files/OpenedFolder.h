@@ -16,6 +16,11 @@ public:
     // Opens the folder at `path`; through a link only when `followLink` (the folder a user picked may
     // be one). Returns nothing, with the system's error code, when it cannot be opened.
     static std::unique_ptr<OpenedFolder> open(const QString& path, bool followLink, int* error);
+    // The folder of that name in this one, made when missing, entered through this folder (never
+    // through a link), so that this folder moved away and another made under its path meanwhile is not
+    // the one entered. Returns nothing, with the system's error code (FileSystem::kIsLink or
+    // kNotAFolder where the name is taken), when it cannot be made or opened.
+    std::unique_ptr<OpenedFolder> makeFolder(const QString& name, int* error) const;
     ~OpenedFolder();
     OpenedFolder(const OpenedFolder&) = delete;
     OpenedFolder& operator=(const OpenedFolder&) = delete;
@@ -26,8 +31,8 @@ public:
     const FileId& id() const { return m_id; }
     // True once the folder was removed: no name leads to it any more.
     bool removed() const;
-    // What the entry of that name is, itself or, with `followLink`, what a link there leads to;
-    // nothing when there is none.
+    // What the entry of that name is, itself or, with `followLink`, what a link there leads to, and
+    // whose (on Linux and macOS); nothing when there is none.
     std::optional<FileId> entryId(const QString& name, bool followLink) const;
     // Whether the entry of that name is a regular file itself, not a link, a folder or a device.
     bool isFile(const QString& name) const;

@@ -27,6 +27,34 @@ std::unique_ptr<OpenedFolder> OpenedFolder::open(const QString& path, bool follo
     return folder;
 }
 
+std::unique_ptr<OpenedFolder> OpenedFolder::makeFolder(const QString& name, int* error) const {
+    const QByteArray native = QFile::encodeName(name);
+    if (::mkdirat(m_fd, native.constData(), 0777) != 0 && errno != EEXIST) {
+        *error = errno;
+        return nullptr;
+    }
+    const int fd = ::openat(m_fd, native.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat status{};
+    if (fd < 0) {
+        *error = errno;
+        if (::fstatat(m_fd, native.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+            !S_ISDIR(status.st_mode))
+            *error = S_ISLNK(status.st_mode) ? FileSystem::kIsLink : FileSystem::kNotAFolder;
+        return nullptr;
+    }
+    if (::fstat(fd, &status) != 0) {
+        *error = errno;
+        ::close(fd);
+        return nullptr;
+    }
+    std::unique_ptr<OpenedFolder> folder(new OpenedFolder);
+    folder->m_path = m_path + QLatin1Char('/') + name;
+    folder->m_fd = fd;
+    folder->m_id = FileId{static_cast<quint64>(status.st_dev), static_cast<quint64>(status.st_ino)};
+    *error = 0;
+    return folder;
+}
+
 OpenedFolder::~OpenedFolder() {
     ::close(m_fd);
 }
@@ -41,7 +69,8 @@ std::optional<FileId> OpenedFolder::entryId(const QString& name, bool followLink
     if (::fstatat(m_fd, QFile::encodeName(name).constData(), &status, followLink ? 0 : AT_SYMLINK_NOFOLLOW) !=
         0)
         return std::nullopt;
-    return FileId{static_cast<quint64>(status.st_dev), static_cast<quint64>(status.st_ino)};
+    return FileId{static_cast<quint64>(status.st_dev), static_cast<quint64>(status.st_ino),
+                  static_cast<quint64>(status.st_uid)};
 }
 
 bool OpenedFolder::isFile(const QString& name) const {

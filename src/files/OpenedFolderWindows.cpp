@@ -45,6 +45,32 @@ std::unique_ptr<OpenedFolder> OpenedFolder::open(const QString& path, bool follo
     return folder;
 }
 
+std::unique_ptr<OpenedFolder> OpenedFolder::makeFolder(const QString& name, int* error) const {
+    // This folder is held without delete sharing: its path names it, and the new folder is in it.
+    const std::wstring path = longPath(name);
+    if (!CreateDirectoryW(path.c_str(), nullptr)) {
+        const DWORD code = GetLastError();
+        if (code != ERROR_ALREADY_EXISTS) {
+            *error = static_cast<int>(code);
+            return nullptr;
+        }
+    }
+    WIN32_FIND_DATAW found{};
+    const HANDLE search = FindFirstFileW(path.c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        FindClose(search);
+        if (isLink(found.dwFileAttributes, found.dwReserved0)) {
+            *error = FileSystem::kIsLink;
+            return nullptr;
+        }
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            *error = FileSystem::kNotAFolder;
+            return nullptr;
+        }
+    }
+    return open(m_path + QLatin1Char('/') + name, false, error);
+}
+
 OpenedFolder::~OpenedFolder() {
     CloseHandle(m_handle);
 }

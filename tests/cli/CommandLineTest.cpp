@@ -305,6 +305,38 @@ TEST_F(CommandLineTest, ExitOneNamesTheTranscriptsKeptAsTheyWere) {
     EXPECT_TRUE(settings.writes.isEmpty());
 }
 
+// A contact the history holds no chat of keeps the transcript it has, and one line names such
+// contacts: nothing failed, so the run ends with 0, also with the group chats after it.
+TEST_F(CommandLineTest, AContactWithoutAChatKeepsItsTranscriptAndEndsWithZero) {
+    FakeSkype skype;
+    skype.contacts = {QStringLiteral("ann"), QStringLiteral("bob"), QStringLiteral("cid"),
+                      QStringLiteral("dee")};
+    const QDateTime stamp(QDate(2021, 8, 31), QTime(15, 42, 10));
+    skype.addChat(QStringLiteral("ann"), stamp, {QStringLiteral("Ann: hi")});
+    FakeSkype::FakeChat& group = skype.addChat(QString(), stamp, {QStringLiteral("Ann: all")});
+    group.name = QStringLiteral("#ann/$family");
+    group.topic = QStringLiteral("Family");
+    ASSERT_TRUE(QDir().mkdir(outFolder()));
+    for (const char* handle : {"ann", "bob", "dee"})
+        writeFile(outFolder() + QLatin1Char('/') + QLatin1String(handle) + QStringLiteral(".txt"), "old");
+    for (const QStringList& more : {QStringList(), QStringList{QStringLiteral("--group-chats")}}) {
+        SCOPED_TRACE(more.join(QLatin1Char(' ')).toStdString());
+        MemorySettingsStore settings;
+        const CliResult result = runCli(exportTo(more), &settings, &skype);
+        EXPECT_EQ(result.status, 0) << result.err.toStdString();
+        EXPECT_EQ(
+            result.errLines(),
+            (QStringList{QStringLiteral("parlorix-cli: These contacts have no chat in this history, so their "
+                                        "transcripts were left as they were: bob dee"),
+                         QStringLiteral("parlorix-cli: Done.")}));
+        EXPECT_EQ(contents(outFolder() + QStringLiteral("/ann.txt")),
+                  QByteArray("[8/31/2021 3:42:10 PM]Ann: hi\r\n"));
+        EXPECT_EQ(contents(outFolder() + QStringLiteral("/bob.txt")), QByteArray("old"));
+        EXPECT_EQ(contents(outFolder() + QStringLiteral("/dee.txt")), QByteArray("old"));
+        EXPECT_FALSE(QFileInfo::exists(outFolder() + QStringLiteral("/cid.txt")));
+    }
+}
+
 TEST_F(CommandLineTest, ADiskThatFillsUpEndsWithTwoAndWritesNoGroupChats) {
     FakeSkype skype;
     skype.contacts = {QStringLiteral("ann"), QStringLiteral("bob")};

@@ -7,6 +7,7 @@
 #include "skype/HistoryFiles.h"
 
 #include "export/GroupChatNames.h"
+#include "files/FolderLock.h"
 
 #include <QDir>
 #include <QFile>
@@ -392,6 +393,50 @@ TEST_F(GroupChats, AGroupChatsFolderReplacedDuringThePassIsNotTheOneWrittenTo) {
 }
 
 #ifndef Q_OS_WIN
+// The output folder moved away and another made under its path between the contacts and the group
+// chats: the groups go to the folder the run opened, wherever it is now, under its lock, and nothing
+// goes to the folder that took its path.
+TEST_F(GroupChats, AFolderMovedBetweenThePassesIsTheOneTheGroupsGoTo) {
+    FakeSkype skype;
+    skype.contacts = {QStringLiteral("ann")};
+    skype.addChat(QStringLiteral("ann"), QDateTime(QDate(2021, 8, 31), QTime(0, 0)),
+                  {QStringLiteral("Ann: hi")});
+    FakeSkype::FakeChat& group =
+        skype.addChat(QString(), QDateTime(QDate(2021, 8, 31), QTime(0, 0)), {QStringLiteral("Ann: all")});
+    group.name = QStringLiteral("#ann/$family");
+    group.topic = QStringLiteral("Family");
+    const QString chats = out.filePath(QStringLiteral("chats"));
+    const QString moved = out.filePath(QStringLiteral("moved"));
+    const QString groupFile =
+        QStringLiteral("Group chats/") +
+        GroupChatNames::nameOf(QStringLiteral("Family"), QStringLiteral("#ann/$family")) +
+        QStringLiteral(".txt");
+    int runningAsked = 0;
+    QList<FolderLock::State> whileGroupsWritten;
+    // The history is asked whether it is there when the run opens it, lists the contacts and as each
+    // pass starts.
+    skype.onTouch = [&](const QString& operation, const QString&) {
+        if (operation == QLatin1String("running") && ++runningAsked == 4) {
+            ASSERT_TRUE(QDir().rename(chats, moved));
+            ASSERT_TRUE(QDir().mkdir(chats));
+        }
+        if (operation == QLatin1String("topic"))
+            whileGroupsWritten << FolderLock(moved + QLatin1Char('/')).lock()
+                               << FolderLock(chats + QLatin1Char('/')).lock();
+    };
+    MemorySettingsStore settings;
+    const CliResult result =
+        runCli({QStringLiteral("export"), QStringLiteral("--out"), chats, QStringLiteral("--group-chats")},
+               &settings, &skype);
+    EXPECT_EQ(result.status, 0) << result.err.toStdString();
+    EXPECT_EQ(runningAsked, 4);
+    EXPECT_EQ(filesBelow(moved).keys(), (QStringList{groupFile, QStringLiteral("ann.txt")}));
+    EXPECT_EQ(filesBelow(chats), (QMap<QString, QByteArray>()));
+    EXPECT_EQ(QDir(chats).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+    ASSERT_EQ(whileGroupsWritten.size(), 2);
+    EXPECT_EQ(whileGroupsWritten.first(), FolderLock::State::Busy);
+}
+
 TEST_F(GroupChats, AreNeverWrittenThroughALinkedSubfolder) {
     QTemporaryDir elsewhere;
     ASSERT_TRUE(QFile::link(elsewhere.path(), out.filePath(QStringLiteral("Group chats"))));

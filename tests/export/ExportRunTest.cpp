@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QPushButton>
+#include <QSet>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -102,16 +103,28 @@ TEST_F(ExportRun, SkypeNotRunningShowsTheGuidanceAndTouchesNothing) {
     EXPECT_EQ(form().mousePointer(), 99);
 }
 
-TEST_F(ExportRun, FirstPassRemovesOldTranscriptsReadOnlyOnesToo) {
-    tick({QStringLiteral("ann"), QStringLiteral("bob")});
-    writeFile(transcript("ann"), "old");
-    writeFile(transcript("bob"), "old");
+// A ticked contact whose chats this history does not hold (a newer profile, an export of part of
+// them) keeps the transcript it has, read-only or not, and one box before "Done." names such contacts;
+// a contact without a chat and without a transcript gets none and is not named.
+TEST_F(ExportRun, AContactWithoutAChatKeepsItsTranscriptAndIsNamedOnce) {
+    tick({QStringLiteral("ann"), QStringLiteral("bob"), QStringLiteral("cid"), QStringLiteral("dee")});
+    writeFile(transcript("ann"), "old ann");
+    writeFile(transcript("bob"), "old bob");
+    writeFile(transcript("dee"), "old dee");
     QFile::setPermissions(transcript("ann"), QFileDevice::ReadOwner | QFileDevice::ReadUser);
     w.skype.addChat(QStringLiteral("bob"), kStamp, {QStringLiteral("Bob: new")});
+    w.skype.addChat(QStringLiteral("dee"), kStamp, {}); // no message: no chat a transcript shows
     press();
-    EXPECT_FALSE(QFile::exists(transcript("ann")));
+    EXPECT_EQ(contents(transcript("ann")), QByteArray("old ann"));
+    EXPECT_FALSE(QFile::permissions(transcript("ann")) & QFileDevice::WriteOwner);
     EXPECT_EQ(contents(transcript("bob")), QByteArray("[8/31/2021 3:42:10 PM]Bob: new\r\n"));
-    EXPECT_EQ(w.boxes.texts(), QStringList{QStringLiteral("Done.")});
+    EXPECT_EQ(contents(transcript("dee")), QByteArray("old dee"));
+    EXPECT_FALSE(QFile::exists(transcript("cid")));
+    EXPECT_EQ(w.boxes.texts(), (QStringList{QStringLiteral("These contacts have no chat in this history, so "
+                                                           "their transcripts were left as they were:\r\n"
+                                                           "ann\r\ndee"),
+                                            QStringLiteral("Done.")}));
+    EXPECT_EQ(w.boxes.shown().first().icon, MessageBoxes::Icon::None);
 }
 
 TEST_F(ExportRun, AContactListedAndTickedTwiceGetsEachChatTwice) {
@@ -288,14 +301,55 @@ TEST_F(ExportRun, APartnerHandleThatCannotBeReadOffersTheChatToEveryTickedRow) {
     EXPECT_FALSE(QFile::exists(transcript("cid")));
 }
 
+// Ticks are read afresh for every chat. A contact unticked while the run goes on keeps its old
+// transcript as it was, whenever the untick comes; ticked again meanwhile, it would lack the chats it
+// missed, and keeps it too. The others are written.
 TEST_F(ExportRun, TicksAreReadAfreshForEveryChat) {
+    struct Row {
+        const char* what;
+        int untickBefore; // the chat before which ann's tick is cleared; 0: never
+        int tickBefore;   // ... and set again
+        bool annWritten;
+    };
+    const QList<Row> rows{
+        {"never unticked", 0, 0, true},         {"before any chat", 1, 0, false},
+        {"before its first chat", 2, 0, false}, {"between its chats", 3, 0, false},
+        {"after its last chat", 4, 0, false},   {"ticked again before its next chat", 2, 3, false},
+    };
+    w.skype.addChat(QStringLiteral("bob"), kStamp, {QStringLiteral("Bob: first")});
     w.skype.addChat(QStringLiteral("ann"), kStamp, {QStringLiteral("Ann: one")});
     w.skype.addChat(QStringLiteral("ann"), kStamp, {QStringLiteral("Ann: two")});
-    tick({QStringLiteral("ann")});
-    w.skype.onMessageRead = [&] { form().setRowChecked(1, false); };
-    press();
-    EXPECT_EQ(contents(transcript("ann")), QByteArray("[8/31/2021 3:42:10 PM]Ann: one\r\n"));
-    EXPECT_EQ(w.boxes.texts(), QStringList{QStringLiteral("Done.")});
+    w.skype.addChat(QStringLiteral("cid"), kStamp, {QStringLiteral("Cid: last")});
+    tick({QStringLiteral("ann"), QStringLiteral("bob"), QStringLiteral("cid")});
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        w.boxes.clear();
+        form().setRowChecked(1, true);
+        for (const char* handle : {"ann", "bob", "cid"})
+            writeFile(transcript(handle), "old");
+        QSet<QString> counted;
+        // The count of each chat's messages is read before the chat is offered to the rows.
+        w.skype.onTouch = [&](const QString& operation, const QString& chat) {
+            if (operation != QLatin1String("messageCount") || counted.contains(chat))
+                return;
+            counted.insert(chat);
+            if (chat.toInt() == row.untickBefore)
+                form().setRowChecked(1, false);
+            if (chat.toInt() == row.tickBefore)
+                form().setRowChecked(1, true);
+        };
+        press();
+        EXPECT_EQ(w.boxes.texts(), QStringList{QStringLiteral("Done.")});
+        EXPECT_EQ(contents(transcript("ann")),
+                  row.annWritten
+                      ? QByteArray("[8/31/2021 3:42:10 PM]Ann: one\r\n[8/31/2021 3:42:10 PM]Ann: two\r\n")
+                      : QByteArray("old"));
+        EXPECT_EQ(contents(transcript("bob")), QByteArray("[8/31/2021 3:42:10 PM]Bob: first\r\n"));
+        EXPECT_EQ(contents(transcript("cid")), QByteArray("[8/31/2021 3:42:10 PM]Cid: last\r\n"));
+        EXPECT_EQ(
+            QDir(outputDir.path()).entryList(QDir::Files | QDir::Hidden),
+            (QStringList{QStringLiteral("ann.txt"), QStringLiteral("bob.txt"), QStringLiteral("cid.txt")}));
+    }
 }
 
 TEST_F(ExportRun, WritesARealHistoryInLocalTime) {

@@ -196,37 +196,43 @@ TEST_F(TranscriptFilesTest, ARowTickedDuringTheRunWhoseOldTranscriptCannotBeRead
 }
 #endif
 
-// The folder text changed during the run: the run writes where the text says, after taking that
-// folder's lock. While another run holds it, those writes fail and the transcript there is kept.
-TEST_F(TranscriptFilesTest, AFolderTextChangedDuringTheRunIsLockedBeforeItIsWrittenTo) {
+// The folder text changed during the run, to another folder, or shortened to the folder's path
+// without its separator (which names files beside the folder): the run goes on in the folder it
+// opened at its start. Nothing is written, deleted or locked where the text now points, and the
+// transcripts of the folder are not deleted.
+TEST_F(TranscriptFilesTest, AFolderTextChangedDuringTheRunDoesNotChangeWhereItWrites) {
     QTemporaryDir otherDir;
     const QString other = QDir::toNativeSeparators(otherDir.path()) + QDir::separator();
-    const QString otherAnn = other + QStringLiteral("ann.txt");
-    writeFile(otherAnn, "other's\r\n");
+    writeFile(other + QStringLiteral("ann.txt"), "other's\r\n");
+    const QString out = QDir::toNativeSeparators(outputDir.filePath(QStringLiteral("out")));
+    ASSERT_TRUE(QDir().mkpath(out));
+    const QString outText = out + QDir::separator();
     w.skype.addChat(QStringLiteral("ann"), kStamp, {QStringLiteral("Ann: one")});
+    w.skype.addChat(QStringLiteral("bob"), kStamp, {QStringLiteral("Bob: hi")});
     w.skype.addChat(QStringLiteral("ann"), kStamp, {QStringLiteral("Ann: two")});
-    tick({QStringLiteral("ann")});
-    w.skype.onMessageRead = [&] { form().setOutputFolderText(other); };
-    {
-        FolderLock held(other);
-        ASSERT_TRUE(held.tryLock());
+    tick({QStringLiteral("ann"), QStringLiteral("bob"), QStringLiteral("cid")});
+    for (const QString& changed : {other, out}) {
+        SCOPED_TRACE(changed.toStdString());
+        w.boxes.clear();
+        form().setOutputFolderText(outText);
+        for (const char* handle : {"ann", "bob", "cid"})
+            writeFile(outText + QString::fromLatin1(handle) + QStringLiteral(".txt"), "old");
+        w.skype.onMessageRead = [&] { form().setOutputFolderText(changed); };
         pressSave();
-        const QString busy = held.busyMessage();
-        EXPECT_EQ(w.boxes.texts(), (QStringList{saveError(busy, 134), saveError(busy, 146), kept({otherAnn}),
-                                                QStringLiteral("Done.")}));
-        EXPECT_EQ(contents(transcript("ann")), kHeader + "Ann: one\r\n");
-        EXPECT_EQ(contents(otherAnn), QByteArray("other's\r\n"));
-        EXPECT_EQ(filesIn(otherDir.path()), (QStringList{FolderLock::fileName(), QStringLiteral("ann.txt")}));
+        EXPECT_EQ(w.boxes.texts(),
+                  (QStringList{QStringLiteral("These contacts have no chat in this history, so "
+                                              "their transcripts were left as they were:\r\ncid"),
+                               QStringLiteral("Done.")}));
+        EXPECT_EQ(contents(outText + QStringLiteral("ann.txt")),
+                  kHeader + "Ann: one\r\n" + kHeader + "Ann: two\r\n");
+        EXPECT_EQ(contents(outText + QStringLiteral("bob.txt")), kHeader + "Bob: hi\r\n");
+        EXPECT_EQ(contents(outText + QStringLiteral("cid.txt")), QByteArray("old"));
+        EXPECT_EQ(filesIn(out), (QStringList{QStringLiteral("ann.txt"), QStringLiteral("bob.txt"),
+                                             QStringLiteral("cid.txt")}));
+        EXPECT_EQ(filesIn(otherDir.path()), QStringList{QStringLiteral("ann.txt")});
+        EXPECT_EQ(contents(other + QStringLiteral("ann.txt")), QByteArray("other's\r\n"));
+        EXPECT_EQ(files(), QStringList()); // no "outann.txt" beside the folder
     }
-
-    // Free: the second chat goes to the other folder, after what its transcript held.
-    w.boxes.clear();
-    form().setOutputFolderText(folder);
-    pressSave();
-    EXPECT_EQ(w.boxes.texts(), QStringList{QStringLiteral("Done.")});
-    EXPECT_EQ(contents(transcript("ann")), kHeader + "Ann: one\r\n");
-    EXPECT_EQ(contents(otherAnn), "other's\r\n" + kHeader + "Ann: two\r\n");
-    EXPECT_EQ(filesIn(otherDir.path()), QStringList{QStringLiteral("ann.txt")});
 }
 
 // A chat that fails while the folder text changes spoils the transcript it was written to, not the
@@ -283,19 +289,24 @@ TEST_F(TranscriptFilesTest, AReplacedTranscriptKeepsItsPermissionsAndANewOneGets
 #endif
 
 #ifdef Q_OS_LINUX
-// A run killed half-way leaves its new file and its lock file. The next run takes the lock over and
-// removes such files, and only those: names of another pattern, folders and links stay. While
-// another run holds the lock, nothing is removed.
+// A run killed half-way leaves its new files and its lock file. The next run takes the lock over and
+// removes such files, and only those the program made: names of another pattern, or of that pattern
+// without its check (the user's own), files no longer private or with a second name, another user's,
+// folders and links stay. While another run holds the lock, nothing is removed.
 TEST_F(TranscriptFilesTest, StaleNewFilesOfAKilledRunAreRemovedByTheNextRunOnlyThose) {
     writeFile(transcript("ann"), "old ann");
+    const QStringList handles{QStringLiteral("ann"), QStringLiteral("bob"), QStringLiteral("c\nd"),
+                              QStringLiteral("dee"), QStringLiteral("eve"), QStringLiteral("fay")};
     const pid_t child = fork();
     if (child == 0) {
         LocalFileSystem fileSystem;
         TranscriptFiles files(fileSystem);
         if (!files.lockFolder(folder).isEmpty())
             _exit(2);
-        files.restart(transcript("ann"));
-        files.append(transcript("ann"), QStringLiteral("half"));
+        for (const QString& handle : handles) {
+            files.restart(folder + handle + QStringLiteral(".txt"));
+            files.append(folder + handle + QStringLiteral(".txt"), QStringLiteral("half"));
+        }
         raise(SIGKILL);
         _exit(3);
     }
@@ -303,20 +314,43 @@ TEST_F(TranscriptFilesTest, StaleNewFilesOfAKilledRunAreRemovedByTheNextRunOnlyT
     ASSERT_EQ(waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFSIGNALED(status)) << status;
     const QStringList left = files();
-    ASSERT_EQ(left.size(), 3) << left.join(QLatin1Char(' ')).toStdString();
-    const QString stale = left[0];
-    EXPECT_TRUE(stale.startsWith(QLatin1String(".ann.txt.")) && stale.endsWith(QLatin1String(".part")))
-        << stale.toStdString();
-    EXPECT_EQ(contents(folder + stale), QByteArray("half"));
-    EXPECT_EQ(left[1], FolderLock::fileName());
+    ASSERT_EQ(left.size(), handles.size() + 2) << left.join(QLatin1Char(' ')).toStdString();
+    QMap<QString, QString> stagedOf; // by handle
+    for (const QString& name : left) {
+        for (const QString& handle : handles) {
+            if (name.startsWith(QLatin1Char('.') + handle + QStringLiteral(".txt.")) &&
+                name.endsWith(QLatin1String(".part")))
+                stagedOf.insert(handle, name);
+        }
+    }
+    ASSERT_EQ(stagedOf.keys(), handles);
+    EXPECT_EQ(contents(folder + stagedOf[QStringLiteral("ann")]), QByteArray("half"));
+    EXPECT_TRUE(left.contains(FolderLock::fileName()));
 
-    writeFile(folder + QStringLiteral(".bob.txt.QwErT1.part"), "stale");
-    writeFile(folder + QStringLiteral(".c\nd.txt.QwErT2.part"), "stale");
-    const QStringList lookAlikes{QStringLiteral(".ann.txt.abcde.part"), QStringLiteral(".ann.txt.part"),
-                                 QStringLiteral(".notes.part"), QStringLiteral("ann.txt.abcdef.part"),
-                                 QStringLiteral(".ann.txt.abcdef.part\n")};
+    // Made by the killed run, then changed: readable by others, a second name, another user's.
+    QFile::setPermissions(folder + stagedOf[QStringLiteral("dee")],
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther);
+    ASSERT_EQ(link(QFile::encodeName(folder + stagedOf[QStringLiteral("eve")]).constData(),
+                   QFile::encodeName(folder + QStringLiteral("eve's copy")).constData()),
+              0);
+    const bool otherUser = geteuid() == 0;
+    if (otherUser) {
+        ASSERT_EQ(
+            chown(QFile::encodeName(folder + stagedOf[QStringLiteral("fay")]).constData(), 65534, 65534), 0);
+    }
+    // The user's own files of that pattern, a private one among them.
+    const QStringList lookAlikes{QStringLiteral(".ann.txt.abcde.part"),
+                                 QStringLiteral(".ann.txt.part"),
+                                 QStringLiteral(".notes.part"),
+                                 QStringLiteral("ann.txt.abcdef.part"),
+                                 QStringLiteral(".ann.txt.abcdef.part\n"),
+                                 QStringLiteral(".notes.txt.Ab12Cd.part"),
+                                 QStringLiteral(".bob.txt.QwErT1.part"),
+                                 QStringLiteral(".c\nd.txt.QwErT2.part")};
     for (const QString& name : lookAlikes)
         writeFile(folder + name, "keep");
+    QFile::setPermissions(folder + QStringLiteral(".notes.txt.Ab12Cd.part"),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     ASSERT_TRUE(QDir(outputDir.path()).mkdir(QStringLiteral(".dir.txt.abcdef.part")));
     QTemporaryDir outside;
     const QString target = outside.filePath(QStringLiteral("target.txt.abcdef.part"));
@@ -329,8 +363,8 @@ TEST_F(TranscriptFilesTest, StaleNewFilesOfAKilledRunAreRemovedByTheNextRunOnlyT
         ASSERT_TRUE(held.tryLock());
         pressSave();
         EXPECT_EQ(w.boxes.texts(), QStringList{held.busyMessage()});
-        EXPECT_TRUE(QFile::exists(folder + stale));
-        EXPECT_TRUE(QFile::exists(folder + QStringLiteral(".bob.txt.QwErT1.part")));
+        EXPECT_TRUE(QFile::exists(folder + stagedOf[QStringLiteral("ann")]));
+        EXPECT_TRUE(QFile::exists(folder + stagedOf[QStringLiteral("bob")]));
     }
 
     w.boxes.clear();
@@ -338,11 +372,67 @@ TEST_F(TranscriptFilesTest, StaleNewFilesOfAKilledRunAreRemovedByTheNextRunOnlyT
     EXPECT_EQ(w.boxes.texts(), QStringList{QStringLiteral("Done.")});
     EXPECT_EQ(contents(transcript("ann")), kHeader + "Ann: new\r\n");
     QStringList expected = lookAlikes;
-    expected << QStringLiteral(".link.txt.abcdef.part") << QStringLiteral("ann.txt");
+    expected << QStringLiteral(".link.txt.abcdef.part") << QStringLiteral("ann.txt")
+             << stagedOf[QStringLiteral("dee")] << stagedOf[QStringLiteral("eve")]
+             << QStringLiteral("eve's copy");
+    if (otherUser)
+        expected << stagedOf[QStringLiteral("fay")];
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(files(), expected);
+    for (const QString& name : lookAlikes)
+        EXPECT_EQ(contents(folder + name), QByteArray("keep")) << name.toStdString();
     EXPECT_TRUE(QFileInfo(folder + QStringLiteral(".dir.txt.abcdef.part")).isDir());
     EXPECT_EQ(contents(target), QByteArray("keep"));
+}
+
+// Ctrl-C, SIGTERM or a closed terminal end a run half-way: its new files go with it, the old
+// transcripts stay whole, and the program ends by that signal as it would have. A signal the program
+// was started to ignore (nohup, a background job) stays ignored.
+TEST_F(TranscriptFilesTest, AnInterruptedRunRemovesItsNewFiles) {
+    struct Row {
+        const char* what;
+        int signal;
+        bool ignored;
+    };
+    const QList<Row> rows{
+        {"Ctrl-C", SIGINT, false},
+        {"SIGTERM", SIGTERM, false},
+        {"a closed terminal", SIGHUP, false},
+        {"Ctrl-C where it is ignored", SIGINT, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        QTemporaryDir dir;
+        const QString out = dir.path() + QLatin1Char('/');
+        writeFile(out + QStringLiteral("ann.txt"), "old ann");
+        const pid_t child = fork();
+        if (child == 0) {
+            if (row.ignored)
+                signal(row.signal, SIG_IGN);
+            LocalFileSystem fileSystem;
+            TranscriptFiles files(fileSystem);
+            if (!files.lockFolder(out).isEmpty())
+                _exit(2);
+            for (const char* handle : {"ann", "bob"}) {
+                files.restart(out + QLatin1String(handle) + QStringLiteral(".txt"));
+                files.append(out + QLatin1String(handle) + QStringLiteral(".txt"), QStringLiteral("half"));
+            }
+            raise(row.signal);
+            _exit(7);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        const QStringList left = filesIn(dir.path());
+        if (row.ignored) {
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 7) << status;
+            EXPECT_EQ(left.filter(QStringLiteral(".part")).size(), 2)
+                << left.join(QLatin1Char(' ')).toStdString();
+        } else {
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == row.signal) << status;
+            EXPECT_EQ(left, (QStringList{FolderLock::fileName(), QStringLiteral("ann.txt")}));
+        }
+        EXPECT_EQ(contents(out + QStringLiteral("ann.txt")), QByteArray("old ann"));
+    }
 }
 
 // A handle of 243 to 250 bytes fits the 255-byte name limit, and its new file is staged under a
@@ -602,11 +692,16 @@ TEST_F(TranscriptFilesTest, StopsOnlyWhereEveryLaterTranscriptWouldFailAlike) {
         bool stops;
         int pauses;
         QString stop = QString(); // why, where not that it cannot write into the folder
+        bool held = false;        // by another program that lets nobody delete the file
     };
     const QList<Row> rows{
         {"a refused replace", refused, -1, 0, QStringLiteral("access is denied"), false, 0},
         {"a hold that clears", inUse, 3, 0, QString(), false, 3},
         {"a hold that does not", inUse, -1, 0, inUseText, false, 20},
+        // Windows (and Wine) refuse moving over a file held open without delete sharing as if access
+        // were denied: asked, the file tells it is held.
+        {"held open, refused as if denied, then let go", refused, 3, 0, QString(), false, 3, QString(), true},
+        {"held open, refused as if denied, for good", refused, -1, 0, inUseText, false, 20, QString(), true},
         {"no new file: disk full", 0, 0, full, QStringLiteral("the disk is full"), true, 0},
         {"no new file: refused", 0, 0, refused, QStringLiteral("access is denied"), true, 0},
         {"no new file: read-only", 0, 0, readOnly, readOnlyText, true, 0},
@@ -629,6 +724,7 @@ TEST_F(TranscriptFilesTest, StopsOnlyWhereEveryLaterTranscriptWouldFailAlike) {
         w.files.replaceErrors = {{QStringLiteral("bob.txt"), row.replaceError}};
         w.files.replaceTimes = {{QStringLiteral("bob.txt"), row.replaceTimes}};
         w.files.createError = row.createError;
+        w.files.heldOpenNames = row.held ? QStringList{QStringLiteral("bob.txt")} : QStringList();
         pressSave();
         QStringList expected;
         if (row.stops) {
@@ -690,14 +786,9 @@ TEST_F(TranscriptFilesTest, ALinkToTheLockFileInOtherLettersDoesNotFoldCase) {
     EXPECT_EQ(contents(transcript("ann")), kHeader + "ann: first\r\n");
 }
 
-// A transcript shared with one user through an access list, its own group kept out: its group bits
-// are the list's mask, and were they copied alone the whole group could read the new transcript.
-// The list goes with it.
-TEST_F(TranscriptFilesTest, AReplacedTranscriptKeepsItsAccessList) {
-    writeFile(transcript("ann"), "old");
-    const QByteArray path = QFile::encodeName(transcript("ann"));
-    ASSERT_EQ(chown(path.constData(), 0, 65534), 0);
-    // Owner rw, user 1 rw, the file's group nothing, mask rw, others nothing.
+// An access list as Linux keeps it: owner, one user (1), the file's group, mask and others, each with
+// its permissions (4 read, 2 write).
+QByteArray accessList(quint16 owner, quint16 user, quint16 group, quint16 mask, quint16 others) {
     QByteArray list;
     const auto entry = [&](quint16 tag, quint16 permissions, quint32 id) {
         list.append(reinterpret_cast<const char*>(&tag), 2);
@@ -706,11 +797,23 @@ TEST_F(TranscriptFilesTest, AReplacedTranscriptKeepsItsAccessList) {
     };
     const quint32 version = 2;
     list.append(reinterpret_cast<const char*>(&version), 4);
-    entry(0x01, 6, 0xFFFFFFFF);
-    entry(0x02, 6, 1);
-    entry(0x04, 0, 0xFFFFFFFF);
-    entry(0x10, 6, 0xFFFFFFFF);
-    entry(0x20, 0, 0xFFFFFFFF);
+    entry(0x01, owner, 0xFFFFFFFF);
+    entry(0x02, user, 1);
+    entry(0x04, group, 0xFFFFFFFF);
+    entry(0x10, mask, 0xFFFFFFFF);
+    entry(0x20, others, 0xFFFFFFFF);
+    return list;
+}
+
+// A transcript shared with one user through an access list, its own group kept out: its group bits
+// are the list's mask, and were they copied alone the whole group could read the new transcript.
+// The list goes with it.
+TEST_F(TranscriptFilesTest, AReplacedTranscriptKeepsItsAccessList) {
+    writeFile(transcript("ann"), "old");
+    const QByteArray path = QFile::encodeName(transcript("ann"));
+    ASSERT_EQ(chown(path.constData(), 0, 65534), 0);
+    // Owner rw, user 1 rw, the file's group nothing, mask rw, others nothing.
+    const QByteArray list = accessList(6, 6, 0, 6, 0);
     if (setxattr(path.constData(), "system.posix_acl_access", list.constData(), list.size(), 0) != 0)
         GTEST_SKIP() << "no access lists here";
     QFile::setPermissions(outputDir.path(), kAllBits);
@@ -730,6 +833,55 @@ TEST_F(TranscriptFilesTest, AReplacedTranscriptKeepsItsAccessList) {
     const ssize_t size = getxattr(path.constData(), "system.posix_acl_access", copied.data(), copied.size());
     ASSERT_GT(size, 0);
     EXPECT_EQ(copied.left(size), list);
+}
+
+// In a folder others may write in, another user put a file under a transcript's name, readable and
+// writable by all, or shared through an access list: the new transcript gets what a new one gets,
+// not what that file allowed, and stays the user's. The user's own file passes its permissions on.
+TEST_F(TranscriptFilesTest, OnlyTheUsersOwnFilePassesItsPermissionsOn) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "another user's file can be made only by root";
+    struct Row {
+        const char* what;
+        bool otherUsers;
+        bool withList;
+        mode_t mode; // afterwards
+    };
+    const QList<Row> rows{
+        {"another user's, readable and writable by all", true, false, 0644},
+        {"another user's, shared with user 1 through an access list", true, true, 0644},
+        {"the user's own, readable and writable by all", false, false, 0666},
+    };
+    const mode_t savedMask = umask(022);
+    QFile::setPermissions(outputDir.path(), kAllBits);
+    w.skype.addChat(QStringLiteral("ann"), kStamp, {QStringLiteral("Ann: hi")});
+    tick({QStringLiteral("ann")});
+    const QByteArray path = QFile::encodeName(transcript("ann"));
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        w.boxes.clear();
+        QFile::remove(transcript("ann"));
+        writeFile(transcript("ann"), "planted");
+        ASSERT_EQ(chmod(path.constData(), 0666), 0);
+        if (row.otherUsers) {
+            ASSERT_EQ(chown(path.constData(), 65534, 65534), 0);
+        }
+        const QByteArray list = accessList(6, 4, 6, 6, 6);
+        if (row.withList &&
+            setxattr(path.constData(), "system.posix_acl_access", list.constData(), list.size(), 0) != 0) {
+            GTEST_LOG_(INFO) << "no access lists here";
+            continue;
+        }
+        pressSave();
+        EXPECT_EQ(w.boxes.texts(), QStringList{QStringLiteral("Done.")});
+        EXPECT_EQ(contents(transcript("ann")), kHeader + "Ann: hi\r\n");
+        struct stat status{};
+        ASSERT_EQ(stat(path.constData(), &status), 0);
+        EXPECT_EQ(status.st_mode & 07777, row.mode);
+        EXPECT_EQ(status.st_uid, geteuid());
+        EXPECT_LT(getxattr(path.constData(), "system.posix_acl_access", nullptr, 0), 0);
+    }
+    umask(savedMask);
 }
 
 // A run of one user killed while it held the lock, with a umask that keeps new files private: the
@@ -756,8 +908,11 @@ TEST_F(TranscriptFilesTest, ALockFileLeftByAnotherUsersKilledRunDoesNotBlock) {
         state = lock.lock();
     }
     EXPECT_EQ(state, FolderLock::State::Held);
+    // Another user's: held, never deleted.
+    EXPECT_TRUE(QFile::exists(folder + FolderLock::fileName()));
 
     // A hard link to a private file in the lock file's place: that file stays private.
+    ASSERT_TRUE(QFile::remove(folder + FolderLock::fileName()));
     QTemporaryDir outside;
     const QString secret = outside.filePath(QStringLiteral("secret"));
     {

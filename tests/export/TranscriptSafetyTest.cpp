@@ -112,11 +112,9 @@ TEST_F(TranscriptSafety, AnOldTranscriptThatCannotBeReplacedStaysWholeAndTheBoxe
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 }
 
-// Read-only for its owner, in a folder the user may write to: replaced like any other transcript, and
-// read-only it stays.
+// The user's own transcript, read-only for its owner, in a folder the user may write to: replaced like
+// any other transcript, and read-only it stays.
 TEST_F(TranscriptSafety, AReadOnlyTranscriptIsReplacedByAnOrdinaryUser) {
-    writeFile(transcript("ann"), "old");
-    QFile::setPermissions(transcript("ann"), kReadOnly);
     w.skype.addChat(QStringLiteral("ann"), kStamp, {QStringLiteral("Ann: new")});
     tick({QStringLiteral("ann")});
     QFile::setPermissions(outputDir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
@@ -125,6 +123,8 @@ TEST_F(TranscriptSafety, AReadOnlyTranscriptIsReplacedByAnOrdinaryUser) {
     const mode_t savedMask = umask(027);
     {
         OrdinaryUser user;
+        writeFile(transcript("ann"), "old");
+        QFile::setPermissions(transcript("ann"), kReadOnly);
         pressSave();
     }
     umask(savedMask);

@@ -11,7 +11,9 @@
 // The machine's file system, with what a test can turn on: folders that fold letter case, as on
 // Windows and macOS; appends that fail from the nth one on with a given error, as on a disk that
 // fills up; moves into place that fail for some transcripts, a number of times or for good, as
-// where another program holds the file; and a record of what was done, in order ("flush ann.txt").
+// where another program holds the file (which, as on Windows, may also refuse the move as if access
+// were denied and tell the hold apart when asked); something done right after a move, as by someone
+// else who may write in the folder; and a record of what was done, in order ("flush ann.txt").
 // A pause before a retry is recorded, never waited for.
 class FakeFileSystem final : public LocalFileSystem {
 public:
@@ -40,7 +42,14 @@ public:
             replaceTimes[to] = replaceTimes.value(to, -1) - 1;
             return replaceErrors.value(to);
         }
-        return replaceError != 0 ? replaceError : LocalFileSystem::replace(folder, from, id, to);
+        const int error = replaceError != 0 ? replaceError : LocalFileSystem::replace(folder, from, id, to);
+        if (error == 0 && afterReplace)
+            afterReplace(to);
+        return error;
+    }
+    bool heldOpen(const OpenedFolder& folder, const QString& name) override {
+        done.append(QStringLiteral("held open? ") + name);
+        return heldOpenNames.contains(name) || LocalFileSystem::heldOpen(folder, name);
     }
     int flushFolder(const OpenedFolder& folder) override {
         done.append(QStringLiteral("flush folder"));
@@ -63,7 +72,9 @@ public:
     int appends = 0;
     std::function<void(int)> beforeAppend; // given the number of the append
     int replaceError = 0;
-    QMap<QString, int> replaceErrors; // by the transcript's name
-    QMap<QString, int> replaceTimes;  // how often each of those fails; missing: always
+    QMap<QString, int> replaceErrors;                 // by the transcript's name
+    QMap<QString, int> replaceTimes;                  // how often each of those fails; missing: always
+    QStringList heldOpenNames;                        // held by another program that lets nobody delete them
+    std::function<void(const QString&)> afterReplace; // given the transcript's name
     QStringList done;
 };

@@ -2,6 +2,8 @@
 
 #include "base/Failure.h"
 #include "export/TranscriptFiles.h"
+#include "fakes/FakeFileSystem.h"
+#include "fakes/OrdinaryUser.h"
 #include "files/LocalFileSystem.h"
 
 #include <QDir>
@@ -11,8 +13,11 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <optional>
 
 #ifdef Q_OS_LINUX
+#include <cstdio>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -173,6 +178,105 @@ TEST(HostileFolder, TheHistoryIsNeverWritten) {
             EXPECT_EQ(contents(history + suffix), QByteArray("SQLite format 3"));
         EXPECT_EQ(contents(bob), QByteArray("new"));
     }
+}
+
+// Someone else who may write in the folder swaps ann's staged file for a file of theirs that this user
+// may not open. That is no reason to say the folder cannot be written: ann keeps her transcript, with
+// that reason, the others are written, and the file swapped in stays as its owner made it.
+TEST(HostileFolder, AStagedFileSwappedForOneTheUserMayNotOpenKeepsOnlyThatTranscript) {
+    QTemporaryDir dir;
+    const QString out = dir.filePath(QStringLiteral("out"));
+    ASSERT_TRUE(QDir().mkdir(out));
+    ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(out).constData(), 0777), 0);
+    const QString ann = out + QStringLiteral("/ann.txt");
+    const QString bob = out + QStringLiteral("/bob.txt");
+    // The run as an ordinary user, so that a file it may not open exists even where the test is root.
+    std::optional<OrdinaryUser> user(std::in_place);
+    writeFile(ann, "old");
+    writeFile(bob, "old");
+    LocalFileSystem fileSystem;
+    TranscriptFiles files(fileSystem);
+    ASSERT_TRUE(files.lockFolder(out + QLatin1Char('/')).isEmpty());
+    for (const QString& path : {ann, bob}) {
+        files.restart(path);
+        files.append(path, QStringLiteral("one"));
+    }
+    const QStringList staged =
+        QDir(out).entryList({QStringLiteral(".ann.txt.*.part")}, QDir::Files | QDir::Hidden);
+    ASSERT_EQ(staged.size(), 1);
+    const QString stagedPath = out + QLatin1Char('/') + staged.first();
+    user.reset();
+    ASSERT_TRUE(QFile::remove(stagedPath));
+    writeFile(stagedPath, "theirs");
+    ASSERT_EQ(::chmod(QFile::encodeName(stagedPath).constData(), ::geteuid() == 0 ? 0600 : 0), 0);
+    user.emplace();
+    try {
+        files.append(ann, QStringLiteral("two"));
+        ADD_FAILURE() << "written into the file swapped in";
+    } catch (const Failure& failure) {
+        EXPECT_EQ(
+            failure.description(),
+            QStringLiteral("Cannot write '%1': its new file was replaced by another while it was written")
+                .arg(ann));
+    }
+    files.append(bob, QStringLiteral("two"));
+    for (const QString& path : {ann, bob})
+        files.commit(path);
+    user.reset();
+    EXPECT_FALSE(files.stopped()) << files.stopMessage().toStdString();
+    EXPECT_EQ(files.kept(), QStringList{ann});
+    EXPECT_EQ(contents(ann), QByteArray("old"));
+    EXPECT_EQ(contents(bob), QByteArray("onetwo"));
+    EXPECT_EQ(contents(stagedPath), QByteArray("theirs"));
+}
+
+// Someone else who may write in the folder exchanges the transcript's new file for a file of theirs
+// (renameat2 with RENAME_EXCHANGE) as it is moved into place: their file then holds the name, which
+// cannot be undone, but the run says so instead of counting the transcript as written, and goes on.
+TEST(HostileFolder, ATranscriptExchangedAsItIsMovedIsNotCountedAsWritten) {
+    QTemporaryDir dir;
+    const QString ann = dir.filePath(QStringLiteral("ann.txt"));
+    const QString bob = dir.filePath(QStringLiteral("bob.txt"));
+    const QString theirs = dir.filePath(QStringLiteral("theirs"));
+    writeFile(ann, "old");
+    writeFile(theirs, "theirs");
+    FakeFileSystem fileSystem;
+    fileSystem.afterReplace = [&](const QString& name) {
+        if (name != QLatin1String("ann.txt"))
+            return;
+        const QByteArray from = QFile::encodeName(ann);
+        const QByteArray to = QFile::encodeName(theirs);
+        if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_EXCHANGE) != 0) {
+            // A file system without the exchange: the same in three moves.
+            const QByteArray aside = QFile::encodeName(dir.filePath(QStringLiteral("aside")));
+            ASSERT_EQ(::rename(from.constData(), aside.constData()), 0);
+            ASSERT_EQ(::rename(to.constData(), from.constData()), 0);
+            ASSERT_EQ(::rename(aside.constData(), to.constData()), 0);
+        }
+    };
+    TranscriptFiles files(fileSystem);
+    ASSERT_TRUE(files.lockFolder(dir.path() + QLatin1Char('/')).isEmpty());
+    for (const QString& path : {ann, bob}) {
+        files.restart(path);
+        files.append(path, QStringLiteral("new"));
+    }
+    try {
+        files.commit(ann);
+        ADD_FAILURE() << "counted as written";
+    } catch (const Failure& failure) {
+        EXPECT_EQ(
+            failure.description(),
+            QStringLiteral("Cannot replace '%1': its new file was exchanged for another file as it was "
+                           "moved into place, so what that name holds now was not written by this export")
+                .arg(ann));
+    }
+    files.commit(bob);
+    EXPECT_FALSE(files.stopped());
+    EXPECT_EQ(files.kept(), QStringList()); // not left as it was either
+    EXPECT_EQ(contents(ann), QByteArray("theirs"));
+    EXPECT_EQ(contents(theirs), QByteArray("new"));
+    EXPECT_EQ(contents(bob), QByteArray("new"));
 }
 #endif
 

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QString>
+
+class OpenedFolder;
+
+// The staged files this program has in the folders it writes, which an interrupt (Ctrl-C, SIGTERM,
+// SIGHUP; on Windows the console's Ctrl-C, Ctrl-Break or close) would otherwise leave there until a
+// later run: they are removed before the program ends so. A signal the program was started to ignore
+// (nohup, a background job) or that something else handles is left as it is.
+namespace InterruptCleanup {
+
+// Notes a staged file of the folder, which must stay open until it is forgotten. Returns the number
+// to forget it by, or -1 when it cannot be noted: it is then left for the next run's clean-up.
+int note(const OpenedFolder& folder, const QString& name);
+// Forgets it: before it is moved into place or removed, so that the name is never removed once it
+// may be another file's.
+void forget(int entry);
+
+} // namespace InterruptCleanup
