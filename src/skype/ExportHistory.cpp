@@ -7,7 +7,6 @@
 
 #include "base/Failure.h"
 
-#include <QCryptographicHash>
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
@@ -17,10 +16,6 @@
 #ifdef Q_OS_LINUX
 #include <sys/mman.h>
 #include <unistd.h>
-#endif
-#ifdef Q_OS_WIN
-#include <io.h>
-#include <windows.h>
 #endif
 #include <archive_entry.h>
 
@@ -298,74 +293,7 @@ ExportHistory::ExportHistory(const QString& path, Container container)
         readTar(path);
     else
         openFile(path, 0, -1);
-    if (takeFound())
-        return;
     prepare();
-    keepFound();
-}
-
-struct ExportHistory::Found {
-    QString path;
-    qint64 textAt = 0;
-    qint64 textSize = 0;
-    qint64 size = 0;
-    qint64 modified = 0;
-    qint64 changed = 0;
-    QByteArray fingerprint;
-    std::vector<HistoryChat> chats;
-    std::vector<Index::Span> messageLists;
-};
-
-std::mutex& ExportHistory::lastFoundMutex() {
-    static std::mutex mutex;
-    return mutex;
-}
-
-std::unique_ptr<ExportHistory::Found>& ExportHistory::lastFound() {
-    static std::unique_ptr<Found> found;
-    return found;
-}
-
-bool ExportHistory::takeFound() {
-    if (!m_index->file)
-        return false;
-    const std::lock_guard<std::mutex> lock(lastFoundMutex());
-    const Found* found = lastFound().get();
-    if (!found || found->path != m_path || found->textAt != m_index->textAt ||
-        found->textSize != m_index->textSize || found->size != m_index->openedSize ||
-        found->modified != m_index->openedModified || found->changed != m_index->openedChanged ||
-        found->fingerprint.isEmpty() || found->fingerprint != fingerprint())
-        return false;
-    m_index->chats = found->chats;
-    m_index->messageLists = found->messageLists;
-    m_stamps.resize(m_index->chats.size());
-    return true;
-}
-
-void ExportHistory::keepFound() const {
-    const std::lock_guard<std::mutex> lock(lastFoundMutex());
-    // Only a file read where it lies, whose metadata's change time is known; one read into memory is
-    // read again.
-    if (!m_index->file || !m_index->openedChanged) {
-        lastFound().reset();
-        return;
-    }
-    lastFound() = std::make_unique<Found>(
-        Found{m_path, m_index->textAt, m_index->textSize, m_index->openedSize, m_index->openedModified,
-              *m_index->openedChanged, fingerprint(), m_index->chats, m_index->messageLists});
-}
-
-QByteArray ExportHistory::fingerprint() const {
-    QFile& file = *m_index->file;
-    const qint64 edge = qMin<qint64>(m_index->textSize, 64 << 10);
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    QByteArray bytes(edge, Qt::Uninitialized);
-    for (const qint64 at : {m_index->textAt, m_index->textAt + m_index->textSize - edge}) {
-        if (!file.seek(at) || file.read(bytes.data(), edge) != edge)
-            return QByteArray();
-        hash.addData(bytes);
-    }
-    return hash.result();
 }
 
 ExportHistory::ExportHistory(const QString& name, const QByteArray& json)
@@ -473,26 +401,6 @@ qint64 modifiedAt(const QFile& file) {
     return file.fileTime(QFileDevice::FileModificationTime).toMSecsSinceEpoch();
 }
 
-// When the file's metadata last changed, which a file copied over another with its times kept
-// changes; nothing where it cannot be had. On Windows Qt gives the time of the last write for it, and
-// a file system that keeps no such time gives zero.
-std::optional<qint64> changedAt(const QFile& file) {
-#ifdef Q_OS_WIN
-    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(file.handle()));
-    FILE_BASIC_INFO info;
-    if (handle == INVALID_HANDLE_VALUE ||
-        !GetFileInformationByHandleEx(handle, FileBasicInfo, &info, sizeof info) ||
-        info.ChangeTime.QuadPart == 0)
-        return std::nullopt;
-    return static_cast<qint64>(info.ChangeTime.QuadPart);
-#else
-    const QDateTime changed = file.fileTime(QFileDevice::FileMetadataChangeTime);
-    if (!changed.isValid())
-        return std::nullopt;
-    return changed.toMSecsSinceEpoch();
-#endif
-}
-
 } // namespace
 
 void ExportHistory::checkUnchanged(QFile& file) const {
@@ -521,7 +429,6 @@ void ExportHistory::openFile(const QString& path, qint64 textAt, qint64 textSize
     m_index->textAt = textAt;
     m_index->openedSize = file->size();
     m_index->openedModified = modifiedAt(*file);
-    m_index->openedChanged = changedAt(*file);
     m_index->textSize = textSize < 0 ? m_index->openedSize : textSize;
     m_index->file = std::move(file);
 }

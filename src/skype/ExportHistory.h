@@ -6,7 +6,6 @@
 
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -15,9 +14,8 @@ class QFile;
 // The Skype data export: messages.json, alone or inside the export .tar. The file is mapped once to
 // find where each conversation's messages stand; each conversation's messages are read from the file
 // again and parsed when asked for. Memory so holds about one conversation, never the whole export:
-// only a compressed archive, which Skype does not write, is unpacked into memory. The window opens
-// the export anew for each of its buttons: a file as it was when last opened is not read through
-// again, what was found in it then is taken.
+// only a compressed archive, which Skype does not write, is unpacked into memory. Each opening reads
+// the export through anew, as the window opens its history anew for each of its buttons.
 class ExportHistory final : public History {
 public:
     enum class Container { Json, Tar };
@@ -62,9 +60,6 @@ private:
         // hold other text where the index found a conversation.
         qint64 openedSize = 0;
         qint64 openedModified = 0;
-        // Where the system keeps it: when the file's metadata last changed, as a file copied over
-        // another with its times kept changes it; nothing where it cannot be had.
-        std::optional<qint64> openedChanged;
         simdjson::padded_string inMemory;
         std::mutex reading; // the one file is read by every reader
         std::vector<HistoryChat> chats;
@@ -77,17 +72,6 @@ private:
         };
         std::vector<Span> messageLists;
     };
-    // What the last file opened was found to hold, with what tells that file.
-    struct Found;
-    static std::mutex& lastFoundMutex();
-    static std::unique_ptr<Found>& lastFound();
-    // Takes what was found when the file was last opened, where it is the same and unchanged.
-    bool takeFound();
-    void keepFound() const;
-    // The text's first and last bytes, hashed: a file written anew within what the times tell apart
-    // shows there. Empty where they cannot be read.
-    QByteArray fingerprint() const;
-
     struct Stamp {
         ChatTime earliest;
         bool known = false;
