@@ -1,13 +1,13 @@
 #include "DatabaseHistory.h"
 
-#include "ChatText.h"
 #include "ChatVerdicts.h"
 #include "HistoryCopy.h"
-#include "MessageBody.h"
 #include "PlanReader.h"
 #include "TableScan.h"
 
 #include "base/Failure.h"
+#include "messages/ChatText.h"
+#include "messages/MessageBody.h"
 
 #include <SQLiteCpp/Database.h>
 #include <SQLiteCpp/Statement.h>

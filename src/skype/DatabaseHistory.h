@@ -1,6 +1,6 @@
 #pragma once
 
-#include "History.h"
+#include "messages/History.h"
 
 #include <map>
 #include <memory>

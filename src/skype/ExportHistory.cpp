@@ -1,11 +1,11 @@
 #include "ExportHistory.h"
 
-#include "ChatText.h"
 #include "CutShortGuard.h"
 #include "JsonScanner.h"
-#include "MessageBody.h"
 
 #include "base/Failure.h"
+#include "messages/ChatText.h"
+#include "messages/MessageBody.h"
 
 #include <QDateTime>
 #include <QFile>

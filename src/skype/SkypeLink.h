@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Message.h"
+#include "messages/Message.h"
 
 #include <QDateTime>
 #include <QString>
