@@ -1,10 +1,10 @@
 #include "HistorySource.h"
 
-#include "DatabaseHistory.h"
 #include "ExportHistory.h"
 
 #include "base/Failure.h"
 #include "base/Settings.h"
+#include "maindb/DatabaseHistory.h"
 
 #include <QDir>
 #include <QDirIterator>

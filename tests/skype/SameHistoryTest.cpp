@@ -1,7 +1,7 @@
 #include "ExportWriter.h"
 #include "HistoryFiles.h"
 
-#include "skype/DatabaseHistory.h"
+#include "maindb/DatabaseHistory.h"
 #include "skype/ExportHistory.h"
 
 #include <QTemporaryDir>
