@@ -1,9 +1,8 @@
 #include "HistorySource.h"
 
-#include "ExportHistory.h"
-
 #include "base/Failure.h"
 #include "base/Settings.h"
+#include "dataexport/ExportHistory.h"
 #include "maindb/DatabaseHistory.h"
 
 #include <QDir>
