@@ -7,7 +7,7 @@
 #include "skype/HistoryFiles.h"
 
 #include "base/Failure.h"
-#include "skype/DatabaseHistory.h"
+#include "maindb/DatabaseHistory.h"
 
 #include <SQLiteCpp/Database.h>
 #include <SQLiteCpp/Statement.h>

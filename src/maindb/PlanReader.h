@@ -1,7 +1,8 @@
 #pragma once
 
-#include "History.h"
 #include "TableScan.h"
+
+#include "messages/History.h"
 
 #include <condition_variable>
 #include <deque>
