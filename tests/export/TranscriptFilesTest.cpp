@@ -1,6 +1,7 @@
 #include "ExportWindow.h"
 #include "fakes/OrdinaryUser.h"
 
+#include "export/ChatFailures.h"
 #include "export/FileRoutines.h"
 #include "export/TranscriptFiles.h"
 #include "files/FileError.h"
@@ -689,6 +690,48 @@ TEST_F(TranscriptFilesTest, AFullDiskEndsTheRunAndKeepsTheOldTranscripts) {
     EXPECT_EQ(contents(transcript("cid")), QByteArray("old cid"));
     EXPECT_EQ(files(),
               (QStringList{QStringLiteral("ann.txt"), QStringLiteral("bob.txt"), QStringLiteral("cid.txt")}));
+}
+
+// A folder of transcripts none of which may be replaced (another user's files in a shared folder with
+// the sticky bit): each export shows the boxes of the first few, then one that counts the others, then
+// lists every transcript kept. No box for each of hundreds, and nothing lost.
+TEST_F(TranscriptFilesTest, ManyTranscriptsThatCannotBeReplacedPutUpAFewBoxesAndOneThatCountsTheOthers) {
+#ifdef Q_OS_WIN
+    const int refused = 1314; // ERROR_PRIVILEGE_NOT_HELD
+#else
+    const int refused = EPERM;
+#endif
+    const int contacts = ChatFailures::kShownBoxes + 3;
+    QStringList handles;
+    QStringList paths;
+    for (int i = 0; i < contacts; ++i) {
+        handles << QStringLiteral("user%1").arg(i);
+        paths << folder + handles.last() + QStringLiteral(".txt");
+        w.skype.addChat(handles.last(), kStamp, {QStringLiteral("X: hi")});
+        writeFile(paths.last(), "old");
+    }
+    tick(handles);
+    w.files.replaceError = refused;
+    const struct {
+        const char* button;
+        const char* handler;
+        int line;
+    } rows[] = {{"PushButton7", "PushButton7_Click", 150}, {"PushButton6", "PushButton6_Click", 152}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.button);
+        w.boxes.clear();
+        w.click(row.button);
+        QStringList expected;
+        for (int i = 0; i < ChatFailures::kShownBoxes; ++i)
+            expected << errorReport(
+                QStringLiteral("Cannot replace '%1': %2").arg(paths.at(i), fileErrorText(refused)),
+                QString::fromLatin1(row.handler), row.line);
+        expected << ChatFailures::transcriptsMessage(contacts - ChatFailures::kShownBoxes) << kept(paths)
+                 << QStringLiteral("Done.");
+        EXPECT_EQ(w.boxes.texts(), expected);
+        for (const QString& path : std::as_const(paths))
+            EXPECT_EQ(contents(path), QByteArray("old"));
+    }
 }
 
 // Stop or go, by what failed: a move refused for one transcript (another user's file in a sticky
