@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -33,6 +34,7 @@ struct Entry {
 #else
     int folder = -1;
     QByteArray name;
+    FileId id;
 #endif
 };
 
@@ -52,7 +54,14 @@ void removeAll() {
 #ifdef Q_OS_WIN
             DeleteFileW(entry->path.c_str());
 #else
-            ::unlinkat(entry->folder, entry->name.constData(), 0);
+            // Only the file made: someone who may write in the folder may have put one of theirs
+            // under its name.
+            struct stat named{};
+            if (::fstatat(entry->folder, entry->name.constData(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+                static_cast<quint64>(named.st_dev) == entry->id.device &&
+                static_cast<quint64>(named.st_ino) == entry->id.file &&
+                static_cast<quint64>(named.st_uid) == entry->id.owner)
+                ::unlinkat(entry->folder, entry->name.constData(), 0);
 #endif
         }
     }
@@ -104,13 +113,15 @@ void install() {
 
 } // namespace
 
-int note(const OpenedFolder& folder, const QString& name) {
+int note(const OpenedFolder& folder, const QString& name, const FileId& id) {
     auto entry = std::make_unique<Entry>();
 #ifdef Q_OS_WIN
+    Q_UNUSED(id)
     entry->path = folder.longPath(name);
 #else
     entry->folder = folder.fd();
     entry->name = QFile::encodeName(name);
+    entry->id = id;
 #endif
     const std::lock_guard<std::mutex> lock(g_noting);
     if (!g_installed) {
