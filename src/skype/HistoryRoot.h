@@ -1,6 +1,5 @@
 #pragma once
 
-#include "ReadAhead.h"
 #include "ReadProgress.h"
 #include "SkypeLink.h"
 
@@ -10,6 +9,8 @@
 #include <memory>
 #include <optional>
 #include <vector>
+
+class PlannedReads;
 
 // The Skype link over a history file. The history is found and opened once, at the first
 // operation that needs it; each chat's messages are read when asked for, one chat at a time.
@@ -45,10 +46,8 @@ public:
     ChatTime timeStamp(size_t chat);
 
 private:
-    ReadAhead& readAhead();
+    PlannedReads& reads();
     void remember(size_t chat, History::ChatContent content);
-    void advancePlan(size_t chat);
-    std::vector<size_t> toReadNext() const;
 
     Locator m_locate;
     ReadProgress* m_progress;
@@ -67,13 +66,6 @@ private:
     };
     std::vector<KnownStamp> m_stamps;
 
-    std::unique_ptr<ReadAhead> m_readAhead;
-    std::optional<size_t> m_lastAsked;
-    // Whether the history itself reads along the plan it was told.
-    bool m_historyPlans = false;
-    std::vector<size_t> m_plan;
-    // Where in the plan the next chat to read stands.
-    size_t m_planAt = 0;
-    // Whether the chat asked last was asked under the plan that holds now.
-    bool m_lastInThisPlan = false;
+    // Last: its reads ahead end before the history they read goes.
+    std::unique_ptr<PlannedReads> m_reads;
 };
