@@ -201,12 +201,17 @@ bool shownOf(int type, QByteArrayView senderName, QByteArrayView author, QByteAr
             return false;
         shown.body = std::move(*body);
     }
-    const QByteArrayView name = senderName.isEmpty() ? author : senderName;
-    shown.sender.resize(0);
-    if (MessageBody::isReadAsItIs(name))
-        shown.sender.append(name);
-    else
-        shown.sender = MessageBody::readableUtf8(name);
+    const auto readable = [](QByteArrayView bytes, QByteArray& into) {
+        into.resize(0);
+        if (MessageBody::isReadAsItIs(bytes))
+            into.append(bytes);
+        else
+            into = MessageBody::readableUtf8(bytes);
+    };
+    shown.senderIsHandle = senderName.isEmpty();
+    readable(shown.senderIsHandle ? author : senderName, shown.sender);
+    if (!shown.senderIsHandle)
+        readable(author, shown.handle);
     return true;
 }
 

@@ -75,7 +75,8 @@ std::optional<std::vector<HistoryMessage>> PlanReader::assemble(size_t chat, boo
         const std::vector<TableScan::Row> rows = m_scan->rowsOf(chat, bytes);
         messages.reserve(rows.size());
         for (const TableScan::Row& row : rows)
-            messages.emplace_back(bytes, row.sender, row.body);
+            messages.emplace_back(bytes, row.sender, row.body, row.handle,
+                                  row.timeNull ? HistoryMessage::kNoTime : row.time);
     } catch (const Failure&) {
         return std::nullopt; // the temporary file failed: the chat is read on its own
     }
