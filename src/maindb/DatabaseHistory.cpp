@@ -46,7 +46,8 @@ DatabaseHistory::DatabaseHistory(const QString& path)
     : DatabaseHistory(DatabaseSource(path)) {}
 
 DatabaseHistory::DatabaseHistory(DatabaseSource source)
-    : m_source(std::move(source)) {
+    : m_source(std::move(source))
+    , m_keepBytes(PlanReader::kKeptBytes) {
     try {
         m_db = m_source.connect();
         m_schema = DatabaseSchema(*m_db);
@@ -389,10 +390,15 @@ void DatabaseHistory::scanTable() {
         scan->run();
         m_verdicts = scan->sharedVerdicts();
         m_tableAgreed = m_verdicts->agreesWithIndex();
-        m_reader = std::make_unique<PlanReader>(std::move(scan), m_plan);
+        m_reader = std::make_unique<PlanReader>(std::move(scan), m_plan, m_keepBytes);
     } catch (const std::exception&) {
         m_byQueries = true;
     }
+}
+
+void DatabaseHistory::shareMemory(size_t histories) {
+    m_bufferBytes = kBufferBytes / std::max<size_t>(histories, 1);
+    m_keepBytes = PlanReader::kKeptBytes / std::max<size_t>(histories, 1);
 }
 
 std::unique_ptr<History> DatabaseHistory::reader() const {

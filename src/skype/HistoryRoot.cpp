@@ -1,6 +1,5 @@
 #include "HistoryRoot.h"
 
-#include "HistorySource.h"
 #include "PlannedReads.h"
 
 #include "base/Failure.h"
@@ -149,20 +148,28 @@ bool HistoryRoot::open() {
     if (m_openFailure)
         throw Failure(*m_openFailure);
     if (!m_opened) {
-        const std::optional<QString> path = m_locate();
+        const QStringList paths = m_locate();
         m_opened = true;
-        if (!path)
+        if (paths.isEmpty())
             return false;
+        // Every history of a set is opened before anything is read: a merge without one of them would
+        // hold less than the user has.
         try {
-            const HistorySource::Located located = HistorySource::identify(*path);
-            m_historyFile = located.path;
-            m_history = HistorySource::open(located);
+            m_sources = HistorySource::identifyAll(paths);
+            m_history = HistorySource::open(m_sources);
         } catch (const Failure& failure) {
             m_openFailure = failure.description();
             throw;
         }
     }
     return m_history != nullptr;
+}
+
+QStringList HistoryRoot::historyFiles() const {
+    QStringList files;
+    for (const HistorySource::Located& source : m_sources)
+        files.append(source.path);
+    return files;
 }
 
 History& HistoryRoot::history() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "HistorySource.h"
 #include "ReadProgress.h"
 #include "SkypeLink.h"
 
@@ -12,11 +13,13 @@
 
 class PlannedReads;
 
-// The Skype link over a history file. The history is found and opened once, at the first
-// operation that needs it; each chat's messages are read when asked for, one chat at a time.
+// The Skype link over a history file, or over several read as one. The history is found and opened
+// once, at the first operation that needs it; each chat's messages are read when asked for, one chat
+// at a time.
 class HistoryRoot final : public SkypeRoot, public std::enable_shared_from_this<HistoryRoot> {
 public:
-    using Locator = std::function<std::optional<QString>()>;
+    // The paths of the history, or of the histories to read as one; none when none was found.
+    using Locator = std::function<QStringList()>;
 
     // `progress`, where given, is told what the root's chats and messages read.
     explicit HistoryRoot(Locator locate, ReadProgress* progress = nullptr);
@@ -25,7 +28,9 @@ public:
     std::shared_ptr<ContactCollection> contacts() override;
     std::shared_ptr<ChatCollection> chats() override;
     std::shared_ptr<ClientControl> client() override;
-    QString historyFile() const override { return m_historyFile; }
+    QStringList historyFiles() const override;
+    // What the history was found to be, each history of a set once, in the order named.
+    const std::vector<HistorySource::Located>& sources() const { return m_sources; }
 
     // Null when nothing is told.
     ReadProgress* progress() const { return m_progress; }
@@ -54,7 +59,7 @@ private:
     bool m_opened = false;
     std::unique_ptr<History> m_history;
     std::optional<QString> m_openFailure;
-    QString m_historyFile;
+    std::vector<HistorySource::Located> m_sources;
 
     size_t m_cachedChat = 0;
     std::shared_ptr<std::vector<HistoryMessage>> m_cachedMessages;

@@ -27,10 +27,10 @@ TEST(HistoryRoot, PlannedReadsGiveEachChatItsOwnMessages) {
     writeSyntheticHistory({13, 9, 4, 1500}, db, json);
     for (const QString& path : {db, json}) {
         auto expected = [&](int position) {
-            auto single = std::make_shared<HistoryRoot>([&] { return std::optional<QString>(path); });
+            auto single = std::make_shared<HistoryRoot>([&] { return QStringList{path}; });
             return linesOf(*single->chats()->item(position));
         };
-        auto root = std::make_shared<HistoryRoot>([&] { return std::optional<QString>(path); });
+        auto root = std::make_shared<HistoryRoot>([&] { return QStringList{path}; });
         const auto chats = root->chats();
         const std::vector<int> plan{2, 4, 5, 7, 9, 10, 12, 13};
         chats->willRead(plan);
@@ -53,11 +53,11 @@ TEST(HistoryRoot, AChatPlannedAgainIsReadOnceAndLetGoAfterItsLastPlannedRead) {
     writeSyntheticHistory({9, 6, 3, 1200}, db, QString());
     std::vector<QStringList> before;
     {
-        auto single = std::make_shared<HistoryRoot>([&] { return std::optional<QString>(db); });
+        auto single = std::make_shared<HistoryRoot>([&] { return QStringList{db}; });
         for (int position = 1; position <= single->chats()->count(); ++position)
             before.push_back(linesOf(*single->chats()->item(position)));
     }
-    auto root = std::make_shared<HistoryRoot>([&] { return std::optional<QString>(db); });
+    auto root = std::make_shared<HistoryRoot>([&] { return QStringList{db}; });
     const auto chats = root->chats();
     ASSERT_GE(chats->count(), 6);
     const auto changeMessagesOf = [&](int position) {
