@@ -32,16 +32,8 @@ struct Entry {
     Key key;
 };
 
-// How far apart two times are, whatever they hold: a damaged history's times may lie at either end
-// of what a number holds.
-quint64 distance(qint64 a, qint64 b) {
-    return a >= b ? static_cast<quint64>(a) - static_cast<quint64>(b)
-                  : static_cast<quint64>(b) - static_cast<quint64>(a);
-}
-constexpr quint64 kReach = kWithin;
-constexpr quint64 kFar = std::numeric_limits<quint64>::max();
-
-// The earliest and the latest time a copy of a message at `time` may have, as far as a number holds.
+// The earliest and the latest time a copy of a message at `time` may have, as far as a number holds:
+// a damaged history's times may lie at either end of it.
 qint64 reachFrom(qint64 time) {
     return time < std::numeric_limits<qint64>::min() + kWithin ? std::numeric_limits<qint64>::min()
                                                                : time - kWithin;
@@ -91,7 +83,7 @@ std::vector<Entry> entriesOf(const std::vector<HistoryMessage>& messages, Owned&
 
 // The messages merged so far that a later history's copies may match: those with a time within reach
 // of the later history's, grouped by key, each group in order of time. A group's messages lie side by
-// side; those matched are passed over by following `next` and `previous` to one that is not.
+// side; those matched are passed over by following `next` to one that is not.
 class Candidates {
 public:
     Candidates(const std::vector<Entry>& merged, qint64 from, qint64 to) {
@@ -119,14 +111,13 @@ public:
         for (const auto& [group, time] : groupAndTime)
             m_times[static_cast<size_t>(at[static_cast<size_t>(group)]++)] = time;
         m_next.resize(m_times.size() + 1);
-        m_previous.resize(m_times.size() + 1);
-        for (size_t slot = 0; slot <= m_times.size(); ++slot) {
+        for (size_t slot = 0; slot <= m_times.size(); ++slot)
             m_next[slot] = static_cast<int>(slot);
-            m_previous[slot] = static_cast<int>(slot); // slot - 1, counted from one
-        }
     }
 
-    // Matches the nearest copy not matched yet; false when none is within reach.
+    // Matches the earliest copy within reach not matched yet; false when there is none. Asked in
+    // order of time, this matches as many copies as can be matched one to one (the reach is the same
+    // for every message), and keeps their order: the n-th of identical messages goes with the n-th.
     bool match(const Entry& later) {
         const auto found = m_groups.constFind(later.key);
         if (found == m_groups.constEnd())
@@ -134,34 +125,24 @@ public:
         const int start = m_start[static_cast<size_t>(*found)];
         const int end = m_start[static_cast<size_t>(*found) + 1];
         const auto begin = m_times.begin();
-        const int at = static_cast<int>(std::lower_bound(begin + start, begin + end, later.time) - begin);
-        const int after = nextFree(at);
-        const int before = previousFree(at) - 1;
-        const quint64 afterBy =
-            after < end ? distance(m_times[static_cast<size_t>(after)], later.time) : kFar;
-        const quint64 beforeBy =
-            before >= start ? distance(m_times[static_cast<size_t>(before)], later.time) : kFar;
-        if (afterBy > kReach && beforeBy > kReach)
+        const int at =
+            static_cast<int>(std::lower_bound(begin + start, begin + end, reachFrom(later.time)) - begin);
+        const int slot = nextFree(at);
+        if (slot >= end || m_times[static_cast<size_t>(slot)] > reachTo(later.time))
             return false;
-        const bool takeBefore = beforeBy <= afterBy;
-        const int slot = takeBefore ? before : after;
         m_next[static_cast<size_t>(slot)] = slot + 1;
-        m_previous[static_cast<size_t>(slot) + 1] = slot;
         return true;
     }
 
 private:
-    // The first slot from `slot` on not matched yet (past the last, when none).
-    int nextFree(int slot) { return find(m_next, slot); }
-    // One more than the last slot before `slot` not matched yet (0, when none).
-    int previousFree(int slot) { return find(m_previous, slot); }
-    static int find(std::vector<int>& links, int slot) {
+    // The first slot from `slot` on not matched yet (past the group's last, when none).
+    int nextFree(int slot) {
         int root = slot;
-        while (links[static_cast<size_t>(root)] != root)
-            root = links[static_cast<size_t>(root)];
-        while (links[static_cast<size_t>(slot)] != root) {
-            const int next = links[static_cast<size_t>(slot)];
-            links[static_cast<size_t>(slot)] = root;
+        while (m_next[static_cast<size_t>(root)] != root)
+            root = m_next[static_cast<size_t>(root)];
+        while (m_next[static_cast<size_t>(slot)] != root) {
+            const int next = m_next[static_cast<size_t>(slot)];
+            m_next[static_cast<size_t>(slot)] = root;
             slot = next;
         }
         return root;
@@ -171,7 +152,6 @@ private:
     std::vector<int> m_start;
     std::vector<qint64> m_times;
     std::vector<int> m_next;
-    std::vector<int> m_previous;
 };
 
 // The time range of the entries that have a time, if any.

@@ -8,8 +8,9 @@
 // is the copy of one of the earlier histories' when both have the same sender (the handle, where the
 // history gives one, else the name shown) and the same body as a transcript shows it, byte for byte,
 // and their times are at most kSameMessageWithin apart: computers' clocks differ. Copies are matched
-// one to one, each with the nearest copy not yet matched (of two as near, the earlier), so that two
-// identical messages a sender wrote seconds apart stay two. A message without a time is never a copy.
+// one to one, in order of time, each with the earliest copy within reach not yet matched, so that two
+// identical messages a sender wrote seconds apart stay two, whatever the clocks' difference within
+// reach. A message without a time is never a copy.
 namespace MessageMerge {
 
 constexpr qint64 kSameMessageWithin = 180;
