@@ -406,6 +406,9 @@ std::unique_ptr<History> DatabaseHistory::reader() const {
     // The chats by the ids this reader resolved, and the verdicts on them: not found again.
     reader->m_list = m_list;
     reader->m_verdicts = m_verdicts;
+    // Its share of the memory, where several histories are read at once.
+    reader->m_bufferBytes = m_bufferBytes;
+    reader->m_keepBytes = m_keepBytes;
     return reader;
 }
 
