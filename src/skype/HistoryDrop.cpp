@@ -14,7 +14,6 @@ namespace HistoryDrop {
 
 bool take(const QStringList& paths, Services& services) {
     try {
-        QStringList found;
         for (const QString& path : paths) {
             // Stored together, the paths are told apart by the separator: one holding it would be read
             // as two.
@@ -22,8 +21,11 @@ bool take(const QStringList& paths, Services& services) {
                 throw Failure(QStringLiteral("'%1' cannot be read together with other histories: its path "
                                              "holds '%2', which separates them. Drop it alone, or move it.")
                                   .arg(path, QDir::listSeparator()));
-            found.append(HistorySource::identify(path).path);
         }
+        // The box names what is read: a history dropped twice (or a link to it, or a copy) once.
+        QStringList found;
+        for (const HistorySource::Located& located : HistorySource::identifyAll(paths))
+            found.append(located.path);
         if (found.isEmpty())
             return false;
         SaveSetting(services.settings, Settings::application(), Settings::section(),

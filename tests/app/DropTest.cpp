@@ -53,6 +53,10 @@ TEST(HistoryDrop, TwoFilesDroppedAtOnceAreReadAsOneAndRememberedTogether) {
     const QString zed = QDir::toNativeSeparators(files.database("zed.db", kZed));
     const QString skype6 = QDir::toNativeSeparators(HistoryFiles::fixture("skype6-main.db"));
     const QString notes = QDir::toNativeSeparators(files.file("notes.txt", "hello"));
+    // A history whose path holds the separator of stored paths.
+    const QString separated =
+        QDir::toNativeSeparators(files.path("a") + QDir::listSeparator() + QStringLiteral("b.db"));
+    ASSERT_TRUE(QFile::copy(zed, separated));
     const struct {
         const char* name;
         QStringList dropped;
@@ -68,6 +72,20 @@ TEST(HistoryDrop, TwoFilesDroppedAtOnceAreReadAsOneAndRememberedTogether) {
          {QStringLiteral("These 2 Skype histories will be read from now on, as one history:\r\n%1\r\n%2")
               .arg(zed, skype6)},
          zed + QDir::listSeparator() + skype6},
+        {"the same one twice: told as one",
+         {zed, zed},
+         {QStringLiteral("The Skype history in '%1' will be read from now on.").arg(zed)},
+         zed + QDir::listSeparator() + zed},
+        {"a path holding the separator, alone: taken as it always was",
+         {separated},
+         {QStringLiteral("The Skype history in '%1' will be read from now on.").arg(separated)},
+         separated},
+        {"a path holding the separator, with another: nothing is taken",
+         {zed, separated},
+         {QStringLiteral("'%1' cannot be read together with other histories: its path holds '%2', which "
+                         "separates them. Drop it alone, or move it.")
+              .arg(separated, QDir::listSeparator())},
+         QString()},
         {"one of them no history: nothing is taken",
          {zed, notes},
          {QStringLiteral(
