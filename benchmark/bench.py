@@ -4,7 +4,8 @@
 Usage: benchmark/bench.py [--scales 1] [--runs 3] [--build build/release] [--output DIR] [--disk DIR]
 A scale of 1 is 2,000 contacts, 300 group conversations and 2,000,000 messages. The database's
 messages lie in order of arrival, all conversations interleaved, as a client writes them; one more
-row measures the same history laid out conversation by conversation.
+row measures the same history laid out conversation by conversation, and two read it from three
+slices (two main.db and an export) as one.
 """
 import argparse
 import os
@@ -48,6 +49,10 @@ def history(build, scale, folder):
                        check=True)
         subprocess.run([synth, *sizes, "--no-index", "--db", os.path.join(folder, "noindex.db")], check=True)
         subprocess.run([synth, *sizes, "--grouped", "--db", os.path.join(folder, "grouped.db")], check=True)
+        # The same history cut in three, as two computers' main.db and the export hold it (each piece is
+        # written both ways; the rows read slice.1.db, slice.2.db and slice.3.tar).
+        subprocess.run([synth, *sizes, "--slices", "3", "--db", os.path.join(folder, "slice.db"), "--tar",
+                        os.path.join(folder, "slice.tar")], check=True)
         open(os.path.join(folder, "done"), "w").close()
     return folder
 
@@ -66,10 +71,13 @@ def handler(build, operation, source, scratch):
 
 def command_line(build, source, scratch, extra=()):
     """Times parlorix-cli's export run as a script runs it: the whole process, from its start to its
-    exit (opening the history and listing the contacts included), transcripts into a new folder."""
+    exit (opening the history and listing the contacts included), transcripts into a new folder.
+    `source`: a path, or a list of them read as one."""
+    sources = [source] if isinstance(source, str) else source
     def run():
         out = tempfile.mkdtemp(dir=scratch)
-        wall, peak, _ = measure([os.path.join(build, "parlorix-cli"), "export", "--history", source, "--out", out,
+        histories = [argument for path in sources for argument in ("--history", path)]
+        wall, peak, _ = measure([os.path.join(build, "parlorix-cli"), "export", *histories, "--out", out,
                                  "--quiet", *extra])
         shutil.rmtree(out)
         return wall, peak
@@ -136,6 +144,7 @@ def main():
         tar = os.path.join(folder, "export.tar")
         json_path = os.path.join(folder, "messages.json")
         json_mib = os.path.getsize(json_path) / 2**20
+        slices = [os.path.join(folder, name) for name in ("slice.1.db", "slice.2.db", "slice.3.tar")]
         messages = round(2000000 * scale)
         # A short run is at the mercy of the machine's moments: below the full size, each row is the
         # median of three times as many runs.
@@ -173,6 +182,10 @@ def main():
              "groups <= their share"),
             ("cli --group-chats", "export .tar", command_line(args.build, tar, scratch, ["--group-chats"]), b2,
              "groups <= their share"),
+            ("export run, 3 slices", "2 db + .tar", handler(args.build, "export", os.pathsep.join(slices), scratch),
+             b1, "<= 1.6 x the whole, <= 200 MiB"),
+            ("parlorix-cli, 3 slices", "2 db + .tar", command_line(args.build, slices, scratch), b1,
+             "<= 1.6 x the whole"),
         ]
         share = group_share(db)
         print("\n%d messages (scale %g), messages.json %.0f MiB, median of %d runs, transcripts in %s" %
@@ -203,6 +216,11 @@ def main():
                 # The window's user lists the contacts, then exports: the CLI does both in one process.
                 ratio = "%.2f x win" % (wall / (results[("contact listing", source)] +
                                                 results[("export run", source)]))
+            if name == "export run, 3 slices":
+                # The same history read from its three pieces, against it whole in one main.db.
+                ratio = "%.2f x whole" % (wall / results[("export run", "main.db")])
+            if name == "parlorix-cli, 3 slices":
+                ratio = "%.2f x whole" % (wall / results[("parlorix-cli export", "main.db")])
             if name == "cli --group-chats":
                 # What the groups add to the CLI's run, against their share of the messages.
                 added = wall / results[("parlorix-cli export", source)] - 1

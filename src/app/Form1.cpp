@@ -510,7 +510,9 @@ void Form1::dropEvent(QDropEvent* event) {
     if (urls.isEmpty())
         return;
     event->acceptProposedAction();
-    const QString path = urls.first().isLocalFile() ? QDir::toNativeSeparators(urls.first().toLocalFile())
-                                                    : urls.first().toString();
-    HistoryDrop::take(path, m_services);
+    // Several dropped at once are read as one history.
+    QStringList paths;
+    for (const QUrl& url : urls)
+        paths.append(url.isLocalFile() ? QDir::toNativeSeparators(url.toLocalFile()) : url.toString());
+    HistoryDrop::take(paths, m_services);
 }

@@ -75,7 +75,8 @@ public Q_SLOTS:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
-    // A Skype history dropped onto the window becomes the one the program reads.
+    // A Skype history dropped onto the window becomes the one the program reads; several dropped at
+    // once are read as one.
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 

@@ -38,7 +38,8 @@ namespace {
 
 struct Options {
     QString command;
-    std::optional<QString> history;
+    // Read as one when there are several.
+    QStringList histories;
     QString out;
     QStringList contacts;
     bool older = false;
@@ -120,8 +121,8 @@ public:
         // The link tells the line what is read, whichever handler reads it.
         if (m_progress.enabled())
             m_connector.setReadProgress(&m_progress);
-        if (options.history)
-            m_connector.chooseHistory(*options.history);
+        if (!options.histories.isEmpty())
+            m_connector.chooseHistories(options.histories);
     }
 
     int contacts(Console& console);
@@ -390,8 +391,8 @@ QString CommandLine::version() {
 
 QString CommandLine::usage() {
     return QStringLiteral(
-        "Usage: parlorix-cli contacts [--history PATH]\n"
-        "       parlorix-cli export --out DIR [--history PATH] [--contact HANDLE]...\n"
+        "Usage: parlorix-cli contacts [--history PATH]...\n"
+        "       parlorix-cli export --out DIR [--history PATH]... [--contact HANDLE]...\n"
         "                           [--older [--from DATE --to DATE]] [--group-chats] [--quiet]\n"
         "       parlorix-cli histories\n"
         "       parlorix-cli --help | --version\n"
@@ -407,6 +408,7 @@ QString CommandLine::usage() {
         "\n"
         "Options:\n"
         "  --history PATH     the main.db, profile folder, messages.json or export .tar to read;\n"
+        "                     given again, the histories are read as one (each message once);\n"
         "                     by default PARLORIX_SKYPE_DATA, else the history dropped onto the\n"
         "                     window, else the newest Skype profile\n"
         "  --out DIR          the folder the transcripts go to; made when missing\n"
@@ -513,15 +515,13 @@ int CommandLine::runCommand(const QStringList& arguments) {
         if (!fits)
             return wrong(QStringLiteral("'--%1' does not go with '%2'").arg(name, options.command));
     }
-    for (const QCommandLineOption& single : {history, out, from, to}) {
+    for (const QCommandLineOption& single : {out, from, to}) {
         if (parser.values(single).size() > 1)
             return wrong(QStringLiteral("'--%1' is given more than once").arg(single.names().first()));
     }
-    if (parser.isSet(history)) {
-        options.history = parser.value(history);
-        if (options.history->isEmpty())
-            return wrong(QStringLiteral("'--history' names no path"));
-    }
+    options.histories = parser.values(history);
+    if (options.histories.contains(QString()))
+        return wrong(QStringLiteral("'--history' names no path"));
     options.out = parser.value(out);
     options.contacts = parser.values(contact);
     options.older = parser.isSet(older);
@@ -558,14 +558,15 @@ int CommandLine::runCommand(const QStringList& arguments) {
     }
 
     if (options.command == QLatin1String("histories")) {
+        // Each of several read as one on a line of its own.
         QStringList found;
         const QString named = qEnvironmentVariable("PARLORIX_SKYPE_DATA");
         if (!named.isEmpty())
-            found.append(named);
+            found += HistorySource::splitPaths(named);
         const QString dropped = GetSetting(m_userSettings, Settings::application(), Settings::section(),
                                            Settings::skypeHistoryKey(), QString());
         if (!dropped.isEmpty())
-            found.append(dropped);
+            found += HistorySource::splitPaths(dropped);
         found += HistorySource::profiles(HistorySource::profileRoots());
         found.removeDuplicates();
         // Silence would read as a search that went well.

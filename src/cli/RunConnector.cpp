@@ -13,8 +13,8 @@ std::shared_ptr<SkypeRoot> RunConnector::createRoot() {
     return m_root;
 }
 
-void RunConnector::chooseHistory(const QString& path) {
-    m_link.chooseHistory(path);
+void RunConnector::chooseHistories(const QStringList& paths) {
+    m_link.chooseHistories(paths);
     m_root.reset();
 }
 

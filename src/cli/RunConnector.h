@@ -10,7 +10,7 @@ public:
     // The link outlives the run: it is told nothing more.
     ~RunConnector() override;
     std::shared_ptr<SkypeRoot> createRoot() override;
-    void chooseHistory(const QString& path) override;
+    void chooseHistories(const QStringList& paths) override;
     void setReadProgress(ReadProgress* progress) override;
 
 private:

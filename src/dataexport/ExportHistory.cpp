@@ -163,12 +163,15 @@ History::ChatContent ExportHistory::messages(size_t chat) {
         size_t order;
         ChatText::Span sender;
         ChatText::Span body;
+        ChatText::Span handle;
+        ChatTime arrival;
     };
     std::vector<Row> rows;
     ChatTime earliest;
     // In UTF-8, as the export holds them, all the way to a transcript in UTF-8.
     ChatText text;
     ChatText::LastName names;
+    ChatText::LastName handles;
     if (messageList.size > 0) {
         const size_t size = load(messageList);
         try {
@@ -212,9 +215,12 @@ History::ChatContent ExportHistory::messages(size_t chat) {
                 const std::optional<ChatText::Span> body = text.addBody(kind, QByteArrayView(content));
                 if (!body)
                     continue;
-                const ChatText::Span sender = text.addName(
-                    QByteArrayView(name.empty() ? ConversationIndex::withoutPrefix(from) : name), names);
-                rows.push_back({time.value_or(0), numberOf(id), rows.size(), sender, *body});
+                // A sender without a name shown is shown by the handle.
+                const ChatText::Span handle =
+                    text.addName(QByteArrayView(ConversationIndex::withoutPrefix(from)), handles);
+                const ChatText::Span sender =
+                    name.empty() ? handle : text.addName(QByteArrayView(name), names);
+                rows.push_back({time.value_or(0), numberOf(id), rows.size(), sender, *body, handle, time});
             }
         } catch (const simdjson_error& error) {
             m_text->fail(QString::fromUtf8(error.what()));
@@ -233,7 +239,8 @@ History::ChatContent ExportHistory::messages(size_t chat) {
     ChatContent content;
     content.messages.reserve(rows.size());
     for (const Row& row : rows)
-        content.messages.push_back(text.message(row.sender, row.body));
+        content.messages.push_back(
+            text.message(row.sender, row.body, row.handle, row.arrival.value_or(HistoryMessage::kNoTime)));
     content.timeStampKnown = true;
     content.timeStamp = earliest;
     return content;

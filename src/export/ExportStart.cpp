@@ -39,6 +39,7 @@ std::shared_ptr<SkypeRoot> startExport(ErrorTrap& trap, MainView& view, Services
         services.boxes.inform(refusal);
         return nullptr;
     }
-    files.protect(root->historyFile());
+    for (const QString& historyFile : root->historyFiles())
+        files.protect(historyFile);
     return root;
 }

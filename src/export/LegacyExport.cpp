@@ -58,7 +58,8 @@ void LegacyExport::run(TranscriptFiles& files) {
         m_services.boxes.inform(refusal);
         return;
     }
-    files.protect(root->historyFile());
+    for (const QString& historyFile : root->historyFiles())
+        files.protect(historyFile);
 
     const int rows = trap.count(110, [&] { return m_view.rowCount(); }, 0);
     planReads(*root, rows);

@@ -103,7 +103,13 @@ ChatQuery::Result ChatQuery::read(size_t chat, qint64 id, const ChatVerdicts& ve
     ChatText text;
     ChatText::LastName names;
     ChatText::LastName authors;
-    std::vector<std::pair<ChatText::Span, ChatText::Span>> spans;
+    struct Texts {
+        ChatText::Span sender;
+        ChatText::Span body;
+        ChatText::Span handle;
+        qint64 time;
+    };
+    std::vector<Texts> spans;
     ChatVerdicts::Tally tally;
     // A type or time that is no whole number fails the chat, once its rows are known to be the chat's.
     Result result;
@@ -131,9 +137,12 @@ ChatQuery::Result ChatQuery::read(size_t chat, qint64 id, const ChatVerdicts& ve
         if (!body)
             continue;
         ChatText::Span sender = text.addName(columnBytes(query, 0), names);
+        const ChatText::Span handle = text.addName(columnBytes(query, 1), authors);
         if (sender.size == 0)
-            sender = text.addName(columnBytes(query, 1), authors);
-        spans.emplace_back(sender, *body);
+            sender = handle;
+        const qint64 time = sqlite3_column_type(query, 4) == SQLITE_INTEGER ? sqlite3_column_int64(query, 4)
+                                                                            : HistoryMessage::kNoTime;
+        spans.push_back({sender, *body, handle, time});
     }
     if (status != SQLITE_DONE)
         throw SQLite::Exception(m_db.getHandle(), status);
@@ -141,7 +150,7 @@ ChatQuery::Result ChatQuery::read(size_t chat, qint64 id, const ChatVerdicts& ve
     if (!result.sameAsTable || result.unreadable)
         return result;
     result.messages.reserve(spans.size());
-    for (const auto& [sender, body] : spans)
-        result.messages.push_back(text.message(sender, body));
+    for (const Texts& each : spans)
+        result.messages.push_back(text.message(each.sender, each.body, each.handle, each.time));
     return result;
 }

@@ -46,7 +46,8 @@ DatabaseHistory::DatabaseHistory(const QString& path)
     : DatabaseHistory(DatabaseSource(path)) {}
 
 DatabaseHistory::DatabaseHistory(DatabaseSource source)
-    : m_source(std::move(source)) {
+    : m_source(std::move(source))
+    , m_keepBytes(PlanReader::kKeptBytes) {
     try {
         m_db = m_source.connect();
         m_schema = DatabaseSchema(*m_db);
@@ -201,12 +202,17 @@ bool shownOf(int type, QByteArrayView senderName, QByteArrayView author, QByteAr
             return false;
         shown.body = std::move(*body);
     }
-    const QByteArrayView name = senderName.isEmpty() ? author : senderName;
-    shown.sender.resize(0);
-    if (MessageBody::isReadAsItIs(name))
-        shown.sender.append(name);
-    else
-        shown.sender = MessageBody::readableUtf8(name);
+    const auto readable = [](QByteArrayView bytes, QByteArray& into) {
+        into.resize(0);
+        if (MessageBody::isReadAsItIs(bytes))
+            into.append(bytes);
+        else
+            into = MessageBody::readableUtf8(bytes);
+    };
+    shown.senderIsHandle = senderName.isEmpty();
+    readable(shown.senderIsHandle ? author : senderName, shown.sender);
+    if (!shown.senderIsHandle)
+        readable(author, shown.handle);
     return true;
 }
 
@@ -384,10 +390,15 @@ void DatabaseHistory::scanTable() {
         scan->run();
         m_verdicts = scan->sharedVerdicts();
         m_tableAgreed = m_verdicts->agreesWithIndex();
-        m_reader = std::make_unique<PlanReader>(std::move(scan), m_plan);
+        m_reader = std::make_unique<PlanReader>(std::move(scan), m_plan, m_keepBytes);
     } catch (const std::exception&) {
         m_byQueries = true;
     }
+}
+
+void DatabaseHistory::shareMemory(size_t histories) {
+    m_bufferBytes = kBufferBytes / std::max<size_t>(histories, 1);
+    m_keepBytes = PlanReader::kKeptBytes / std::max<size_t>(histories, 1);
 }
 
 std::unique_ptr<History> DatabaseHistory::reader() const {
@@ -395,6 +406,9 @@ std::unique_ptr<History> DatabaseHistory::reader() const {
     // The chats by the ids this reader resolved, and the verdicts on them: not found again.
     reader->m_list = m_list;
     reader->m_verdicts = m_verdicts;
+    // Its share of the memory, where several histories are read at once.
+    reader->m_bufferBytes = m_bufferBytes;
+    reader->m_keepBytes = m_keepBytes;
     return reader;
 }
 

@@ -38,6 +38,9 @@ public:
     // temporary file.
     static constexpr size_t kBufferBytes = size_t(64) << 20;
     void setBufferBytes(size_t bytes) { m_bufferBytes = bytes; }
+    // Read as one of `histories` read at once: what the messages read along a plan may take in
+    // memory, set aside or kept for a later place of the plan, is shared between them.
+    void shareMemory(size_t histories);
 
 private:
     // The chats as the first reader found them: every reader made from it reads the same chat by the
@@ -87,6 +90,7 @@ private:
     // Whether a pass read the table whole and the client's index told it as it was.
     bool m_tableAgreed = false;
     size_t m_bufferBytes = kBufferBytes;
+    size_t m_keepBytes;
     // Chats found damaged: they fail however they are asked for again.
     std::set<size_t> m_damaged;
 };

@@ -19,10 +19,11 @@ void PlanReader::setBeforeEachChat(std::function<void(size_t chat)> seam) {
     beforeEachChat() = std::move(seam);
 }
 
-PlanReader::PlanReader(std::unique_ptr<TableScan> scan, std::vector<size_t> plan)
+PlanReader::PlanReader(std::unique_ptr<TableScan> scan, std::vector<size_t> plan, size_t keepBytes)
     : m_scan(std::move(scan))
     , m_plan(std::move(plan))
-    , m_readAgain(m_plan.size()) {
+    , m_readAgain(m_plan.size())
+    , m_keepBytes(keepBytes) {
     std::vector<bool> later;
     for (size_t at = m_plan.size(); at-- > 0;) {
         if (m_plan[at] >= later.size())
@@ -68,7 +69,7 @@ PlanReader::Ready PlanReader::prepare(size_t place) {
     return ready;
 }
 
-// A chat named again later is made once and kept, within kKeptBytes, in place of its rows.
+// A chat named again later is made once and kept, within its budget, in place of its rows.
 std::optional<std::vector<HistoryMessage>> PlanReader::assemble(size_t chat, bool again) {
     const auto kept = m_kept.find(chat);
     if (kept != m_kept.end())
@@ -79,7 +80,8 @@ std::optional<std::vector<HistoryMessage>> PlanReader::assemble(size_t chat, boo
         const std::vector<TableScan::Row> rows = m_scan->rowsOf(chat, bytes);
         messages.reserve(rows.size());
         for (const TableScan::Row& row : rows)
-            messages.emplace_back(bytes, row.sender, row.body);
+            messages.emplace_back(bytes, row.sender, row.body, row.handle,
+                                  row.timeNull ? HistoryMessage::kNoTime : row.time);
     } catch (const Failure&) {
         return std::nullopt; // the temporary file failed: the chat is read on its own
     }
@@ -87,7 +89,7 @@ std::optional<std::vector<HistoryMessage>> PlanReader::assemble(size_t chat, boo
         size_t bytes = messages.capacity() * sizeof(HistoryMessage);
         for (const HistoryMessage& message : messages)
             bytes += message.textBytes();
-        if (m_keptBytes + bytes <= kKeptBytes) {
+        if (m_keptBytes + bytes <= m_keepBytes) {
             m_kept[chat] = {messages, bytes};
             m_keptBytes += bytes;
             m_scan->release(chat); // its rows are not needed again

@@ -27,7 +27,8 @@ public:
         std::exception_ptr failure;
     };
 
-    PlanReader(std::unique_ptr<TableScan> scan, std::vector<size_t> plan);
+    // `keepBytes`: what the chats named again may take in memory.
+    PlanReader(std::unique_ptr<TableScan> scan, std::vector<size_t> plan, size_t keepBytes = kKeptBytes);
     ~PlanReader();
     PlanReader(const PlanReader&) = delete;
     PlanReader& operator=(const PlanReader&) = delete;
@@ -65,6 +66,7 @@ private:
     };
     std::map<size_t, Kept> m_kept;
     size_t m_keptBytes = 0;
+    size_t m_keepBytes;
     std::mutex m_mutex;
     std::condition_variable m_changed;
     // At most kAhead, in the order of their places.

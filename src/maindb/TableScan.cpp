@@ -16,14 +16,15 @@
 #include <thread>
 #include <tuple>
 
-// What a row keeps in the buffer, followed by its two texts as a transcript shows them; cleared
-// whole, padding included.
+// What a row keeps in the buffer, followed by its two texts as a transcript shows them and its
+// sender's handle where that is not the name shown; cleared whole, padding included.
 struct TableScan::Head {
     qint64 rowid;
     qint64 time;
     qint64 number;
     quint32 senderSize;
     quint32 bodySize;
+    quint32 handleSize;
     quint8 flags;
 };
 
@@ -44,6 +45,8 @@ namespace {
 
 constexpr quint8 kTimeNull = 1;
 constexpr quint8 kNumberNull = 2;
+// The name shown is the sender's handle: it is not kept twice.
+constexpr quint8 kSenderIsHandle = 4;
 
 bool isDamage(int status) {
     const int primary = status & 0xff;
@@ -304,13 +307,17 @@ void TableScan::shapeBatch(const std::string& batch) {
             head.rowid = raw.rowid;
             head.time = raw.time;
             head.number = raw.number;
-            head.flags = raw.flags;
+            head.flags = static_cast<quint8>(raw.flags | (shown.senderIsHandle ? kSenderIsHandle : 0));
             head.senderSize = static_cast<quint32>(shown.sender.size());
             head.bodySize = static_cast<quint32>(shown.body.size());
+            const qsizetype handleSize = shown.senderIsHandle ? 0 : shown.handle.size();
+            head.handleSize = static_cast<quint32>(handleSize);
             const auto chat = static_cast<size_t>(raw.chat);
             m_buffer.append(chat, reinterpret_cast<const char*>(&head), sizeof head);
             m_buffer.append(chat, shown.sender.constData(), static_cast<size_t>(shown.sender.size()));
             m_buffer.append(chat, shown.body.constData(), static_cast<size_t>(shown.body.size()));
+            if (handleSize > 0)
+                m_buffer.append(chat, shown.handle.constData(), static_cast<size_t>(handleSize));
         }
     } catch (const Failure&) {
         m_holding = false;
@@ -338,6 +345,8 @@ std::vector<TableScan::Row> TableScan::rowsOf(size_t chat, QByteArray& bytes) co
         at += head.senderSize;
         row.body = HistoryMessage::Span{at, head.bodySize};
         at += head.bodySize;
+        row.handle = head.flags & kSenderIsHandle ? row.sender : HistoryMessage::Span{at, head.handleSize};
+        at += head.handleSize;
         rows.push_back(row);
     }
     // Newest first, as the chat's own query orders them: NULL sorts below every number. Rows mostly

@@ -41,10 +41,13 @@ public:
         QString author;
         QString body;
     };
-    // What a transcript shows of a row: its sender's name and its body, in UTF-8.
+    // What a transcript shows of a row: its sender's name and its body, in UTF-8; and its sender's
+    // handle, which is kept only where the name is not the handle itself.
     struct Shown {
         QByteArray sender;
         QByteArray body;
+        QByteArray handle;
+        bool senderIsHandle = false;
     };
     // Makes a row's texts what a transcript shows; false where it shows nothing of the row. Called
     // on the scan's own thread.
@@ -59,6 +62,7 @@ public:
         bool numberNull = false;
         HistoryMessage::Span sender;
         HistoryMessage::Span body;
+        HistoryMessage::Span handle;
     };
 
     // `shownTypes`: the message types a transcript shows. `plan`: positions of chats, in the order

@@ -27,7 +27,10 @@ public:
     // A sender's name, read as text reads it; the same bytes as `last` share its text.
     Span addName(QByteArrayView bytes, LastName& last);
     // A message whose texts were added before; it holds the block as it is now.
-    HistoryMessage message(Span sender, Span body) const { return HistoryMessage(m_block, sender, body); }
+    HistoryMessage message(Span sender, Span body, Span handle = {},
+                           qint64 time = HistoryMessage::kNoTime) const {
+        return HistoryMessage(m_block, sender, body, handle, time);
+    }
 
 private:
     QByteArray m_block;

@@ -5,27 +5,37 @@
 #include <QByteArray>
 #include <QStringList>
 
+#include <limits>
 #include <memory>
 #include <optional>
 #include <vector>
 
-// One message as a history gives it: sender and body already worked out, as text or in UTF-8.
+// One message as a history gives it: sender and body already worked out, as text or in UTF-8, with
+// what tells it from another history's copy of it: its time and its sender's handle.
 class HistoryMessage final : public Message {
 public:
+    // A message whose time is not known.
+    static constexpr qint64 kNoTime = std::numeric_limits<qint64>::min();
+
     HistoryMessage(QString sender, QString body)
         : m_sender(std::move(sender))
         , m_body(std::move(body)) {}
-    // Both valid UTF-8, lying in a block of text the chat's messages share: held, not copied.
+    // Valid UTF-8, lying in a block of text the chat's messages share: held, not copied.
     struct Span {
         qsizetype at = 0;
         qsizetype size = 0;
     };
-    HistoryMessage(const QByteArray& block, Span sender, Span body)
+    // `handle`: the sender's handle (main.db's author, the export's "from" without its prefix),
+    // empty where the history gives none. `time`: seconds since 1970 (UTC), or kNoTime.
+    HistoryMessage(const QByteArray& block, Span sender, Span body, Span handle, qint64 time)
         : m_block(block)
         , m_senderAt(sender.at)
         , m_senderSize(sender.size)
         , m_bodyAt(body.at)
         , m_bodySize(body.size)
+        , m_handleAt(handle.at)
+        , m_handleSize(handle.size)
+        , m_time(time)
         , m_inUtf8(true) {}
     QString senderName() const override { return m_inUtf8 ? QString::fromUtf8(senderUtf8()) : m_sender; }
     QString body() const override { return m_inUtf8 ? QString::fromUtf8(bodyUtf8()) : m_body; }
@@ -37,7 +47,11 @@ public:
     // What its texts take in memory, a block shared with other messages counted for its part.
     size_t textBytes() const {
         return static_cast<size_t>(m_sender.size() + m_body.size()) * sizeof(QChar) +
-               static_cast<size_t>(m_senderSize + m_bodySize);
+               static_cast<size_t>(m_senderSize + m_bodySize + m_handleSize);
+    }
+    qint64 time() const { return m_time; }
+    QByteArrayView senderHandle() const {
+        return QByteArrayView(m_block.constData() + m_handleAt, m_handleSize);
     }
 
 private:
@@ -53,6 +67,9 @@ private:
     qsizetype m_senderSize = 0;
     qsizetype m_bodyAt = 0;
     qsizetype m_bodySize = 0;
+    qsizetype m_handleAt = 0;
+    qsizetype m_handleSize = 0;
+    qint64 m_time = kNoTime;
     bool m_inUtf8 = false;
 };
 

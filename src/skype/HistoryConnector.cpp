@@ -8,7 +8,7 @@ HistoryConnector::HistoryConnector(const SettingsStore& settings)
 
 std::shared_ptr<SkypeRoot> HistoryConnector::createRoot() {
     return std::make_shared<HistoryRoot>(
-        [this]() -> std::optional<QString> {
+        [this] {
             if (!m_chosen.isEmpty())
                 return m_chosen;
             return HistorySource::locate(m_settings);
@@ -16,6 +16,6 @@ std::shared_ptr<SkypeRoot> HistoryConnector::createRoot() {
         m_progress);
 }
 
-void HistoryConnector::chooseHistory(const QString& path) {
-    m_chosen = path;
+void HistoryConnector::chooseHistories(const QStringList& paths) {
+    m_chosen = paths;
 }

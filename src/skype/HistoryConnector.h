@@ -2,21 +2,21 @@
 
 #include "SkypeConnector.h"
 
-#include <QString>
+#include <QStringList>
 
 class SettingsStore;
 
-// Connects to the user's Skype history: the one named by PARLORIX_SKYPE_DATA or dropped onto the
-// window, else the newest classic profile.
+// Connects to the user's Skype history: the one (or the several, read as one) named by
+// PARLORIX_SKYPE_DATA or dropped onto the window, else the newest classic profile.
 class HistoryConnector final : public SkypeConnector {
 public:
     explicit HistoryConnector(const SettingsStore& settings);
     std::shared_ptr<SkypeRoot> createRoot() override;
-    void chooseHistory(const QString& path) override;
+    void chooseHistories(const QStringList& paths) override;
     void setReadProgress(ReadProgress* progress) override { m_progress = progress; }
 
 private:
     const SettingsStore& m_settings;
-    QString m_chosen;
+    QStringList m_chosen;
     ReadProgress* m_progress = nullptr;
 };

@@ -1,14 +1,15 @@
 #pragma once
 
-#include <QString>
+#include <QStringList>
 
 struct Services;
 
-// A file or folder dropped onto the main window: a history becomes the one the program reads.
+// Files or folders dropped onto the main window: the history, or the histories read as one, that the
+// program reads from now on.
 namespace HistoryDrop {
 
-// Stores the path under "Skype History" when it holds a Skype history; otherwise says why not
-// and stores nothing. Returns whether it was taken.
-bool take(const QString& path, Services& services);
+// Stores the paths under "Skype History" (several as PATH names folders) when each holds a Skype
+// history; otherwise says why not and stores nothing. Returns whether they were taken.
+bool take(const QStringList& paths, Services& services);
 
 } // namespace HistoryDrop

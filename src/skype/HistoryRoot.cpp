@@ -1,10 +1,8 @@
 #include "HistoryRoot.h"
 
-#include "HistorySource.h"
+#include "PlannedReads.h"
 
 #include "base/Failure.h"
-
-#include <algorithm>
 
 namespace {
 
@@ -150,20 +148,28 @@ bool HistoryRoot::open() {
     if (m_openFailure)
         throw Failure(*m_openFailure);
     if (!m_opened) {
-        const std::optional<QString> path = m_locate();
+        const QStringList paths = m_locate();
         m_opened = true;
-        if (!path)
+        if (paths.isEmpty())
             return false;
+        // Every history of a set is opened before anything is read: a merge without one of them would
+        // hold less than the user has.
         try {
-            const HistorySource::Located located = HistorySource::identify(*path);
-            m_historyFile = located.path;
-            m_history = HistorySource::open(located);
+            m_sources = HistorySource::identifyAll(paths);
+            m_history = HistorySource::open(m_sources);
         } catch (const Failure& failure) {
             m_openFailure = failure.description();
             throw;
         }
     }
     return m_history != nullptr;
+}
+
+QStringList HistoryRoot::historyFiles() const {
+    QStringList files;
+    for (const HistorySource::Located& source : m_sources)
+        files.append(source.path);
+    return files;
 }
 
 History& HistoryRoot::history() {
@@ -190,73 +196,19 @@ std::shared_ptr<std::vector<HistoryMessage>> HistoryRoot::messagesOf(size_t chat
         return m_cachedMessages;
     // Drop the previous chat first: only one chat's messages are held at a time.
     m_cachedMessages.reset();
-    if (m_historyPlans) {
-        remember(chat, history().messages(chat));
-        return m_cachedMessages;
-    }
-    // The chat asked last, asked again: its read failed, and the caller, going on after the error,
-    // asks it once more. That is the same step of the plan, not a new one: the chats read ahead after
-    // it are still the ones wanted.
-    const bool again = m_lastAsked && chat == *m_lastAsked;
-    m_lastAsked = chat;
-    if (!(again && m_lastInThisPlan))
-        advancePlan(chat);
-    m_lastInThisPlan = true;
-    ReadAhead& ahead = readAhead();
-    std::optional<History::ChatContent> content;
-    if (ahead.holds(chat))
-        content = ahead.take(chat);
-    // Not read ahead, or no worker has started on it yet: read here rather than wait.
-    remember(chat, content ? std::move(*content) : history().messages(chat));
-    const std::vector<size_t> wanted = toReadNext();
-    // A chat read ahead that is not wanted next (the caller passed over it, or left the plan) must
-    // not keep its worker from the ones that are.
-    for (const size_t held : ahead.held()) {
-        if (std::find(wanted.begin(), wanted.end(), held) == wanted.end())
-            ahead.drop(held);
-    }
-    for (const size_t nextChat : wanted) {
-        if (!ahead.holds(nextChat))
-            ahead.request(nextChat);
-    }
+    remember(chat, reads().read(chat));
     return m_cachedMessages;
 }
 
-// The plan's next chats; a chat it does not name comes in between, and the plan goes on after it.
-std::vector<size_t> HistoryRoot::toReadNext() const {
-    std::vector<size_t> wanted;
-    for (size_t later = m_planAt; later < m_plan.size() && wanted.size() < ReadAhead::kAhead; ++later) {
-        if (std::find(wanted.begin(), wanted.end(), m_plan[later]) == wanted.end())
-            wanted.push_back(m_plan[later]);
-    }
-    return wanted;
-}
-
-// The plan goes on after the chat's place in it, if it has one from where the plan stands.
-void HistoryRoot::advancePlan(size_t chat) {
-    const auto from = m_plan.begin() + static_cast<std::ptrdiff_t>(qMin(m_planAt, m_plan.size()));
-    const auto found = std::find(from, m_plan.end(), chat);
-    if (found != m_plan.end())
-        m_planAt = static_cast<size_t>(found - m_plan.begin()) + 1;
-}
-
 void HistoryRoot::planReads(std::vector<size_t> chats) {
-    m_historyPlans = history().planReads(chats);
-    if (m_historyPlans) {
-        // The history reads along the plan itself: nothing is read ahead here.
-        if (m_readAhead)
-            m_readAhead->drop();
-        chats.clear();
-    }
-    m_plan = std::move(chats);
-    m_planAt = 0;
-    m_lastInThisPlan = false;
+    reads().plan(std::move(chats));
 }
 
-ReadAhead& HistoryRoot::readAhead() {
-    if (!m_readAhead)
-        m_readAhead = std::make_unique<ReadAhead>([this] { return history().reader(); });
-    return *m_readAhead;
+PlannedReads& HistoryRoot::reads() {
+    History& opened = history();
+    if (!m_reads)
+        m_reads = std::make_unique<PlannedReads>(opened);
+    return *m_reads;
 }
 
 void HistoryRoot::remember(size_t chat, History::ChatContent content) {
@@ -279,16 +231,10 @@ int HistoryRoot::messageCount(size_t chat) {
 ChatTime HistoryRoot::timeStamp(size_t chat) {
     if (chat < m_stamps.size() && m_stamps[chat].known)
         return m_stamps[chat].time;
-    // A chat being read ahead tells its stamp on the way: waited for, not taken, so the walk and
-    // its read-ahead go on as they were.
-    if (m_readAhead && m_readAhead->holds(chat)) {
-        try {
-            const History::ChatContent& content = m_readAhead->peek(chat);
-            if (content.timeStampKnown)
-                return content.timeStamp;
-        } catch (...) {
-            // the history is asked itself, and reports its own failure
-        }
+    // A chat being read ahead tells its stamp on the way.
+    if (m_reads) {
+        if (const std::optional<ChatTime> stamp = m_reads->stampReadAhead(chat))
+            return *stamp;
     }
     return history().timeStamp(chat);
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ReadAhead.h"
+#include "HistorySource.h"
 #include "ReadProgress.h"
 #include "SkypeLink.h"
 
@@ -11,11 +11,15 @@
 #include <optional>
 #include <vector>
 
-// The Skype link over a history file. The history is found and opened once, at the first
-// operation that needs it; each chat's messages are read when asked for, one chat at a time.
+class PlannedReads;
+
+// The Skype link over a history file, or over several read as one. The history is found and opened
+// once, at the first operation that needs it; each chat's messages are read when asked for, one chat
+// at a time.
 class HistoryRoot final : public SkypeRoot, public std::enable_shared_from_this<HistoryRoot> {
 public:
-    using Locator = std::function<std::optional<QString>()>;
+    // The paths of the history, or of the histories to read as one; none when none was found.
+    using Locator = std::function<QStringList()>;
 
     // `progress`, where given, is told what the root's chats and messages read.
     explicit HistoryRoot(Locator locate, ReadProgress* progress = nullptr);
@@ -24,7 +28,9 @@ public:
     std::shared_ptr<ContactCollection> contacts() override;
     std::shared_ptr<ChatCollection> chats() override;
     std::shared_ptr<ClientControl> client() override;
-    QString historyFile() const override { return m_historyFile; }
+    QStringList historyFiles() const override;
+    // What the history was found to be, each history of a set once, in the order named.
+    const std::vector<HistorySource::Located>& sources() const { return m_sources; }
 
     // Null when nothing is told.
     ReadProgress* progress() const { return m_progress; }
@@ -45,17 +51,15 @@ public:
     ChatTime timeStamp(size_t chat);
 
 private:
-    ReadAhead& readAhead();
+    PlannedReads& reads();
     void remember(size_t chat, History::ChatContent content);
-    void advancePlan(size_t chat);
-    std::vector<size_t> toReadNext() const;
 
     Locator m_locate;
     ReadProgress* m_progress;
     bool m_opened = false;
     std::unique_ptr<History> m_history;
     std::optional<QString> m_openFailure;
-    QString m_historyFile;
+    std::vector<HistorySource::Located> m_sources;
 
     size_t m_cachedChat = 0;
     std::shared_ptr<std::vector<HistoryMessage>> m_cachedMessages;
@@ -67,13 +71,6 @@ private:
     };
     std::vector<KnownStamp> m_stamps;
 
-    std::unique_ptr<ReadAhead> m_readAhead;
-    std::optional<size_t> m_lastAsked;
-    // Whether the history itself reads along the plan it was told.
-    bool m_historyPlans = false;
-    std::vector<size_t> m_plan;
-    // Where in the plan the next chat to read stands.
-    size_t m_planAt = 0;
-    // Whether the chat asked last was asked under the plan that holds now.
-    bool m_lastInThisPlan = false;
+    // Last: its reads ahead end before the history they read goes.
+    std::unique_ptr<PlannedReads> m_reads;
 };

@@ -1,5 +1,7 @@
 #include "HistorySource.h"
 
+#include "HistorySet.h"
+
 #include "base/Failure.h"
 #include "base/Settings.h"
 #include "dataexport/ExportHistory.h"
@@ -11,6 +13,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 namespace HistorySource {
@@ -30,17 +33,56 @@ bool leadsBackToItself(const QString& path) {
     return false;
 }
 
+// Whether two files hold the same bytes, read side by side until they differ: files of different
+// sizes are not read at all.
+bool sameBytes(const QString& a, const QString& b) {
+    QFile first(a);
+    QFile second(b);
+    if (first.size() != second.size() || !first.open(QIODevice::ReadOnly) ||
+        !second.open(QIODevice::ReadOnly))
+        return false;
+    constexpr qint64 kPiece = qint64(1) << 20;
+    QByteArray pieceA(kPiece, Qt::Uninitialized);
+    QByteArray pieceB(kPiece, Qt::Uninitialized);
+    for (;;) {
+        const qint64 readA = first.read(pieceA.data(), kPiece);
+        const qint64 readB = second.read(pieceB.data(), kPiece);
+        if (readA != readB || readA < 0)
+            return false;
+        if (readA == 0)
+            return true;
+        if (std::memcmp(pieceA.constData(), pieceB.constData(), static_cast<size_t>(readA)) != 0)
+            return false;
+    }
+}
+
 } // namespace
 
-std::optional<QString> locate(const SettingsStore& settings) {
+QStringList locate(const SettingsStore& settings) {
     const QString named = qEnvironmentVariable("PARLORIX_SKYPE_DATA");
     if (!named.isEmpty())
-        return named;
+        return splitPaths(named);
     const QString stored = GetSetting(settings, Settings::application(), Settings::section(),
                                       Settings::skypeHistoryKey(), QString());
     if (!stored.isEmpty())
-        return stored;
-    return newestProfile(profileRoots());
+        return splitPaths(stored);
+    if (const std::optional<QString> newest = newestProfile(profileRoots()))
+        return {*newest};
+    return {};
+}
+
+QStringList splitPaths(const QString& value) {
+    const QFileInfo whole(value);
+    if (whole.exists() || whole.isSymLink())
+        return {value};
+    QStringList paths = value.split(QDir::listSeparator(), Qt::SkipEmptyParts);
+    if (paths.isEmpty())
+        paths.append(value);
+    return paths;
+}
+
+QString joinPaths(const QStringList& paths) {
+    return paths.join(QDir::listSeparator());
 }
 
 QStringList profileRoots() {
@@ -152,6 +194,38 @@ Located identify(const QString& path) {
     throw notHistory(QStringLiteral("it is neither a main.db, a messages.json nor an export .tar"));
 }
 
+std::vector<Located> identifyAll(const QStringList& paths) {
+    std::vector<Located> found;
+    for (const QString& path : paths) {
+        const Located located = identify(path);
+        const bool again = std::any_of(found.begin(), found.end(), [&](const Located& earlier) {
+            return holdSameHistory(earlier, located);
+        });
+        if (!again)
+            found.push_back(located);
+    }
+    return found;
+}
+
+bool holdSameHistory(const Located& a, const Located& b) {
+    if (a.kind != b.kind)
+        return false;
+    const QString canonical = QFileInfo(a.path).canonicalFilePath();
+    if (!canonical.isEmpty() && canonical == QFileInfo(b.path).canonicalFilePath())
+        return true;
+    if (!sameBytes(a.path, b.path))
+        return false;
+    if (a.kind != Kind::Database)
+        return true;
+    // The changes a client has not yet written into the database are part of its history.
+    const QString waitingA = a.path + QStringLiteral("-wal");
+    const QString waitingB = b.path + QStringLiteral("-wal");
+    const bool hasA = QFileInfo::exists(waitingA);
+    if (hasA != QFileInfo::exists(waitingB))
+        return false;
+    return !hasA || sameBytes(waitingA, waitingB);
+}
+
 std::unique_ptr<History> open(const Located& source) {
     switch (source.kind) {
     case Kind::Database:
@@ -162,6 +236,27 @@ std::unique_ptr<History> open(const Located& source) {
         return std::make_unique<ExportHistory>(source.path, ExportHistory::Container::Tar);
     }
     return nullptr;
+}
+
+std::unique_ptr<History> open(const std::vector<Located>& sources) {
+    if (sources.empty())
+        return nullptr;
+    if (sources.size() == 1)
+        return open(sources.front());
+    const auto databases = static_cast<size_t>(std::count_if(
+        sources.begin(), sources.end(), [](const Located& source) { return source.kind == Kind::Database; }));
+    std::vector<std::unique_ptr<History>> members;
+    for (const Located& source : sources) {
+        if (source.kind != Kind::Database) {
+            members.push_back(open(source));
+            continue;
+        }
+        // Read side by side, the databases share the memory one would take.
+        auto database = std::make_unique<DatabaseHistory>(source.path);
+        database->shareMemory(databases);
+        members.push_back(std::move(database));
+    }
+    return std::make_unique<HistorySet>(std::move(members));
 }
 
 } // namespace HistorySource

@@ -4,6 +4,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 #include <vector>
@@ -77,6 +78,7 @@ public:
     virtual std::shared_ptr<ContactCollection> contacts() = 0;
     virtual std::shared_ptr<ChatCollection> chats() = 0;
     virtual std::shared_ptr<ClientControl> client() = 0;
-    // The file the history is read from, once it was opened; empty when there is none.
-    virtual QString historyFile() const { return QString(); }
+    // The files the history is read from, once it was opened (several, for several histories read as
+    // one); none when there is none.
+    virtual QStringList historyFiles() const { return QStringList(); }
 };

@@ -396,6 +396,17 @@ TEST_F(CommandLineTest, HistoriesListsWhatIsFoundOnThisMachine) {
     EXPECT_EQ(result.out, QStringLiteral("/named/export.tar\n/dropped/main.db\n") +
                               QDir::toNativeSeparators(root + QStringLiteral("/main.db")) +
                               QLatin1Char('\n'));
+    // Several read as one, named or dropped: each on a line of its own, the profile found once.
+    env.set("PARLORIX_SKYPE_DATA", QFile::encodeName(QStringLiteral("/named/a.db") + QDir::listSeparator() +
+                                                     QStringLiteral("/named/export.tar")));
+    settings.set(QStringLiteral("Skype History"),
+                 QStringLiteral("/dropped/main.db") + QDir::listSeparator() +
+                     QDir::toNativeSeparators(root + QStringLiteral("/main.db")));
+    const CliResult several = runCli({QStringLiteral("histories")}, &settings);
+    EXPECT_EQ(several.status, 0);
+    EXPECT_EQ(several.out, QStringLiteral("/named/a.db\n/named/export.tar\n/dropped/main.db\n") +
+                               QDir::toNativeSeparators(root + QStringLiteral("/main.db")) +
+                               QLatin1Char('\n'));
 }
 
 TEST_F(CommandLineTest, AProgressLineOnlyOnATerminalAndNotWhenQuiet) {

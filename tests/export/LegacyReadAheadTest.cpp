@@ -74,7 +74,7 @@ public:
     std::shared_ptr<SkypeRoot> createRoot() override {
         return std::make_shared<HintedRoot>(m_inner.createRoot(), m_hint, told);
     }
-    void chooseHistory(const QString& path) override { m_inner.chooseHistory(path); }
+    void chooseHistories(const QStringList& paths) override { m_inner.chooseHistories(paths); }
     void setReadProgress(ReadProgress* progress) override { m_inner.setReadProgress(progress); }
 
     std::vector<int> told;

@@ -45,7 +45,7 @@ struct Expected {
 
 Expected expectedOf(const QString& path, const QStringList& contacts) {
     Expected expected;
-    auto root = std::make_shared<HistoryRoot>([&] { return std::optional<QString>(path); });
+    auto root = std::make_shared<HistoryRoot>([&] { return QStringList{path}; });
     const auto chats = root->chats();
     expected.chats = chats->count();
     for (int position = 1; position <= expected.chats; ++position) {

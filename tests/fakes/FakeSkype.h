@@ -31,8 +31,8 @@ public:
     };
 
     std::shared_ptr<SkypeRoot> createRoot() override;
-    void chooseHistory(const QString& path) override { chosenHistory = path; }
-    QString chosenHistory;
+    void chooseHistories(const QStringList& paths) override { chosenHistories = paths; }
+    QStringList chosenHistories;
     // Told, as the real link tells it, of the chats counted, planned and asked and the messages read.
     void setReadProgress(ReadProgress* value) override { progress = value; }
     ReadProgress* progress = nullptr;

@@ -27,10 +27,10 @@ TEST(HistoryRoot, PlannedReadsGiveEachChatItsOwnMessages) {
     writeSyntheticHistory({13, 9, 4, 1500}, db, json);
     for (const QString& path : {db, json}) {
         auto expected = [&](int position) {
-            auto single = std::make_shared<HistoryRoot>([&] { return std::optional<QString>(path); });
+            auto single = std::make_shared<HistoryRoot>([&] { return QStringList{path}; });
             return linesOf(*single->chats()->item(position));
         };
-        auto root = std::make_shared<HistoryRoot>([&] { return std::optional<QString>(path); });
+        auto root = std::make_shared<HistoryRoot>([&] { return QStringList{path}; });
         const auto chats = root->chats();
         const std::vector<int> plan{2, 4, 5, 7, 9, 10, 12, 13};
         chats->willRead(plan);
@@ -53,11 +53,11 @@ TEST(HistoryRoot, AChatPlannedAgainIsReadOnceAndLetGoAfterItsLastPlannedRead) {
     writeSyntheticHistory({9, 6, 3, 1200}, db, QString());
     std::vector<QStringList> before;
     {
-        auto single = std::make_shared<HistoryRoot>([&] { return std::optional<QString>(db); });
+        auto single = std::make_shared<HistoryRoot>([&] { return QStringList{db}; });
         for (int position = 1; position <= single->chats()->count(); ++position)
             before.push_back(linesOf(*single->chats()->item(position)));
     }
-    auto root = std::make_shared<HistoryRoot>([&] { return std::optional<QString>(db); });
+    auto root = std::make_shared<HistoryRoot>([&] { return QStringList{db}; });
     const auto chats = root->chats();
     ASSERT_GE(chats->count(), 6);
     const auto changeMessagesOf = [&](int position) {
@@ -139,9 +139,11 @@ TEST(DatabaseHistory, ReadsAlongAnyPlanGiveWhatEachChatsOwnQueryGives) {
         {"no temporary file for what does not fit", repeated, 256, true},
     };
     // A chat its own query refuses (a time in fractions is no time) is refused along the plan too.
+    // Each message carries its sender's handle and its time, whichever way it is read.
     const auto outcome = [](DatabaseHistory& history, size_t chat) {
         try {
-            return linesOf(history.messages(chat).messages);
+            const std::vector<HistoryMessage> messages = history.messages(chat).messages;
+            return linesOf(messages) + handlesAndTimesOf(messages);
         } catch (const Failure& failure) {
             return QStringList{QStringLiteral("failed: ") + failure.description()};
         }
@@ -154,6 +156,11 @@ TEST(DatabaseHistory, ReadsAlongAnyPlanGiveWhatEachChatsOwnQueryGives) {
         if (path == odd) {
             for (const size_t dee : {3, 4})
                 EXPECT_TRUE(expected.at(dee).value(0).startsWith(QLatin1String("failed: "))) << dee;
+            // Newest first: the author is the handle, whether or not a name is shown; a time NULL is no
+            // time.
+            EXPECT_EQ(expected.at(0), QStringLiteral("Ann: five|ann: four|ann: no number|Ann: no time|"
+                                                     "ann at 20|ann at 20|ann at 20|ann at no time")
+                                          .split(QLatin1Char('|')));
         }
         for (const auto& row : cases) {
             ScopedEnv env;

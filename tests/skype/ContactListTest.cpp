@@ -231,7 +231,7 @@ TEST(HistorySource, EnvironmentThenStoredThenNewestProfile) {
     const auto profile = [&](const char* name) -> QString {
         return skype + QLatin1Char('/') + QString::fromLatin1(name);
     };
-    EXPECT_EQ(HistorySource::locate(w.settings), std::nullopt);
+    EXPECT_EQ(HistorySource::locate(w.settings), QStringList());
 
     for (const char* name : {"old.profile", "new.profile", "shared_dynco"}) {
         QDir().mkpath(profile(name));
@@ -243,12 +243,13 @@ TEST(HistorySource, EnvironmentThenStoredThenNewestProfile) {
     QFile shared(profile("shared_dynco/main.db"));
     shared.open(QIODevice::ReadWrite);
     shared.setFileTime(QDateTime::currentDateTime().addDays(2), QFileDevice::FileModificationTime);
-    EXPECT_EQ(HistorySource::locate(w.settings), QDir::toNativeSeparators(profile("new.profile/main.db")));
+    EXPECT_EQ(HistorySource::locate(w.settings),
+              QStringList{QDir::toNativeSeparators(profile("new.profile/main.db"))});
 
     w.settings.set(QStringLiteral("Skype History"), QStringLiteral("/stored/main.db"));
-    EXPECT_EQ(HistorySource::locate(w.settings), QStringLiteral("/stored/main.db"));
+    EXPECT_EQ(HistorySource::locate(w.settings), QStringList{QStringLiteral("/stored/main.db")});
     env.set("PARLORIX_SKYPE_DATA", "/named/export.tar");
-    EXPECT_EQ(HistorySource::locate(w.settings), QStringLiteral("/named/export.tar"));
+    EXPECT_EQ(HistorySource::locate(w.settings), QStringList{QStringLiteral("/named/export.tar")});
 }
 
 TEST(HistorySource, IdentifiesEachKindOfSource) {
@@ -347,7 +348,7 @@ TEST(HistoryDrop, ADroppedHistoryIsReadAtOnceWhateverTheVariableSays) {
     QMetaObject::invokeMethod(&real, "PushButton2_Click");
     EXPECT_EQ(rows(real), QStringList{QStringLiteral("zed")});
     const QString dropped = HistoryFiles::fixture("skype6-main.db");
-    EXPECT_TRUE(HistoryDrop::take(dropped, history.services()));
+    EXPECT_TRUE(HistoryDrop::take({dropped}, history.services()));
     EXPECT_EQ(
         w.boxes.texts(),
         QStringList{QStringLiteral("The Skype history in '%1' will be read from now on.").arg(dropped)});
@@ -360,10 +361,10 @@ TEST(HistoryDrop, StoresAHistoryAndRefusesAnythingElse) {
     TestWindow w;
     w.load();
     Services services = w.services();
-    EXPECT_TRUE(HistoryDrop::take(HistoryFiles::fixture("skype6-main.db"), services));
+    EXPECT_TRUE(HistoryDrop::take({HistoryFiles::fixture("skype6-main.db")}, services));
     EXPECT_EQ(w.settings.get(QStringLiteral("Skype History")), HistoryFiles::fixture("skype6-main.db"));
     const QString text = files.file("notes.txt", "hello");
-    EXPECT_FALSE(HistoryDrop::take(text, services));
+    EXPECT_FALSE(HistoryDrop::take({text}, services));
     EXPECT_EQ(w.settings.get(QStringLiteral("Skype History")), HistoryFiles::fixture("skype6-main.db"));
     ASSERT_EQ(w.boxes.shown().size(), 2);
     EXPECT_EQ(w.boxes.shown().last().icon, MessageBoxes::Icon::Warning);

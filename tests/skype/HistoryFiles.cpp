@@ -72,3 +72,12 @@ QStringList linesOf(const std::vector<HistoryMessage>& messages) {
         lines.append(message.senderName() + QStringLiteral(": ") + message.body());
     return lines;
 }
+
+QStringList handlesAndTimesOf(const std::vector<HistoryMessage>& messages) {
+    QStringList lines;
+    for (const HistoryMessage& message : messages)
+        lines.append(QString::fromUtf8(message.senderHandle()) + QStringLiteral(" at ") +
+                     (message.time() == HistoryMessage::kNoTime ? QStringLiteral("no time")
+                                                                : QString::number(message.time())));
+    return lines;
+}

@@ -36,3 +36,5 @@ void writeSyntheticHistory(const SyntheticHistory::Options& options, const QStri
 QStringList linesOf(const Chat& chat);
 // "sender: body", one a message.
 QStringList linesOf(const std::vector<HistoryMessage>& messages);
+// "handle at time" (the time in seconds since 1970, or "no time"), one a message.
+QStringList handlesAndTimesOf(const std::vector<HistoryMessage>& messages);

@@ -265,10 +265,10 @@ TEST(HistoryRoot, AWalkThatReadsAheadGivesEachChatItsOwnMessages) {
         std::unique_ptr<History> alone = HistorySource::open(HistorySource::identify(path));
         const int count = static_cast<int>(alone->chats().size());
         auto expected = [&](int position) {
-            auto single = std::make_shared<HistoryRoot>([&] { return std::optional<QString>(path); });
+            auto single = std::make_shared<HistoryRoot>([&] { return QStringList{path}; });
             return linesOf(*single->chats()->item(position));
         };
-        auto root = std::make_shared<HistoryRoot>([&] { return std::optional<QString>(path); });
+        auto root = std::make_shared<HistoryRoot>([&] { return QStringList{path}; });
         const auto chats = root->chats();
         for (int position = 1; position <= count; ++position) {
             if (position % 3 == 0)
@@ -292,12 +292,12 @@ TEST(HistoryRoot, AHistoryChangedBetweenReadersGivesEachChatItsOwnMessages) {
     writeSyntheticHistory({9, 8, 3, 1500}, db, dir.filePath(QStringLiteral("messages.json")));
     std::vector<QStringList> expected;
     {
-        auto before = std::make_shared<HistoryRoot>([&] { return std::optional<QString>(db); });
+        auto before = std::make_shared<HistoryRoot>([&] { return QStringList{db}; });
         const auto chats = before->chats();
         for (int position = 1; position <= chats->count(); ++position)
             expected.push_back(linesOf(*chats->item(position)));
     }
-    auto root = std::make_shared<HistoryRoot>([&] { return std::optional<QString>(db); });
+    auto root = std::make_shared<HistoryRoot>([&] { return QStringList{db}; });
     const auto chats = root->chats();
     ASSERT_EQ(chats->count(), static_cast<int>(expected.size()));
     EXPECT_EQ(linesOf(*chats->item(1)), expected.at(0));
@@ -357,7 +357,7 @@ TEST(HistoryRoot, AChatAskedAgainAfterItsReadFailedLeavesTheReadsAheadInPlace) {
         ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         file.write(exportWithADamagedChat());
     }
-    auto root = std::make_shared<HistoryRoot>([&] { return std::optional<QString>(json); });
+    auto root = std::make_shared<HistoryRoot>([&] { return QStringList{json}; });
     const auto chats = root->chats();
     chats->willRead({1, 2, 3, 4, 5, 6, 3});
     const auto body = [&](int position) { return chats->item(position)->messages()->item(1)->body(); };
@@ -383,13 +383,13 @@ TEST(HistoryRoot, AWalkWhoseReadersAheadCannotStartReadsEachChatItself) {
     writeSyntheticHistory({5, 6, 2, 800}, db, dir.filePath(QStringLiteral("messages.json")));
     std::vector<QStringList> expected;
     {
-        auto before = std::make_shared<HistoryRoot>([&] { return std::optional<QString>(db); });
+        auto before = std::make_shared<HistoryRoot>([&] { return QStringList{db}; });
         const auto chats = before->chats();
         for (int position = 1; position <= chats->count(); ++position)
             expected.push_back(linesOf(*chats->item(position)));
     }
     ASSERT_GE(expected.size(), 4U);
-    auto root = std::make_shared<HistoryRoot>([&] { return std::optional<QString>(db); });
+    auto root = std::make_shared<HistoryRoot>([&] { return QStringList{db}; });
     const auto chats = root->chats();
     EXPECT_EQ(linesOf(*chats->item(1)), expected.at(0));
     NoNewThreads refused;
@@ -432,7 +432,7 @@ TEST(HistoryRoot, ARootDestroyedWhileReadingAheadEndsCleanly) {
     const QString db = dir.filePath(QStringLiteral("main.db"));
     writeSyntheticHistory({7, 6, 2, 2000}, db, dir.filePath(QStringLiteral("messages.json")));
     for (int stop = 2; stop <= 4; ++stop) {
-        auto root = std::make_shared<HistoryRoot>([&] { return std::optional<QString>(db); });
+        auto root = std::make_shared<HistoryRoot>([&] { return QStringList{db}; });
         const auto chats = root->chats();
         for (int position = 1; position <= stop; ++position)
             chats->item(position)->messages()->count();

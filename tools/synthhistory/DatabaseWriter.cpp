@@ -100,10 +100,10 @@ void DatabaseWriter::add(const SyntheticHistory::Conversation& conversation) {
     insert.bind(2, utf8(conversation.identity));
     insert.bind(3, conversation.group ? 2 : 1);
     insert.bind(4, utf8(conversation.topic));
-    if (conversation.messages.empty())
-        insert.bind(5);
+    if (conversation.created)
+        insert.bind(5, static_cast<int64_t>(*conversation.created));
     else
-        insert.bind(5, static_cast<int64_t>(conversation.messages.front().time));
+        insert.bind(5);
     insert.exec();
 
     const std::string chatname = "#" + utf8(conversation.identity);

@@ -2,6 +2,8 @@
 
 #include <QStringList>
 
+#include <limits>
+
 namespace {
 
 const char* const kWords[] = {
@@ -249,8 +251,8 @@ SyntheticHistory::Conversation SyntheticHistory::conversation(int index) {
     }
 
     const qint64 count = m_shares.at(static_cast<size_t>(index));
-    const qint64 start = 1325376000 + static_cast<qint64>(draw(200000000)); // from 2012
-    const qint64 gap = count > 0 ? qMax<qint64>(1, 60000000 / count) : 1;
+    const qint64 start = kFirstStart + static_cast<qint64>(draw(kStarts));
+    const qint64 gap = count > 0 ? qMax<qint64>(1, kSpan / count) : 1;
     qint64 time = start;
     c.messages.reserve(static_cast<size_t>(count));
     for (qint64 i = 0; i < count; ++i) {
@@ -273,5 +275,33 @@ SyntheticHistory::Conversation SyntheticHistory::conversation(int index) {
         }
         c.messages.push_back(std::move(m));
     }
+    if (!c.messages.empty())
+        c.created = c.messages.front().time;
     return c;
+}
+
+std::vector<SyntheticHistory::Slice> SyntheticHistory::slices(int count, qint64 overlap) {
+    // Conversations start within kStarts of the first and last about kSpan: the pieces share that.
+    const qint64 whole = kStarts + kSpan;
+    std::vector<Slice> pieces;
+    for (int k = 0; k < count; ++k) {
+        const qint64 from = kFirstStart + whole * k / count - overlap / 2;
+        const qint64 to = kFirstStart + whole * (k + 1) / count + overlap / 2;
+        pieces.push_back({k == 0 ? std::numeric_limits<qint64>::min() : from,
+                          k == count - 1 ? std::numeric_limits<qint64>::max() : to});
+    }
+    return pieces;
+}
+
+SyntheticHistory::Conversation SyntheticHistory::cut(const Conversation& whole, const Slice& slice,
+                                                     qint64 clock) {
+    Conversation piece = whole;
+    piece.messages.clear();
+    for (const Message& message : whole.messages) {
+        if (message.time < slice.from || message.time > slice.to)
+            continue;
+        piece.messages.push_back(message);
+        piece.messages.back().time += clock;
+    }
+    return piece;
 }

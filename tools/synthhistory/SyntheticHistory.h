@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <random>
 #include <vector>
 
@@ -56,8 +57,23 @@ public:
         QString identity; // the database's
         QString exportId; // the export's
         QString topic;
+        std::optional<qint64> created; // the database's creation time: its first message's
         std::vector<Message> messages; // oldest first
     };
+
+    // A piece of the history, as one computer's client or one export holds it: the messages whose
+    // times lie from `from` to `to`, both included, with the times its clock gives them.
+    struct Slice {
+        qint64 from;
+        qint64 to;
+    };
+    // `count` pieces of the whole span of times, one after the other, each reaching `overlap` seconds
+    // into the next, the first from the earliest time and the last to the latest.
+    static std::vector<Slice> slices(int count, qint64 overlap);
+    static constexpr qint64 kSliceOverlap = 30 * 86400;
+    // The conversation with the messages a slice holds, their times moved by `clock` seconds (the
+    // slice's clock running ahead, or behind); its creation time stays.
+    static Conversation cut(const Conversation& whole, const Slice& slice, qint64 clock);
 
     explicit SyntheticHistory(const Options& options);
 
@@ -68,6 +84,11 @@ public:
     Conversation conversation(int index);
 
 private:
+    // Conversations start from 2012, within about six years; each lasts up to about two.
+    static constexpr qint64 kFirstStart = 1325376000;
+    static constexpr qint64 kStarts = 200000000;
+    static constexpr qint64 kSpan = 60000000;
+
     quint64 draw(quint64 below);
     QString sentence(int words);
     QString body(Kind kind, const Conversation& conversation);

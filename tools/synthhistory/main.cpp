@@ -1,12 +1,17 @@
 // Writes a synthetic Skype history, the same for the same seed, as a classic main.db and as a
 // Skype data export (.tar holding messages.json).
 //   parlorix-synth [--seed N] [--contacts N] [--groups N] [--messages N] [--no-index] [--grouped]
-//                  [--db main.db] [--tar export.tar] [--json messages.json]
+//                  [--slices N] [--db main.db] [--tar export.tar] [--json messages.json]
 // The database's messages lie in order of arrival, as a client writes them; --grouped lays them
-// out conversation by conversation instead.
+// out conversation by conversation instead. With --slices N the history is cut in N pieces of time,
+// each written in every form asked for (main.1.db, main.2.db, ...), as the computers a client ran on
+// one after the other hold it: each piece reaches a month into the next, a piece's main.db lists every
+// conversation and contact, and its clock runs a minute behind the next piece's (the last's is right,
+// as an export's always is), so that the pieces read as one give the whole history's transcripts.
 
 #include "DatabaseWriter.h"
 #include "ExportWriter.h"
+#include "SliceWriter.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -19,10 +24,11 @@
 namespace {
 
 int usage() {
-    std::fputs("usage: parlorix-synth [--seed N] [--contacts N] [--groups N] [--messages N] [--no-index] "
-               "[--grouped]\n"
-               "                      [--db main.db] [--tar export.tar] [--json messages.json]\n",
-               stderr);
+    std::fputs(
+        "usage: parlorix-synth [--seed N] [--contacts N] [--groups N] [--messages N] [--no-index] "
+        "[--grouped]\n"
+        "                      [--slices N] [--db main.db] [--tar export.tar] [--json messages.json]\n",
+        stderr);
     return 2;
 }
 
@@ -33,6 +39,7 @@ int main(int argc, char* argv[]) {
     SyntheticHistory::Options options;
     QString db, tar, json;
     bool index = true;
+    int slices = 0;
     DatabaseWriter::Layout layout = DatabaseWriter::Layout::Arrival;
     const QStringList args = QCoreApplication::arguments().mid(1);
     for (qsizetype i = 0; i < args.size(); ++i) {
@@ -57,6 +64,8 @@ int main(int argc, char* argv[]) {
             options.groups = value.toInt(&ok);
         else if (flag == QLatin1String("--messages"))
             options.messages = value.toLongLong(&ok);
+        else if (flag == QLatin1String("--slices"))
+            slices = value.toInt(&ok);
         else if (flag == QLatin1String("--db"))
             db = value;
         else if (flag == QLatin1String("--tar"))
@@ -65,7 +74,8 @@ int main(int argc, char* argv[]) {
             json = value;
         else
             return usage();
-        if (!ok || options.contacts < 0 || options.groups < 0 || options.messages < 0)
+        if (!ok || options.contacts < 0 || options.groups < 0 || options.messages < 0 || slices < 0 ||
+            slices > 100)
             return usage();
     }
     if (db.isEmpty() && tar.isEmpty() && json.isEmpty())
@@ -74,6 +84,14 @@ int main(int argc, char* argv[]) {
     try {
         SyntheticHistory history(options);
         QTemporaryDir scratch;
+        if (slices > 0) {
+            SliceWriter writer(history, SliceWriter::pieces(slices, db, json, tar, scratch.path()), index,
+                               layout);
+            for (int i = 0; i < history.conversationCount(); ++i)
+                writer.add(history.conversation(i));
+            writer.finish();
+            return 0;
+        }
         const QString jsonPath = !json.isEmpty() ? json : scratch.filePath(QStringLiteral("messages.json"));
         std::unique_ptr<DatabaseWriter> database;
         if (!db.isEmpty())
