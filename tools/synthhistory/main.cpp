@@ -1,9 +1,11 @@
 // Writes a synthetic Skype history, the same for the same seed, as a classic main.db and as a
 // Skype data export (.tar holding messages.json).
 //   parlorix-synth [--seed N] [--contacts N] [--groups N] [--messages N] [--no-index] [--grouped]
-//                  [--db main.db] [--tar export.tar] [--json messages.json]
+//                  [--media] [--db main.db] [--tar export.tar] [--json messages.json]
 // The database's messages lie in order of arrival, as a client writes them; --grouped lays them
-// out conversation by conversation instead.
+// out conversation by conversation instead. --media makes an export with files: each shared-media
+// message names a file of its own that the .tar holds in media/ (and the folder beside --json), most
+// small, some of tens of megabytes, a few missing as Skype leaves them out.
 
 #include "DatabaseWriter.h"
 #include "ExportWriter.h"
@@ -20,7 +22,7 @@ namespace {
 
 int usage() {
     std::fputs("usage: parlorix-synth [--seed N] [--contacts N] [--groups N] [--messages N] [--no-index] "
-               "[--grouped]\n"
+               "[--grouped] [--media]\n"
                "                      [--db main.db] [--tar export.tar] [--json messages.json]\n",
                stderr);
     return 2;
@@ -33,12 +35,17 @@ int main(int argc, char* argv[]) {
     SyntheticHistory::Options options;
     QString db, tar, json;
     bool index = true;
+    bool media = false;
     DatabaseWriter::Layout layout = DatabaseWriter::Layout::Arrival;
     const QStringList args = QCoreApplication::arguments().mid(1);
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString& flag = args.at(i);
         if (flag == QLatin1String("--no-index")) {
             index = false;
+            continue;
+        }
+        if (flag == QLatin1String("--media")) {
+            media = true;
             continue;
         }
         if (flag == QLatin1String("--grouped")) {
@@ -81,6 +88,8 @@ int main(int argc, char* argv[]) {
         std::unique_ptr<ExportWriter> exporter;
         if (!tar.isEmpty() || !json.isEmpty())
             exporter = std::make_unique<ExportWriter>(jsonPath, history);
+        if (exporter && media)
+            exporter->withMedia(options.seed);
         for (int i = 0; i < history.conversationCount(); ++i) {
             const SyntheticHistory::Conversation conversation = history.conversation(i);
             if (database)
@@ -93,7 +102,9 @@ int main(int argc, char* argv[]) {
         if (exporter) {
             exporter->finish();
             if (!tar.isEmpty())
-                ExportWriter::packTar(jsonPath, tar);
+                ExportWriter::packTar(jsonPath, tar, exporter->media());
+            if (!json.isEmpty())
+                ExportWriter::writeMedia(jsonPath, exporter->media());
         }
     } catch (const std::exception& error) {
         std::fprintf(stderr, "parlorix-synth: %s\n", error.what());
