@@ -88,6 +88,9 @@ ExportMedia::ExportMedia(const QString& path, ExportText::Container container)
 ExportMedia::~ExportMedia() = default;
 
 ExportMedia::Part ExportMedia::partOf(const QString& fileName, QString* objectId, QString* extension) {
+    // Below media/ itself, or anywhere else, lies no object's file.
+    if (fileName.contains(QLatin1Char('/')) || fileName.contains(QLatin1Char('\\')))
+        return Part::Other;
     const qsizetype dot = fileName.indexOf(QLatin1Char('.'));
     if (dot <= 0 || !SharedFile::isObjectId(QStringView(fileName).left(dot)))
         return Part::Other;
@@ -140,6 +143,7 @@ void ExportMedia::changed() const {
 
 void ExportMedia::lookUp(const QStringList& objectIds) {
     m_members.clear();
+    m_damage.clear();
     if (m_container == ExportText::Container::Tar)
         lookUpTar(objectIds);
     else
@@ -152,10 +156,12 @@ void ExportMedia::lookUpTar(const QStringList& objectIds) {
     std::unique_ptr<archive, ArchiveCloser> tar(archive_read_new());
     archive_read_support_format_tar(tar.get());
     archive_read_support_filter_all(tar.get());
+    const auto reason = [&] {
+        const char* text = archive_error_string(tar.get());
+        return text ? QString::fromUtf8(text) : QStringLiteral("unknown error");
+    };
     const auto failed = [&] {
-        const char* reason = archive_error_string(tar.get());
-        return Failure(QStringLiteral("The shared files in '%1' cannot be read: %2")
-                           .arg(shown, reason ? QString::fromUtf8(reason) : QStringLiteral("unknown error")));
+        return Failure(QStringLiteral("The shared files in '%1' cannot be read: %2").arg(shown, reason()));
     };
     m_archiveSize = QFileInfo(m_path).size();
     m_archiveModified = modifiedAt(m_path);
@@ -167,6 +173,9 @@ void ExportMedia::lookUpTar(const QStringList& objectIds) {
     if (archive_read_open_filename(tar.get(), QFile::encodeName(m_path).constData(), 10240) != ARCHIVE_OK)
 #endif
         throw failed();
+    // A damaged or cut-short archive still gives the files that lie whole before the damage; those
+    // after it are named as not saved with it, never counted as files the export lacks.
+    struct Damaged {};
     const auto readData = [&](qint64 size) {
         QByteArray data(size, Qt::Uninitialized);
         qint64 done = 0;
@@ -174,7 +183,7 @@ void ExportMedia::lookUpTar(const QStringList& objectIds) {
             const la_ssize_t read =
                 archive_read_data(tar.get(), data.data() + done, static_cast<size_t>(size - done));
             if (read < 0)
-                throw failed();
+                throw Damaged();
             if (read == 0)
                 break;
             done += read;
@@ -183,63 +192,73 @@ void ExportMedia::lookUpTar(const QStringList& objectIds) {
         return data;
     };
     archive_entry* entry = nullptr;
-    int status;
-    while ((status = archive_read_next_header(tar.get(), &entry)) == ARCHIVE_OK || status == ARCHIVE_WARN) {
-        // Read where the files lie, never unpacked into memory or elsewhere first.
-        if (archive_filter_count(tar.get()) != 1 || archive_filter_code(tar.get(), 0) != ARCHIVE_FILTER_NONE)
-            throw Failure(
-                QStringLiteral("The shared files in '%1' were not saved: it is a compressed archive, "
-                               "which Skype does not write; uncompress it and name the .tar it holds")
-                    .arg(shown));
-        const char* pathname = archive_entry_pathname_utf8(entry);
-        if (!pathname)
-            pathname = archive_entry_pathname(entry);
-        QString name = QString::fromUtf8(pathname ? pathname : "");
-        if (name.startsWith(QLatin1String("./")))
-            name.remove(0, 2);
-        if (!name.startsWith(QLatin1String("media/")))
-            continue;
-        QString objectId;
-        QString extension;
-        const Part part = partOf(name.mid(6), &objectId, &extension);
-        if (part == Part::Other || !wanted.contains(objectId))
-            continue;
-        Member& member = m_members[objectId];
-        const bool regular = archive_entry_filetype(entry) == AE_IFREG && !archive_entry_hardlink(entry) &&
-                             archive_entry_sparse_count(entry) == 0;
-        const la_int64_t size = archive_entry_size(entry);
-        if (part == Part::Description) {
-            if (regular && size >= 0 && size <= kLongestDescription)
-                member.object.describedName = describedName(readData(size));
-            continue;
-        }
-        // A later member of the same name stands for the file, as it would where the archive is unpacked.
-        const QString described = member.object.describedName;
-        member = Member();
-        member.object.describedName = described;
-        member.object.extension = extension;
-        member.object.state = Object::State::Refused;
-        if (archive_entry_filetype(entry) != AE_IFREG || archive_entry_hardlink(entry)) {
-            member.object.why = QStringLiteral("in the export it is ") + ExportText::memberKind(entry);
-            continue;
-        }
-        if (archive_entry_sparse_count(entry) > 0) {
-            member.object.why = QStringLiteral("in the export it is a sparse file, with holes in it, as no "
-                                               "shared file is");
-            continue;
-        }
-        const la_int64_t at = archive_filter_bytes(tar.get(), 0);
-        if (size < 0 || at <= 0 || at > m_archiveSize - size) {
+    int status = ARCHIVE_OK;
+    try {
+        while ((status = archive_read_next_header(tar.get(), &entry)) == ARCHIVE_OK ||
+               status == ARCHIVE_WARN) {
+            // Read where the files lie, never unpacked into memory or elsewhere first.
+            if (archive_filter_count(tar.get()) != 1 ||
+                archive_filter_code(tar.get(), 0) != ARCHIVE_FILTER_NONE)
+                throw Failure(
+                    QStringLiteral("The shared files in '%1' were not saved: it is a compressed archive, "
+                                   "which Skype does not write; uncompress it and name the .tar it holds")
+                        .arg(shown));
+            const char* pathname = archive_entry_pathname_utf8(entry);
+            if (!pathname)
+                pathname = archive_entry_pathname(entry);
+            QString name = QString::fromUtf8(pathname ? pathname : "");
+            if (name.startsWith(QLatin1String("./")))
+                name.remove(0, 2);
+            if (!name.startsWith(QLatin1String("media/")))
+                continue;
+            QString objectId;
+            QString extension;
+            const Part part = partOf(name.mid(6), &objectId, &extension);
+            if (part == Part::Other || !wanted.contains(objectId))
+                continue;
+            Member& member = m_members[objectId];
+            const bool regular = archive_entry_filetype(entry) == AE_IFREG &&
+                                 !archive_entry_hardlink(entry) && archive_entry_sparse_count(entry) == 0;
+            const la_int64_t size = archive_entry_size(entry);
+            if (part == Part::Description) {
+                if (regular && size >= 0 && size <= kLongestDescription)
+                    member.object.describedName = describedName(readData(size));
+                continue;
+            }
+            // A later member of the same name stands for the file, as it would where the archive is unpacked.
+            const QString described = member.object.describedName;
+            member = Member();
+            member.object.describedName = described;
+            member.object.extension = extension;
+            member.object.state = Object::State::Refused;
+            if (archive_entry_filetype(entry) != AE_IFREG || archive_entry_hardlink(entry)) {
+                member.object.why = QStringLiteral("in the export it is ") + ExportText::memberKind(entry);
+                continue;
+            }
+            if (archive_entry_sparse_count(entry) > 0) {
+                member.object.why =
+                    QStringLiteral("in the export it is a sparse file, with holes in it, as no "
+                                   "shared file is");
+                continue;
+            }
+            const la_int64_t at = archive_filter_bytes(tar.get(), 0);
             member.object.why = QStringLiteral("the export is damaged where it holds it");
-            continue;
+            if (size < 0 || at <= 0 || at > m_archiveSize - size)
+                continue;
+            const QByteArray head = readData(qMin<qint64>(size, kHeadSize));
+            if (head.size() != qMin<qint64>(size, kHeadSize))
+                continue;
+            member.object.why.clear();
+            member.object.state = Object::State::File;
+            member.object.size = size;
+            member.at = at;
+            member.head = head;
         }
-        member.object.state = Object::State::File;
-        member.object.size = size;
-        member.at = at;
-        member.head = readData(qMin<qint64>(size, kHeadSize));
+    } catch (const Damaged&) {
+        status = ARCHIVE_FATAL;
     }
     if (status != ARCHIVE_EOF)
-        throw failed();
+        m_damage = reason();
 }
 
 void ExportMedia::lookUpFolder(const QStringList& objectIds) {
@@ -300,7 +319,14 @@ void ExportMedia::lookUpFolder(const QStringList& objectIds) {
 
 SharedFileStore::Object ExportMedia::object(const QString& objectId) const {
     const auto found = m_members.find(objectId);
-    return found == m_members.end() ? Object() : found->second.object;
+    Object object = found == m_members.end() ? Object() : found->second.object;
+    // Not found before the archive's damage: it may lie after it.
+    if (object.state == Object::State::Missing && !m_damage.isEmpty()) {
+        object.state = Object::State::Refused;
+        object.why =
+            QStringLiteral("the export is damaged or cut short before it could be found (%1)").arg(m_damage);
+    }
+    return object;
 }
 
 std::unique_ptr<SharedFileStore::Reader> ExportMedia::open(const QString& objectId) {

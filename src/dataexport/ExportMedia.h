@@ -55,4 +55,6 @@ private:
     std::shared_ptr<OpenedFolder> m_folder;
     qint64 m_archiveSize = 0;
     qint64 m_archiveModified = 0;
+    // Why the archive could not be read past some member, or empty.
+    QString m_damage;
 };

@@ -44,6 +44,9 @@ TEST(ExportMedia, TellsAnObjectsFileFromItsDescriptionAndItsPreview) {
         {".json", ExportMedia::Part::Other, "", ""},
         {"..", ExportMedia::Part::Other, "", ""},
         {"a b.1.jpg", ExportMedia::Part::Other, "", ""},
+        {"0-weu-d3-abc.1.jpg/../../x", ExportMedia::Part::Other, "", ""},
+        {"0-weu-d3-abc.1.j\\..\\x", ExportMedia::Part::Other, "", ""},
+        {"sub/0-weu-d3-abc.1.jpg", ExportMedia::Part::Other, "", ""},
     };
     for (const Row& row : rows) {
         QString objectId;
@@ -180,6 +183,55 @@ TEST_F(ExportMediaFiles, ASparseMemberIsNotRead) {
     EXPECT_TRUE(media.object(QStringLiteral("p")).why.contains(QStringLiteral("a sparse file")));
     EXPECT_EQ(media.object(QStringLiteral("q")).state, State::File);
     EXPECT_EQ(readAll(*media.open(QStringLiteral("q")), 2), QByteArray("fine"));
+}
+
+TEST_F(ExportMediaFiles, ADamagedOrHostileArchiveGivesOnlyTheFilesThatLieWholeInMedia) {
+    const QByteArray whole = member("messages.json", '0', "{}") + member("media/a.1.jpg", '0', "aaaa");
+    const QByteArray cutMember = member("media/b.1.jpg", '0', QByteArray(3000, 'b'));
+    const QByteArray end(1024, '\0');
+    struct Row {
+        const char* what;
+        QByteArray tar;
+        State a, b, c; // c lies after b, or nowhere
+        const char* whyC;
+    };
+    const Row rows[] = {
+        {"whole", whole + cutMember + member("media/c.1.jpg", '0', "cc") + end, State::File, State::File,
+         State::File, ""},
+        {"cut short in a file's data", whole + cutMember.left(1200), State::File, State::Refused,
+         State::Refused, "damaged or cut short before it"},
+        {"cut short in a header", whole + cutMember.left(100), State::File, State::Refused, State::Refused,
+         "damaged or cut short before it"},
+        {"a header that is garbage", whole + QByteArray(512, 'x') + end, State::File, State::Refused,
+         State::Refused, "damaged or cut short before it"},
+        // Names that lead anywhere but media/ itself name no object; "./media/" is media/.
+        {"hostile names",
+         member("messages.json", '0', "{}") + member("media/../a.1.jpg", '0', "x") +
+             member("/media/a.1.jpg", '0', "x") + member("media/sub/a.1.jpg", '0', "x") +
+             member("media/b.1.jpg/../../c.1.jpg", '0', "x") + member("x/../media/b.1.jpg", '0', "x") +
+             member("./media/c.1.jpg", '0', "cc") + end,
+         State::Missing, State::Missing, State::File, ""},
+    };
+    for (const Row& row : rows) {
+        const QString path = dir.filePath(QStringLiteral("damaged.tar"));
+        QFile tar(path);
+        ASSERT_TRUE(tar.open(QIODevice::WriteOnly));
+        tar.write(row.tar);
+        tar.close();
+        ExportMedia media(path, ExportText::Container::Tar);
+        media.lookUp({QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")});
+        EXPECT_EQ(media.object(QStringLiteral("a")).state, row.a) << row.what;
+        EXPECT_EQ(media.object(QStringLiteral("b")).state, row.b) << row.what;
+        EXPECT_EQ(media.object(QStringLiteral("c")).state, row.c) << row.what;
+        EXPECT_TRUE(media.object(QStringLiteral("c")).why.contains(QString::fromLatin1(row.whyC)))
+            << row.what << ": " << media.object(QStringLiteral("c")).why.toStdString();
+        if (row.a == State::File) {
+            EXPECT_EQ(readAll(*media.open(QStringLiteral("a")), 3), QByteArray("aaaa")) << row.what;
+        }
+        if (row.c == State::File) {
+            EXPECT_EQ(readAll(*media.open(QStringLiteral("c")), 3), QByteArray("cc")) << row.what;
+        }
+    }
 }
 
 TEST_F(ExportMediaFiles, MediaBesideMessagesJsonNeedNotBeThere) {
