@@ -34,8 +34,8 @@ struct Entry {
 #else
     int folder = -1;
     QByteArray name;
-    FileId id;
 #endif
+    FileId id;
 };
 
 constexpr int kEntries = 1 << 15;
@@ -47,12 +47,33 @@ bool g_installed = false;
 int g_noted = 0;
 int g_next = 0;
 
+#ifdef Q_OS_WIN
+// Only the file made, opened as itself and deleted through that handle: someone who may write in the
+// folder may have put one of theirs under its name. The console's handler runs on a thread of its own,
+// where this may be done.
+void removeIfMade(const Entry& entry) {
+    const HANDLE file = CreateFileW(entry.path.c_str(), DELETE | FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (GetFileInformationByHandle(file, &information) &&
+        information.dwVolumeSerialNumber == entry.id.device &&
+        ((quint64(information.nFileIndexHigh) << 32) | information.nFileIndexLow) == entry.id.file) {
+        FILE_DISPOSITION_INFO disposition{TRUE};
+        SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition);
+    }
+    CloseHandle(file);
+}
+#endif
+
 void removeAll() {
     g_removing.fetch_add(1);
     for (std::atomic<Entry*>& slot : g_entries) {
         if (const Entry* entry = slot.load()) {
 #ifdef Q_OS_WIN
-            DeleteFileW(entry->path.c_str());
+            removeIfMade(*entry);
 #else
             // Only the file made: someone who may write in the folder may have put one of theirs
             // under its name.
@@ -116,13 +137,12 @@ void install() {
 int note(const OpenedFolder& folder, const QString& name, const FileId& id) {
     auto entry = std::make_unique<Entry>();
 #ifdef Q_OS_WIN
-    Q_UNUSED(id)
     entry->path = folder.longPath(name);
 #else
     entry->folder = folder.fd();
     entry->name = QFile::encodeName(name);
-    entry->id = id;
 #endif
+    entry->id = id;
     const std::lock_guard<std::mutex> lock(g_noting);
     if (!g_installed) {
         install();

@@ -13,7 +13,7 @@ class OpenedFolder;
 namespace InterruptCleanup {
 
 // Notes a staged file of the folder, which must stay open until it is forgotten; `id` is the file made,
-// and only that file is removed (on Linux and macOS), whatever took its name meanwhile. Returns the
+// and only that file is removed, whatever took its name meanwhile. Returns the
 // number to forget it by, or -1 when it cannot be noted: it is then left for the next run's clean-up.
 int note(const OpenedFolder& folder, const QString& name, const FileId& id);
 // Forgets it: before it is moved into place or removed, so that the name is never removed once it
