@@ -209,6 +209,9 @@ void ExportMedia::lookUpTar(const QStringList& objectIds) {
             QString name = QString::fromUtf8(pathname ? pathname : "");
             if (name.startsWith(QLatin1String("./")))
                 name.remove(0, 2);
+            // A folder's name ends so: one in place of a file is named as not saved.
+            if (name.endsWith(QLatin1Char('/')))
+                name.chop(1);
             if (!name.startsWith(QLatin1String("media/")))
                 continue;
             QString objectId;

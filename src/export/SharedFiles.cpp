@@ -78,6 +78,11 @@ private:
     std::shared_ptr<OpenedFolder> enter(const std::shared_ptr<OpenedFolder>& parent, const QString& name,
                                         const QString& path);
     void saveOne(Folder& folder, const SharedFile& file, const SharedFileStore::Object& object);
+    // Whether the file's store holds it as a file that may be read.
+    bool holds(const SharedFile& file) const {
+        return file.store && m_unreadStores.count(file.store.get()) == 0 &&
+               file.store->object(file.objectId).state == SharedFileStore::Object::State::File;
+    }
     void notSaved(const QString& path, const QString& why) {
         m_notSaved.append(path + QStringLiteral(": ") + why);
     }
@@ -165,11 +170,23 @@ SharedFiles::Saving::Folder* SharedFiles::Saving::folderOf(const Destination& de
 }
 
 void SharedFiles::Saving::saveInto(const Destination& destination) {
+    // An object is one file, however many messages (or histories of one account, read as one) name
+    // it: saved once, from the first history that holds it.
+    std::map<QString, size_t> chosen;
+    for (size_t i = 0; i < destination.files.size(); ++i) {
+        const SharedFile& file = destination.files[i];
+        const auto [at, first] = chosen.emplace(file.objectId, i);
+        if (!first && !holds(destination.files[at->second]) && holds(file))
+            at->second = i;
+    }
     Folder* folder = nullptr;
     bool entered = false;
-    for (const SharedFile& file : destination.files) {
+    for (size_t i = 0; i < destination.files.size(); ++i) {
+        const SharedFile& file = destination.files[i];
         if (stopped())
             return;
+        if (chosen.at(file.objectId) != i)
+            continue;
         // A store that could not be read was told once.
         if (file.store && m_unreadStores.count(file.store.get()) > 0)
             continue;
