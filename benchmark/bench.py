@@ -2,6 +2,7 @@
 """Times the exports on a synthetic history against two baselines and prints the table.
 
 Usage: benchmark/bench.py [--scales 1] [--runs 3] [--build build/release] [--output DIR] [--disk DIR]
+                          [--shared-files-only]
 A scale of 1 is 2,000 contacts, 300 group conversations and 2,000,000 messages. The database's
 messages lie in order of arrival, all conversations interleaved, as a client writes them; one more
 row measures the same history laid out conversation by conversation, and two read it from three
@@ -120,6 +121,56 @@ def baseline_python(json_path, scratch):
     return run
 
 
+def shared_files(build, disk, runs):
+    """Times saving the shared files of an export with files (a few hundred, some of tens of MB, about
+    270 MB) against extracting the same members with tar on the same disk, both flushed to the disk as
+    they are written: the export run with --group-chats and --shared-files, less the same run without
+    them, all transcripts into a new folder on the disk."""
+    folder = os.path.join(ROOT, "build/bench/shared-files")
+    media_tar = os.path.join(folder, "export.tar")
+    os.makedirs(folder, exist_ok=True)
+    if not os.path.exists(os.path.join(folder, "done")):
+        subprocess.run([os.path.join(build, "tools/synthhistory/parlorix-synth"), "--seed", "1", "--contacts", "200",
+                        "--groups", "30", "--messages", "20000", "--media", "--tar", media_tar], check=True)
+        open(os.path.join(folder, "done"), "w").close()
+    listed = subprocess.run(["tar", "-tf", media_tar], check=True, capture_output=True, text=True).stdout.split()
+    members = [name for name in listed if name.startswith("media/") and ".1." in name]
+
+    def cli(extra):
+        def run():
+            out = tempfile.mkdtemp(dir=disk)
+            wall, peak, _ = measure([os.path.join(build, "parlorix-cli"), "export", "--history", media_tar, "--out",
+                                     out, "--group-chats", "--quiet", *extra])
+            shutil.rmtree(out)
+            return wall, peak
+        return run
+
+    def extract():
+        out = tempfile.mkdtemp(dir=disk)
+        start = time.perf_counter()
+        subprocess.run(["tar", "-xf", media_tar, "-C", out, *members], check=True)
+        for name in members:
+            descriptor = os.open(os.path.join(out, name), os.O_RDONLY)
+            os.fsync(descriptor)
+            os.close(descriptor)
+        wall = time.perf_counter() - start
+        shutil.rmtree(out)
+        return wall, 0
+
+    size = os.path.getsize(media_tar)
+    without = median_of(runs, cli([]))
+    with_files = median_of(runs, cli(["--shared-files"]))
+    tar = median_of(runs, extract)
+    saving = with_files[0] - without[0]
+    print("\nshared files: %d files from an export .tar of %.0f MiB, on the disk (%s), median of %d runs" %
+          (len(members), size / 2**20, disk, runs))
+    print("%-44s %9s %9s" % ("operation", "wall s", "peak MiB"))
+    print("%-44s %9.2f %9.0f" % ("parlorix-cli export --group-chats", without[0], without[1] / 1024))
+    print("%-44s %9.2f %9.0f" % ("the same with --shared-files", with_files[0], with_files[1] / 1024))
+    print("%-44s %9.2f" % ("tar -x of the same members, each fsync'ed", tar[0]))
+    print("saving them: %.2f s, %.2f x tar (target <= 1.3 x)" % (saving, saving / tar[0]))
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--scales", default="1", help="comma-separated sizes; 1 = 2,000,000 messages")
@@ -130,12 +181,18 @@ def main():
                              "creation costs do not blur the figures)")
     parser.add_argument("--disk", default=os.path.join(ROOT, "build/bench"),
                         help="a folder on disk, for the row that writes the transcripts where users do")
+    parser.add_argument("--shared-files-only", action="store_true",
+                        help="only the row of the shared files saved from an export with files")
     parser.add_argument("--no-baselines", action="store_true",
                         help="leave B1 and B2 out (at 10 x the size B2 needs more memory than the machine has); "
                              "the exports are then timed against the floor alone")
     args = parser.parse_args()
 
     per_message = {}
+    os.makedirs(args.disk, exist_ok=True)
+    if args.shared_files_only:
+        shared_files(args.build, args.disk, args.runs)
+        return
     for scale in [float(s) for s in args.scales.split(",")]:
         folder = history(args.build, scale, os.path.join(ROOT, "build/bench/arrival-scale-%g" % scale))
         scratch = tempfile.mkdtemp(prefix="parlorix-bench-", dir=args.output or folder)
@@ -230,6 +287,8 @@ def main():
             per_message.setdefault((name, source), []).append((scale, wall / messages * 1e6))
         shutil.rmtree(scratch)
         shutil.rmtree(on_disk)
+
+    shared_files(args.build, args.disk, args.runs)
 
     print("\nthe markup conversion alone, and on hostile bodies:")
     subprocess.run([os.path.join(args.build, "benchmark/parlorix-bench-markup")], check=True)

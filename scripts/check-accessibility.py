@@ -42,6 +42,7 @@ KEY_ORDER = [
     ("Check All", "Tab"),
     ("Uncheck All", "Tab"),
     ("3. Save Checked Chat Histories", "Tab"),
+    ("Save Shared Files", "Tab"),
 ]
 
 

@@ -20,6 +20,7 @@
 
 #include <QAccessibleWidget>
 #include <QApplication>
+#include <QCheckBox>
 #include <QDateTimeEdit>
 #include <QDir>
 #include <QDragEnterEvent>
@@ -181,6 +182,9 @@ void Form1::createControls() {
     m_label1->setObjectName(QStringLiteral("Label1"));
     m_label1->setGeometry(twipsRect(3600, 720, 210, 225));
     m_dtpTo = picker("dtpTo", twipsRect(4080, 645, 1575, 375));
+    m_check1 = new QCheckBox(QStringLiteral("Save Shared Files"), this);
+    m_check1->setObjectName(QStringLiteral("Check1"));
+    m_check1->setGeometry(twipsRect(120, 7845, 3840, 285));
 
     // Only the buttons, the list, the frames and the window itself report pointer movement;
     // moving over the other controls leaves the pointer as it was.
@@ -189,8 +193,8 @@ void Form1::createControls() {
         frame->setMouseTracking(true);
         frame->installEventFilter(this);
     }
-    for (QWidget* silent :
-         std::initializer_list<QWidget*>{m_text1, m_option1, m_option2, m_label1, m_dtpFrom, m_dtpTo})
+    for (QWidget* silent : std::initializer_list<QWidget*>{m_text1, m_option1, m_option2, m_label1, m_dtpFrom,
+                                                           m_dtpTo, m_check1})
         silent->setAttribute(Qt::WA_NoMousePropagation);
     installEventFilter(this);
     // For their keys only: Tab leaves a picker.
@@ -206,6 +210,7 @@ void Form1::createControls() {
     connect(m_pushButton6, &QPushButton::clicked, this, &Form1::PushButton6_Click);
     connect(m_pushButton7, &QPushButton::clicked, this, &Form1::PushButton7_Click);
     connect(m_text1, &QLineEdit::textChanged, this, &Form1::Text1_Change);
+    connect(m_check1, &QCheckBox::clicked, this, &Form1::Check1_Click);
     // Start-up and the handlers set the pickers with their signals blocked: these run only for
     // the user's own changes.
     connect(m_dtpFrom, &QDateTimeEdit::dateTimeChanged, this, &Form1::dtpFrom_Change);
@@ -244,13 +249,18 @@ void Form1::describeControls() {
              QStringLiteral("Old 3. writes only the chats between the first and the last date."));
     describe(m_dtpFrom, QStringLiteral("First date"), QStringLiteral("The first day of the date range."));
     describe(m_dtpTo, QStringLiteral("Last date"), QStringLiteral("The last day of the date range."));
+    describe(
+        m_check1, QString(),
+        QStringLiteral("3. Save Checked Chat Histories also saves the photos, documents, videos and voice "
+                       "messages a Skype export holds for those chats, into the folder Shared files beside "
+                       "the transcripts."));
 }
 
 void Form1::setTabOrder() {
     // Frames and the label take no focus; the rest follow the designed order.
     const QList<QWidget*> order{m_listView1,   m_pushButton2, m_pushButton6, m_pushButton13, m_text1,
                                 m_pushButton5, m_option1,     m_option2,     m_dtpFrom,      m_dtpTo,
-                                m_pushButton1, m_pushButton3, m_pushButton4, m_pushButton7};
+                                m_pushButton1, m_pushButton3, m_pushButton4, m_pushButton7,  m_check1};
     for (qsizetype i = 1; i < order.size(); ++i)
         QWidget::setTabOrder(order.at(i - 1), order.at(i));
     m_listView1->setFocus();
@@ -291,6 +301,11 @@ void Form1::Form_Load() {
     };
     trap.step(134, [&] { setDateFrom(storedDate(Settings::date1Key())); });
     trap.step(136, [&] { setDateTo(storedDate(Settings::date2Key())); });
+    trap.step(138, [&] {
+        m_check1->setChecked(GetSetting(m_services.settings, Settings::application(), Settings::section(),
+                                        Settings::saveSharedFilesKey(),
+                                        QStringLiteral("0")) == QLatin1String("1"));
+    });
 }
 
 void Form1::ApplySkin() {
@@ -388,6 +403,10 @@ bool Form1::isExportAllSelected() const {
     return m_option1->isChecked();
 }
 
+bool Form1::saveSharedFiles() const {
+    return m_check1->isChecked();
+}
+
 QDateTime Form1::dateFrom() const {
     return m_dtpFrom->dateTime();
 }
@@ -454,6 +473,11 @@ void Form1::dtpTo_Change() {
 
 void Form1::Text1_Change() {
     m_outputFolder->storeText();
+}
+
+void Form1::Check1_Click() {
+    SaveSettingTellingOnce(m_services.settings, m_services.boxes, Settings::saveSharedFilesKey(),
+                           m_check1->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
 }
 
 void Form1::PushButton_MouseMove() {

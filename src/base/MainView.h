@@ -31,6 +31,8 @@ public:
     virtual QString listButtonCaption() const = 0;
 
     virtual bool isExportAllSelected() const = 0;
+    // Whether the export run also saves the files shared in the chats beside the transcripts.
+    virtual bool saveSharedFiles() const { return false; }
     virtual QDateTime dateFrom() const = 0;
     virtual QDateTime dateTo() const = 0;
     virtual void setDateFrom(const QDateTime& value) = 0;

@@ -36,6 +36,10 @@ QString skypeHistoryKey() {
     return QStringLiteral("Skype History");
 }
 
+QString saveSharedFilesKey() {
+    return QStringLiteral("Save Shared Files");
+}
+
 } // namespace Settings
 
 QString GetSetting(const SettingsStore& store, const QString& application, const QString& section,

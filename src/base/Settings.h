@@ -16,6 +16,7 @@ QString date1Key();
 QString date2Key();
 QString lastFolderKey();
 QString skypeHistoryKey();
+QString saveSharedFilesKey();
 
 } // namespace Settings
 

@@ -9,6 +9,7 @@
 #include "ReadOnlySettings.h"
 #include "RunConnector.h"
 
+#include "base/AppInfo.h"
 #include "base/ErrorTrap.h"
 #include "base/Services.h"
 #include "base/Settings.h"
@@ -16,6 +17,7 @@
 #include "export/ExportRun.h"
 #include "export/GroupChatExport.h"
 #include "export/LegacyExport.h"
+#include "export/SharedFiles.h"
 #include "export/TranscriptFiles.h"
 #include "files/FolderCreation.h"
 #include "files/LocalFileSystem.h"
@@ -46,6 +48,7 @@ struct Options {
     std::optional<QDateTime> from;
     std::optional<QDateTime> to;
     bool groupChats = false;
+    bool sharedFiles = false;
     bool quiet = false;
 };
 
@@ -235,8 +238,10 @@ int Run::statusSince(qsizetype first) const {
     int status = CommandLine::AllWritten;
     for (qsizetype i = first; i < m_boxes.shown().size(); ++i) {
         const ConsoleBoxes::Shown& box = m_boxes.shown().at(i);
-        // Contacts without a chat in this history keep their transcripts: nothing was to be written.
-        if (box.text == QLatin1String("Done.") || box.text.startsWith(ExportRun::withoutChatHeading()))
+        // Contacts without a chat in this history keep their transcripts, and a file the export does not
+        // hold was never there to be saved: nothing was to be written.
+        if (box.text == QLatin1String("Done.") || box.text.startsWith(ExportRun::withoutChatHeading()) ||
+            SharedFiles::isLackingMessage(box.text))
             continue;
         // The folder is gone, full or refuses writing: the rest cannot be written either.
         if (TranscriptFiles::isStopMessage(box.text)) {
@@ -297,8 +302,10 @@ int Run::exportTranscripts() {
     if (!openHistory() || !listContacts() || !tickContacts() || !prepareFolder())
         return CommandLine::Failed;
     const qsizetype first = m_boxes.shown().size();
-    if (m_options.groupChats)
+    if (m_options.groupChats || m_options.sharedFiles)
         m_boxes.holdDone();
+    const std::unique_ptr<SharedFiles> shared =
+        m_options.sharedFiles ? std::make_unique<SharedFiles>(m_services.files) : nullptr;
     // A group whose messages the contacts' pass could not count is reported once, by that pass.
     std::set<int> uncounted;
     if (m_options.older) {
@@ -318,6 +325,7 @@ int Run::exportTranscripts() {
         if (counted)
             m_progress.countOnly(*counted);
         ExportRun contacts(m_view, m_services);
+        contacts.shareFilesInto(shared.get(), false);
         contacts.run(m_files);
         uncounted = contacts.uncountedChats();
     }
@@ -329,9 +337,17 @@ int Run::exportTranscripts() {
         m_files.forgetKept();
         GroupChatExport groups(m_view, m_services);
         groups.setUncounted(std::move(uncounted));
+        groups.shareFilesInto(shared.get());
         groups.run(m_files);
         m_progress.clear();
         status = qMax(status, statusSince(groupsFirst));
+    }
+    // After every pass, so that the export is passed over once for all of them, before "Done.".
+    if (shared && status != CommandLine::Failed) {
+        const qsizetype sharedFirst = m_boxes.shown().size();
+        ErrorTrap trap(m_boxes, AppInfo::location(QStringLiteral("SharedFiles")));
+        trap.step(100, [&] { shared->save(trap, m_boxes, m_files); });
+        status = qMax(status, statusSince(sharedFirst));
     }
     m_boxes.releaseDone();
     for (const QString& path : m_boxes.kept())
@@ -393,7 +409,8 @@ QString CommandLine::usage() {
     return QStringLiteral(
         "Usage: parlorix-cli contacts [--history PATH]...\n"
         "       parlorix-cli export --out DIR [--history PATH]... [--contact HANDLE]...\n"
-        "                           [--older [--from DATE --to DATE]] [--group-chats] [--quiet]\n"
+        "                           [--older [--from DATE --to DATE]] [--group-chats] [--shared-files]\n"
+        "                           [--quiet]\n"
         "       parlorix-cli histories\n"
         "       parlorix-cli --help | --version\n"
         "\n"
@@ -419,6 +436,9 @@ QString CommandLine::usage() {
         "                     (2021-08-31T15:42:10) in local time\n"
         "  --group-chats      also write every group chat into DIR/Group chats, one file a chat,\n"
         "                     named after its topic\n"
+        "  --shared-files     also save the photos, documents, videos and voice messages a Skype\n"
+        "                     export holds for the chats written, into DIR/Shared files/<contact>/\n"
+        "                     (a group's into DIR/Group chats/Shared files/<group>/)\n"
         "  --quiet            no progress line\n"
         "  -h, --help         show this help and exit\n"
         "  -V, --version      show the version and exit\n"
@@ -468,11 +488,12 @@ int CommandLine::runCommand(const QStringList& arguments) {
     const QCommandLineOption from(QStringLiteral("from"), QString(), QStringLiteral("DATE"));
     const QCommandLineOption to(QStringLiteral("to"), QString(), QStringLiteral("DATE"));
     const QCommandLineOption groupChats(QStringLiteral("group-chats"));
+    const QCommandLineOption sharedFiles(QStringLiteral("shared-files"));
     const QCommandLineOption quiet(QStringLiteral("quiet"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption showVersion(QStringList{QStringLiteral("V"), QStringLiteral("version")});
     for (const QCommandLineOption& option :
-         {history, out, contact, older, from, to, groupChats, quiet, help, showVersion})
+         {history, out, contact, older, from, to, groupChats, sharedFiles, quiet, help, showVersion})
         parser.addOption(option);
 
     const auto wrong = [&](const QString& why) {
@@ -506,7 +527,7 @@ int CommandLine::runCommand(const QStringList& arguments) {
     if (options.command != QLatin1String("histories"))
         allowed.append(history);
     if (options.command == QLatin1String("export"))
-        allowed += {out, contact, older, from, to, groupChats};
+        allowed += {out, contact, older, from, to, groupChats, sharedFiles};
     for (const QString& name : parser.optionNames()) {
         bool fits = name == QLatin1String("h") || name == QLatin1String("help") ||
                     name == QLatin1String("V") || name == QLatin1String("version");
@@ -526,10 +547,14 @@ int CommandLine::runCommand(const QStringList& arguments) {
     options.contacts = parser.values(contact);
     options.older = parser.isSet(older);
     options.groupChats = parser.isSet(groupChats);
+    options.sharedFiles = parser.isSet(sharedFiles);
     options.quiet = parser.isSet(quiet);
     if (options.command == QLatin1String("export")) {
         if (!parser.isSet(out) || options.out.isEmpty())
             return wrong(QStringLiteral("'export' needs '--out DIR'"));
+        // The older export writes chats by their names, not the files in them.
+        if (options.sharedFiles && options.older)
+            return wrong(QStringLiteral("'--shared-files' does not go with '--older'"));
         if ((parser.isSet(from) || parser.isSet(to)) && !options.older)
             return wrong(QStringLiteral("'--from' and '--to' go with '--older'"));
         if (parser.isSet(from) != parser.isSet(to))

@@ -3,6 +3,7 @@
 #include "Console.h"
 #include "ProgressLine.h"
 
+#include "export/SharedFiles.h"
 #include "export/TranscriptFiles.h"
 
 #include <QRegularExpression>
@@ -34,6 +35,12 @@ MessageBoxes::Answer ConsoleBoxes::present(const QString& text, const QString& t
     if (text.startsWith(keptHeader)) {
         say(oneLine(keptHeader));
         m_kept += text.mid(keptHeader.size()).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    } else if (text.startsWith(SharedFiles::notSavedHeading())) {
+        // One line a file: a file's name may be long, and one line of them all would be unreadable.
+        say(oneLine(SharedFiles::notSavedHeading()));
+        for (const QString& line :
+             text.mid(SharedFiles::notSavedHeading().size()).split(QStringLiteral("\r\n")))
+            say(QStringLiteral("not saved: ") + oneLine(line));
     } else {
         say(oneLine(text));
     }

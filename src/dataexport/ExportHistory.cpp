@@ -1,5 +1,6 @@
 #include "ExportHistory.h"
 
+#include "ExportMedia.h"
 #include "JsonText.h"
 
 #include "messages/ChatText.h"
@@ -62,23 +63,26 @@ constexpr size_t kKeptBuffer = size_t(4) << 20;
 } // namespace
 
 ExportHistory::ExportHistory(const QString& path, Container container)
-    : ExportHistory(std::make_shared<ExportText>(path, container)) {}
+    : ExportHistory(std::make_shared<ExportText>(path, container),
+                    std::make_shared<ExportMedia>(path, container)) {}
 
 ExportHistory::ExportHistory(const QString& name, const QByteArray& json)
-    : ExportHistory(std::make_shared<ExportText>(name, json)) {}
+    : ExportHistory(std::make_shared<ExportText>(name, json), nullptr) {}
 
-ExportHistory::ExportHistory(std::shared_ptr<ExportText> text)
-    : ExportHistory(text, std::make_shared<const ConversationIndex>(*text)) {}
+ExportHistory::ExportHistory(std::shared_ptr<ExportText> text, std::shared_ptr<SharedFileStore> media)
+    : ExportHistory(text, std::make_shared<const ConversationIndex>(*text), std::move(media)) {}
 
-ExportHistory::ExportHistory(std::shared_ptr<ExportText> text, std::shared_ptr<const ConversationIndex> index)
+ExportHistory::ExportHistory(std::shared_ptr<ExportText> text, std::shared_ptr<const ConversationIndex> index,
+                             std::shared_ptr<SharedFileStore> media)
     : m_text(std::move(text))
     , m_index(std::move(index))
+    , m_media(std::move(media))
     , m_stamps(m_index->chats().size()) {}
 
 ExportHistory::~ExportHistory() = default;
 
 std::unique_ptr<History> ExportHistory::reader() const {
-    return std::unique_ptr<History>(new ExportHistory(m_text, m_index));
+    return std::unique_ptr<History>(new ExportHistory(m_text, m_index, m_media));
 }
 
 size_t ExportHistory::load(const ConversationIndex::Span& span) {
@@ -167,6 +171,14 @@ History::ChatContent ExportHistory::messages(size_t chat) {
         ChatTime arrival;
     };
     std::vector<Row> rows;
+    // The files shared-media messages name, with what orders them as the messages.
+    struct Shared {
+        qint64 time;
+        qint64 id;
+        size_t order;
+        SharedFile file;
+    };
+    std::vector<Shared> shared;
     ChatTime earliest;
     // In UTF-8, as the export holds them, all the way to a transcript in UTF-8.
     ChatText text;
@@ -181,6 +193,7 @@ History::ChatContent ExportHistory::messages(size_t chat) {
                 if (entry.type() != ondemand::json_type::object)
                     continue;
                 std::string_view id, name, arrival, type, content, from;
+                QStringList references;
                 bool hidden = false;
                 char* const buffer = m_buffer.data();
                 for (ondemand::field field : entry.get_object()) {
@@ -202,6 +215,9 @@ History::ChatContent ExportHistory::messages(size_t chat) {
                         from = JsonText::decodedInPlace(value, buffer);
                     } else if (key == "properties") {
                         hidden = isDeletedOrServerCopy(value);
+                    } else if (key == "amsreferences" && value.type() == ondemand::json_type::array) {
+                        for (ondemand::value reference : value.get_array())
+                            references.append(QString::fromUtf8(JsonText::decodedInPlace(reference, buffer)));
                     }
                 }
                 const ChatTime time = parseTime(arrival);
@@ -221,6 +237,12 @@ History::ChatContent ExportHistory::messages(size_t chat) {
                 const ChatText::Span sender =
                     name.empty() ? handle : text.addName(QByteArrayView(name), names);
                 rows.push_back({time.value_or(0), numberOf(id), rows.size(), sender, *body, handle, time});
+                if (kind == MessageKind::Media) {
+                    const SharedFile::Named named = SharedFile::namedIn(QByteArrayView(content), references);
+                    for (const QString& object : named.objectIds)
+                        shared.push_back({time.value_or(0), numberOf(id), shared.size(),
+                                          SharedFile{object, named.originalName, time.value_or(0), m_media}});
+                }
             }
         } catch (const simdjson_error& error) {
             m_text->fail(QString::fromUtf8(error.what()));
@@ -243,6 +265,13 @@ History::ChatContent ExportHistory::messages(size_t chat) {
             text.message(row.sender, row.body, row.handle, row.arrival.value_or(HistoryMessage::kNoTime)));
     content.timeStampKnown = true;
     content.timeStamp = earliest;
+    // Oldest first, as the transcript reads.
+    std::stable_sort(shared.begin(), shared.end(), [](const Shared& a, const Shared& b) {
+        return a.time != b.time ? a.time < b.time : a.id != b.id ? a.id < b.id : a.order < b.order;
+    });
+    content.sharedFiles.reserve(shared.size());
+    for (Shared& file : shared)
+        content.sharedFiles.push_back(std::move(file.file));
     return content;
 }
 

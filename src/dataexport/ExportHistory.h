@@ -10,6 +10,8 @@
 #include <memory>
 #include <string_view>
 
+class SharedFileStore;
+
 // The Skype data export: messages.json, alone or inside the export .tar. The file is mapped once to
 // find where each conversation's messages stand; each conversation's messages are read from the file
 // again and parsed when asked for. Memory so holds about one conversation, never the whole export:
@@ -43,8 +45,9 @@ private:
         bool known = false;
     };
 
-    explicit ExportHistory(std::shared_ptr<ExportText> text);
-    ExportHistory(std::shared_ptr<ExportText> text, std::shared_ptr<const ConversationIndex> index);
+    ExportHistory(std::shared_ptr<ExportText> text, std::shared_ptr<SharedFileStore> media);
+    ExportHistory(std::shared_ptr<ExportText> text, std::shared_ptr<const ConversationIndex> index,
+                  std::shared_ptr<SharedFileStore> media);
 
     // Copies the conversation's MessageList into m_buffer, with the parser's padding behind it, and
     // mends what the parser would refuse; returns its size.
@@ -52,6 +55,8 @@ private:
 
     std::shared_ptr<ExportText> m_text;
     std::shared_ptr<const ConversationIndex> m_index;
+    // The export's media/, which every reader's shared files name.
+    std::shared_ptr<SharedFileStore> m_media;
     simdjson::ondemand::parser m_parser;
     simdjson::padded_string m_buffer;
     std::vector<Stamp> m_stamps;

@@ -69,8 +69,9 @@ qint64 modifiedAt(const QFile& file) {
     return file.fileTime(QFileDevice::FileModificationTime).toMSecsSinceEpoch();
 }
 
-// What an archive member that is no file is, in words.
-QString memberKind(archive_entry* entry) {
+} // namespace
+
+QString ExportText::memberKind(archive_entry* entry) {
     if (const char* target = archive_entry_hardlink(entry))
         return QStringLiteral("a link to the member '%1'").arg(QString::fromUtf8(target));
     const char* target = archive_entry_symlink(entry);
@@ -91,8 +92,6 @@ QString memberKind(archive_entry* entry) {
         return QStringLiteral("a member of an unknown kind");
     }
 }
-
-} // namespace
 
 ExportText::ExportText(const QString& path, Container container)
     : m_path(path) {

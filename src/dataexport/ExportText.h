@@ -11,6 +11,7 @@
 
 class QByteArray;
 class QFile;
+struct archive_entry;
 
 // The text of a messages.json where it lies: in the file itself (messages.json alone, or the member
 // of an uncompressed .tar, whose data lies whole at a known offset), else in memory (a compressed
@@ -49,6 +50,8 @@ public:
     [[noreturn]] void fail(const QString& reason) const;
 
     static Encoding encodingOf(std::string_view head);
+    // What an archive member that is no file is, in words: "a link to '…'", "a folder".
+    static QString memberKind(archive_entry* entry);
 
 private:
     // Room in memory for messages.json of this size; fails when the memory cannot be had.

@@ -3,6 +3,7 @@
 #include "ChatFailures.h"
 #include "ExportStart.h"
 #include "FileRoutines.h"
+#include "SharedFiles.h"
 #include "Transcript.h"
 #include "TranscriptFiles.h"
 
@@ -22,7 +23,20 @@ ExportRun::ExportRun(MainView& view, Services& services)
 
 void ExportRun::run() {
     TranscriptFiles files(m_services.files);
+    // Asked for as the run starts, as its folder is: a change meanwhile counts from the next run.
+    std::unique_ptr<SharedFiles> shared;
+    if (!m_shared && m_view.saveSharedFiles()) {
+        shared = std::make_unique<SharedFiles>(m_services.files);
+        shareFilesInto(shared.get(), true);
+    }
     run(files);
+    if (shared)
+        shareFilesInto(nullptr, false);
+}
+
+void ExportRun::shareFilesInto(SharedFiles* shared, bool saveHere) {
+    m_shared = shared;
+    m_saveShared = saveHere;
 }
 
 void ExportRun::run(TranscriptFiles& files) {
@@ -35,6 +49,9 @@ void ExportRun::run(TranscriptFiles& files) {
     writeTranscripts(trap, failures, *root, files);
     commitTranscripts(trap, failures, files);
     reportContactsWithoutChat(files);
+    if (m_shared && m_saveShared)
+        trap.step(148,
+                  [&] { m_shared->save(trap, m_services.boxes, files, [&] { m_view.processEvents(); }); });
     trap.step(152, [&] { m_view.setMousePointer(Pointer::Default); });
     trap.step(154, [&] { m_services.boxes.inform(QStringLiteral("Done.")); });
 }
@@ -138,7 +155,10 @@ void ExportRun::writeChat(ErrorTrap& trap, SkypeRoot& root, TranscriptFiles& fil
     trap.step(134, [&] { files.append(*path, Transcript::header(*root.chats()->item(chat))); });
     const Transcript::Block block =
         Transcript::messageBlock(trap, 140, 142, [&] { return root.chats()->item(chat)->messages(); });
-    trap.step(146, [&] { block.appendTo(files, *path); });
+    const bool written = trap.step(146, [&] { block.appendTo(files, *path); });
+    if (written && m_shared)
+        trap.step(147,
+                  [&] { m_shared->want(*path, chat, root.chats()->item(chat)->messages()->sharedFiles()); });
 }
 
 void ExportRun::spoilChat(TranscriptFiles& files, const std::optional<QString>& partner) {
@@ -167,8 +187,11 @@ void ExportRun::leaveUnticked(TranscriptFiles& files, const QList<int>& rows) {
             ticked = m_view.isRowChecked(row);
         } catch (...) {
         }
-        if (!ticked)
+        if (!ticked) {
             files.leave(found->second);
+            if (m_shared)
+                m_shared->forget(found->second);
+        }
     }
 }
 

@@ -10,6 +10,7 @@
 class ChatFailures;
 class ErrorTrap;
 class MainView;
+class SharedFiles;
 class SkypeRoot;
 class TranscriptFiles;
 struct Services;
@@ -32,6 +33,10 @@ public:
     // The same with the files of a longer run (the command line's, whose folder lock spans its
     // passes).
     void run(TranscriptFiles& files);
+    // The files the chats written shared are wanted in `shared` too (the window's run makes its own
+    // where the window asks for them); `saveHere`: saved at the end of this run, before "Done.", else
+    // by the caller after more passes.
+    void shareFilesInto(SharedFiles* shared, bool saveHere);
     // The chats (by position) whose messages could not be counted, each reported once.
     const std::set<int>& uncountedChats() const { return m_uncounted; }
 
@@ -57,6 +62,8 @@ private:
     // The transcripts the current chat was written to.
     QStringList m_chatPaths;
     std::set<int> m_uncounted;
+    SharedFiles* m_shared = nullptr;
+    bool m_saveShared = false;
 
     MainView& m_view;
     Services& m_services;

@@ -4,6 +4,7 @@
 #include "ExportStart.h"
 #include "FileRoutines.h"
 #include "GroupChatNames.h"
+#include "SharedFiles.h"
 #include "Transcript.h"
 #include "TranscriptFiles.h"
 #include "files/FileError.h"
@@ -166,7 +167,9 @@ void GroupChatExport::writeGroups(ErrorTrap& trap, ChatFailures& failures, Skype
             trap.step(122, [&] { files.append(path, Transcript::header(*chat)); });
             const Transcript::Block block =
                 Transcript::messageBlock(trap, 124, 126, [&] { return chat->messages(); });
-            trap.step(128, [&] { block.appendTo(files, path); });
+            const bool written = trap.step(128, [&] { block.appendTo(files, path); });
+            if (written && m_shared)
+                trap.step(129, [&] { m_shared->want(path, position, chat->messages()->sharedFiles()); });
         }
         if (!readable || trap.failures() != failedBeforeChat)
             files.spoil(path);

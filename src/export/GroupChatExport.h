@@ -8,6 +8,7 @@
 class ChatFailures;
 class ErrorTrap;
 class MainView;
+class SharedFiles;
 class SkypeRoot;
 class TranscriptFiles;
 struct Services;
@@ -25,6 +26,8 @@ public:
     // passes).
     void run(TranscriptFiles& files);
 
+    // The files the groups' chats shared are wanted in `shared` too, to be saved by the caller.
+    void shareFilesInto(SharedFiles* shared) { m_shared = shared; }
     // The chats (by position) whose messages an earlier pass of the same run could not count and
     // reported: their groups keep their files without a second report.
     void setUncounted(std::set<int> chats) { m_uncounted = std::move(chats); }
@@ -44,4 +47,5 @@ private:
     MainView& m_view;
     Services& m_services;
     std::set<int> m_uncounted;
+    SharedFiles* m_shared = nullptr;
 };

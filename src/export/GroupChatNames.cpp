@@ -12,10 +12,18 @@ constexpr bool kWindowsNames = true;
 constexpr bool kWindowsNames = false;
 #endif
 
-// A handle's transcript name, and beyond it what no file name can hold here: a handle with those is
-// refused, where a group must still get a file. Control characters go too, so that a name stays one
-// line in a listing.
-QString escapedName(const QString& text, bool windowsNames) {
+// What two names share when they name one file where names are compared loosest: letter case
+// ignored (Windows, macOS), and composed and decomposed letters alike (macOS, where even the program
+// writes "é" decomposed, whichever way the topic held it).
+QString sameFileKey(const QString& name) {
+    return name.normalized(QString::NormalizationForm_C)
+        .toCaseFolded()
+        .normalized(QString::NormalizationForm_C);
+}
+
+} // namespace
+
+QString GroupChatNames::escapedName(const QString& text, bool windowsNames) {
     QString name = transcriptName(text, windowsNames);
     if (!windowsNames) {
         QString safe;
@@ -33,22 +41,9 @@ QString escapedName(const QString& text, bool windowsNames) {
     return name;
 }
 
-// What two names share when they name one file where names are compared loosest: letter case
-// ignored (Windows, macOS), and composed and decomposed letters alike (macOS, where even the program
-// writes "é" decomposed, whichever way the topic held it).
-QString sameFileKey(const QString& name) {
-    return name.normalized(QString::NormalizationForm_C)
-        .toCaseFolded()
-        .normalized(QString::NormalizationForm_C);
-}
-
-// The room a name takes where it is longest: macOS keeps names decomposed ("e" and its accent, a
-// Hangul syllable as its letters), which can take twice the bytes or more.
-qsizetype bytesOf(const QString& name) {
+qsizetype GroupChatNames::bytesOf(const QString& name) {
     return qMax(name.toUtf8().size(), name.normalized(QString::NormalizationForm_D).toUtf8().size());
 }
-
-} // namespace
 
 QString GroupChatNames::safeName(const QString& topic, const QString& id, bool windowsNames, int maxBytes) {
     QString text = topic.trimmed().isEmpty() ? id : topic;

@@ -40,6 +40,14 @@ public:
     // accented letters composed or not), a copy's.
     QString take(const QString& topic, const QString& id, const std::function<bool(const QString&)>& exists);
 
+    // A text as a file name here: escaped as a handle's transcript name is, and beyond it what no
+    // file name can hold (a handle with those is refused, where a group must still get a file); control
+    // characters too, so that a name stays one line in a listing. "." and ".." never stand alone.
+    static QString escapedName(const QString& text, bool windowsNames);
+    // The room a name takes where it is longest: macOS keeps names decomposed ("e" and its accent, a
+    // Hangul syllable as its letters), which can take twice the bytes or more.
+    static qsizetype bytesOf(const QString& name);
+
     // The topic (else the id) as a safe file name, cut to `maxBytes` also when its letters are
     // decomposed; never empty.
     static QString safeName(const QString& topic, const QString& id, bool windowsNames,

@@ -211,6 +211,13 @@ bool TranscriptFiles::holds(const QString& folderText) const {
     return found != m_folderAt.end() && found->second->opened && !found->second->opened->removed();
 }
 
+std::shared_ptr<OpenedFolder> TranscriptFiles::openedFolder(const QString& folderPath) const {
+    const auto found = m_folderAt.find(QDir::cleanPath(folderPath));
+    if (found == m_folderAt.end() || found->second->refused())
+        return nullptr;
+    return found->second->opened;
+}
+
 void TranscriptFiles::protect(const QString& historyFile) {
     if (historyFile.isEmpty())
         return;

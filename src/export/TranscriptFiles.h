@@ -52,6 +52,9 @@ public:
     // Whether this run opened the folder that transcripts under `folderText` go to and it is still
     // there, wherever it was moved since.
     bool holds(const QString& folderText) const;
+    // The folder this run opened and locked at `folderPath` (as a transcript's absolute folder path
+    // names it), where it may write; else null. Other files of the run go into it through this handle.
+    std::shared_ptr<OpenedFolder> openedFolder(const QString& folderPath) const;
     // The history being read: a transcript that is it, or its -wal or -journal, is never written.
     void protect(const QString& historyFile);
 

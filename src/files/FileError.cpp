@@ -104,6 +104,12 @@ QString fileErrorText(int code) {
         return QStringLiteral("it is a link");
     case FileSystem::kNotAFolder:
         return QStringLiteral("it is not a folder");
+    case FileSystem::kNotAFile:
+        return QStringLiteral("it is a pipe, a device or a socket, not a file");
+    case FileSystem::kOtherNames:
+        return QStringLiteral("it is a file with another name too (a hard link)");
+    case FileSystem::kIsFolder:
+        return QStringLiteral("it is a folder");
     case FileSystem::kExchangedAfterMove:
         return QStringLiteral("its new file was exchanged for another file as it was moved into place, so "
                               "what that name holds now was not written by this export");

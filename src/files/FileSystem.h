@@ -34,6 +34,12 @@ public:
     // that is no folder.
     static constexpr int kIsLink = -4;
     static constexpr int kNotAFolder = -5;
+    // Returned where a regular file is to be read and the name holds a pipe, a device or a socket.
+    static constexpr int kNotAFile = -6;
+    // Returned where a file of one name is to be read and it has another name too (a hard link).
+    static constexpr int kOtherNames = -7;
+    // Returned where a file is to be read and the name holds a folder.
+    static constexpr int kIsFolder = -8;
 
     virtual ~FileSystem() = default;
 
@@ -55,6 +61,11 @@ public:
     // replaced, never written through.
     virtual int replace(const OpenedFolder& folder, const QString& from, const FileId& id,
                         const QString& to) = 0;
+    // Moves the staged file to `to` in one step, only where nothing of that name is there: a file, a
+    // link or a folder in the way stays as it is, and the move fails as for an existing file
+    // (FileError::Exists). The file then gets what a file created in place would get.
+    virtual int place(const OpenedFolder& folder, const QString& from, const FileId& id,
+                      const QString& to) = 0;
     // Removes the file, a read-only one too, or the link (never what it points to). A file that is
     // not there counts as removed.
     virtual int remove(const OpenedFolder& folder, const QString& name) = 0;

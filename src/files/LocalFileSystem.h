@@ -18,6 +18,7 @@ public:
     int flush(const OpenedFolder& folder, const QString& name, const FileId& id) override;
     int replace(const OpenedFolder& folder, const QString& from, const FileId& id,
                 const QString& to) override;
+    int place(const OpenedFolder& folder, const QString& from, const FileId& id, const QString& to) override;
     int remove(const OpenedFolder& folder, const QString& name) override;
     int removeLeftover(const OpenedFolder& folder, const QString& name) override;
     bool heldOpen(const OpenedFolder& folder, const QString& name) override;

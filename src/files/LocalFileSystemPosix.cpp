@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #ifdef Q_OS_LINUX
+#include <cstdio>
 #include <sys/xattr.h>
 #endif
 
@@ -83,6 +84,37 @@ int syncToDisk(int fd) {
         return 0;
 #endif
     return ::fsync(fd) == 0 ? 0 : errno;
+}
+
+// Renames `from` to `to` in the folder unless `to` is taken, by a file, a link or anything else. Where
+// the file system has no such rename, a second name is made (which fails where the name is taken) and
+// the first removed; where it keeps no second names either, the name is looked at just before.
+int renameWithoutReplacing(int folder, const QByteArray& from, const QByteArray& to) {
+    int error = 0;
+#if defined(Q_OS_LINUX) && defined(RENAME_NOREPLACE)
+    if (::renameat2(folder, from.constData(), folder, to.constData(), RENAME_NOREPLACE) == 0)
+        return 0;
+    error = errno;
+#elif defined(Q_OS_MACOS) && defined(RENAME_EXCL)
+    if (::renameatx_np(folder, from.constData(), folder, to.constData(), RENAME_EXCL) == 0)
+        return 0;
+    error = errno;
+#else
+    error = EINVAL;
+#endif
+    if (error != EINVAL && error != ENOSYS && error != ENOTSUP && error != EOPNOTSUPP)
+        return error;
+    if (::linkat(folder, from.constData(), folder, to.constData(), 0) == 0) {
+        ::unlinkat(folder, from.constData(), 0);
+        return 0;
+    }
+    error = errno;
+    if (error != EPERM && error != ENOTSUP && error != EOPNOTSUPP && error != ENOSYS && error != EMLINK)
+        return error;
+    struct stat taken{};
+    if (::fstatat(folder, to.constData(), &taken, AT_SYMLINK_NOFOLLOW) == 0)
+        return EEXIST;
+    return ::renameat(folder, from.constData(), folder, to.constData()) == 0 ? 0 : errno;
 }
 
 #ifdef Q_OS_LINUX
@@ -245,6 +277,28 @@ int LocalFileSystem::replace(const OpenedFolder& folder, const QString& from, co
     return ::renameat(folder.fd(), native(from).constData(), folder.fd(), native(to).constData()) == 0
                ? 0
                : errno;
+}
+
+int LocalFileSystem::place(const OpenedFolder& folder, const QString& from, const FileId& id,
+                           const QString& to) {
+    // The permissions go to the staged file through a descriptor of its own, once it is known to be
+    // the file this run made.
+    const QByteArray path = native(from);
+    const int fd = ::openat(folder.fd(), path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return openFailure(folder, path, id, errno);
+    struct stat made{};
+    if (::fstat(fd, &made) != 0 || !isStagedFile(made, id)) {
+        ::close(fd);
+        return kNotTheStagedFile;
+    }
+    if (::fchmod(fd, static_cast<mode_t>(m_creationMode)) != 0)
+        return close(fd, errno);
+    const int error = renameWithoutReplacing(folder.fd(), path, native(to));
+    // Still staged: private again, so that a run killed now leaves it as the next one knows it.
+    if (error != 0)
+        ::fchmod(fd, 0600);
+    return close(fd, error);
 }
 
 int LocalFileSystem::remove(const OpenedFolder& folder, const QString& name) {

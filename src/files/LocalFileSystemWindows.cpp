@@ -115,14 +115,16 @@ void inheritSecurity(const std::wstring& path) {
 }
 
 // Renames the open file to `name` in the folder, replacing what is there, a read-only file too, in
-// one step; false with ERROR_INVALID_PARAMETER or the like where the system has no such rename.
-bool renameByHandle(HANDLE file, const OpenedFolder& folder, const QString& name) {
+// one step (or, unless `replacing`, failing where the name is taken); false with
+// ERROR_INVALID_PARAMETER or the like where the system has no such rename.
+bool renameByHandle(HANDLE file, const OpenedFolder& folder, const QString& name, bool replacing = true) {
     const std::wstring target = name.toStdWString();
     const DWORD nameBytes = static_cast<DWORD>(target.size() * sizeof(wchar_t));
     std::vector<char> buffer(offsetof(FILE_RENAME_INFO, FileName) + nameBytes + sizeof(wchar_t), '\0');
     auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
     // The flags stand where older headers have the one BOOLEAN.
-    const DWORD flags = kRenameReplaceIfExists | kRenamePosixSemantics | kRenameIgnoreReadOnly;
+    const DWORD flags = replacing ? kRenameReplaceIfExists | kRenamePosixSemantics | kRenameIgnoreReadOnly
+                                  : kRenamePosixSemantics;
     std::memcpy(buffer.data(), &flags, sizeof flags);
     info->RootDirectory = static_cast<HANDLE>(folder.handle());
     info->FileNameLength = nameBytes;
@@ -279,6 +281,40 @@ int LocalFileSystem::replace(const OpenedFolder& folder, const QString& from, co
     if (readOnly)
         SetFileAttributesW(target.c_str(), old);
     return error;
+}
+
+int LocalFileSystem::place(const OpenedFolder& folder, const QString& from, const FileId& id,
+                           const QString& to) {
+    const HANDLE staged = CreateFileW(folder.longPath(from).c_str(),
+                                      DELETE | WRITE_DAC | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, 0,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (staged == INVALID_HANDLE_VALUE)
+        return openFailure(folder, from, id, lastError());
+    const Handle file = reinterpret_cast<qintptr>(staged);
+    if (!isStagedFile(staged, id))
+        return close(file, kNotTheStagedFile);
+    // No longer hidden once in place; hidden again when it stays staged, as the next run knows it.
+    FILE_BASIC_INFO basic{};
+    basic.FileAttributes = FILE_ATTRIBUTE_ARCHIVE;
+    if (!SetFileInformationByHandle(staged, FileBasicInfo, &basic, sizeof basic))
+        return close(file, lastError());
+    const std::wstring target = folder.longPath(to);
+    int error = renameByHandle(staged, folder, to, false) ? 0 : lastError();
+    const bool noSuchRename =
+        error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION;
+    if (error != 0 && !noSuchRename) {
+        basic.FileAttributes = FILE_ATTRIBUTE_HIDDEN;
+        SetFileInformationByHandle(staged, FileBasicInfo, &basic, sizeof basic);
+        return close(file, error);
+    }
+    close(file, 0);
+    if (noSuchRename && !MoveFileExW(folder.longPath(from).c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH)) {
+        error = lastError();
+        SetFileAttributesW(folder.longPath(from).c_str(), FILE_ATTRIBUTE_HIDDEN);
+        return error;
+    }
+    inheritSecurity(target);
+    return 0;
 }
 
 int LocalFileSystem::remove(const OpenedFolder& folder, const QString& name) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Message.h"
+#include "SharedFile.h"
 
 #include <QByteArray>
 #include <QStringList>
@@ -100,6 +101,8 @@ public:
         // earliest message), and the stamp so found.
         bool timeStampKnown = false;
         ChatTime timeStamp;
+        // The files the messages above shared, oldest first, as far as the history tells them.
+        std::vector<SharedFile> sharedFiles;
     };
     virtual ChatContent messages(size_t chat) = 0;
     virtual ChatTime timeStamp(size_t chat) = 0;

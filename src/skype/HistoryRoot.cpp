@@ -80,6 +80,7 @@ public:
             progress->messageRead();
         return std::shared_ptr<Message>(m_messages, &message);
     }
+    std::vector<SharedFile> sharedFiles() const override { return m_root->sharedFilesOf(m_chat); }
 
 private:
     std::shared_ptr<HistoryRoot> m_root;
@@ -196,6 +197,7 @@ std::shared_ptr<std::vector<HistoryMessage>> HistoryRoot::messagesOf(size_t chat
         return m_cachedMessages;
     // Drop the previous chat first: only one chat's messages are held at a time.
     m_cachedMessages.reset();
+    m_cachedSharedFiles.clear();
     remember(chat, reads().read(chat));
     return m_cachedMessages;
 }
@@ -216,10 +218,17 @@ void HistoryRoot::remember(size_t chat, History::ChatContent content) {
     m_counts.resize(chats, -1);
     m_stamps.resize(chats);
     m_cachedMessages = std::make_shared<std::vector<HistoryMessage>>(std::move(content.messages));
+    m_cachedSharedFiles = std::move(content.sharedFiles);
     m_cachedChat = chat;
     m_counts.at(chat) = static_cast<int>(m_cachedMessages->size());
     if (content.timeStampKnown)
         m_stamps.at(chat) = {true, content.timeStamp};
+}
+
+std::vector<SharedFile> HistoryRoot::sharedFilesOf(size_t chat) {
+    if (!(m_cachedMessages && m_cachedChat == chat))
+        messagesOf(chat);
+    return m_cachedSharedFiles;
 }
 
 int HistoryRoot::messageCount(size_t chat) {

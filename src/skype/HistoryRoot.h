@@ -43,6 +43,8 @@ public:
     // The chat's messages, kept until another chat's are read. Along a plan, the history reads its
     // chats as it reads best, or the next four are read ahead on two other threads.
     std::shared_ptr<std::vector<HistoryMessage>> messagesOf(size_t chat);
+    // The files the chat's messages shared, read with them.
+    std::vector<SharedFile> sharedFilesOf(size_t chat);
     // The chats a caller will read next, in this order but not one after the other. A chat asked that
     // the plan does not name comes in between; one the caller passes over frees its worker.
     void planReads(std::vector<size_t> chats);
@@ -63,6 +65,7 @@ private:
 
     size_t m_cachedChat = 0;
     std::shared_ptr<std::vector<HistoryMessage>> m_cachedMessages;
+    std::vector<SharedFile> m_cachedSharedFiles;
     std::vector<int> m_counts;
     // A chat's time stamp, once reading its messages told it.
     struct KnownStamp {

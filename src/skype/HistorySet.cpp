@@ -5,6 +5,8 @@
 
 #include "base/Failure.h"
 
+#include <algorithm>
+#include <iterator>
 #include <map>
 #include <utility>
 
@@ -89,13 +91,20 @@ History::ChatContent HistorySet::messages(size_t chat) {
     std::vector<std::vector<HistoryMessage>> read;
     read.reserve(parts.size());
     ChatTime earliest;
+    std::vector<SharedFile> sharedFiles;
     for (const Part& part : parts) {
         ChatContent content = reads(part.member).read(part.chat);
         earliest = earlierOf(earliest, content.timeStampKnown ? content.timeStamp
                                                               : m_members[part.member]->timeStamp(part.chat));
         read.push_back(std::move(content.messages));
+        std::move(content.sharedFiles.begin(), content.sharedFiles.end(), std::back_inserter(sharedFiles));
     }
     ChatContent merged;
+    // Every export's files, in the order of the messages that name them; an object two exports hold
+    // is saved once, from the first.
+    std::stable_sort(sharedFiles.begin(), sharedFiles.end(),
+                     [](const SharedFile& a, const SharedFile& b) { return a.time < b.time; });
+    merged.sharedFiles = std::move(sharedFiles);
     merged.messages = read.size() == 1 ? std::move(read.front()) : MessageMerge::merge(read);
     merged.timeStampKnown = true;
     merged.timeStamp = earliest;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "messages/Message.h"
+#include "messages/SharedFile.h"
 
 #include <QDateTime>
 #include <QString>
@@ -19,6 +20,8 @@ public:
     virtual int count() const = 0;
     // Position 1 is the newest message.
     virtual std::shared_ptr<Message> item(int position) const = 0;
+    // The files the messages shared, oldest first, where the history tells them (an export does).
+    virtual std::vector<SharedFile> sharedFiles() const { return {}; }
 };
 
 class Chat {

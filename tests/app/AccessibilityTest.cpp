@@ -2,6 +2,7 @@
 
 #include <QAbstractSpinBox>
 #include <QAccessible>
+#include <QCheckBox>
 #include <QDateTimeEdit>
 #include <QLineEdit>
 #include <QPushButton>
@@ -62,6 +63,8 @@ QAccessible::Role fittingRole(const QWidget* widget) {
         return QAccessible::RadioButton;
     if (qobject_cast<const QDateTimeEdit*>(widget))
         return QAccessible::SpinBox;
+    if (qobject_cast<const QCheckBox*>(widget))
+        return QAccessible::CheckBox;
     return QAccessible::NoRole;
 }
 
@@ -76,7 +79,7 @@ TEST(Accessibility, EveryControlIsReachedFromTheKeyboardAndHasANameAndAFittingRo
     const QList<QWidget*> order = tabOrder(form, list);
     const char* expected[] = {"ListView1",   "PushButton2", "PushButton6", "PushButton13", "Text1",
                               "PushButton5", "Option1",     "dtpFrom",     "dtpTo",        "PushButton1",
-                              "PushButton3", "PushButton4", "PushButton7"};
+                              "PushButton3", "PushButton4", "PushButton7", "Check1"};
     QStringList expectedNames;
     for (const char* name : expected)
         expectedNames.append(QString::fromLatin1(name));
@@ -131,7 +134,8 @@ TEST(Accessibility, EveryControlIsReachedFromTheKeyboardAndHasANameAndAFittingRo
     // A button is called by its caption, which is what speech control users say.
     EXPECT_EQ(name("PushButton6"), QStringLiteral("Old 3."));
     EXPECT_EQ(name("PushButton2"), QStringLiteral("1. List Contacts In Skype"));
-    for (const char* cryptic : {"PushButton6", "PushButton5", "PushButton1", "Option2", "ListView1"})
+    for (const char* cryptic :
+         {"PushButton6", "PushButton5", "PushButton1", "Option2", "ListView1", "Check1"})
         EXPECT_FALSE(description(cryptic).isEmpty()) << cryptic;
     // The list's tool tip is about dragging a column edge; its description says what it is for.
     EXPECT_TRUE(description("ListView1").startsWith(QStringLiteral("Tick the contacts")));

@@ -6,6 +6,7 @@
 #include "base/Failure.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDateTimeEdit>
 #include <QDir>
 #include <QFile>
@@ -90,9 +91,12 @@ TEST(Form1Layout, ControlsStandWhereTheyWereDesigned) {
     // Below the visible area, yet reachable with Tab in the designed order.
     EXPECT_GE(w.find<QPushButton>("PushButton6")->geometry().top(), form.height());
     EXPECT_GE(w.find<QGroupBox>("Frame2")->geometry().top(), form.height());
+    // The one control added since, beside them: "3. Save Checked Chat Histories" saves shared files too.
+    EXPECT_GE(w.find<QCheckBox>("Check1")->geometry().top(), form.height());
+    EXPECT_EQ(w.find<QCheckBox>("Check1")->text(), QStringLiteral("Save Shared Files"));
     const char* order[] = {"ListView1",   "PushButton2", "PushButton6", "PushButton13", "Text1",
                            "PushButton5", "Option1",     "Option2",     "dtpFrom",      "dtpTo",
-                           "PushButton1", "PushButton3", "PushButton4", "PushButton7"};
+                           "PushButton1", "PushButton3", "PushButton4", "PushButton7",  "Check1"};
     QWidget* current = list;
     for (size_t i = 1; i < std::size(order); ++i) {
         QWidget* next = current->nextInFocusChain();

@@ -29,6 +29,9 @@ public:
             beforeAppend(appends);
         if (failAppendsFrom > 0 && appends >= failAppendsFrom)
             return appendError;
+        if (!failNamesStarting.isEmpty() && name.startsWith(failNamesStarting) &&
+            ++namedAppends >= failNamedFrom)
+            return appendError;
         return LocalFileSystem::append(folder, name, id, bytes);
     }
     int flush(const OpenedFolder& folder, const QString& name, const FileId& id) override {
@@ -70,6 +73,11 @@ public:
     int failAppendsFrom = 0; // 0: never
     int appendError = 0;
     int appends = 0;
+    // Appends to staged files whose names start so fail from the nth of them on, as a disk fills up
+    // half-way through a large copy.
+    QString failNamesStarting;
+    int failNamedFrom = 1;
+    int namedAppends = 0;
     std::function<void(int)> beforeAppend; // given the number of the append
     int replaceError = 0;
     QMap<QString, int> replaceErrors;                 // by the transcript's name

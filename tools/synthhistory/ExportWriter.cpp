@@ -3,6 +3,7 @@
 #include "TarWriter.h"
 
 #include <QDateTime>
+#include <QFileInfo>
 #include <QTimeZone>
 
 #include <stdexcept>
@@ -104,9 +105,13 @@ void ExportWriter::writeMessage(const SyntheticHistory::Message& m, const QStrin
         "{\"id\":\"" + QByteArray::number(m.time * 1000 + m.millis) + QByteArray::number(m.id % 1000) + "\"";
     json += ",\"displayName\":" + (mine ? QByteArray(m.id % 2 ? "null" : "\"\"") : quoted(m.author->name));
     json += ",\"originalarrivaltime\":\"" + arrivalTime(m) + "\"";
-    json += ",\"messagetype\":\"" + typeOf(m.kind, m.id) + "\"";
+    const bool media = m_withMedia && m.kind == SyntheticHistory::Kind::Media;
+    const MediaObject object = media ? MediaObject::forMessage(m_seed, m.id) : MediaObject();
+    if (media && !serverCopy)
+        m_media.push_back(object);
+    json += ",\"messagetype\":\"" + (media ? object.messageType() : typeOf(m.kind, m.id)) + "\"";
     json += ",\"version\":" + QByteArray::number(m.time * 1000);
-    json += ",\"content\":" + quoted(m.markup);
+    json += ",\"content\":" + quoted(media ? object.markup(object.fileName) : m.markup);
     json += ",\"conversationid\":" + quoted(conversationId);
     json += ",\"from\":" + quoted(QStringLiteral("8:") + m.author->handle);
     if (m.removed)
@@ -117,8 +122,14 @@ void ExportWriter::writeMessage(const SyntheticHistory::Message& m, const QStrin
         json += ",\"properties\":{\"edittime\":\"" + QByteArray::number(m.time * 1000 + 30000) + "\"}";
     else
         json += ",\"properties\":null";
-    json += ",\"amsreferences\":null}";
+    json +=
+        media ? ",\"amsreferences\":[" + quoted(object.id) + "]}" : QByteArray(",\"amsreferences\":null}");
     write(json);
+}
+
+void ExportWriter::withMedia(quint64 seed) {
+    m_withMedia = true;
+    m_seed = seed;
 }
 
 void ExportWriter::add(const SyntheticHistory::Conversation& c) {
@@ -159,7 +170,8 @@ void ExportWriter::finish() {
     m_file.close();
 }
 
-void ExportWriter::packTar(const QString& jsonPath, const QString& tarPath) {
+void ExportWriter::packTar(const QString& jsonPath, const QString& tarPath,
+                           const std::vector<MediaObject>& media) {
     QFile json(jsonPath);
     if (!json.open(QIODevice::ReadOnly))
         throw std::runtime_error("cannot read " + jsonPath.toStdString());
@@ -169,5 +181,13 @@ void ExportWriter::packTar(const QString& jsonPath, const QString& tarPath) {
     QByteArray chunk;
     while (!(chunk = json.read(1 << 20)).isEmpty())
         tar.write(chunk);
+    for (const MediaObject& object : media)
+        object.addTo(tar);
     tar.finish();
+}
+
+void ExportWriter::writeMedia(const QString& jsonPath, const std::vector<MediaObject>& media) {
+    const QString folder = QFileInfo(jsonPath).absolutePath() + QStringLiteral("/media");
+    for (const MediaObject& object : media)
+        object.writeTo(folder);
 }

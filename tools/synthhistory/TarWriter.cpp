@@ -56,6 +56,36 @@ void TarWriter::add(const QByteArray& name, const QByteArray& content) {
     write(content);
 }
 
+void TarWriter::addEntry(const QByteArray& name, unsigned int type, const QByteArray& symlink,
+                         const QByteArray& hardlink) {
+    archive_entry* entry = archive_entry_new();
+    check(entry != nullptr, "add a member to");
+    archive_entry_set_pathname(entry, name.constData());
+    archive_entry_set_filetype(entry, type);
+    archive_entry_set_perm(entry, type == AE_IFDIR ? 0755 : 0644);
+    archive_entry_set_mtime(entry, 1630424530, 0);
+    if (!symlink.isEmpty())
+        archive_entry_set_symlink(entry, symlink.constData());
+    if (!hardlink.isEmpty())
+        archive_entry_set_hardlink(entry, hardlink.constData());
+    archive_entry_set_size(entry, 0);
+    const int status = archive_write_header(m_tar, entry);
+    archive_entry_free(entry);
+    check(status == ARCHIVE_OK, "write a member header of");
+}
+
+void TarWriter::addLink(const QByteArray& name, const QByteArray& target) {
+    addEntry(name, AE_IFLNK, target, QByteArray());
+}
+
+void TarWriter::addHardLink(const QByteArray& name, const QByteArray& target) {
+    addEntry(name, AE_IFREG, QByteArray(), target);
+}
+
+void TarWriter::addFolder(const QByteArray& name) {
+    addEntry(name, AE_IFDIR, QByteArray(), QByteArray());
+}
+
 void TarWriter::finish() {
     check(archive_write_close(m_tar) == ARCHIVE_OK, "finish");
 }

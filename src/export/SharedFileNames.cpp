@@ -1,0 +1,48 @@
+#include "SharedFileNames.h"
+
+#include "GroupChatNames.h"
+
+#include <QDateTime>
+
+namespace SharedFileNames {
+
+QString timeText(qint64 time) {
+    return QDateTime::fromSecsSinceEpoch(time).toString(QStringLiteral("yyyy-MM-dd HH.mm.ss"));
+}
+
+QString extensionOf(const QString& fileName) {
+    const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
+    // ".profile" is a name, not an extension; "notes.a very long ending" has none either.
+    if (dot <= 0 || fileName.size() - dot < 2 || fileName.size() - dot > 16)
+        return QString();
+    const QString extension = fileName.mid(dot);
+    for (const QChar c : extension) {
+        if (c.isSpace() || c.unicode() < 0x20 || c == QLatin1Char('/') || c == QLatin1Char('\\'))
+            return QString();
+    }
+    return extension;
+}
+
+QString standInName(const QString& describedName, const QString& objectId, const QString& extension) {
+    if (!describedName.trimmed().isEmpty())
+        return describedName;
+    return objectId + extension;
+}
+
+QString nameOf(qint64 time, const QString& fileName, int copy, int maxBytes, bool windowsNames) {
+    const QString extension = extensionOf(fileName);
+    const QString stem = timeText(time) + QLatin1Char(' ') + fileName.chopped(extension.size());
+    const QString ending = (copy > 1 ? QStringLiteral(" (%1)").arg(copy) : QString()) + extension;
+    // The stem is cut, never the extension or an escape: each character takes a byte at least.
+    qsizetype keep = qMin<qsizetype>(stem.size(), maxBytes);
+    for (;;) {
+        if (keep < stem.size() && keep > 0 && stem.at(keep - 1).isHighSurrogate())
+            --keep;
+        const QString name = GroupChatNames::escapedName(stem.left(keep) + ending, windowsNames);
+        if (GroupChatNames::bytesOf(name) <= maxBytes || keep <= 1)
+            return name;
+        --keep;
+    }
+}
+
+} // namespace SharedFileNames
