@@ -31,6 +31,8 @@ QString ErrorTrap::describe(const std::exception_ptr& error) {
 }
 
 void ErrorTrap::report(int line, const std::exception_ptr& error) {
+    if (m_settle && !m_settle())
+        return;
     ++m_failures;
     bool endsRun = false;
     try {
@@ -47,6 +49,14 @@ void ErrorTrap::report(int line, const std::exception_ptr& error) {
     if (m_boxesLeft > 0)
         --m_boxesLeft;
     ++m_shown;
+    show(line, error);
+}
+
+void ErrorTrap::reportLate(int line, const std::exception_ptr& error) {
+    show(line, error);
+}
+
+void ErrorTrap::show(int line, const std::exception_ptr& error) {
     m_boxes.show(message(describe(error), m_location, line), QStringLiteral("Application Error"),
                  MessageBoxes::Buttons::Ok, MessageBoxes::Icon::Warning, MessageBoxes::Answer::Ok);
 }

@@ -65,4 +65,38 @@ TEST(ErrorTrap, FailedTestRunsItsBlockAndFailedLoopHeadRunsTheBodyAtMostOnce) {
     EXPECT_EQ(trap.failures(), 3);
 }
 
+// A failure of an earlier step that becomes known later (a transcript put in place in the
+// background) is shown before the failure at hand, whatever the limit of boxes, and leaves the
+// counts of the steps under way alone. Once it ended the run, the failures of work the run would not
+// have done are neither shown nor counted.
+TEST(ErrorTrap, AnEarlierStepsFailureKnownLateComesFirst) {
+    FakeMessageBoxes boxes;
+    ErrorTrap trap(boxes, kLocation);
+    bool ended = false;
+    QList<int> late{150};
+    trap.settleFirst([&] {
+        for (const int line : late)
+            trap.reportLate(line, std::make_exception_ptr(Failure(QStringLiteral("late"))));
+        late.clear();
+        return !ended;
+    });
+    trap.limitBoxes(0);
+    trap.step(142, [] { throw Failure(QStringLiteral("now")); });
+    EXPECT_EQ(trap.failures(), 1);
+    EXPECT_EQ(trap.shown(), 0);
+    trap.limitBoxes(-1);
+    late = {152};
+    ended = true;
+    trap.step(144, [] { throw Failure(QStringLiteral("after the end")); });
+    EXPECT_EQ(trap.failures(), 1);
+    trap.settleFirst(nullptr);
+    trap.step(146, [] { throw Failure(QStringLiteral("at once")); });
+    ASSERT_EQ(boxes.shown().size(), 3);
+    EXPECT_TRUE(boxes.shown().at(0).text.startsWith(QLatin1String("late\r\n")));
+    EXPECT_TRUE(boxes.shown().at(0).text.contains(QLatin1String("at line 150\r\r")));
+    EXPECT_TRUE(boxes.shown().at(1).text.contains(QLatin1String("at line 152\r\r")));
+    EXPECT_TRUE(boxes.shown().at(2).text.startsWith(QLatin1String("at once\r\n")));
+    EXPECT_EQ(trap.failures(), 2);
+}
+
 } // namespace
