@@ -180,12 +180,14 @@ void ExportRun::commitTranscripts(ErrorTrap& trap, TranscriptFiles& files) {
     for (const auto& [row, path] : m_rowPaths)
         rows.append(row);
     leaveUnticked(files, rows);
-    // After a stop nothing more is put in place: the old transcripts stay.
+    // Flushed on other threads, several at once, and moved in this order. After a stop nothing more
+    // is put in place: the old transcripts stay.
     for (const QString& path : files.pending()) {
         if (files.stopped())
             break;
-        trap.step(150, [&] { files.commit(path); });
+        trap.step(150, [&] { files.commitLater(path, trap, 150); });
     }
+    files.finish();
     if (files.stopped())
         m_services.boxes.show(files.stopMessage(), QString(), MessageBoxes::Buttons::Ok,
                               MessageBoxes::Icon::Warning, MessageBoxes::Answer::Ok);

@@ -78,10 +78,12 @@ void LegacyExport::run(TranscriptFiles& files) {
             exportRange(trap, failures, *root, files, *path, row);
         if (trap.failures() != failedBefore)
             files.spoil(*path);
-        trap.step(152, [&] { files.commit(*path); });
+        // Flushed on other threads while the next rows are read.
+        trap.step(152, [&] { files.commitLater(*path, trap, 152); });
         if (files.mustStop(trap))
             break;
     }
+    files.finish();
     failures.report(m_services.boxes);
     if (files.stopped())
         m_services.boxes.show(files.stopMessage(), QString(), MessageBoxes::Buttons::Ok,

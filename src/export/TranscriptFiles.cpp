@@ -5,6 +5,7 @@
 #include "base/ErrorTrap.h"
 #include "base/Failure.h"
 #include "files/FileError.h"
+#include "files/FlushWorkers.h"
 #include "files/FolderLock.h"
 #include "files/InterruptCleanup.h"
 #include "files/OpenedFolder.h"
@@ -38,6 +39,10 @@ namespace {
 
 // How often a move or delete is tried while another program holds the file: about two seconds.
 constexpr int kRetries = 20;
+
+// How many transcripts handed over may wait to be put in place: a few dozen flushes under way keep a
+// disk busy, and more would only keep more of them unfinished.
+constexpr size_t kHandedAhead = 128;
 
 constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
 
@@ -91,13 +96,22 @@ TranscriptFiles::TranscriptFiles(FileSystem& fileSystem)
     : m_fileSystem(fileSystem) {}
 
 TranscriptFiles::~TranscriptFiles() {
+    // The flushes under way end first: a file is not removed while it is flushed.
+    m_flushes.reset();
+    for (Handed& handed : m_handed)
+        discard(handed.pending);
     for (auto& [key, pending] : m_pending)
         discard(pending);
-    // The folders' names on the disk once, after their moves: until then a power cut brings back old
-    // transcripts, whole. Errors left out: some file systems take no flush of a folder.
+    flushFolders();
+}
+
+// The folders' names on the disk once, after their moves: until then a power cut brings back old
+// transcripts, whole. Errors left out: some file systems take no flush of a folder.
+void TranscriptFiles::flushFolders() {
     for (const auto& folder : m_folders) {
         if (folder->moved)
             m_fileSystem.flushFolder(*folder->opened);
+        folder->moved = false;
     }
 }
 
@@ -333,6 +347,9 @@ void TranscriptFiles::createStaged(Pending& pending) {
 }
 
 void TranscriptFiles::fail(const QString& what, const Pending& pending, int error) {
+    // What was handed over before came first, and may have ended the run already.
+    if (!m_settling)
+        settle(m_handed.size());
     const QString folder = QDir::toNativeSeparators(QFileInfo(pending.path).absolutePath());
     const OpenedFolder* opened = pending.folder->opened.get();
     const FileError kind = fileErrorKind(error);
@@ -430,6 +447,12 @@ void TranscriptFiles::commit(const QString& path) {
     m_pending.erase(found);
     if (pending.left)
         return;
+    // What was handed over comes first; after a stop nothing more is put in place.
+    settle(m_handed.size());
+    if (stopped()) {
+        discard(pending);
+        return;
+    }
     if (pending.spoilt || !pending.refusal.isEmpty() || pending.folder->refused()) {
         discard(pending);
         m_kept.append(pending.path);
@@ -442,10 +465,114 @@ void TranscriptFiles::commit(const QString& path) {
             m_unchanged.insert(key);
         return;
     }
+    putInPlace(pending, m_fileSystem.flush(*pending.folder->opened, pending.staged, pending.stagedId));
+}
+
+void TranscriptFiles::commitLater(const QString& path, ErrorTrap& trap, int line) {
+    if (m_trap != &trap) {
+        if (m_trap)
+            finish();
+        m_trap = &trap;
+        trap.settleFirst([this] { return settleBeforeFailure(); });
+    }
+    const auto found = findPending(path);
+    if (found == m_pending.end())
+        return;
+    Handed handed{found->first, found->second, false, 0, line};
+    m_pending.erase(found);
+    Pending& pending = handed.pending;
+    if (pending.left)
+        return;
+    if (stopped()) {
+        discard(pending);
+        return;
+    }
+    if (pending.spoilt || !pending.refusal.isEmpty() || pending.folder->refused()) {
+        handed.keep = true;
+    } else if (pending.staged.isEmpty()) {
+        if (pending.folder->opened && pending.folder->opened->entryId(pending.name, false))
+            m_unchanged.insert(handed.key);
+        return;
+    } else {
+        if (!m_flushes)
+            m_flushes = std::make_unique<FlushWorkers>(m_fileSystem);
+        handed.flush = m_flushes->start(pending.folder->opened, pending.staged, pending.stagedId);
+    }
+    m_handed.push_back(std::move(handed));
+    if (m_handed.size() > kHandedAhead)
+        settle(m_handed.size() - kHandedAhead);
+}
+
+void TranscriptFiles::finish() {
+    settle(m_handed.size());
+    m_stoppedLate = false;
+    if (m_trap)
+        m_trap->settleFirst(nullptr);
+    m_trap = nullptr;
+    flushFolders();
+}
+
+void TranscriptFiles::settle(size_t count) {
+    if (m_settling)
+        return;
+    m_settling = true;
+    try {
+        for (size_t i = 0; i < count && !m_handed.empty(); ++i)
+            settleOne();
+    } catch (...) {
+        m_settling = false;
+        throw;
+    }
+    m_settling = false;
+}
+
+void TranscriptFiles::settleOne() {
+    Handed handed = std::move(m_handed.front());
+    m_handed.pop_front();
+    Pending& pending = handed.pending;
+    int flushed = 0;
+    std::exception_ptr failure;
+    try {
+        if (!handed.keep)
+            flushed = m_flushes->wait(handed.flush);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    // The run ended before this transcript's turn: it would not have been written.
+    if (stopped()) {
+        discard(pending);
+        return;
+    }
+    try {
+        if (handed.keep || failure) {
+            discard(pending);
+            m_kept.append(pending.path);
+            if (failure)
+                std::rethrow_exception(failure);
+            return;
+        }
+        putInPlace(pending, flushed);
+    } catch (...) {
+        m_trap->reportLate(handed.line, std::current_exception());
+        if (stopped())
+            m_stoppedLate = true;
+    }
+}
+
+bool TranscriptFiles::settleBeforeFailure() {
+    try {
+        settle(m_handed.size());
+    } catch (...) {
+        // out of memory while reporting: the failure at hand is reported all the same
+    }
+    return !m_stoppedLate;
+}
+
+void TranscriptFiles::putInPlace(Pending& pending, int flushed) {
     const OpenedFolder& folder = *pending.folder->opened;
-    // On the disk before it replaces the old one: after a power cut either is whole.
-    const int flushed = m_fileSystem.flush(folder, pending.staged, pending.stagedId);
-    if (flushed != 0) {
+    // On the disk before it replaces the old one: after a power cut either is whole. A folder removed
+    // since its flush stops the run as a flush that finds it gone does.
+    if (flushed != 0 || folder.removed()) {
         discard(pending);
         m_kept.append(pending.path);
         fail(QStringLiteral("Cannot write"), pending, flushed);
@@ -468,6 +595,9 @@ void TranscriptFiles::commit(const QString& path) {
     // folder can exchange it for a file of theirs as it is moved; that cannot be undone here, but the
     // run does not say it wrote this transcript.
     const std::optional<FileId> moved = folder.entryId(pending.name, false);
+    // Not an exchange: the folder went, and what the run wrote there with it.
+    if (!moved && folder.removed())
+        fail(QStringLiteral("Cannot write"), pending, 0);
     if (!moved || !(*moved == pending.stagedId) || moved->owner != pending.stagedId.owner)
         throw Failure(QStringLiteral("Cannot replace '%1': %2")
                           .arg(pending.path, fileErrorText(FileSystem::kExchangedAfterMove)));

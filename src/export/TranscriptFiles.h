@@ -4,6 +4,7 @@
 
 #include "files/FileSystem.h"
 
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -11,6 +12,7 @@
 #include <vector>
 
 class ErrorTrap;
+class FlushWorkers;
 class FolderLock;
 class OpenedFolder;
 
@@ -73,6 +75,18 @@ public:
     // spoilt or left, keeps its old file as it is: a transcript is only ever replaced by its new
     // content, never deleted. Fails with a description.
     void commit(const QString& path);
+    // The same in the background, for a run that goes on meanwhile: the new file is flushed on
+    // another thread, and moved into place in the order of these calls, before `trap` reports its
+    // next failure, when many wait, or at finish(). A failure is then reported through `trap` as one
+    // of step `line`, as if it had come at once: before anything reported later, in the order the
+    // transcripts were handed over. One that ends the run (its folder gone, the disk full) ends it
+    // there: nothing handed over after it is put in place or named among the kept, and the failures
+    // of what the run did after it, which it would not have done, are not reported.
+    void commitLater(const QString& path, ErrorTrap& trap, int line);
+    // Puts in place what was handed over, then the names of the folders written into on the disk:
+    // what a run does before it says "Done.". Lets go of the trap commitLater() was given, which must
+    // not go before.
+    void finish();
     // Whether the transcript at `path` got nothing new in this run although it was started afresh,
     // and an old file of its name stays as it was.
     bool unchanged(const QString& path);
@@ -87,7 +101,8 @@ public:
     static QString keptHeading();
 
     // True once a write failed in a way that every later one would too: the folder is gone, the disk
-    // is full, or writing there is refused. The run then ends and puts nothing more in place.
+    // is full, or writing there is refused. The run then ends and puts nothing more in place. What
+    // was handed to commitLater() counts once it was put in place (finish()).
     bool stopped() const { return !m_stop.isEmpty(); }
     // stopped(), or a step of the trap failed so that every later one would: the history can no
     // longer be read. The run then ends the same way, and the stop message says why.
@@ -130,6 +145,15 @@ private:
     // Throws the failure of a move or delete: that transcript is kept, the run goes on.
     [[noreturn]] void failOne(const QString& what, Pending& pending, int error);
     void discard(Pending& pending);
+    void flushFolders();
+    // Moves the flushed new file over the old one; fails, as commit() does, when its flush failed
+    // (`flushed`), its folder is gone or the move fails.
+    void putInPlace(Pending& pending, int flushed);
+    // The transcripts handed to commitLater(), in order: the first `count`, or all.
+    void settle(size_t count);
+    void settleOne();
+    // Before the trap reports a failure: false when what was handed over ended the run.
+    bool settleBeforeFailure();
     // Tries again a moment later while another program holds the file.
     int whileInUse(const std::function<int()>& operation);
 
@@ -139,8 +163,22 @@ private:
     // The folders by the cleaned text of their path.
     std::map<QString, Folder*> m_folderAt;
     std::map<QString, Pending> m_pending;
+    // A transcript handed to commitLater(), waiting for its turn to be put in place.
+    struct Handed {
+        QString key;
+        Pending pending;
+        bool keep = false; // spoilt or refused: its old file stays, and it is named among the kept
+        quint64 flush = 0; // the ticket of its flush
+        int line = 0;
+    };
+    std::deque<Handed> m_handed;
+    ErrorTrap* m_trap = nullptr; // of the handed transcripts
+    bool m_settling = false;
+    // A handed transcript ended the run: what the run did after it is not reported.
+    bool m_stoppedLate = false;
     std::set<QString> m_unchanged; // by key
     std::vector<FileId> m_protected;
     QStringList m_kept;
     QString m_stop;
+    std::unique_ptr<FlushWorkers> m_flushes; // made with the first transcript handed over
 };

@@ -7,14 +7,17 @@
 #include <QStringList>
 
 #include <functional>
+#include <mutex>
 
 // The machine's file system, with what a test can turn on: folders that fold letter case, as on
 // Windows and macOS; appends that fail from the nth one on with a given error, as on a disk that
 // fills up; moves into place that fail for some transcripts, a number of times or for good, as
 // where another program holds the file (which, as on Windows, may also refuse the move as if access
 // were denied and tell the hold apart when asked); something done right after a move, as by someone
-// else who may write in the folder; and a record of what was done, in order ("flush ann.txt").
-// A pause before a retry is recorded, never waited for.
+// else who may write in the folder; flushes that fail for some transcripts; and a record of what was
+// done, in order ("flush ann.txt"). Flushes run on other threads: the record takes them as they come,
+// so between different transcripts only the order the run promises holds. A pause before a retry is
+// recorded, never waited for.
 class FakeFileSystem final : public LocalFileSystem {
 public:
     int createStaged(const OpenedFolder& folder, const QString& name, FileId* id) override {
@@ -32,12 +35,17 @@ public:
         return LocalFileSystem::append(folder, name, id, bytes);
     }
     int flush(const OpenedFolder& folder, const QString& name, const FileId& id) override {
-        done.append(QStringLiteral("flush ") + transcriptOf(name));
+        const QString transcript = transcriptOf(name);
+        record(QStringLiteral("flush ") + transcript);
+        if (beforeFlush)
+            beforeFlush(transcript);
+        if (flushErrors.contains(transcript))
+            return flushErrors.value(transcript);
         return LocalFileSystem::flush(folder, name, id);
     }
     int replace(const OpenedFolder& folder, const QString& from, const FileId& id,
                 const QString& to) override {
-        done.append(QStringLiteral("replace ") + to);
+        record(QStringLiteral("replace ") + to);
         if (replaceErrors.contains(to) && replaceTimes.value(to, -1) != 0) {
             replaceTimes[to] = replaceTimes.value(to, -1) - 1;
             return replaceErrors.value(to);
@@ -48,17 +56,17 @@ public:
         return error;
     }
     bool heldOpen(const OpenedFolder& folder, const QString& name) override {
-        done.append(QStringLiteral("held open? ") + name);
+        record(QStringLiteral("held open? ") + name);
         return heldOpenNames.contains(name) || LocalFileSystem::heldOpen(folder, name);
     }
     int flushFolder(const OpenedFolder& folder) override {
-        done.append(QStringLiteral("flush folder"));
+        record(QStringLiteral("flush folder"));
         return LocalFileSystem::flushFolder(folder);
     }
     bool foldsCase(const OpenedFolder& folder, const QString& probe) override {
         return foldCase || LocalFileSystem::foldsCase(folder, probe);
     }
-    void pauseBeforeRetry() override { done.append(QStringLiteral("pause")); }
+    void pauseBeforeRetry() override { record(QStringLiteral("pause")); }
 
     // "ann.txt" for its staged file ".ann.txt.XXXXXX.part".
     static QString transcriptOf(const QString& staged) {
@@ -76,5 +84,34 @@ public:
     QMap<QString, int> replaceTimes;                  // how often each of those fails; missing: always
     QStringList heldOpenNames;                        // held by another program that lets nobody delete them
     std::function<void(const QString&)> afterReplace; // given the transcript's name
-    QStringList done;
+    QMap<QString, int> flushErrors;                   // by the transcript's name; set before the run
+    std::function<void(const QString&)> beforeFlush;  // on the flush's thread, given the transcript
+    QStringList done;                                 // read while no run is under way
+
+    // What was done out of the order a run promises, or nothing: each transcript flushed before it
+    // is moved into place, and the folder flushed after the last move.
+    QString outOfOrder() const {
+        QStringList flushed;
+        bool moved = false;
+        for (const QString& step : done) {
+            if (step == QLatin1String("flush folder")) {
+                moved = false;
+            } else if (step.startsWith(QLatin1String("flush "))) {
+                flushed.append(step.mid(6));
+            } else if (step.startsWith(QLatin1String("replace "))) {
+                if (!flushed.contains(step.mid(8)))
+                    return step + QStringLiteral(" before its flush");
+                moved = true;
+            }
+        }
+        return moved ? QStringLiteral("no flush of the folder after the last move") : QString();
+    }
+
+private:
+    void record(const QString& what) {
+        const std::lock_guard<std::mutex> lock(m_recording);
+        done.append(what);
+    }
+
+    std::mutex m_recording;
 };
