@@ -23,25 +23,24 @@ quint64 FlushWorkers::start(std::shared_ptr<const OpenedFolder> folder, const QS
     quint64 ticket = 0;
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
-        if (!m_started)
-            startThreads();
         ticket = m_nextTicket++;
         m_waiting.push_back(Job{ticket, std::move(folder), name, id});
+        if (m_idle < m_waiting.size())
+            addThread();
     }
     m_jobAdded.notify_one();
     return ticket;
 }
 
-// Threads that cannot be started leave their share to the others, or to the thread that waits.
-void FlushWorkers::startThreads() {
-    m_started = true;
-    m_threads.reserve(kThreads);
-    for (int i = 0; i < kThreads; ++i) {
-        try {
-            m_threads.emplace_back([this] { work(); });
-        } catch (const std::system_error&) {
-            break;
-        }
+// One more thread while there are fewer than kThreads. A thread that cannot be started leaves its
+// share to the others, or to the thread that waits.
+void FlushWorkers::addThread() {
+    if (m_threads.size() >= kThreads || m_cannotStart)
+        return;
+    try {
+        m_threads.emplace_back([this] { work(); });
+    } catch (const std::system_error&) {
+        m_cannotStart = true;
     }
 }
 
@@ -67,7 +66,9 @@ int FlushWorkers::wait(quint64 ticket) {
 void FlushWorkers::work() {
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
+        ++m_idle;
         m_jobAdded.wait(lock, [&] { return m_stopping || !m_waiting.empty(); });
+        --m_idle;
         if (m_stopping)
             return;
         const Job job = std::move(m_waiting.front());

@@ -24,7 +24,7 @@ class OpenedFolder;
 class FlushWorkers final {
 public:
     // How many flushes are under way at once, at most.
-    static constexpr int kThreads = 32;
+    static constexpr size_t kThreads = 32;
 
     explicit FlushWorkers(FileSystem& fileSystem);
     // Waits for the flushes under way; those not started are not made.
@@ -52,7 +52,7 @@ private:
         std::exception_ptr exception;
     };
 
-    void startThreads();
+    void addThread();
     void work();
     int flush(const Job& job);
 
@@ -63,7 +63,8 @@ private:
     std::deque<Job> m_waiting;           // not started
     std::map<quint64, Result> m_results; // flushed, not yet asked for
     quint64 m_nextTicket = 0;
-    bool m_started = false;
+    size_t m_idle = 0; // threads waiting for a file
+    bool m_cannotStart = false;
     bool m_stopping = false;
     std::vector<std::thread> m_threads; // last: joined before anything they use goes
 };
