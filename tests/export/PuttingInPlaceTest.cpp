@@ -5,6 +5,7 @@
 #include "fakes/FakeFileSystem.h"
 #include "fakes/FakeMessageBoxes.h"
 #include "files/FileError.h"
+#include "files/FlushWorkers.h"
 #include "files/FolderLock.h"
 
 #include <QDir>
@@ -252,6 +253,37 @@ TEST_F(PuttingInPlace, AFailureAtAnyStepKeepsWhatItKeptBeforeAndSaysSoInTheSameO
         }
     }
     w.files.afterReplace = nullptr;
+}
+
+// However many transcripts a run writes, a few files are open for their flushes at once, and a few
+// score wait flushed or being flushed for their turn to be moved.
+TEST_F(PuttingInPlace, ManyTranscriptsKeepFewFilesOpenAndFewWaiting) {
+    constexpr int kContacts = 400;
+    for (int i = 0; i < kContacts; ++i) {
+        const QString handle = QStringLiteral("c%1").arg(i, 3, 10, QLatin1Char('0'));
+        w.skype.addChat(handle, kStamp, {QStringLiteral("X: hi")});
+        tick({handle});
+    }
+    for (const char* button : {"PushButton7", "PushButton6"}) {
+        SCOPED_TRACE(button);
+        w.boxes.clear();
+        w.files.done.clear();
+        w.files.mostFlushing = 0;
+        w.click(button);
+        EXPECT_EQ(w.boxes.texts(), QStringList{QStringLiteral("Done.")});
+        EXPECT_EQ(w.files.outOfOrder(), QString());
+        EXPECT_EQ(w.files.done.filter(QStringLiteral("replace ")).size(), kContacts);
+        EXPECT_LE(w.files.mostFlushing, static_cast<int>(FlushWorkers::kThreads));
+        int ahead = 0;
+        int mostAhead = 0;
+        for (const QString& step : std::as_const(w.files.done)) {
+            if (step.startsWith(QLatin1String("flush ")) && step != QLatin1String("flush folder"))
+                mostAhead = std::max(mostAhead, ++ahead);
+            else if (step.startsWith(QLatin1String("replace ")))
+                --ahead;
+        }
+        EXPECT_LE(mostAhead, 200);
+    }
 }
 
 #ifndef Q_OS_WIN

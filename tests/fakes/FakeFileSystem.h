@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <algorithm>
 #include <functional>
 #include <mutex>
 
@@ -36,12 +37,13 @@ public:
     }
     int flush(const OpenedFolder& folder, const QString& name, const FileId& id) override {
         const QString transcript = transcriptOf(name);
-        record(QStringLiteral("flush ") + transcript);
+        record(QStringLiteral("flush ") + transcript, 1);
         if (beforeFlush)
             beforeFlush(transcript);
-        if (flushErrors.contains(transcript))
-            return flushErrors.value(transcript);
-        return LocalFileSystem::flush(folder, name, id);
+        const int error = flushErrors.contains(transcript) ? flushErrors.value(transcript)
+                                                           : LocalFileSystem::flush(folder, name, id);
+        record(QString(), -1);
+        return error;
     }
     int replace(const OpenedFolder& folder, const QString& from, const FileId& id,
                 const QString& to) override {
@@ -107,11 +109,19 @@ public:
         return moved ? QStringLiteral("no flush of the folder after the last move") : QString();
     }
 
+    int mostFlushing = 0; // flushes under way at once, at most
+
 private:
-    void record(const QString& what) {
+    // Records the step; `flushing` counts a flush that begins (1) or ends (-1).
+    void record(const QString& what, int flushing = 0) {
         const std::lock_guard<std::mutex> lock(m_recording);
-        done.append(what);
+        if (!what.isEmpty())
+            done.append(what);
+        m_flushing += flushing;
+        mostFlushing = std::max(mostFlushing, m_flushing);
     }
+
+    int m_flushing = 0;
 
     std::mutex m_recording;
 };
