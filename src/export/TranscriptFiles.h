@@ -149,7 +149,8 @@ private:
     // Moves the flushed new file over the old one; fails, as commit() does, when its flush failed
     // (`flushed`), its folder is gone or the move fails.
     void putInPlace(Pending& pending, int flushed);
-    // The transcripts handed to commitLater(), in order: the first `count`, or all.
+    // Puts the first `count` transcripts handed to commitLater() in place, in order, and reports
+    // what fails through its trap.
     void settle(size_t count);
     void settleOne();
     // Before the trap reports a failure: false when what was handed over ended the run.
