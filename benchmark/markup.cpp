@@ -7,7 +7,7 @@
 
 #include "export/ChatNameIndex.h"
 #include "export/NarrowText.h"
-#include "skype/MessageBody.h"
+#include "messages/MessageBody.h"
 
 #include <QElapsedTimer>
 #include <QXmlStreamReader>

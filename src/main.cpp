@@ -5,8 +5,8 @@
 #include "base/FileSettingsStore.h"
 #include "base/SystemRandom.h"
 #include "files/LocalFileSystem.h"
+#include "maindb/HistoryCopy.h"
 #include "skype/HistoryConnector.h"
-#include "skype/HistoryCopy.h"
 
 #include <QApplication>
 #include <QDir>

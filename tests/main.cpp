@@ -1,4 +1,4 @@
-#include "skype/HistoryCopy.h"
+#include "maindb/HistoryCopy.h"
 
 #include <QApplication>
 #include <QStandardPaths>

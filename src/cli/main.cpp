@@ -3,7 +3,7 @@
 
 #include "base/ErrorTrap.h"
 #include "base/FileSettingsStore.h"
-#include "skype/HistoryCopy.h"
+#include "maindb/HistoryCopy.h"
 
 #include <QCoreApplication>
 

@@ -39,9 +39,26 @@ QString ChatFailures::message(int chats) {
         .arg(chats);
 }
 
+QString ChatFailures::transcriptsMessage(int transcripts) {
+    if (transcripts == 1)
+        return QStringLiteral("1 more transcript could not be put in place; its error is not shown.");
+    return QStringLiteral("%1 more transcripts could not be put in place; their errors are not shown one by "
+                          "one.")
+        .arg(transcripts);
+}
+
+int ChatFailures::unshown() const {
+    return static_cast<int>(
+        std::count_if(m_unshown.begin(), m_unshown.end(), [](int chat) { return chat > 0; }));
+}
+
 void ChatFailures::report(MessageBoxes& boxes) const {
-    if (m_unshown.empty())
-        return;
-    boxes.show(message(unshown()), QString(), MessageBoxes::Buttons::Ok, MessageBoxes::Icon::Warning,
-               MessageBoxes::Answer::Ok);
+    const int chats = unshown();
+    const int transcripts = static_cast<int>(m_unshown.size()) - chats;
+    if (chats > 0)
+        boxes.show(message(chats), QString(), MessageBoxes::Buttons::Ok, MessageBoxes::Icon::Warning,
+                   MessageBoxes::Answer::Ok);
+    if (transcripts > 0)
+        boxes.show(transcriptsMessage(transcripts), QString(), MessageBoxes::Buttons::Ok,
+                   MessageBoxes::Icon::Warning, MessageBoxes::Answer::Ok);
 }

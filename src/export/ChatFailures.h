@@ -8,7 +8,8 @@ class ErrorTrap;
 class MessageBoxes;
 
 // A damaged history can fail hundreds of chats, each with boxes of its own: a run shows the boxes of
-// its first failing chats only, and then one box that says how many more chats could not be read.
+// its first failing chats only, and then one box that says how many more chats could not be read. So
+// too for the transcripts that cannot be put in place (a shared folder of another user's files).
 class ChatFailures final {
 public:
     // Boxes shown for the chats of one run, at most.
@@ -17,7 +18,8 @@ public:
     explicit ChatFailures(ErrorTrap& trap);
 
     // The steps of one chat, from here to the end of the scope: once the boxes of earlier chats are
-    // shown, its failures are only counted.
+    // shown, its failures are only counted. `chat`: the chat's position; a transcript being put in
+    // place counts by a negative number of its own.
     class Scope final {
     public:
         Scope(ChatFailures& failures, int chat);
@@ -33,10 +35,12 @@ public:
     };
 
     // The chats that failed with none of their boxes shown.
-    int unshown() const { return static_cast<int>(m_unshown.size()); }
-    // Shows how many they were, if any: before the box that lists the transcripts kept.
+    int unshown() const;
+    // Shows how many they were, and how many transcripts, if any: before the box that lists the
+    // transcripts kept.
     void report(MessageBoxes& boxes) const;
     static QString message(int chats);
+    static QString transcriptsMessage(int transcripts);
 
 private:
     ErrorTrap& m_trap;

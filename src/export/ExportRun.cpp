@@ -33,8 +33,7 @@ void ExportRun::run(TranscriptFiles& files) {
     restartTranscripts(trap, files);
     ChatFailures failures(trap);
     writeTranscripts(trap, failures, *root, files);
-    failures.report(m_services.boxes);
-    commitTranscripts(trap, files);
+    commitTranscripts(trap, failures, files);
     reportContactsWithoutChat(files);
     trap.step(152, [&] { m_view.setMousePointer(Pointer::Default); });
     trap.step(154, [&] { m_services.boxes.inform(QStringLiteral("Done.")); });
@@ -174,7 +173,8 @@ void ExportRun::leaveUnticked(TranscriptFiles& files, const QList<int>& rows) {
 }
 
 // The end of the second pass: each transcript takes the place of the old one, or the old one stays.
-void ExportRun::commitTranscripts(ErrorTrap& trap, TranscriptFiles& files) {
+// Past the first few boxes, the transcripts that cannot be put in place are counted, as chats are.
+void ExportRun::commitTranscripts(ErrorTrap& trap, ChatFailures& failures, TranscriptFiles& files) {
     // Unticked since: the user no longer wants them written.
     QList<int> rows;
     for (const auto& [row, path] : m_rowPaths)
@@ -182,12 +182,15 @@ void ExportRun::commitTranscripts(ErrorTrap& trap, TranscriptFiles& files) {
     leaveUnticked(files, rows);
     // Flushed on other threads, several at once, and moved in this order. After a stop nothing more
     // is put in place: the old transcripts stay.
+    int transcript = 0;
     for (const QString& path : files.pending()) {
         if (files.stopped())
             break;
+        const ChatFailures::Scope scope(failures, --transcript);
         trap.step(150, [&] { files.commitLater(path, trap, 150); });
     }
     files.finish();
+    failures.report(m_services.boxes);
     if (files.stopped())
         m_services.boxes.show(files.stopMessage(), QString(), MessageBoxes::Buttons::Ok,
                               MessageBoxes::Icon::Warning, MessageBoxes::Answer::Ok);

@@ -45,7 +45,7 @@ private:
     void writeChat(ErrorTrap& trap, SkypeRoot& root, TranscriptFiles& files, int chat, int row);
     // A chat went wrong: the transcripts it may belong to keep their old content.
     void spoilChat(TranscriptFiles& files, const std::optional<QString>& partner);
-    void commitTranscripts(ErrorTrap& trap, TranscriptFiles& files);
+    void commitTranscripts(ErrorTrap& trap, ChatFailures& failures, TranscriptFiles& files);
     // A contact started afresh or written to whose row is no longer ticked: its transcript is left.
     void leaveUnticked(TranscriptFiles& files, const QList<int>& rows);
     void reportContactsWithoutChat(TranscriptFiles& files);

@@ -78,8 +78,12 @@ void LegacyExport::run(TranscriptFiles& files) {
             exportRange(trap, failures, *root, files, *path, row);
         if (trap.failures() != failedBefore)
             files.spoil(*path);
-        // Flushed on other threads while the next rows are read.
-        trap.step(152, [&] { files.commitLater(*path, trap, 152); });
+        {
+            // Past the first few boxes, a transcript that cannot be put in place is counted. Flushed
+            // on other threads while the next rows are read.
+            const ChatFailures::Scope scope(failures, -row);
+            trap.step(152, [&] { files.commitLater(*path, trap, 152); });
+        }
         if (files.mustStop(trap))
             break;
     }

@@ -293,7 +293,7 @@ void TranscriptFiles::createStaged(Pending& pending) {
         const int error = m_fileSystem.createStaged(folder, name, &pending.stagedId);
         if (error == 0) {
             pending.staged = name;
-            pending.interruptEntry = InterruptCleanup::note(folder, name);
+            pending.interruptEntry = InterruptCleanup::note(folder, name, pending.stagedId);
             break;
         }
         if (fileErrorKind(error) != FileError::Exists || attempt == 100)

@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -34,6 +35,7 @@ struct Entry {
     int folder = -1;
     QByteArray name;
 #endif
+    FileId id;
 };
 
 constexpr int kEntries = 1 << 15;
@@ -45,14 +47,42 @@ bool g_installed = false;
 int g_noted = 0;
 int g_next = 0;
 
+#ifdef Q_OS_WIN
+// Only the file made, opened as itself and deleted through that handle: someone who may write in the
+// folder may have put one of theirs under its name. The console's handler runs on a thread of its own,
+// where this may be done.
+void removeIfMade(const Entry& entry) {
+    const HANDLE file = CreateFileW(entry.path.c_str(), DELETE | FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (GetFileInformationByHandle(file, &information) &&
+        information.dwVolumeSerialNumber == entry.id.device &&
+        ((quint64(information.nFileIndexHigh) << 32) | information.nFileIndexLow) == entry.id.file) {
+        FILE_DISPOSITION_INFO disposition{TRUE};
+        SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition);
+    }
+    CloseHandle(file);
+}
+#endif
+
 void removeAll() {
     g_removing.fetch_add(1);
     for (std::atomic<Entry*>& slot : g_entries) {
         if (const Entry* entry = slot.load()) {
 #ifdef Q_OS_WIN
-            DeleteFileW(entry->path.c_str());
+            removeIfMade(*entry);
 #else
-            ::unlinkat(entry->folder, entry->name.constData(), 0);
+            // Only the file made: someone who may write in the folder may have put one of theirs
+            // under its name.
+            struct stat named{};
+            if (::fstatat(entry->folder, entry->name.constData(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+                static_cast<quint64>(named.st_dev) == entry->id.device &&
+                static_cast<quint64>(named.st_ino) == entry->id.file &&
+                static_cast<quint64>(named.st_uid) == entry->id.owner)
+                ::unlinkat(entry->folder, entry->name.constData(), 0);
 #endif
         }
     }
@@ -104,7 +134,7 @@ void install() {
 
 } // namespace
 
-int note(const OpenedFolder& folder, const QString& name) {
+int note(const OpenedFolder& folder, const QString& name, const FileId& id) {
     auto entry = std::make_unique<Entry>();
 #ifdef Q_OS_WIN
     entry->path = folder.longPath(name);
@@ -112,6 +142,7 @@ int note(const OpenedFolder& folder, const QString& name) {
     entry->folder = folder.fd();
     entry->name = QFile::encodeName(name);
 #endif
+    entry->id = id;
     const std::lock_guard<std::mutex> lock(g_noting);
     if (!g_installed) {
         install();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "FileSystem.h"
+
 #include <QString>
 
 class OpenedFolder;
@@ -10,9 +12,10 @@ class OpenedFolder;
 // (nohup, a background job) or that something else handles is left as it is.
 namespace InterruptCleanup {
 
-// Notes a staged file of the folder, which must stay open until it is forgotten. Returns the number
-// to forget it by, or -1 when it cannot be noted: it is then left for the next run's clean-up.
-int note(const OpenedFolder& folder, const QString& name);
+// Notes a staged file of the folder, which must stay open until it is forgotten; `id` is the file made,
+// and only that file is removed, whatever took its name meanwhile. Returns the
+// number to forget it by, or -1 when it cannot be noted: it is then left for the next run's clean-up.
+int note(const OpenedFolder& folder, const QString& name, const FileId& id);
 // Forgets it: before it is moved into place or removed, so that the name is never removed once it
 // may be another file's.
 void forget(int entry);

@@ -55,13 +55,15 @@ bool isStagedFile(const struct stat& status, const FileId& id) {
 
 // The staged file cannot be opened: when its name now leads to another file (one that someone who may
 // write in the folder swapped in, which this user may not open; it may even have the number the staged
-// file had), that is the reason, not a refusal to write into the folder.
+// file had), that is the reason, not a refusal to write into the folder. A refusal while the name can
+// be looked up is one too: the user may always open the file they made for themselves, and someone
+// exchanging names back and forth may have put the staged file back by the time it is looked at.
 int openFailure(const OpenedFolder& folder, const QByteArray& name, const FileId& id, int error) {
     if (error == ELOOP || error == ENXIO)
         return FileSystem::kNotTheStagedFile;
     struct stat named{};
     if (::fstatat(folder.fd(), name.constData(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
-        !isStagedFile(named, id))
+        (!isStagedFile(named, id) || error == EACCES || error == EPERM))
         return FileSystem::kNotTheStagedFile;
     return error;
 }

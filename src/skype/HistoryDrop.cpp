@@ -1,12 +1,12 @@
 #include "HistoryDrop.h"
 
 #include "HistorySource.h"
+#include "SkypeConnector.h"
 
 #include "base/Failure.h"
 #include "base/MessageBoxes.h"
 #include "base/Services.h"
 #include "base/Settings.h"
-#include "skype/SkypeConnector.h"
 
 namespace HistoryDrop {
 

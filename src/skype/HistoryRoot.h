@@ -1,9 +1,10 @@
 #pragma once
 
-#include "History.h"
 #include "ReadAhead.h"
 #include "ReadProgress.h"
 #include "SkypeLink.h"
+
+#include "messages/History.h"
 
 #include <functional>
 #include <memory>

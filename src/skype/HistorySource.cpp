@@ -1,10 +1,9 @@
 #include "HistorySource.h"
 
-#include "DatabaseHistory.h"
-#include "ExportHistory.h"
-
 #include "base/Failure.h"
 #include "base/Settings.h"
+#include "dataexport/ExportHistory.h"
+#include "maindb/DatabaseHistory.h"
 
 #include <QDir>
 #include <QDirIterator>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "History.h"
+#include "messages/History.h"
 
 #include <condition_variable>
 #include <exception>

@@ -1,31 +1,16 @@
 #pragma once
 
-#include <QByteArrayView>
+#include "messages/Message.h"
+
 #include <QDateTime>
 #include <QString>
 
 #include <memory>
-#include <optional>
 #include <vector>
 
 // The Skype link: the read-only operations the program uses on a Skype history. Objects are shared
 // and reference-counted; every operation may fail with a Failure that says what went wrong.
 // Positions in collections run from 1 to the count.
-
-class Message {
-public:
-    virtual ~Message() = default;
-    virtual QString senderName() const = 0;
-    virtual QString body() const = 0;
-
-    // The same two texts in UTF-8, where the message holds them so: a transcript in UTF-8 takes
-    // them as they are. Valid while the message lives; nothing where only the texts are to be had.
-    struct Utf8 {
-        QByteArrayView senderName;
-        QByteArrayView body;
-    };
-    virtual std::optional<Utf8> utf8() const { return std::nullopt; }
-};
 
 class MessageCollection {
 public:

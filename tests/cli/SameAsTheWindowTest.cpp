@@ -8,7 +8,7 @@
 #include "ExportWriter.h"
 #include "SyntheticHistory.h"
 
-#include "skype/DatabaseHistory.h"
+#include "maindb/DatabaseHistory.h"
 
 #include <QDir>
 #include <QRadioButton>

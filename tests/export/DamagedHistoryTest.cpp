@@ -7,7 +7,7 @@
 #include "skype/HistoryFiles.h"
 
 #include "base/Failure.h"
-#include "skype/DatabaseHistory.h"
+#include "maindb/DatabaseHistory.h"
 
 #include <SQLiteCpp/Database.h>
 #include <SQLiteCpp/Statement.h>
@@ -556,6 +556,60 @@ TEST_F(DamagedHistory, EveryWayOfReadingFindsTheSameDamage) {
                 failedTheFirstWay = failed;
             }
             EXPECT_EQ(failed, *failedTheFirstWay) << damage.name << ", " << way.name;
+        }
+    }
+}
+
+// A history larger than SQLite's page cache, with the row pointers of a few table pages damaged. The
+// pass reads the rows of such a page that can be read (SQLite fails the first read of the page alone),
+// and a chat read by a query of its own (where no temporary file can be made) must read them too, not
+// fail for the other rows of its page: each way fails the same chats, and reads the others whole.
+TEST(DamagedLargeHistory, EachChatsOwnQueryReadsTheRowsThePassRead) {
+    QTemporaryDir dir;
+    const QString original = dir.filePath(QStringLiteral("original.db"));
+    const QString db = dir.filePath(QStringLiteral("main.db"));
+    {
+        SyntheticHistory synthetic({7, 21, 10, 30000});
+        DatabaseWriter writer(original, synthetic, true);
+        for (int i = 0; i < synthetic.conversationCount(); ++i)
+            writer.add(synthetic.conversation(i));
+        writer.finish();
+    }
+    std::vector<QStringList> sound;
+    {
+        DatabaseHistory history(original);
+        for (size_t chat = 0; chat < history.chats().size(); ++chat)
+            sound.push_back(linesOf(history.messages(chat).messages));
+    }
+    for (const size_t first : {size_t(10), size_t(30), size_t(50)}) {
+        SCOPED_TRACE(first);
+        QFile::remove(db);
+        ASSERT_TRUE(QFile::copy(original, db));
+        TableLeaves table(db);
+        ASSERT_GT(table.pages.size(), first + 10);
+        for (size_t leaf = first; leaf < first + 10; leaf += 2)
+            table.damage(leaf);
+        table.write(db);
+        std::optional<QStringList> failedAlongThePlan;
+        for (const bool plan : {true, false}) {
+            DatabaseHistory history(db);
+            std::vector<size_t> all(history.chats().size());
+            std::iota(all.begin(), all.end(), size_t(0));
+            if (plan) {
+                ASSERT_TRUE(history.planReads(all));
+            }
+            QStringList failed;
+            for (const size_t chat : all) {
+                try {
+                    EXPECT_EQ(linesOf(history.messages(chat).messages), sound.at(chat)) << chat;
+                } catch (const Failure&) {
+                    failed.append(history.chats().at(chat).name);
+                }
+            }
+            if (plan)
+                failedAlongThePlan = failed;
+            else
+                EXPECT_EQ(failed, *failedAlongThePlan);
         }
     }
 }

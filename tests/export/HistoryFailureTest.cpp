@@ -6,7 +6,7 @@
 
 #include "ExportWriter.h"
 #include "export/FileRoutines.h"
-#include "skype/PlanReader.h"
+#include "maindb/PlanReader.h"
 
 #include <SQLiteCpp/Database.h>
 

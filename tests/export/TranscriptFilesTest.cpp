@@ -1,6 +1,7 @@
 #include "ExportWindow.h"
 #include "fakes/OrdinaryUser.h"
 
+#include "export/ChatFailures.h"
 #include "export/FileRoutines.h"
 #include "export/TranscriptFiles.h"
 #include "files/FileError.h"
@@ -24,6 +25,7 @@
 #else
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #ifdef Q_OS_LINUX
@@ -387,18 +389,21 @@ TEST_F(TranscriptFilesTest, StaleNewFilesOfAKilledRunAreRemovedByTheNextRunOnlyT
 
 // Ctrl-C, SIGTERM or a closed terminal end a run half-way: its new files go with it, the old
 // transcripts stay whole, and the program ends by that signal as it would have. A signal the program
-// was started to ignore (nohup, a background job) stays ignored.
+// was started to ignore (nohup, a background job) stays ignored. A file someone who may write in the
+// folder put under a new file's name is not the program's, and stays.
 TEST_F(TranscriptFilesTest, AnInterruptedRunRemovesItsNewFiles) {
     struct Row {
         const char* what;
         int signal;
         bool ignored;
+        bool swapped; // ann's new file replaced by another file before the signal
     };
     const QList<Row> rows{
-        {"Ctrl-C", SIGINT, false},
-        {"SIGTERM", SIGTERM, false},
-        {"a closed terminal", SIGHUP, false},
-        {"Ctrl-C where it is ignored", SIGINT, true},
+        {"Ctrl-C", SIGINT, false, false},
+        {"SIGTERM", SIGTERM, false, false},
+        {"a closed terminal", SIGHUP, false, false},
+        {"Ctrl-C where it is ignored", SIGINT, true, false},
+        {"Ctrl-C after a new file was swapped for another", SIGINT, false, true},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -417,6 +422,16 @@ TEST_F(TranscriptFilesTest, AnInterruptedRunRemovesItsNewFiles) {
                 files.restart(out + QLatin1String(handle) + QStringLiteral(".txt"));
                 files.append(out + QLatin1String(handle) + QStringLiteral(".txt"), QStringLiteral("half"));
             }
+            if (row.swapped) {
+                const QStringList staged =
+                    QDir(dir.path())
+                        .entryList({QStringLiteral(".ann.txt.*.part")}, QDir::Files | QDir::Hidden);
+                writeFile(out + QStringLiteral("theirs"), "theirs");
+                if (staged.size() != 1 ||
+                    ::rename(QFile::encodeName(out + QStringLiteral("theirs")).constData(),
+                             QFile::encodeName(out + staged.first()).constData()) != 0)
+                    _exit(3);
+            }
             raise(row.signal);
             _exit(7);
         }
@@ -429,7 +444,15 @@ TEST_F(TranscriptFilesTest, AnInterruptedRunRemovesItsNewFiles) {
                 << left.join(QLatin1Char(' ')).toStdString();
         } else {
             EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == row.signal) << status;
-            EXPECT_EQ(left, (QStringList{FolderLock::fileName(), QStringLiteral("ann.txt")}));
+            const QStringList parts = left.filter(QStringLiteral(".part"));
+            EXPECT_EQ(parts.size(), row.swapped ? 1 : 0) << left.join(QLatin1Char(' ')).toStdString();
+            if (row.swapped && parts.size() == 1) {
+                EXPECT_EQ(contents(out + parts.first()), QByteArray("theirs"));
+            }
+            QStringList others = left;
+            for (const QString& part : parts)
+                others.removeAll(part);
+            EXPECT_EQ(others, (QStringList{FolderLock::fileName(), QStringLiteral("ann.txt")}));
         }
         EXPECT_EQ(contents(out + QStringLiteral("ann.txt")), QByteArray("old ann"));
     }
@@ -667,6 +690,48 @@ TEST_F(TranscriptFilesTest, AFullDiskEndsTheRunAndKeepsTheOldTranscripts) {
     EXPECT_EQ(contents(transcript("cid")), QByteArray("old cid"));
     EXPECT_EQ(files(),
               (QStringList{QStringLiteral("ann.txt"), QStringLiteral("bob.txt"), QStringLiteral("cid.txt")}));
+}
+
+// A folder of transcripts none of which may be replaced (another user's files in a shared folder with
+// the sticky bit): each export shows the boxes of the first few, then one that counts the others, then
+// lists every transcript kept. No box for each of hundreds, and nothing lost.
+TEST_F(TranscriptFilesTest, ManyTranscriptsThatCannotBeReplacedPutUpAFewBoxesAndOneThatCountsTheOthers) {
+#ifdef Q_OS_WIN
+    const int refused = 1314; // ERROR_PRIVILEGE_NOT_HELD
+#else
+    const int refused = EPERM;
+#endif
+    const int contacts = ChatFailures::kShownBoxes + 3;
+    QStringList handles;
+    QStringList paths;
+    for (int i = 0; i < contacts; ++i) {
+        handles << QStringLiteral("user%1").arg(i);
+        paths << folder + handles.last() + QStringLiteral(".txt");
+        w.skype.addChat(handles.last(), kStamp, {QStringLiteral("X: hi")});
+        writeFile(paths.last(), "old");
+    }
+    tick(handles);
+    w.files.replaceError = refused;
+    const struct {
+        const char* button;
+        const char* handler;
+        int line;
+    } rows[] = {{"PushButton7", "PushButton7_Click", 150}, {"PushButton6", "PushButton6_Click", 152}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.button);
+        w.boxes.clear();
+        w.click(row.button);
+        QStringList expected;
+        for (int i = 0; i < ChatFailures::kShownBoxes; ++i)
+            expected << errorReport(
+                QStringLiteral("Cannot replace '%1': %2").arg(paths.at(i), fileErrorText(refused)),
+                QString::fromLatin1(row.handler), row.line);
+        expected << ChatFailures::transcriptsMessage(contacts - ChatFailures::kShownBoxes) << kept(paths)
+                 << QStringLiteral("Done.");
+        EXPECT_EQ(w.boxes.texts(), expected);
+        for (const QString& path : std::as_const(paths))
+            EXPECT_EQ(contents(path), QByteArray("old"));
+    }
 }
 
 // Stop or go, by what failed: a move refused for one transcript (another user's file in a sticky

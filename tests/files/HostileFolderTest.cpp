@@ -182,53 +182,72 @@ TEST(HostileFolder, TheHistoryIsNeverWritten) {
 
 // Someone else who may write in the folder swaps ann's staged file for a file of theirs that this user
 // may not open. That is no reason to say the folder cannot be written: ann keeps her transcript, with
-// that reason, the others are written, and the file swapped in stays as its owner made it.
+// that reason, the others are written, and the file swapped in stays as its owner made it. So too
+// where they exchange the two names back and forth, and the staged file is back when it is looked at
+// after the refusal (here: the staged file itself refuses the user, for the moment of that open).
 TEST(HostileFolder, AStagedFileSwappedForOneTheUserMayNotOpenKeepsOnlyThatTranscript) {
-    QTemporaryDir dir;
-    const QString out = dir.filePath(QStringLiteral("out"));
-    ASSERT_TRUE(QDir().mkdir(out));
-    ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
-    ASSERT_EQ(::chmod(QFile::encodeName(out).constData(), 0777), 0);
-    const QString ann = out + QStringLiteral("/ann.txt");
-    const QString bob = out + QStringLiteral("/bob.txt");
-    // The run as an ordinary user, so that a file it may not open exists even where the test is root.
-    std::optional<OrdinaryUser> user(std::in_place);
-    writeFile(ann, "old");
-    writeFile(bob, "old");
-    LocalFileSystem fileSystem;
-    TranscriptFiles files(fileSystem);
-    ASSERT_TRUE(files.lockFolder(out + QLatin1Char('/')).isEmpty());
-    for (const QString& path : {ann, bob}) {
-        files.restart(path);
-        files.append(path, QStringLiteral("one"));
+    struct Row {
+        const char* what;
+        bool swappedBack;
+        QByteArray stagedAfterwards; // what the staged file's name holds after the run
+    };
+    const QList<Row> rows{
+        {"a file of theirs in its place", false, "theirs"},
+        {"exchanged back before it is looked at", true, "<missing>"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        QTemporaryDir dir;
+        const QString out = dir.filePath(QStringLiteral("out"));
+        ASSERT_TRUE(QDir().mkdir(out));
+        ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
+        ASSERT_EQ(::chmod(QFile::encodeName(out).constData(), 0777), 0);
+        const QString ann = out + QStringLiteral("/ann.txt");
+        const QString bob = out + QStringLiteral("/bob.txt");
+        // The run as an ordinary user, so that a file it may not open exists even where the test is
+        // root.
+        std::optional<OrdinaryUser> user(std::in_place);
+        writeFile(ann, "old");
+        writeFile(bob, "old");
+        LocalFileSystem fileSystem;
+        TranscriptFiles files(fileSystem);
+        ASSERT_TRUE(files.lockFolder(out + QLatin1Char('/')).isEmpty());
+        for (const QString& path : {ann, bob}) {
+            files.restart(path);
+            files.append(path, QStringLiteral("one"));
+        }
+        const QStringList staged =
+            QDir(out).entryList({QStringLiteral(".ann.txt.*.part")}, QDir::Files | QDir::Hidden);
+        ASSERT_EQ(staged.size(), 1);
+        const QString stagedPath = out + QLatin1Char('/') + staged.first();
+        if (row.swappedBack) {
+            ASSERT_EQ(::chmod(QFile::encodeName(stagedPath).constData(), 0400), 0);
+        } else {
+            user.reset();
+            ASSERT_TRUE(QFile::remove(stagedPath));
+            writeFile(stagedPath, "theirs");
+            ASSERT_EQ(::chmod(QFile::encodeName(stagedPath).constData(), ::geteuid() == 0 ? 0600 : 0), 0);
+            user.emplace();
+        }
+        try {
+            files.append(ann, QStringLiteral("two"));
+            ADD_FAILURE() << "written into the file swapped in";
+        } catch (const Failure& failure) {
+            EXPECT_EQ(
+                failure.description(),
+                QStringLiteral("Cannot write '%1': its new file was replaced by another while it was written")
+                    .arg(ann));
+        }
+        files.append(bob, QStringLiteral("two"));
+        for (const QString& path : {ann, bob})
+            files.commit(path);
+        user.reset();
+        EXPECT_FALSE(files.stopped()) << files.stopMessage().toStdString();
+        EXPECT_EQ(files.kept(), QStringList{ann});
+        EXPECT_EQ(contents(ann), QByteArray("old"));
+        EXPECT_EQ(contents(bob), QByteArray("onetwo"));
+        EXPECT_EQ(contents(stagedPath), row.stagedAfterwards);
     }
-    const QStringList staged =
-        QDir(out).entryList({QStringLiteral(".ann.txt.*.part")}, QDir::Files | QDir::Hidden);
-    ASSERT_EQ(staged.size(), 1);
-    const QString stagedPath = out + QLatin1Char('/') + staged.first();
-    user.reset();
-    ASSERT_TRUE(QFile::remove(stagedPath));
-    writeFile(stagedPath, "theirs");
-    ASSERT_EQ(::chmod(QFile::encodeName(stagedPath).constData(), ::geteuid() == 0 ? 0600 : 0), 0);
-    user.emplace();
-    try {
-        files.append(ann, QStringLiteral("two"));
-        ADD_FAILURE() << "written into the file swapped in";
-    } catch (const Failure& failure) {
-        EXPECT_EQ(
-            failure.description(),
-            QStringLiteral("Cannot write '%1': its new file was replaced by another while it was written")
-                .arg(ann));
-    }
-    files.append(bob, QStringLiteral("two"));
-    for (const QString& path : {ann, bob})
-        files.commit(path);
-    user.reset();
-    EXPECT_FALSE(files.stopped()) << files.stopMessage().toStdString();
-    EXPECT_EQ(files.kept(), QStringList{ann});
-    EXPECT_EQ(contents(ann), QByteArray("old"));
-    EXPECT_EQ(contents(bob), QByteArray("onetwo"));
-    EXPECT_EQ(contents(stagedPath), QByteArray("theirs"));
 }
 
 // Someone else who may write in the folder exchanges the transcript's new file for a file of theirs

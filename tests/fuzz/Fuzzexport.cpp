@@ -1,5 +1,5 @@
 // Any messages.json: reading it either works or fails with a Failure, never a crash or a hang.
-#include "skype/ExportHistory.h"
+#include "dataexport/ExportHistory.h"
 
 #include "base/Failure.h"
 

@@ -1,5 +1,5 @@
 // Any message body: the conversion never crashes, never hangs, and keeps its promises.
-#include "skype/MessageBody.h"
+#include "messages/MessageBody.h"
 
 #include <cstdint>
 #include <cstdlib>

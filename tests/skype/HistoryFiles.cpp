@@ -4,7 +4,7 @@
 #include "ExportWriter.h"
 #include "TarWriter.h"
 
-#include "skype/History.h"
+#include "messages/History.h"
 #include "skype/SkypeLink.h"
 
 #include <QFile>

@@ -1,8 +1,8 @@
 #include "ExportWriter.h"
 #include "HistoryFiles.h"
 
-#include "skype/DatabaseHistory.h"
-#include "skype/ExportHistory.h"
+#include "dataexport/ExportHistory.h"
+#include "maindb/DatabaseHistory.h"
 
 #include <QTemporaryDir>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SkypeLink.h"
+#include "Message.h"
 
 #include <QByteArray>
 #include <QStringList>

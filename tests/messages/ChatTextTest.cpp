@@ -1,4 +1,4 @@
-#include "skype/ChatText.h"
+#include "messages/ChatText.h"
 
 #include <QByteArray>
 #include <QString>

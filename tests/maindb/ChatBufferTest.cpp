@@ -1,4 +1,4 @@
-#include "skype/ChatBuffer.h"
+#include "maindb/ChatBuffer.h"
 #include "fakes/ScopedEnv.h"
 
 #include <QDir>

@@ -1,10 +1,10 @@
 #include "DatabaseWriter.h"
-#include "HistoryFiles.h"
 #include "fakes/OrdinaryUser.h"
 #include "fakes/ScopedEnv.h"
+#include "skype/HistoryFiles.h"
 
-#include "skype/DatabaseHistory.h"
-#include "skype/HistoryCopy.h"
+#include "maindb/DatabaseHistory.h"
+#include "maindb/HistoryCopy.h"
 
 #include "base/Failure.h"
 

@@ -1,11 +1,15 @@
 #pragma once
 
-#include "MarkupParser.h"
-
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
 #include <QStringView>
+
+// The parser's own types for each encoding, named here; the parser includes this, not the reverse.
+struct MarkupAttribute;
+class MarkupHandler;
+struct Utf8MarkupAttribute;
+class Utf8MarkupHandler;
 
 // Inside the markup parser and the plain text built from it: code that reads a body as text
 // (UTF-16) or in UTF-8, written once for both.

@@ -1,22 +1,22 @@
 #pragma once
 
-#include "History.h"
+#include "ChatQuery.h"
+#include "DatabaseSchema.h"
+#include "DatabaseSource.h"
 
-#include <map>
+#include "messages/History.h"
+
 #include <memory>
 #include <optional>
 #include <set>
 
 class ChatVerdicts;
-class HistoryCopy;
 class PlanReader;
 class TableScan;
 
 namespace SQLite {
 class Database;
 } // namespace SQLite
-
-struct sqlite3_stmt;
 
 // The classic client's main.db, opened read-only; nothing is ever written beside it. Columns missing
 // in older clients read as NULL.
@@ -40,17 +40,6 @@ public:
     void setBufferBytes(size_t bytes) { m_bufferBytes = bytes; }
 
 private:
-    // What SQLite opens for the history at `path`.
-    struct Source {
-        QString name;
-        // A private copy, where a client may be writing the history in WAL mode.
-        std::shared_ptr<HistoryCopy> copy;
-        // The file as it was opened: a file that changed since explains damage met later.
-        qint64 size = -1;
-        qint64 modified = 0;
-        // How the file is shorter than its header says it is, else empty.
-        QString cutShort;
-    };
     // The chats as the first reader found them: every reader made from it reads the same chat by the
     // same position, even when the history changes meanwhile.
     struct ChatList {
@@ -60,14 +49,8 @@ private:
         // What of each chat's own row cannot be read as the schema says ("time"), else empty.
         std::vector<QString> unreadable;
     };
-    // How a chat's own query reaches its rows: through the client's index, or from the table itself
-    // (a private index built from it, or a scan of it).
-    enum class Route { Index, Table };
-    static Source sourceFor(const QString& path);
-    DatabaseHistory(QString path, Source source);
+    explicit DatabaseHistory(DatabaseSource source);
 
-    // Another connection to the same history, opened as the first.
-    std::unique_ptr<SQLite::Database> connect() const;
     void loadChats();
     // The name of the client's index on Messages (convo_id, ...), if it has one.
     std::optional<QString> conversationIndex() const;
@@ -79,31 +62,17 @@ private:
     // Fails where the verdicts leave the chat unreadable, or no chat readable.
     void mustBeReadable(size_t chat, const ChatVerdicts& verdicts);
     // The chat's messages by its own query; nothing where they are not the rows the table gave it.
-    std::optional<ChatContent> queried(size_t chat, Route route);
-    sqlite3_stmt* messageQuery(Route route);
-    using Prepared = std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)>;
-    static Prepared prepare(SQLite::Database& db, const QString& sql);
-    // The column's name when the table has it; older clients lack some.
-    std::optional<QString> column(const QString& table, const QString& name) const;
-    [[noreturn]] void fail(const std::exception& error) const;
-    // What went wrong, in words a user can act on where SQLite's own are no help.
-    QString reasonOf(const std::exception& error) const;
-    // Why the run must end after this error: the history cannot be read any more, or changed while
-    // it was read. Empty for damage that is the chat's alone.
-    QString endsRunBecause(const std::exception& error) const;
+    std::optional<ChatContent> queried(size_t chat, ChatQuery::Route route);
     [[noreturn]] void failDamaged(size_t chat) const;
     // The chat's messages from the pass along the plan; nothing where its own query reads it.
     std::optional<ChatContent> plannedMessages(size_t chat);
     void scanTable();
 
-    QString m_path;
-    Source m_source;
+    DatabaseSource m_source;
     std::unique_ptr<SQLite::Database> m_db;
-    // The chats' own queries, kept prepared; driven through the C interface in the hot loop.
-    Prepared m_indexQuery;
-    Prepared m_tableQuery;
-    // table -> its columns, lower case
-    std::map<QString, QStringList> m_columns;
+    DatabaseSchema m_schema;
+    // The chats' own queries on this connection, kept prepared.
+    std::unique_ptr<ChatQuery> m_query;
     std::shared_ptr<const ChatList> m_list;
     // Which chats can be read whole and right, from the last pass over the table.
     std::shared_ptr<const ChatVerdicts> m_verdicts;

@@ -1,7 +1,7 @@
-#include "HistoryFiles.h"
 #include "fakes/ScopedEnv.h"
+#include "skype/HistoryFiles.h"
 
-#include "skype/DatabaseHistory.h"
+#include "maindb/DatabaseHistory.h"
 #include "skype/HistoryRoot.h"
 
 #include "base/Failure.h"

@@ -2,7 +2,8 @@
 
 #include "ChatBuffer.h"
 #include "ChatVerdicts.h"
-#include "History.h"
+
+#include "messages/History.h"
 
 #include <QByteArray>
 #include <QByteArrayView>

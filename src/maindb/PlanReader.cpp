@@ -3,6 +3,7 @@
 #include "base/Failure.h"
 
 #include <system_error>
+#include <type_traits>
 #include <utility>
 
 namespace {
@@ -29,6 +30,9 @@ PlanReader::PlanReader(std::unique_ptr<TableScan> scan, std::vector<size_t> plan
         m_readAgain[at] = later[m_plan[at]];
         later[m_plan[at]] = true;
     }
+    // Room for every chat made ready, taken before the thread starts: handing one over on the thread
+    // never allocates, so running out of memory there cannot end the program.
+    m_ready.reserve(kAhead);
     try {
         m_thread = std::thread([this] { run(); });
     } catch (const std::system_error&) {
@@ -109,9 +113,10 @@ void PlanReader::run() {
             ready.place = place;
             ready.result.failure = std::current_exception();
         }
+        static_assert(std::is_nothrow_move_constructible_v<Ready>, "handing over must not throw");
         {
             std::lock_guard<std::mutex> lock(m_mutex);
-            m_ready.push_back(std::move(ready));
+            m_ready.push_back(std::move(ready)); // within the room reserved
         }
         m_changed.notify_all();
     }
@@ -129,13 +134,13 @@ PlanReader::Result PlanReader::take(size_t place) {
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
         while (!m_ready.empty() && m_ready.front().place < place) {
-            m_ready.pop_front();
+            m_ready.erase(m_ready.begin());
             m_changed.notify_all();
         }
         if (!m_ready.empty() && m_ready.front().place == place) {
             Result result;
             std::swap(result, m_ready.front().result);
-            m_ready.pop_front();
+            m_ready.erase(m_ready.begin());
             m_changed.notify_all();
             if (result.failure)
                 std::rethrow_exception(result.failure);

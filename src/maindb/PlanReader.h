@@ -1,10 +1,10 @@
 #pragma once
 
-#include "History.h"
 #include "TableScan.h"
 
+#include "messages/History.h"
+
 #include <condition_variable>
-#include <deque>
 #include <exception>
 #include <functional>
 #include <map>
@@ -67,7 +67,8 @@ private:
     size_t m_keptBytes = 0;
     std::mutex m_mutex;
     std::condition_variable m_changed;
-    std::deque<Ready> m_ready;
+    // At most kAhead, in the order of their places.
+    std::vector<Ready> m_ready;
     bool m_stopping = false;
     std::thread m_thread; // last: joined before anything it uses goes
 };

@@ -1,6 +1,6 @@
-#include "HistoryFiles.h"
+#include "skype/HistoryFiles.h"
 
-#include "skype/ExportHistory.h"
+#include "dataexport/ExportHistory.h"
 #include "skype/HistorySource.h"
 
 #include "base/Failure.h"

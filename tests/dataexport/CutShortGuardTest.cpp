@@ -1,4 +1,4 @@
-#include "skype/CutShortGuard.h"
+#include "dataexport/CutShortGuard.h"
 
 #include <QFile>
 #include <QTemporaryDir>

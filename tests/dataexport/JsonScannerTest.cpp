@@ -1,4 +1,4 @@
-#include "skype/JsonScanner.h"
+#include "dataexport/JsonScanner.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "skype/MessageBody.h"
+#include "messages/MessageBody.h"
 
 #include <gtest/gtest.h>
 
