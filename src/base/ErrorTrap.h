@@ -61,10 +61,11 @@ public:
     // of them ended the run; the failure, of work the run would then not have done, is neither counted
     // nor shown. Without it (the default) every failure is reported at once.
     void settleFirst(std::function<bool()> settle) { m_settle = std::move(settle); }
-    // Shows the failure of an earlier step of `line` that is known only now, whatever the limit of
-    // boxes. It is left out of the counts, which tell the steps under way whether their own work went
-    // wrong.
-    void reportLate(int line, const std::exception_ptr& error);
+    // Shows the failure of an earlier step of `line` that is known only now, if `withinLimit` (its box
+    // falls among those its own step could show) or it ends the run; returns whether it was shown. It
+    // is left out of the counts, which tell the steps under way whether their own work went wrong, but
+    // takes its box from those left to them.
+    bool reportLate(int line, const std::exception_ptr& error, bool withinLimit);
 
     // The text of the error report box.
     static QString message(const QString& description, const QString& location, int line);

@@ -187,7 +187,7 @@ void ExportRun::commitTranscripts(ErrorTrap& trap, ChatFailures& failures, Trans
         if (files.stopped())
             break;
         const ChatFailures::Scope scope(failures, --transcript);
-        trap.step(150, [&] { files.commitLater(path, trap, 150); });
+        trap.step(150, [&] { files.commitLater(path, failures, transcript, 150); });
     }
     files.finish();
     failures.report(m_services.boxes);

@@ -82,7 +82,7 @@ void LegacyExport::run(TranscriptFiles& files) {
             // Past the first few boxes, a transcript that cannot be put in place is counted. Flushed
             // on other threads while the next rows are read.
             const ChatFailures::Scope scope(failures, -row);
-            trap.step(152, [&] { files.commitLater(*path, trap, 152); });
+            trap.step(152, [&] { files.commitLater(*path, failures, -row, 152); });
         }
         if (files.mustStop(trap))
             break;

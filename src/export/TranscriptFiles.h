@@ -11,6 +11,7 @@
 #include <set>
 #include <vector>
 
+class ChatFailures;
 class ErrorTrap;
 class FlushWorkers;
 class FolderLock;
@@ -76,16 +77,17 @@ public:
     // content, never deleted. Fails with a description.
     void commit(const QString& path);
     // The same in the background, for a run that goes on meanwhile: the new file is flushed on
-    // another thread, and moved into place in the order of these calls, before `trap` reports its
-    // next failure, when many wait, or at finish(). A failure is then reported through `trap` as one
-    // of step `line`, as if it had come at once: before anything reported later, in the order the
-    // transcripts were handed over. One that ends the run (its folder gone, the disk full) ends it
-    // there: nothing handed over after it is put in place or named among the kept, and the failures
-    // of what the run did after it, which it would not have done, are not reported.
-    void commitLater(const QString& path, ErrorTrap& trap, int line);
+    // another thread, and moved into place in the order of these calls, before the trap of `failures`
+    // reports its next failure, when many wait, or at finish(). A failure is then reported as one of
+    // step `line` of the transcript numbered `transcript` (ChatFailures::reportLate()), as if it had
+    // come at once: before anything reported later, in the order the transcripts were handed over,
+    // shown or only counted as it would have been. One that ends the run (its folder gone, the disk
+    // full) ends it there: nothing handed over after it is put in place or named among the kept, and
+    // the failures of what the run did after it, which it would not have done, are not reported.
+    void commitLater(const QString& path, ChatFailures& failures, int transcript, int line);
     // Puts in place what was handed over, then the names of the folders written into on the disk:
-    // what a run does before it says "Done.". Lets go of the trap commitLater() was given, which must
-    // not go before.
+    // what a run does before it says "Done.". Lets go of the failures commitLater() was given, which
+    // must not go before.
     void finish();
     // Whether the transcript at `path` got nothing new in this run although it was started afresh,
     // and an old file of its name stays as it was.
@@ -170,10 +172,11 @@ private:
         Pending pending;
         bool keep = false; // spoilt or refused: its old file stays, and it is named among the kept
         quint64 flush = 0; // the ticket of its flush
+        int transcript = 0;
         int line = 0;
     };
     std::deque<Handed> m_handed;
-    ErrorTrap* m_trap = nullptr; // of the handed transcripts
+    ChatFailures* m_failures = nullptr; // of the handed transcripts
     bool m_settling = false;
     // A handed transcript ended the run: what the run did after it is not reported.
     bool m_stoppedLate = false;

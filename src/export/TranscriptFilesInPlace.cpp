@@ -1,5 +1,6 @@
 #include "TranscriptFiles.h"
 
+#include "ChatFailures.h"
 #include "TranscriptFolder.h"
 
 #include "base/ErrorTrap.h"
@@ -77,17 +78,17 @@ void TranscriptFiles::commit(const QString& path) {
     putInPlace(pending, m_fileSystem.flush(*pending.folder->opened, pending.staged, pending.stagedId));
 }
 
-void TranscriptFiles::commitLater(const QString& path, ErrorTrap& trap, int line) {
-    if (m_trap != &trap) {
-        if (m_trap)
+void TranscriptFiles::commitLater(const QString& path, ChatFailures& failures, int transcript, int line) {
+    if (m_failures != &failures) {
+        if (m_failures)
             finish();
-        m_trap = &trap;
-        trap.settleFirst([this] { return settleBeforeFailure(); });
+        m_failures = &failures;
+        failures.trap().settleFirst([this] { return settleBeforeFailure(); });
     }
     const auto found = findPending(path);
     if (found == m_pending.end())
         return;
-    Handed handed{found->first, found->second, false, 0, line};
+    Handed handed{found->first, found->second, false, 0, transcript, line};
     m_pending.erase(found);
     Pending& pending = handed.pending;
     if (pending.left)
@@ -115,9 +116,9 @@ void TranscriptFiles::commitLater(const QString& path, ErrorTrap& trap, int line
 void TranscriptFiles::finish() {
     settle(m_handed.size());
     m_stoppedLate = false;
-    if (m_trap)
-        m_trap->settleFirst(nullptr);
-    m_trap = nullptr;
+    if (m_failures)
+        m_failures->trap().settleFirst(nullptr);
+    m_failures = nullptr;
     flushFolders();
 }
 
@@ -162,7 +163,7 @@ void TranscriptFiles::settleOne() {
         }
         putInPlace(pending, flushed);
     } catch (...) {
-        m_trap->reportLate(handed.line, std::current_exception());
+        m_failures->reportLate(handed.transcript, handed.line, std::current_exception());
         if (stopped())
             m_stoppedLate = true;
     }

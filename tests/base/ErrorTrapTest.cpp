@@ -66,9 +66,8 @@ TEST(ErrorTrap, FailedTestRunsItsBlockAndFailedLoopHeadRunsTheBodyAtMostOnce) {
 }
 
 // A failure of an earlier step that becomes known later (a transcript put in place in the
-// background) is shown before the failure at hand, whatever the limit of boxes, and leaves the
-// counts of the steps under way alone. Once it ended the run, the failures of work the run would not
-// have done are neither shown nor counted.
+// background) is shown before the failure at hand and leaves the counts of the steps under way alone. Once it
+// ended the run, the failures of work the run would not have done are neither shown nor counted.
 TEST(ErrorTrap, AnEarlierStepsFailureKnownLateComesFirst) {
     FakeMessageBoxes boxes;
     ErrorTrap trap(boxes, kLocation);
@@ -76,7 +75,7 @@ TEST(ErrorTrap, AnEarlierStepsFailureKnownLateComesFirst) {
     QList<int> late{150};
     trap.settleFirst([&] {
         for (const int line : late)
-            trap.reportLate(line, std::make_exception_ptr(Failure(QStringLiteral("late"))));
+            trap.reportLate(line, std::make_exception_ptr(Failure(QStringLiteral("late"))), true);
         late.clear();
         return !ended;
     });
@@ -100,3 +99,36 @@ TEST(ErrorTrap, AnEarlierStepsFailureKnownLateComesFirst) {
 }
 
 } // namespace
+
+// A failure known late is shown when its own step could have shown it, or when it ends the run; a box
+// it shows is one fewer for the steps under way.
+TEST(ErrorTrap, AFailureKnownLateIsShownWithinItsOwnLimitAndTakesABoxFromTheStepsUnderWay) {
+    const struct {
+        const char* what;
+        bool withinLimit;
+        bool endsRun;
+        bool shown;
+        int boxesAfter; // of three failures of the steps under way, limited to two boxes
+    } rows[] = {
+        {"within its limit", true, false, true, 1},
+        {"past its limit", false, false, false, 2},
+        {"past its limit, ending the run", false, true, true, 1},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        FakeMessageBoxes boxes;
+        ErrorTrap trap(boxes, kLocation);
+        trap.limitBoxes(2);
+        const Failure late = row.endsRun ? Failure::endingRun(QStringLiteral("late"), QStringLiteral("gone"))
+                                         : Failure(QStringLiteral("late"));
+        EXPECT_EQ(trap.reportLate(150, std::make_exception_ptr(late), row.withinLimit), row.shown);
+        EXPECT_EQ(boxes.shown().size(), row.shown ? 1 : 0);
+        EXPECT_EQ(trap.failures(), 0);
+        EXPECT_EQ(trap.shown(), 0);
+        for (int i = 0; i < 3; ++i)
+            trap.step(142, [] { throw Failure(QStringLiteral("now")); });
+        EXPECT_EQ(trap.shown(), row.boxesAfter);
+        EXPECT_EQ(boxes.shown().size(), (row.shown ? 1 : 0) + row.boxesAfter);
+        EXPECT_EQ(trap.failures(), 3);
+    }
+}

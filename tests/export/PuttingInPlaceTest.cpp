@@ -1,6 +1,7 @@
 #include "ExportWindow.h"
 
 #include "base/ErrorTrap.h"
+#include "export/ChatFailures.h"
 #include "export/TranscriptFiles.h"
 #include "fakes/FakeFileSystem.h"
 #include "fakes/FakeMessageBoxes.h"
@@ -255,6 +256,49 @@ TEST_F(PuttingInPlace, AFailureAtAnyStepKeepsWhatItKeptBeforeAndSaysSoInTheSameO
     w.files.afterReplace = nullptr;
 }
 
+// The older export reads the next chats while a transcript waits to be put in place: chats that cannot
+// be read and transcripts that cannot be put in place, one after the other, show the boxes of the first
+// few in that order, as when each was put in place before the next was read, and then count the others.
+// The box of a transcript told late takes its place among those of the chat under way.
+TEST_F(PuttingInPlace, ChatsAndTranscriptsFailingInTurnShowTheFirstFewBoxesInTheirOrder) {
+    static_assert(ChatFailures::kShownBoxes == 5, "the boxes below are those of the first five");
+    const int contacts = 12;
+    QStringList handles;
+    QStringList paths;
+    QSet<QString> failing;
+    QMap<QString, int> refused;
+    for (int i = 1; i <= contacts; ++i) {
+        handles << QStringLiteral("user%1").arg(i, 2, 10, QLatin1Char('0'));
+        paths << QDir::toNativeSeparators(outputDir.filePath(handles.last() + QStringLiteral(".txt")));
+        writeFile(paths.last(), "old");
+        w.skype.addChat(handles.last(), kStamp,
+                        {QStringLiteral("X: one"), QStringLiteral("X: two"), QStringLiteral("X: three")});
+        // Odd contacts: each message of the chat fails. Even ones: the transcript cannot replace the old.
+        if (i % 2 == 1) {
+            for (int message = 1; message <= 3; ++message)
+                failing.insert(QStringLiteral("body#%1.%2").arg(i).arg(message));
+        } else {
+            refused.insert(handles.last() + QStringLiteral(".txt"), kRefused);
+        }
+    }
+    tick(handles);
+    form().setOutputFolderText(QDir::toNativeSeparators(outputDir.path()) + QDir::separator());
+    w.skype.failing = failing;
+    w.files.replaceErrors = refused;
+    w.click("PushButton6");
+    const QString read = error(true, QStringLiteral("Skype failed at body"), 128);
+    const QString replace =
+        error(true, QStringLiteral("Cannot replace '%1': %2").arg(paths.at(1), fileErrorText(kRefused)), 152);
+    // The first chat's three boxes, the second transcript's, one of the third chat's; then the other
+    // four chats and five transcripts counted.
+    EXPECT_EQ(w.boxes.texts(),
+              (QStringList{read, read, read, replace, read, ChatFailures::message(4),
+                           ChatFailures::transcriptsMessage(5), kept(paths), QStringLiteral("Done.")}));
+    for (const QString& path : paths)
+        EXPECT_EQ(contents(path), QByteArray("old")) << path.toStdString();
+    w.files.replaceErrors.clear();
+}
+
 // However many transcripts a run writes, a few files are open for their flushes at once, and a few
 // score wait flushed or being flushed for their turn to be moved.
 TEST_F(PuttingInPlace, ManyTranscriptsKeepFewFilesOpenAndFewWaiting) {
@@ -323,6 +367,7 @@ TEST_F(PuttingInPlace, ARunEndedWhileItPutsTranscriptsInPlaceLeavesEachWhole) {
             }
             FakeMessageBoxes boxes;
             ErrorTrap trap(boxes, QString());
+            ChatFailures failures(trap);
             TranscriptFiles files(fileSystem);
             if (!files.lockFolder(outText).isEmpty())
                 _exit(2);
@@ -330,8 +375,9 @@ TEST_F(PuttingInPlace, ARunEndedWhileItPutsTranscriptsInPlaceLeavesEachWhole) {
                 files.restart(path(handle));
                 files.append(path(handle), QStringLiteral("new ") + handle);
             }
+            int transcript = 0;
             for (const QString& handle : kHandles)
-                files.commitLater(path(handle), trap, 150);
+                files.commitLater(path(handle), failures, --transcript, 150);
             files.finish();
             _exit(3);
         }
