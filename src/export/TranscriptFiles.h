@@ -16,6 +16,7 @@ class ErrorTrap;
 class FlushWorkers;
 class FolderLock;
 class OpenedFolder;
+struct TranscriptFolder;
 
 // The transcripts one run writes. Each is written into a new file beside it and moved over the old
 // one only when it is complete and flushed to the disk, so a run that fails half-way, is killed, meets
@@ -115,7 +116,7 @@ public:
     static bool isStopMessage(const QString& text);
 
 private:
-    struct Folder;
+    using Folder = TranscriptFolder;
     struct Pending {
         QString path;
         QString name; // in its folder

@@ -1,12 +1,14 @@
 #pragma once
 
-#include "TranscriptFiles.h"
-
 #include "files/FolderLock.h"
 #include "files/OpenedFolder.h"
 
-// A folder that transcripts of the run go to.
-struct TranscriptFiles::Folder {
+#include <QString>
+
+#include <memory>
+
+// A folder that transcripts of the run go to (TranscriptFiles).
+struct TranscriptFolder {
     std::shared_ptr<OpenedFolder> opened; // none when it could not be opened
     int openError = 0;
     std::unique_ptr<FolderLock> lock;
