@@ -37,12 +37,14 @@ public:
     }
     int flush(const OpenedFolder& folder, const QString& name, const FileId& id) override {
         const QString transcript = transcriptOf(name);
-        record(QStringLiteral("flush ") + transcript, 1);
+        record(QString(), 1);
         if (beforeFlush)
             beforeFlush(transcript);
         const int error = flushErrors.contains(transcript) ? flushErrors.value(transcript)
                                                            : LocalFileSystem::flush(folder, name, id);
-        record(QString(), -1);
+        // Recorded as it ends: a move recorded before it came before the flush was done.
+        record(QStringLiteral("flush ") + transcript + (error == 0 ? QString() : QStringLiteral(" failed")),
+               -1);
         return error;
     }
     int replace(const OpenedFolder& folder, const QString& from, const FileId& id,
@@ -90,15 +92,15 @@ public:
     std::function<void(const QString&)> beforeFlush;  // on the flush's thread, given the transcript
     QStringList done;                                 // read while no run is under way
 
-    // What was done out of the order a run promises, or nothing: each transcript flushed before it
-    // is moved into place, and the folder flushed after the last move.
+    // What was done out of the order a run promises, or nothing: each transcript flushed, with success,
+    // before it is moved into place, and the folder flushed after the last move.
     QString outOfOrder() const {
         QStringList flushed;
         bool moved = false;
         for (const QString& step : done) {
             if (step == QLatin1String("flush folder")) {
                 moved = false;
-            } else if (step.startsWith(QLatin1String("flush "))) {
+            } else if (step.startsWith(QLatin1String("flush ")) && !step.endsWith(QLatin1String(" failed"))) {
                 flushed.append(step.mid(6));
             } else if (step.startsWith(QLatin1String("replace "))) {
                 if (!flushed.contains(step.mid(8)))
