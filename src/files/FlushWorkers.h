@@ -18,9 +18,9 @@ class OpenedFolder;
 // Flushes staged files on a few threads of their own, in the order they are handed over, while the
 // run goes on: a disk takes many flushes at once in little more than the time of one, where one
 // after another each waits for the last. A file is open only for its own flush, so no more files are
-// open than there are threads. A file whose flush has not started when its result is asked for is
-// flushed by the thread that asks; where no thread can be started, every file is flushed so, one
-// after another, as before.
+// open than there are threads, the one that asks among them. A file whose flush has not started when
+// its result is asked for is flushed by the thread that asks; where no thread can be started, every
+// file is flushed so, one after another, as before.
 class FlushWorkers final {
 public:
     // How many flushes are under way at once, at most.

@@ -317,7 +317,8 @@ TEST_F(PuttingInPlace, ManyTranscriptsKeepFewFilesOpenAndFewWaiting) {
         EXPECT_EQ(w.boxes.texts(), QStringList{QStringLiteral("Done.")});
         EXPECT_EQ(w.files.outOfOrder(), QString());
         EXPECT_EQ(w.files.done.filter(QStringLiteral("replace ")).size(), kContacts);
-        EXPECT_LE(w.files.mostFlushing, static_cast<int>(FlushWorkers::kThreads));
+        // The flush threads', and one the run asks for before a thread took it.
+        EXPECT_LE(w.files.mostFlushing, static_cast<int>(FlushWorkers::kThreads) + 1);
         int ahead = 0;
         int mostAhead = 0;
         for (const QString& step : std::as_const(w.files.done)) {
