@@ -299,6 +299,28 @@ TEST_F(PuttingInPlace, ChatsAndTranscriptsFailingInTurnShowTheFirstFewBoxesInThe
     w.files.replaceErrors.clear();
 }
 
+// Another run is turned away from the folder while transcripts are flushed and moved in the
+// background, up to the last move; once the run said "Done." the folder is free.
+TEST_F(PuttingInPlace, AnotherRunIsTurnedAwayUntilTheLastTranscriptIsInPlace) {
+    for (const QString& handle : kHandles) {
+        w.skype.addChat(handle, kStamp, {QStringLiteral("X: hi")});
+        tick({handle});
+    }
+    for (const char* button : {"PushButton7", "PushButton6"}) {
+        SCOPED_TRACE(button);
+        makeFolder();
+        w.boxes.clear();
+        QList<FolderLock::State> whileMoving;
+        w.files.afterReplace = [&](const QString&) { whileMoving.append(FolderLock(outText).lock()); };
+        w.click(button);
+        EXPECT_EQ(w.boxes.texts(), QStringList{QStringLiteral("Done.")});
+        EXPECT_EQ(whileMoving, QList<FolderLock::State>(kHandles.size(), FolderLock::State::Busy));
+        FolderLock after(outText);
+        EXPECT_EQ(after.lock(), FolderLock::State::Held);
+    }
+    w.files.afterReplace = nullptr;
+}
+
 // However many transcripts a run writes, a few files are open for their flushes at once, and a few
 // score wait flushed or being flushed for their turn to be moved.
 TEST_F(PuttingInPlace, ManyTranscriptsKeepFewFilesOpenAndFewWaiting) {
