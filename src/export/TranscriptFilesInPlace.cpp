@@ -187,9 +187,6 @@ void TranscriptFiles::putInPlace(Pending& pending, int flushed) {
         m_kept.append(pending.path);
         fail(QStringLiteral("Cannot write"), pending, flushed);
     }
-    // Gone from the interrupt's clean-up first: once moved, the staged name may be another file's.
-    InterruptCleanup::forget(pending.interruptEntry);
-    pending.interruptEntry = -1;
     const int error = whileInUse([&] {
         const int replaced = m_fileSystem.replace(folder, pending.staged, pending.stagedId, pending.name);
         // A file another program holds open without letting it be deleted (an editor, a viewer, a
@@ -200,6 +197,11 @@ void TranscriptFiles::putInPlace(Pending& pending, int flushed) {
     });
     if (error != 0)
         failOne(QStringLiteral("Cannot replace"), pending, error);
+    // Gone from the interrupt's clean-up only once moved: a Ctrl-C on another thread (the flushes')
+    // up to the move still removes it. The clean-up removes only the file made, which no longer
+    // bears the staged name.
+    InterruptCleanup::forget(pending.interruptEntry);
+    pending.interruptEntry = -1;
     pending.folder->moved = true;
     // Through the folder: the name must lead to the file this run wrote. Someone who may write in the
     // folder can exchange it for a file of theirs as it is moved; that cannot be undone here, but the

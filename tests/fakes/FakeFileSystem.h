@@ -50,6 +50,8 @@ public:
     int replace(const OpenedFolder& folder, const QString& from, const FileId& id,
                 const QString& to) override {
         record(QStringLiteral("replace ") + to);
+        if (beforeReplace)
+            beforeReplace(to);
         if (replaceErrors.contains(to) && replaceTimes.value(to, -1) != 0) {
             replaceTimes[to] = replaceTimes.value(to, -1) - 1;
             return replaceErrors.value(to);
@@ -84,13 +86,14 @@ public:
     int appends = 0;
     std::function<void(int)> beforeAppend; // given the number of the append
     int replaceError = 0;
-    QMap<QString, int> replaceErrors;                 // by the transcript's name
-    QMap<QString, int> replaceTimes;                  // how often each of those fails; missing: always
-    QStringList heldOpenNames;                        // held by another program that lets nobody delete them
-    std::function<void(const QString&)> afterReplace; // given the transcript's name
-    QMap<QString, int> flushErrors;                   // by the transcript's name; set before the run
-    std::function<void(const QString&)> beforeFlush;  // on the flush's thread, given the transcript
-    QStringList done;                                 // read while no run is under way
+    QMap<QString, int> replaceErrors;                  // by the transcript's name
+    QMap<QString, int> replaceTimes;                   // how often each of those fails; missing: always
+    QStringList heldOpenNames;                         // held by another program that lets nobody delete them
+    std::function<void(const QString&)> beforeReplace; // given the transcript's name
+    std::function<void(const QString&)> afterReplace;  // given the transcript's name
+    QMap<QString, int> flushErrors;                    // by the transcript's name; set before the run
+    std::function<void(const QString&)> beforeFlush;   // on the flush's thread, given the transcript
+    QStringList done;                                  // read while no run is under way
 
     // What was done out of the order a run promises, or nothing: each transcript flushed, with success,
     // before it is moved into place, and the folder flushed after the last move.
