@@ -6,6 +6,21 @@
 
 #include <new>
 
+namespace {
+
+// Why the failure ends the run, if it does (a folder gone, a full disk); else empty.
+QString endsRunBecause(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const Failure& failure) {
+        return failure.endsRunBecause();
+    } catch (...) {
+        return QString();
+    }
+}
+
+} // namespace
+
 ErrorTrap::ErrorTrap(MessageBoxes& boxes, QString location)
     : m_boxes(boxes)
     , m_location(std::move(location)) {}
@@ -31,22 +46,32 @@ QString ErrorTrap::describe(const std::exception_ptr& error) {
 }
 
 void ErrorTrap::report(int line, const std::exception_ptr& error) {
+    if (m_settle && !m_settle())
+        return;
     ++m_failures;
-    bool endsRun = false;
-    try {
-        std::rethrow_exception(error);
-    } catch (const Failure& failure) {
-        endsRun = !failure.endsRunBecause().isEmpty();
-        if (m_endedRunBecause.isEmpty())
-            m_endedRunBecause = failure.endsRunBecause();
-    } catch (...) {
-    }
+    const QString because = endsRunBecause(error);
+    const bool endsRun = !because.isEmpty();
+    if (m_endedRunBecause.isEmpty())
+        m_endedRunBecause = because;
     // The failure that ends the run is shown whatever came before it: its box says where.
     if (m_boxesLeft == 0 && !endsRun)
         return;
     if (m_boxesLeft > 0)
         --m_boxesLeft;
     ++m_shown;
+    show(line, error);
+}
+
+bool ErrorTrap::reportLate(int line, const std::exception_ptr& error, bool withinLimit) {
+    if (!withinLimit && endsRunBecause(error).isEmpty())
+        return false;
+    if (m_boxesLeft > 0)
+        --m_boxesLeft;
+    show(line, error);
+    return true;
+}
+
+void ErrorTrap::show(int line, const std::exception_ptr& error) {
     m_boxes.show(message(describe(error), m_location, line), QStringLiteral("Application Error"),
                  MessageBoxes::Buttons::Ok, MessageBoxes::Icon::Warning, MessageBoxes::Answer::Ok);
 }

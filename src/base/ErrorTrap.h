@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <exception>
+#include <functional>
 #include <utility>
 
 class MessageBoxes;
@@ -55,12 +56,24 @@ public:
     // else empty.
     const QString& endedRunBecause() const { return m_endedRunBecause; }
 
+    // Earlier steps whose outcome is known only later (transcripts put in place in the background)
+    // are told first: `settle` runs before a failure is counted or shown, and returns false when one
+    // of them ended the run; the failure, of work the run would then not have done, is neither counted
+    // nor shown. Without it (the default) every failure is reported at once.
+    void settleFirst(std::function<bool()> settle) { m_settle = std::move(settle); }
+    // Shows the failure of an earlier step of `line` that is known only now, if `withinLimit` (its box
+    // falls among those its own step could show) or it ends the run; returns whether it was shown. It
+    // is left out of the counts, which tell the steps under way whether their own work went wrong, but
+    // takes its box from those left to them.
+    bool reportLate(int line, const std::exception_ptr& error, bool withinLimit);
+
     // The text of the error report box.
     static QString message(const QString& description, const QString& location, int line);
     static QString describe(const std::exception_ptr& error);
 
 private:
     void report(int line, const std::exception_ptr& error);
+    void show(int line, const std::exception_ptr& error);
 
     MessageBoxes& m_boxes;
     QString m_location;
@@ -68,4 +81,5 @@ private:
     int m_shown = 0;
     int m_boxesLeft = -1;
     QString m_endedRunBecause;
+    std::function<bool()> m_settle;
 };

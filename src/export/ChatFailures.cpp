@@ -30,6 +30,16 @@ ChatFailures::Scope::~Scope() {
     }
 }
 
+void ChatFailures::reportLate(int chat, int line, const std::exception_ptr& error) {
+    if (m_trap.reportLate(line, error, m_shown < kShownBoxes)) {
+        ++m_shown;
+        m_shownChats.insert(chat);
+        m_unshown.erase(chat);
+    } else if (m_shownChats.count(chat) == 0) {
+        m_unshown.insert(chat);
+    }
+}
+
 QString ChatFailures::message(int chats) {
     if (chats == 1)
         return QStringLiteral("1 more chat could not be read or written; its errors are not shown one by "

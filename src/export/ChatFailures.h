@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <exception>
 #include <set>
 
 class ErrorTrap;
@@ -33,6 +34,12 @@ public:
         int m_failedBefore;
         int m_shownBefore;
     };
+
+    // The failure of a transcript put in place in the background, `chat` its number (negative), known
+    // only once later steps began: shown or counted as it would have been at once, in a scope of its
+    // own before the one under way.
+    void reportLate(int chat, int line, const std::exception_ptr& error);
+    ErrorTrap& trap() const { return m_trap; }
 
     // The chats that failed with none of their boxes shown.
     int unshown() const;

@@ -203,14 +203,16 @@ void ExportRun::commitTranscripts(ErrorTrap& trap, ChatFailures& failures, Trans
     for (const auto& [row, path] : m_rowPaths)
         rows.append(row);
     leaveUnticked(files, rows);
-    // After a stop nothing more is put in place: the old transcripts stay.
+    // Flushed on other threads, several at once, and moved in this order. After a stop nothing more
+    // is put in place: the old transcripts stay.
     int transcript = 0;
     for (const QString& path : files.pending()) {
         if (files.stopped())
             break;
         const ChatFailures::Scope scope(failures, --transcript);
-        trap.step(150, [&] { files.commit(path); });
+        trap.step(150, [&] { files.commitLater(path, failures, transcript, 150); });
     }
+    files.finish();
     failures.report(m_services.boxes);
     if (files.stopped())
         m_services.boxes.show(files.stopMessage(), QString(), MessageBoxes::Buttons::Ok,

@@ -52,6 +52,7 @@ void GroupChatExport::run(TranscriptFiles& files) {
     }
     ChatFailures failures(trap);
     writeGroups(trap, failures, *root, files, folder);
+    files.finish();
     failures.report(m_services.boxes);
     if (files.stopped())
         m_services.boxes.show(files.stopMessage(), QString(), MessageBoxes::Buttons::Ok,
@@ -173,6 +174,8 @@ void GroupChatExport::writeGroups(ErrorTrap& trap, ChatFailures& failures, Skype
         }
         if (!readable || trap.failures() != failedBeforeChat)
             files.spoil(path);
+        // At once, inside the group's scope: a failure to put it in place counts among the group's,
+        // whose boxes are limited with the other chats'.
         trap.step(130, [&] { files.commit(path); });
         // The folder is gone, the disk full, writing refused or the history unreadable: every later
         // group would fail alike.

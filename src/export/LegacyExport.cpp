@@ -80,13 +80,15 @@ void LegacyExport::run(TranscriptFiles& files) {
         if (trap.failures() != failedBefore)
             files.spoil(*path);
         {
-            // Past the first few boxes, a transcript that cannot be put in place is counted.
+            // Past the first few boxes, a transcript that cannot be put in place is counted. Flushed
+            // on other threads while the next rows are read.
             const ChatFailures::Scope scope(failures, -row);
-            trap.step(152, [&] { files.commit(*path); });
+            trap.step(152, [&] { files.commitLater(*path, failures, -row, 152); });
         }
         if (files.mustStop(trap))
             break;
     }
+    files.finish();
     failures.report(m_services.boxes);
     if (files.stopped())
         m_services.boxes.show(files.stopMessage(), QString(), MessageBoxes::Buttons::Ok,

@@ -1,10 +1,12 @@
 #include "TranscriptFiles.h"
 
 #include "NarrowText.h"
+#include "TranscriptFolder.h"
 
 #include "base/ErrorTrap.h"
 #include "base/Failure.h"
 #include "files/FileError.h"
+#include "files/FlushWorkers.h"
 #include "files/FolderLock.h"
 #include "files/InterruptCleanup.h"
 #include "files/OpenedFolder.h"
@@ -17,27 +19,7 @@
 
 #include <algorithm>
 
-struct TranscriptFiles::Folder {
-    std::shared_ptr<OpenedFolder> opened; // none when it could not be opened
-    int openError = 0;
-    std::unique_ptr<FolderLock> lock;
-    bool foldsCase = false;
-    QString key;        // its place among the run's folders
-    bool moved = false; // a transcript was moved or deleted there
-
-    // Another run writes here, or the lock cannot be had: nothing of this run may be written here.
-    bool refused() const {
-        return lock->state() == FolderLock::State::Busy || lock->state() == FolderLock::State::Failed;
-    }
-    QString refusal() const {
-        return lock->state() == FolderLock::State::Busy ? lock->busyMessage() : lock->failureMessage();
-    }
-};
-
 namespace {
-
-// How often a move or delete is tried while another program holds the file: about two seconds.
-constexpr int kRetries = 20;
 
 constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
 
@@ -91,14 +73,13 @@ TranscriptFiles::TranscriptFiles(FileSystem& fileSystem)
     : m_fileSystem(fileSystem) {}
 
 TranscriptFiles::~TranscriptFiles() {
+    // The flushes under way end first: a file is not removed while it is flushed.
+    m_flushes.reset();
+    for (Handed& handed : m_handed)
+        discard(handed.pending);
     for (auto& [key, pending] : m_pending)
         discard(pending);
-    // The folders' names on the disk once, after their moves: until then a power cut brings back old
-    // transcripts, whole. Errors left out: some file systems take no flush of a folder.
-    for (const auto& folder : m_folders) {
-        if (folder->moved)
-            m_fileSystem.flushFolder(*folder->opened);
-    }
+    flushFolders();
 }
 
 void TranscriptFiles::discard(Pending& pending) {
@@ -340,6 +321,9 @@ void TranscriptFiles::createStaged(Pending& pending) {
 }
 
 void TranscriptFiles::fail(const QString& what, const Pending& pending, int error) {
+    // What was handed over before came first, and may have ended the run already.
+    if (!m_settling)
+        settle(m_handed.size());
     const QString folder = QDir::toNativeSeparators(QFileInfo(pending.path).absolutePath());
     const OpenedFolder* opened = pending.folder->opened.get();
     const FileError kind = fileErrorKind(error);
@@ -377,21 +361,6 @@ bool TranscriptFiles::mustStop(const ErrorTrap& trap) {
     return stopped();
 }
 
-void TranscriptFiles::failOne(const QString& what, Pending& pending, int error) {
-    discard(pending);
-    m_kept.append(pending.path);
-    throw Failure(QStringLiteral("%1 '%2': %3").arg(what, pending.path, fileErrorText(error)));
-}
-
-int TranscriptFiles::whileInUse(const std::function<int()>& operation) {
-    for (int attempt = 0;; ++attempt) {
-        const int error = operation();
-        if (fileErrorKind(error) != FileError::InUse || attempt == kRetries)
-            return error;
-        m_fileSystem.pauseBeforeRetry();
-    }
-}
-
 bool TranscriptFiles::isStopMessage(const QString& text) {
     return text.startsWith(QLatin1String("The export stopped because "));
 }
@@ -426,65 +395,4 @@ QStringList TranscriptFiles::pending() const {
     for (const auto& [key, pending] : m_pending)
         paths.append(pending.path);
     return paths;
-}
-
-void TranscriptFiles::commit(const QString& path) {
-    const auto found = findPending(path);
-    if (found == m_pending.end())
-        return;
-    const QString key = found->first;
-    Pending pending = found->second;
-    m_pending.erase(found);
-    if (pending.left)
-        return;
-    if (pending.spoilt || !pending.refusal.isEmpty() || pending.folder->refused()) {
-        discard(pending);
-        m_kept.append(pending.path);
-        return;
-    }
-    // Nothing new for this contact (no chat of theirs in this history): the old transcript stays as
-    // it is, whole; deleting it would leave the contact with less than it had.
-    if (pending.staged.isEmpty()) {
-        if (pending.folder->opened && pending.folder->opened->entryId(pending.name, false))
-            m_unchanged.insert(key);
-        return;
-    }
-    const OpenedFolder& folder = *pending.folder->opened;
-    // On the disk before it replaces the old one: after a power cut either is whole.
-    const int flushed = m_fileSystem.flush(folder, pending.staged, pending.stagedId);
-    if (flushed != 0) {
-        discard(pending);
-        m_kept.append(pending.path);
-        fail(QStringLiteral("Cannot write"), pending, flushed);
-    }
-    // Gone from the interrupt's clean-up first: once moved, the staged name may be another file's.
-    InterruptCleanup::forget(pending.interruptEntry);
-    pending.interruptEntry = -1;
-    const int error = whileInUse([&] {
-        const int replaced = m_fileSystem.replace(folder, pending.staged, pending.stagedId, pending.name);
-        // A file another program holds open without letting it be deleted (an editor, a viewer, a
-        // scanner) refuses the move on Windows as if access were denied: it is in use.
-        if (fileErrorKind(replaced) == FileError::Refused && m_fileSystem.heldOpen(folder, pending.name))
-            return FileSystem::kHeldOpen;
-        return replaced;
-    });
-    if (error != 0)
-        failOne(QStringLiteral("Cannot replace"), pending, error);
-    pending.folder->moved = true;
-    // Through the folder: the name must lead to the file this run wrote. Someone who may write in the
-    // folder can exchange it for a file of theirs as it is moved; that cannot be undone here, but the
-    // run does not say it wrote this transcript.
-    const std::optional<FileId> moved = folder.entryId(pending.name, false);
-    if (!moved || !(*moved == pending.stagedId) || moved->owner != pending.stagedId.owner)
-        throw Failure(QStringLiteral("Cannot replace '%1': %2")
-                          .arg(pending.path, fileErrorText(FileSystem::kExchangedAfterMove)));
-}
-
-QString TranscriptFiles::keptMessage() const {
-    return keptHeading() + m_kept.join(QStringLiteral("\r\n"));
-}
-
-QString TranscriptFiles::keptHeading() {
-    return QStringLiteral("These transcripts were left as they were, because a chat of theirs could not be "
-                          "read or written:\r\n");
 }

@@ -4,15 +4,19 @@
 
 #include "files/FileSystem.h"
 
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
 #include <set>
 #include <vector>
 
+class ChatFailures;
 class ErrorTrap;
+class FlushWorkers;
 class FolderLock;
 class OpenedFolder;
+struct TranscriptFolder;
 
 // The transcripts one run writes. Each is written into a new file beside it and moved over the old
 // one only when it is complete and flushed to the disk, so a run that fails half-way, is killed, meets
@@ -76,6 +80,19 @@ public:
     // spoilt or left, keeps its old file as it is: a transcript is only ever replaced by its new
     // content, never deleted. Fails with a description.
     void commit(const QString& path);
+    // The same in the background, for a run that goes on meanwhile: the new file is flushed on
+    // another thread, and moved into place in the order of these calls, before the trap of `failures`
+    // reports its next failure, when many wait, or at finish(). A failure is then reported as one of
+    // step `line` of the transcript numbered `transcript` (ChatFailures::reportLate()), as if it had
+    // come at once: before anything reported later, in the order the transcripts were handed over,
+    // shown or only counted as it would have been. One that ends the run (its folder gone, the disk
+    // full) ends it there: nothing handed over after it is put in place or named among the kept, and
+    // the failures of what the run did after it, which it would not have done, are not reported.
+    void commitLater(const QString& path, ChatFailures& failures, int transcript, int line);
+    // Puts in place what was handed over, then the names of the folders written into on the disk:
+    // what a run does before it says "Done.". Lets go of the failures commitLater() was given, which
+    // must not go before.
+    void finish();
     // Whether the transcript at `path` got nothing new in this run although it was started afresh,
     // and an old file of its name stays as it was.
     bool unchanged(const QString& path);
@@ -90,7 +107,8 @@ public:
     static QString keptHeading();
 
     // True once a write failed in a way that every later one would too: the folder is gone, the disk
-    // is full, or writing there is refused. The run then ends and puts nothing more in place.
+    // is full, or writing there is refused. The run then ends and puts nothing more in place. What
+    // was handed to commitLater() counts once it was put in place (finish()).
     bool stopped() const { return !m_stop.isEmpty(); }
     // stopped(), or a step of the trap failed so that every later one would: the history can no
     // longer be read. The run then ends the same way, and the stop message says why.
@@ -101,7 +119,7 @@ public:
     static bool isStopMessage(const QString& text);
 
 private:
-    struct Folder;
+    using Folder = TranscriptFolder;
     struct Pending {
         QString path;
         QString name; // in its folder
@@ -133,6 +151,16 @@ private:
     // Throws the failure of a move or delete: that transcript is kept, the run goes on.
     [[noreturn]] void failOne(const QString& what, Pending& pending, int error);
     void discard(Pending& pending);
+    void flushFolders();
+    // Moves the flushed new file over the old one; fails, as commit() does, when its flush failed
+    // (`flushed`), its folder is gone or the move fails.
+    void putInPlace(Pending& pending, int flushed);
+    // Puts the first `count` transcripts handed to commitLater() in place, in order, and reports
+    // what fails through its trap.
+    void settle(size_t count);
+    void settleOne();
+    // Before the trap reports a failure: false when what was handed over ended the run.
+    bool settleBeforeFailure();
     // Tries again a moment later while another program holds the file.
     int whileInUse(const std::function<int()>& operation);
 
@@ -142,8 +170,23 @@ private:
     // The folders by the cleaned text of their path.
     std::map<QString, Folder*> m_folderAt;
     std::map<QString, Pending> m_pending;
+    // A transcript handed to commitLater(), waiting for its turn to be put in place.
+    struct Handed {
+        QString key;
+        Pending pending;
+        bool keep = false; // spoilt or refused: its old file stays, and it is named among the kept
+        quint64 flush = 0; // the ticket of its flush
+        int transcript = 0;
+        int line = 0;
+    };
+    std::deque<Handed> m_handed;
+    ChatFailures* m_failures = nullptr; // of the handed transcripts
+    bool m_settling = false;
+    // A handed transcript ended the run: what the run did after it is not reported.
+    bool m_stoppedLate = false;
     std::set<QString> m_unchanged; // by key
     std::vector<FileId> m_protected;
     QStringList m_kept;
     QString m_stop;
+    std::unique_ptr<FlushWorkers> m_flushes; // made with the first transcript handed over
 };

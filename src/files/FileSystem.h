@@ -53,7 +53,8 @@ public:
     // pipe or a missing file gives nothing to copy.
     virtual int appendCopy(const OpenedFolder& folder, const QString& from, const QString& to,
                            const FileId& id) = 0;
-    // Puts the staged file's content on the disk, so that it survives a power cut once moved.
+    // Puts the staged file's content on the disk, so that it survives a power cut once moved. Called
+    // on several threads at once, for different files, while other files are written.
     virtual int flush(const OpenedFolder& folder, const QString& name, const FileId& id) = 0;
     // Puts the staged file in the place of `to` in one step. A regular file at `to` passes on its
     // permissions (and owner, where that may be kept; on Windows its security and read-only flag);

@@ -16,8 +16,8 @@ namespace InterruptCleanup {
 // and only that file is removed, whatever took its name meanwhile. Returns the
 // number to forget it by, or -1 when it cannot be noted: it is then left for the next run's clean-up.
 int note(const OpenedFolder& folder, const QString& name, const FileId& id);
-// Forgets it: before it is moved into place or removed, so that the name is never removed once it
-// may be another file's.
+// Forgets it: once it was moved into place, or before it is removed. Only the file made is removed,
+// so a name another file took meanwhile stays.
 void forget(int entry);
 
 } // namespace InterruptCleanup
