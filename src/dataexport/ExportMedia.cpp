@@ -47,6 +47,10 @@ QString refusal(int error) {
     }
 }
 
+QString sparseRefusal() {
+    return QStringLiteral("in the export it is a sparse file, with holes in it, as no shared file is");
+}
+
 // Reads a file's bytes as far as it holds them, checking at the end that it held all it should.
 class PieceReader final : public SharedFileStore::Reader {
 public:
@@ -239,9 +243,7 @@ void ExportMedia::lookUpTar(const QStringList& objectIds) {
                 continue;
             }
             if (archive_entry_sparse_count(entry) > 0) {
-                member.object.why =
-                    QStringLiteral("in the export it is a sparse file, with holes in it, as no "
-                                   "shared file is");
+                member.object.why = sparseRefusal();
                 continue;
             }
             const la_int64_t at = archive_filter_bytes(tar.get(), 0);
@@ -312,6 +314,12 @@ void ExportMedia::lookUpFolder(const QStringList& objectIds) {
         if (!file) {
             member.object.state = Object::State::Refused;
             member.object.why = refusal(opened);
+            continue;
+        }
+        // A few bytes on the disk could stand for more than it holds.
+        if (file->hasHoles()) {
+            member.object.state = Object::State::Refused;
+            member.object.why = sparseRefusal();
             continue;
         }
         member.object.state = Object::State::File;
