@@ -8,6 +8,7 @@
 #include "files/ReadOnlyFile.h"
 #include "messages/SharedFile.h"
 
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -25,6 +26,10 @@ namespace {
 constexpr qint64 kLongestDescription = 1 << 20;
 // The first bytes of a member's data, kept to check that its data lies where it was found.
 constexpr qint64 kHeadSize = 4096;
+
+QByteArray headDigest(const QByteArray& head) {
+    return QCryptographicHash::hash(head, QCryptographicHash::Sha256);
+}
 
 struct ArchiveCloser {
     void operator()(archive* a) const { archive_read_free(a); }
@@ -45,6 +50,10 @@ QString refusal(int error) {
     default:
         return QStringLiteral("it cannot be read in the export: ") + fileErrorText(error);
     }
+}
+
+QString sparseRefusal() {
+    return QStringLiteral("in the export it is a sparse file, with holes in it, as no shared file is");
 }
 
 // Reads a file's bytes as far as it holds them, checking at the end that it held all it should.
@@ -239,9 +248,7 @@ void ExportMedia::lookUpTar(const QStringList& objectIds) {
                 continue;
             }
             if (archive_entry_sparse_count(entry) > 0) {
-                member.object.why =
-                    QStringLiteral("in the export it is a sparse file, with holes in it, as no "
-                                   "shared file is");
+                member.object.why = sparseRefusal();
                 continue;
             }
             const la_int64_t at = archive_filter_bytes(tar.get(), 0);
@@ -255,7 +262,7 @@ void ExportMedia::lookUpTar(const QStringList& objectIds) {
             member.object.state = Object::State::File;
             member.object.size = size;
             member.at = at;
-            member.head = head;
+            member.head = headDigest(head);
         }
     } catch (const Damaged&) {
         status = ARCHIVE_FATAL;
@@ -314,6 +321,12 @@ void ExportMedia::lookUpFolder(const QStringList& objectIds) {
             member.object.why = refusal(opened);
             continue;
         }
+        // A few bytes on the disk could stand for more than it holds.
+        if (file->hasHoles()) {
+            member.object.state = Object::State::Refused;
+            member.object.why = sparseRefusal();
+            continue;
+        }
         member.object.state = Object::State::File;
         member.object.size = file->size();
         member.id = file->id();
@@ -368,7 +381,9 @@ std::unique_ptr<SharedFileStore::Reader> ExportMedia::open(const QString& object
     if (file->size() != m_archiveSize || modifiedAt(m_path) != m_archiveModified)
         changed();
     // Where the archive's header said: the bytes there must be those the archive gave.
-    if (!file->seek(member.at) || file->read(member.head.size()) != member.head || !file->seek(member.at))
+    if (!file->seek(member.at) ||
+        headDigest(file->read(qMin<qint64>(member.object.size, kHeadSize))) != member.head ||
+        !file->seek(member.at))
         changed();
     const auto unchanged = [this, file] {
         if (file->size() != m_archiveSize || modifiedAt(m_path) != m_archiveModified)

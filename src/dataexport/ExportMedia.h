@@ -38,10 +38,12 @@ public:
 private:
     struct Member {
         Object object;
-        qint64 at = 0;   // in the .tar: where its data lies
-        QByteArray head; // the first bytes the archive gave, that the file must hold at `at`
-        QString name;    // in the folder: its entry
-        FileId id;       // ... as it was found
+        qint64 at = 0; // in the .tar: where its data lies
+        // The digest of the first bytes the archive gave, that the file must hold at `at`: only the
+        // digest is kept, as an export may share tens of thousands of files.
+        QByteArray head;
+        QString name; // in the folder: its entry
+        FileId id;    // ... as it was found
     };
 
     void lookUpTar(const QStringList& objectIds);

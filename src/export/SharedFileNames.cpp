@@ -4,6 +4,27 @@
 
 #include <QDateTime>
 
+namespace {
+
+// Marks that turn the text around them about: a name holding them shows another ending than it has
+// ("photo<U+202E>gpj.exe" shows as "photoexe.jpg"), so they are shown as escapes.
+QString withDirectionMarksShown(const QString& name) {
+    QString shown;
+    shown.reserve(name.size());
+    for (const QChar c : name) {
+        const char16_t code = c.unicode();
+        const bool mark = code == 0x061C || code == 0x200E || code == 0x200F ||
+                          (code >= 0x202A && code <= 0x202E) || (code >= 0x2066 && code <= 0x2069);
+        if (mark)
+            shown += QStringLiteral("%%1").arg(code, 4, 16, QLatin1Char('0')).toUpper();
+        else
+            shown += c;
+    }
+    return shown;
+}
+
+} // namespace
+
 namespace SharedFileNames {
 
 QString timeText(qint64 time) {
@@ -38,7 +59,8 @@ QString nameOf(qint64 time, const QString& fileName, int copy, int maxBytes, boo
     for (;;) {
         if (keep < stem.size() && keep > 0 && stem.at(keep - 1).isHighSurrogate())
             --keep;
-        const QString name = GroupChatNames::escapedName(stem.left(keep) + ending, windowsNames);
+        const QString name =
+            withDirectionMarksShown(GroupChatNames::escapedName(stem.left(keep) + ending, windowsNames));
         if (GroupChatNames::bytesOf(name) <= maxBytes || keep <= 1)
             return name;
         --keep;

@@ -24,6 +24,8 @@ public:
     // As it was when opened.
     qint64 size() const { return m_size; }
     const FileId& id() const { return m_id; }
+    // Whether it has holes, parts the disk does not hold (a sparse file), as it was when opened.
+    bool hasHoles() const { return m_holes; }
 
     // Reads up to `size` bytes from where the last read ended; `done` is 0 at the end. Returns 0 or the
     // system's error code.
@@ -34,6 +36,7 @@ private:
 
     qint64 m_size = 0;
     FileId m_id;
+    bool m_holes = false;
 #ifdef Q_OS_WIN
     void* m_handle = nullptr;
 #else

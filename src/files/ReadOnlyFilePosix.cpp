@@ -59,6 +59,12 @@ std::unique_ptr<ReadOnlyFile> ReadOnlyFile::open(const OpenedFolder& folder, con
     std::unique_ptr<ReadOnlyFile> file(new ReadOnlyFile);
     file->m_fd = fd;
     file->m_size = static_cast<qint64>(opened.st_size);
+#ifdef SEEK_HOLE
+    // Where the file system cannot tell, the whole file counts as data.
+    const off_t hole = ::lseek(fd, 0, SEEK_HOLE);
+    file->m_holes = hole >= 0 && hole < opened.st_size;
+    ::lseek(fd, 0, SEEK_SET);
+#endif
     file->m_id = FileId{static_cast<quint64>(opened.st_dev), static_cast<quint64>(opened.st_ino),
                         static_cast<quint64>(opened.st_uid)};
     return file;

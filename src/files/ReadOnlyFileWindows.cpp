@@ -3,6 +3,26 @@
 #include "OpenedFolder.h"
 
 #include <windows.h>
+#include <winioctl.h>
+
+namespace {
+
+// Whether a file marked sparse leaves a part of itself to no space on the disk: it holds more than one
+// run of data, or one that falls short of its size.
+bool leavesHoles(HANDLE handle, const BY_HANDLE_FILE_INFORMATION& information, qint64 size) {
+    if (!(information.dwFileAttributes & FILE_ATTRIBUTE_SPARSE_FILE) || size == 0)
+        return false;
+    FILE_ALLOCATED_RANGE_BUFFER whole{};
+    whole.Length.QuadPart = size;
+    FILE_ALLOCATED_RANGE_BUFFER held{};
+    DWORD returned = 0;
+    if (!DeviceIoControl(handle, FSCTL_QUERY_ALLOCATED_RANGES, &whole, sizeof(whole), &held, sizeof(held),
+                         &returned, nullptr))
+        return GetLastError() == ERROR_MORE_DATA;
+    return returned < sizeof(held) || held.FileOffset.QuadPart != 0 || held.Length.QuadPart < size;
+}
+
+} // namespace
 
 std::unique_ptr<ReadOnlyFile> ReadOnlyFile::open(const OpenedFolder& folder, const QString& name,
                                                  bool oneName, int* error) {
@@ -34,6 +54,7 @@ std::unique_ptr<ReadOnlyFile> ReadOnlyFile::open(const OpenedFolder& folder, con
     std::unique_ptr<ReadOnlyFile> file(new ReadOnlyFile);
     file->m_handle = handle;
     file->m_size = static_cast<qint64>((quint64(information.nFileSizeHigh) << 32) | information.nFileSizeLow);
+    file->m_holes = leavesHoles(handle, information, file->m_size);
     file->m_id = FileId{information.dwVolumeSerialNumber,
                         (quint64(information.nFileIndexHigh) << 32) | information.nFileIndexLow};
     return file;

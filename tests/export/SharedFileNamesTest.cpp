@@ -52,6 +52,11 @@ TEST(SharedFileNames, NamesAreSafeAndFitKeepingTheirExtension) {
          at + QStringLiteral("CON")},
         {"control characters", QStringLiteral("a\tb\x7f.txt"), 1, 255, false,
          at + QStringLiteral("a%09b%7F.txt")},
+        // Shown as it is, it would read "photoexe.jpg".
+        {"a mark that turns the text about", QStringLiteral("photo\u202Egpj.exe"), 1, 255, false,
+         at + QStringLiteral("photo%202Egpj.exe")},
+        {"marks that turn the text about on Windows", QStringLiteral("a\u2067b\u200Fc\u061C.txt"), 1, 255,
+         true, at + QStringLiteral("a%2067b%200Fc%061C.txt")},
         {"cut, the extension kept", QString(300, QLatin1Char('x')) + QStringLiteral(".jpeg"), 2, 255, false,
          at + QString(255 - 20 - 4 - 5, QLatin1Char('x')) + QStringLiteral(" (2).jpeg")},
         {"cut where a file system takes less", QString(300, QLatin1Char('x')) + QStringLiteral(".jpg"), 1,

@@ -23,6 +23,11 @@
 #include <cerrno>
 #include <functional>
 
+#ifndef Q_OS_WIN
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 using Kind = MediaObject::Kind;
@@ -413,6 +418,57 @@ TEST_F(SharedFilesRun, AFileWithASecondNameInAnUnpackedExportIsNotRead) {
         QStringLiteral("h.jpg: in the export it is a file with another name too (a hard link)")))
         << result.err.toStdString();
     EXPECT_TRUE(sharedOf(out, QStringLiteral("ann")).isEmpty());
+}
+
+// A few bytes on the disk that stand for gigabytes would fill the disk they are saved to.
+TEST_F(SharedFilesRun, AFileWithHolesInAnUnpackedExportIsNotRead) {
+    struct Row {
+        const char* id;
+        qint64 dataAt; // where its few bytes lie, the rest a hole; -1 for a file without holes
+        bool saved;
+    };
+    const Row rows[] = {
+        {"start", 0, false}, {"middle", 4 << 20, false}, {"end", (8 << 20) - 3, false}, {"dense", -1, true}};
+    std::vector<SharedExport::Shared> messages;
+    int second = 10;
+    for (const Row& row : rows) {
+        const QByteArray arrival = QStringLiteral("2021-08-31T13:42:%1Z").arg(second++).toLatin1();
+        messages.push_back(message("8:ann", arrival.constData(), file(row.id, Kind::Document, QString(), 100),
+                                   QString::fromLatin1(row.id) + QStringLiteral(".bin")));
+    }
+    const QString unpacked = path(QStringLiteral("unpacked"));
+    SharedExport(messages).writeFolder(unpacked);
+    const QDir media(unpacked + QStringLiteral("/media"));
+    for (const Row& row : rows) {
+        if (row.dataAt < 0)
+            continue;
+        const QStringList found = media.entryList({QString::fromLatin1(row.id) + QStringLiteral(".1*")});
+        ASSERT_EQ(found.size(), 1) << row.id;
+        QFile sparse(media.filePath(found.first()));
+        ASSERT_TRUE(sparse.open(QIODevice::WriteOnly | QIODevice::Truncate)) << row.id;
+        ASSERT_TRUE(sparse.resize(8 << 20));
+        ASSERT_TRUE(sparse.seek(row.dataAt));
+        sparse.write("abc", 3);
+        sparse.close();
+        const int fd = ::open(QFile::encodeName(sparse.fileName()).constData(), O_RDONLY);
+        const off_t hole = ::lseek(fd, 0, SEEK_HOLE);
+        ::close(fd);
+        if (hole < 0 || hole >= (8 << 20))
+            GTEST_SKIP() << "the temporary folder's file system keeps no holes";
+    }
+    const QString out = path(QStringLiteral("out"));
+    const CliResult result = run(unpacked, out);
+    EXPECT_EQ(result.status, 1);
+    const QMap<QString, QByteArray> saved = sharedOf(out, QStringLiteral("ann"));
+    second = 10;
+    for (const Row& row : rows) {
+        const QString name =
+            stamp(second++) + QLatin1Char(' ') + QString::fromLatin1(row.id) + QStringLiteral(".bin");
+        EXPECT_EQ(saved.contains(name), row.saved) << row.id;
+        EXPECT_EQ(result.err.contains(name + QStringLiteral(": in the export it is a sparse file")),
+                  !row.saved)
+            << row.id << ": " << result.err.toStdString();
+    }
 }
 #endif
 
