@@ -56,16 +56,27 @@ bool sameBytes(const QString& a, const QString& b) {
     }
 }
 
+// The histories a value names, to be read. One none of whose pieces is there either is one path
+// that is gone, as it always was: it is named whole when it is found missing.
+QStringList historiesOf(const QString& value) {
+    const QStringList paths = splitPaths(value);
+    const bool anyThere = std::any_of(paths.begin(), paths.end(), [](const QString& path) {
+        const QFileInfo piece(path);
+        return piece.exists() || piece.isSymLink();
+    });
+    return anyThere ? paths : QStringList{value};
+}
+
 } // namespace
 
 QStringList locate(const SettingsStore& settings) {
     const QString named = qEnvironmentVariable("PARLORIX_SKYPE_DATA");
     if (!named.isEmpty())
-        return splitPaths(named);
+        return historiesOf(named);
     const QString stored = GetSetting(settings, Settings::application(), Settings::section(),
                                       Settings::skypeHistoryKey(), QString());
     if (!stored.isEmpty())
-        return splitPaths(stored);
+        return historiesOf(stored);
     if (const std::optional<QString> newest = newestProfile(profileRoots()))
         return {*newest};
     return {};

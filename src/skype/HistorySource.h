@@ -21,7 +21,8 @@ struct Located {
 };
 
 // In this order: $PARLORIX_SKYPE_DATA, the stored "Skype History", the newest classic profile. The
-// first two may name several histories, read as one. Empty when nothing names one.
+// first two may name several histories, read as one (a value none of whose paths is there is one
+// path, gone). Empty when nothing names one.
 QStringList locate(const SettingsStore& settings);
 
 // The paths a value names, separated as PATH separates folders (':' on Linux and macOS, ';' on

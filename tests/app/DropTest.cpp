@@ -56,7 +56,11 @@ TEST(HistoryDrop, TwoFilesDroppedAtOnceAreReadAsOneAndRememberedTogether) {
     // A history whose path holds the separator of stored paths.
     const QString separated =
         QDir::toNativeSeparators(files.path("a") + QDir::listSeparator() + QStringLiteral("b.db"));
-    ASSERT_TRUE(QFile::copy(zed, separated));
+    ASSERT_TRUE(QFile::copy(skype6, separated));
+    const QString profile = QDir::toNativeSeparators(files.path("profile"));
+    const QString profileDb = QDir::toNativeSeparators(files.path("profile/main.db"));
+    ASSERT_TRUE(QDir().mkpath(profile));
+    ASSERT_TRUE(QFile::copy(zed, profileDb));
     const struct {
         const char* name;
         QStringList dropped;
@@ -72,10 +76,18 @@ TEST(HistoryDrop, TwoFilesDroppedAtOnceAreReadAsOneAndRememberedTogether) {
          {QStringLiteral("These 2 Skype histories will be read from now on, as one history:\r\n%1\r\n%2")
               .arg(zed, skype6)},
          zed + QDir::listSeparator() + skype6},
-        {"the same one twice: told as one",
+        {"the same one twice: told and stored as one, as older versions read it",
          {zed, zed},
          {QStringLiteral("The Skype history in '%1' will be read from now on.").arg(zed)},
-         zed + QDir::listSeparator() + zed},
+         zed},
+        {"a profile folder with its own main.db: stored as the folder, as it always was",
+         {profile, profileDb},
+         {QStringLiteral("The Skype history in '%1' will be read from now on.").arg(profileDb)},
+         profile},
+        {"a history holding the separator, with itself again: taken alone",
+         {separated, separated},
+         {QStringLiteral("The Skype history in '%1' will be read from now on.").arg(separated)},
+         separated},
         {"a path holding the separator, alone: taken as it always was",
          {separated},
          {QStringLiteral("The Skype history in '%1' will be read from now on.").arg(separated)},
@@ -100,7 +112,9 @@ TEST(HistoryDrop, TwoFilesDroppedAtOnceAreReadAsOneAndRememberedTogether) {
         EXPECT_EQ(w.boxes.texts(), row.boxes) << row.name;
         EXPECT_EQ(w.settings.get(QStringLiteral("Skype History")).value_or(QString()), row.stored)
             << row.name;
-        EXPECT_EQ(w.skype.chosenHistories, row.stored.isEmpty() ? QStringList() : row.dropped) << row.name;
+        EXPECT_EQ(w.skype.chosenHistories,
+                  row.stored.isEmpty() ? QStringList() : HistorySource::splitPaths(row.stored))
+            << row.name;
     }
 }
 

@@ -252,6 +252,39 @@ TEST(HistorySource, EnvironmentThenStoredThenNewestProfile) {
     EXPECT_EQ(HistorySource::locate(w.settings), QStringList{QStringLiteral("/named/export.tar")});
 }
 
+// A value names several histories as PATH names folders; one path as it stands is that one path,
+// there or not: one that is gone is named whole in the message that says so, as it always was.
+TEST(HistorySource, AValueNamesItsHistoriesAsPathNamesFolders) {
+    HistoryFiles files;
+    const QString sep = QDir::listSeparator();
+    const QString a = files.file("a.db", "x");
+    const QString b = files.file("b.db", "x");
+    const QString held = files.path("c") + sep + QStringLiteral("d.db");
+    QFile(held).open(QIODevice::WriteOnly);
+    const QString gone = files.path("gone") + sep + QStringLiteral("main.db");
+    const struct {
+        const char* name;
+        QString value;
+        QStringList paths;
+    } cases[] = {
+        {"one path", a, {a}},
+        {"two", a + sep + b, {a, b}},
+        {"empty pieces name nothing", sep + a + sep + sep + b + sep, {a, b}},
+        {"one path holding the separator", held, {held}},
+        {"one path holding the separator, gone", gone, {gone}},
+        {"one there and one gone", a + sep + files.path("gone.db"), {a, files.path("gone.db")}},
+    };
+    TestWindow w;
+    ScopedEnv env;
+    for (const auto& row : cases) {
+        env.set("PARLORIX_SKYPE_DATA", QFile::encodeName(row.value));
+        EXPECT_EQ(HistorySource::locate(w.settings), row.paths) << row.name;
+        env.set("PARLORIX_SKYPE_DATA", QByteArray());
+        w.settings.set(QStringLiteral("Skype History"), row.value);
+        EXPECT_EQ(HistorySource::locate(w.settings), row.paths) << row.name << ", stored";
+    }
+}
+
 TEST(HistorySource, IdentifiesEachKindOfSource) {
     HistoryFiles files;
     QDir().mkpath(files.path("profile"));
