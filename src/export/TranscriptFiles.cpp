@@ -182,6 +182,8 @@ QString TranscriptFiles::lockSubfolder(const QString& folderText, const QString&
         if (!opened)
             return QString();
         folder = &addFolder(text, std::move(opened), 0);
+        // Made now, perhaps: its name reaches the disk with the moves, before the run says "Done.".
+        parent.moved = true;
     }
     return folder->refused() ? folder->refusal() : QString();
 }

@@ -14,7 +14,7 @@ struct TranscriptFolder {
     std::unique_ptr<FolderLock> lock;
     bool foldsCase = false;
     QString key;        // its place among the run's folders
-    bool moved = false; // a transcript was moved or deleted there
+    bool moved = false; // a transcript was moved or deleted there, or a folder made
 
     // Another run writes here, or the lock cannot be had: nothing of this run may be written here.
     bool refused() const {

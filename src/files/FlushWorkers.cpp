@@ -4,8 +4,39 @@
 #include <system_error>
 #include <utility>
 
+#ifndef Q_OS_WIN
+#include <fcntl.h>
+#include <sys/resource.h>
+#endif
+
+namespace {
+
+// A flush holds its file open: where the process may open few files (a low "ulimit -n"), the
+// threads take at most half of those it may still open, and the run's own files still open. Windows
+// sets no such limit.
+size_t threadsTheLimitAllows() {
+#ifndef Q_OS_WIN
+    constexpr rlim_t kAmple = 4096;
+    struct rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+        limit.rlim_cur < kAmple) {
+        rlim_t open = 0;
+        for (rlim_t fd = 0; fd < limit.rlim_cur; ++fd) {
+            if (::fcntl(static_cast<int>(fd), F_GETFD) != -1)
+                ++open;
+        }
+        return std::min(FlushWorkers::kThreads,
+                        static_cast<size_t>((limit.rlim_cur - std::min(open, limit.rlim_cur)) / 2));
+    }
+#endif
+    return FlushWorkers::kThreads;
+}
+
+} // namespace
+
 FlushWorkers::FlushWorkers(FileSystem& fileSystem)
-    : m_fileSystem(fileSystem) {}
+    : m_fileSystem(fileSystem)
+    , m_mostThreads(threadsTheLimitAllows()) {}
 
 FlushWorkers::~FlushWorkers() {
     {
@@ -32,10 +63,10 @@ quint64 FlushWorkers::start(std::shared_ptr<const OpenedFolder> folder, const QS
     return ticket;
 }
 
-// One more thread while there are fewer than kThreads. A thread that cannot be started leaves its
-// share to the others, or to the thread that waits.
+// One more thread while there are fewer than kThreads, or than the open files allow. A thread that
+// cannot be started leaves its share to the others, or to the thread that waits.
 void FlushWorkers::addThread() {
-    if (m_threads.size() >= kThreads || m_cannotStart)
+    if (m_threads.size() >= m_mostThreads || m_cannotStart)
         return;
     try {
         m_threads.emplace_back([this] { work(); });

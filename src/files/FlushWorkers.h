@@ -23,7 +23,7 @@ class OpenedFolder;
 // file is flushed so, one after another, as before.
 class FlushWorkers final {
 public:
-    // How many flushes are under way at once, at most.
+    // How many flushes are under way at once, at most; fewer where the process may open few files.
     static constexpr size_t kThreads = 32;
 
     explicit FlushWorkers(FileSystem& fileSystem);
@@ -64,6 +64,7 @@ private:
     std::map<quint64, Result> m_results; // flushed, not yet asked for
     quint64 m_nextTicket = 0;
     size_t m_idle = 0; // threads waiting for a file
+    size_t m_mostThreads = kThreads;
     bool m_cannotStart = false;
     bool m_stopping = false;
     std::vector<std::thread> m_threads; // last: joined before anything they use goes

@@ -20,6 +20,7 @@
 #else
 #include <cerrno>
 #include <csignal>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -453,6 +454,57 @@ TEST_F(PuttingInPlace, ARunEndedWhileItPutsTranscriptsInPlaceLeavesEachWhole) {
             expected.append(handle + QStringLiteral(".txt"));
         }
         EXPECT_EQ(filesIn(), expected);
+    }
+}
+// Where the process may open few more files than it holds (a low "ulimit -n"), the flushes leave it
+// enough to write and move every transcript, as one flush at a time did.
+TEST_F(PuttingInPlace, AProcessThatMayOpenFewFilesPutsEveryTranscriptInPlace) {
+    constexpr int kContacts = 300;
+    makeFolder();
+    const pid_t child = fork();
+    if (child == 0) {
+        const rlim_t open =
+            static_cast<rlim_t>(QDir(QStringLiteral("/dev/fd"))
+                                    .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)
+                                    .size());
+        struct rlimit limit{};
+        if (getrlimit(RLIMIT_NOFILE, &limit) != 0)
+            _exit(2);
+        limit.rlim_cur = open + 12;
+        if (setrlimit(RLIMIT_NOFILE, &limit) != 0)
+            _exit(2);
+        LocalFileSystem fileSystem;
+        FakeMessageBoxes boxes;
+        ErrorTrap trap(boxes, QString());
+        ChatFailures failures(trap);
+        TranscriptFiles files(fileSystem);
+        if (!files.lockFolder(outText).isEmpty())
+            _exit(2);
+        const auto handle = [](int i) { return QStringLiteral("c%1").arg(i, 3, 10, QLatin1Char('0')); };
+        for (int i = 0; i < kContacts; ++i) {
+            trap.step(134, [&] {
+                files.restart(path(handle(i)));
+                files.append(path(handle(i)), QStringLiteral("new ") + handle(i));
+            });
+        }
+        int transcript = 0;
+        for (int i = 0; i < kContacts; ++i) {
+            const ChatFailures::Scope scope(failures, --transcript);
+            trap.step(150, [&] { files.commitLater(path(handle(i)), failures, transcript, 150); });
+        }
+        files.finish();
+        const QStringList shown = boxes.texts();
+        if (!shown.isEmpty())
+            fprintf(stderr, "%s\n", qPrintable(shown.first()));
+        _exit(shown.isEmpty() && files.kept().isEmpty() ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    for (int i = 0; i < kContacts; ++i) {
+        const QString handle = QStringLiteral("c%1").arg(i, 3, 10, QLatin1Char('0'));
+        EXPECT_EQ(contents(path(handle)), "new " + handle.toUtf8()) << handle.toStdString();
     }
 }
 #endif

@@ -841,6 +841,28 @@ TEST_F(TranscriptFilesTest, ANewTranscriptIsFlushedBeforeItReplacesTheOldOne) {
     }
 }
 
+// A folder the run makes for its transcripts (the group chats') is a new name in the folder above it:
+// both are flushed before the run says "Done.", or a power cut could take the new folder away with
+// every transcript moved into it.
+TEST_F(TranscriptFilesTest, AFolderMadeForTranscriptsIsFlushedWithTheFolderAboveIt) {
+    FakeFileSystem fileSystem;
+    TranscriptFiles files(fileSystem);
+    const QString out = nativeOutput() + QDir::separator();
+    ASSERT_EQ(files.lockFolder(out), QString());
+    int error = 0;
+    ASSERT_EQ(files.lockSubfolder(out, QStringLiteral("Group chats"), &error), QString());
+    ASSERT_EQ(error, 0);
+    const QString path = out + QStringLiteral("Group chats") + QDir::separator() + QStringLiteral("room.txt");
+    files.append(path, QStringLiteral("new"));
+    files.commit(path);
+    files.finish();
+    EXPECT_EQ(contents(path), QByteArray("new"));
+    QStringList flushed = fileSystem.flushedFolders;
+    std::sort(flushed.begin(), flushed.end());
+    EXPECT_EQ(flushed, (QStringList{QDir::cleanPath(outputDir.path()),
+                                    QDir::cleanPath(outputDir.path() + QStringLiteral("/Group chats"))}));
+}
+
 #ifdef Q_OS_LINUX
 // A link planted as the lock file's name in other letters does not make a folder that tells letter
 // case apart look as if it folded it: "Ann" and "ann" keep a transcript each.

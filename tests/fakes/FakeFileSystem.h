@@ -1,6 +1,7 @@
 #pragma once
 
 #include "files/LocalFileSystem.h"
+#include "files/OpenedFolder.h"
 
 #include <QMap>
 #include <QString>
@@ -70,6 +71,7 @@ public:
     }
     int flushFolder(const OpenedFolder& folder) override {
         record(QStringLiteral("flush folder"));
+        flushedFolders.append(folder.path());
         return LocalFileSystem::flushFolder(folder);
     }
     bool foldsCase(const OpenedFolder& folder, const QString& probe) override {
@@ -122,7 +124,8 @@ public:
         return moved ? QStringLiteral("no flush of the folder after the last move") : QString();
     }
 
-    int mostFlushing = 0; // flushes under way at once, at most
+    int mostFlushing = 0;       // flushes under way at once, at most
+    QStringList flushedFolders; // their paths, in order; folders are flushed by the run's own thread
 
 private:
     // Records the step; `flushing` counts a flush that begins (1) or ends (-1).
