@@ -52,15 +52,22 @@ QString standInName(const QString& describedName, const QString& objectId, const
 
 QString nameOf(qint64 time, const QString& fileName, int copy, int maxBytes, bool windowsNames) {
     const QString extension = extensionOf(fileName);
-    const QString stem = timeText(time) + QLatin1Char(' ') + fileName.chopped(extension.size());
+    const QString timeAndBlank = timeText(time) + QLatin1Char(' ');
+    const QString timeAndEscapedBlank = timeText(time) + QStringLiteral("%20");
+    const QString stem = timeAndBlank + fileName.chopped(extension.size());
     const QString ending = (copy > 1 ? QStringLiteral(" (%1)").arg(copy) : QString()) + extension;
     // The stem is cut, never the extension or an escape: each character takes a byte at least.
     qsizetype keep = qMin<qsizetype>(stem.size(), maxBytes);
     for (;;) {
         if (keep < stem.size() && keep > 0 && stem.at(keep - 1).isHighSurrogate())
             --keep;
-        const QString name =
-            withDirectionMarksShown(GroupChatNames::escapedName(stem.left(keep) + ending, windowsNames));
+        QString name = GroupChatNames::escapedName(stem.left(keep) + ending, windowsNames);
+        // A name of dots and blanks alone (".."): Windows' escape of the trailing ones takes the blank
+        // after the time too, which is no part of the name and stays a blank, as on other systems;
+        // only where nothing follows it is it the name's end.
+        if (name.startsWith(timeAndEscapedBlank) && name.size() > timeAndEscapedBlank.size())
+            name.replace(0, timeAndEscapedBlank.size(), timeAndBlank);
+        name = withDirectionMarksShown(name);
         if (GroupChatNames::bytesOf(name) <= maxBytes || keep <= 1)
             return name;
         --keep;

@@ -48,6 +48,11 @@ TEST(SharedFileNames, NamesAreSafeAndFitKeepingTheirExtension) {
          at + QStringLiteral("a%3Cb%3Ec%3Ad%22e%7Cf%3Fg%2Ah%25.txt")},
         {"a trailing dot and blank on Windows", QStringLiteral("notes. "), 1, 255, true,
          at + QStringLiteral("notes%2E%20")},
+        // The blank after the time is no part of the name: it stays one where the name is dots alone.
+        {"dots alone", QStringLiteral(".."), 1, 255, false, at + QStringLiteral("..")},
+        {"dots alone on Windows", QStringLiteral(".."), 1, 255, true, at + QStringLiteral("%2E%2E")},
+        {"dots and blanks alone on Windows", QStringLiteral(" . "), 1, 255, true,
+         at + QStringLiteral("%20%2E%20")},
         {"a device name stays one only alone", QStringLiteral("CON"), 1, 255, true,
          at + QStringLiteral("CON")},
         {"control characters", QStringLiteral("a\tb\x7f.txt"), 1, 255, false,

@@ -8,6 +8,8 @@
 
 #include "export/GroupChatNames.h"
 #include "export/SharedFiles.h"
+#include "files/LocalFileSystem.h"
+#include "files/OpenedFolder.h"
 #include "files/StagedCopy.h"
 
 #include <QCheckBox>
@@ -22,6 +24,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <functional>
+#include <memory>
 
 #ifndef Q_OS_WIN
 #include <fcntl.h>
@@ -559,18 +562,33 @@ TEST_F(SharedFilesRun, StagedCopiesAKilledRunLeftAreRemovedAndNoOtherFile) {
     const QString out = path(QStringLiteral("out"));
     const QString folder = out + QStringLiteral("/Shared files/ann/");
     QDir().mkpath(folder);
+    // Made as the program makes its staged copies (private; on Windows hidden), then left half-written.
     const QString leftover = StagedCopy::stagedName(QStringLiteral("abcd"));
-    writeAll(folder + leftover, "half a file");
-    QFile::setPermissions(folder + leftover, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    // One of that shape the program did not make, and the user's own that only looks so.
+    {
+        int error = 0;
+        const std::unique_ptr<OpenedFolder> opened = OpenedFolder::open(folder, false, &error);
+        ASSERT_TRUE(opened);
+        LocalFileSystem files;
+        FileId id;
+        ASSERT_EQ(files.createStaged(*opened, leftover, &id), 0);
+        ASSERT_EQ(files.append(*opened, leftover, id, "half a file"), 0);
+    }
+    // One of that shape the program did not make, and the user's own that only looks so; one of its
+    // very name the program did not make either (open to others; on Windows not hidden).
     const QString lookalike = QStringLiteral(".parlorix-copy.abcdXY.part");
     writeAll(folder + lookalike, "mine");
+    const QString notMade = StagedCopy::stagedName(QStringLiteral("efgh"));
+    writeAll(folder + notMade, "mine too");
+    QFile::setPermissions(folder + notMade,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther);
     const CliResult result =
         run(tar({message("8:ann", "2021-08-31T13:42:10Z", file("p", Kind::Picture, QString(), 10),
                          QStringLiteral("a.jpg"))}),
             out);
     EXPECT_EQ(result.status, 0) << result.err.toStdString();
-    EXPECT_EQ(filesBelow(folder).keys(), (QStringList{lookalike, stamp(10) + QStringLiteral(" a.jpg")}));
+    QStringList kept{lookalike, notMade, stamp(10) + QStringLiteral(" a.jpg")};
+    kept.sort();
+    EXPECT_EQ(filesBelow(folder).keys(), kept);
 }
 
 TEST_F(SharedFilesRun, TheOptionGoesWithTheExportRunOnly) {

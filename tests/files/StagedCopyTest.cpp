@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -72,13 +73,17 @@ TEST_F(StagedCopyTest, ACopyTakesOnlyANameNothingHolds) {
             EXPECT_EQ(fileErrorKind(copy.place(QStringLiteral("b.jpg"))), FileError::Exists) << row.what;
             ASSERT_EQ(copy.place(QStringLiteral("c.jpg")), 0) << row.what;
         }
-        QFile placed(at("c.jpg"));
-        ASSERT_TRUE(placed.open(QIODevice::ReadOnly));
-        EXPECT_EQ(placed.readAll(), QByteArray("ours, in pieces")) << row.what;
-        // Readable as a file made there is, no longer hidden away, and nothing staged stays.
-        EXPECT_TRUE(placed.permissions() & QFileDevice::ReadOwner);
+        {
+            QFile placed(at("c.jpg"));
+            ASSERT_TRUE(placed.open(QIODevice::ReadOnly));
+            EXPECT_EQ(placed.readAll(), QByteArray("ours, in pieces")) << row.what;
+            // Readable as a file made there is, no longer hidden away, and nothing staged stays.
+            EXPECT_TRUE(placed.permissions() & QFileDevice::ReadOwner);
+        }
+        EXPECT_FALSE(QFileInfo(at("c.jpg")).isHidden()) << row.what;
         EXPECT_EQ(names(), (QStringList{QStringLiteral("b.jpg"), QStringLiteral("c.jpg")})) << row.what;
-        QFile::remove(at("c.jpg"));
+        // Closed first: Windows removes no file that is still open.
+        ASSERT_TRUE(QFile::remove(at("c.jpg"))) << row.what;
         QFile::remove(at("b.jpg"));
         QDir(at("b.jpg")).removeRecursively();
     }
