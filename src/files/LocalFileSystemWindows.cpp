@@ -49,6 +49,21 @@ int openFailure(const OpenedFolder& folder, const QString& name, const FileId& i
     return named && !(*named == id) ? FileSystem::kNotTheStagedFile : error;
 }
 
+// Opens the staged file `from` as itself for its move, alone, with the rights to set its attributes and
+// security and to rename it; on failure `staged` is invalid and the error is returned.
+int openStagedForMove(const OpenedFolder& folder, const QString& from, const FileId& id, HANDLE& staged) {
+    staged = CreateFileW(folder.longPath(from).c_str(),
+                         DELETE | WRITE_DAC | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, 0, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (staged == INVALID_HANDLE_VALUE)
+        return openFailure(folder, from, id, lastError());
+    if (isStagedFile(staged, id))
+        return 0;
+    CloseHandle(staged);
+    staged = INVALID_HANDLE_VALUE;
+    return FileSystem::kNotTheStagedFile;
+}
+
 // A security descriptor that grants the user alone full access, inheriting nothing from the folder.
 class UserOnly final {
 public:
@@ -222,14 +237,10 @@ int LocalFileSystem::replace(const OpenedFolder& folder, const QString& from, co
                              const QString& to) {
     // The staged file is opened as itself and known to be the one this run made; its security and
     // attributes are set through this handle, and it is renamed through it, relative to the folder.
-    const HANDLE staged = CreateFileW(folder.longPath(from).c_str(),
-                                      DELETE | WRITE_DAC | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, 0,
-                                      nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (staged == INVALID_HANDLE_VALUE)
-        return openFailure(folder, from, id, lastError());
+    HANDLE staged = INVALID_HANDLE_VALUE;
+    if (const int error = openStagedForMove(folder, from, id, staged))
+        return error;
     const Handle file = reinterpret_cast<qintptr>(staged);
-    if (!isStagedFile(staged, id))
-        return close(file, kNotTheStagedFile);
     const std::wstring target = folder.longPath(to);
     const DWORD old = GetFileAttributesW(target.c_str());
     const bool oldIsFile = old != INVALID_FILE_ATTRIBUTES && !(old & FILE_ATTRIBUTE_REPARSE_POINT);
@@ -285,14 +296,10 @@ int LocalFileSystem::replace(const OpenedFolder& folder, const QString& from, co
 
 int LocalFileSystem::place(const OpenedFolder& folder, const QString& from, const FileId& id,
                            const QString& to) {
-    const HANDLE staged = CreateFileW(folder.longPath(from).c_str(),
-                                      DELETE | WRITE_DAC | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, 0,
-                                      nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (staged == INVALID_HANDLE_VALUE)
-        return openFailure(folder, from, id, lastError());
+    HANDLE staged = INVALID_HANDLE_VALUE;
+    if (const int error = openStagedForMove(folder, from, id, staged))
+        return error;
     const Handle file = reinterpret_cast<qintptr>(staged);
-    if (!isStagedFile(staged, id))
-        return close(file, kNotTheStagedFile);
     // No longer hidden once in place; hidden again when it stays staged, as the next run knows it.
     FILE_BASIC_INFO basic{};
     basic.FileAttributes = FILE_ATTRIBUTE_ARCHIVE;
