@@ -10,27 +10,21 @@
 #include "files/FolderLock.h"
 #include "files/InterruptCleanup.h"
 #include "files/OpenedFolder.h"
+#include "files/StagedName.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
-#include <QRandomGenerator>
 #include <QRegularExpression>
 
 #include <algorithm>
 
 namespace {
 
-constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-
 // A staged file's name: ".ann.txt.XXXXXX.part", of which four letters are random and the last two a
 // check of the name before them, so that a file of that shape which the program did not make is
 // hardly ever taken for one of its own.
 QString stagedName(const QString& stem, const QString& random) {
-    const QString head = QLatin1Char('.') + stem + QLatin1Char('.') + random;
-    const QByteArray hash = QCryptographicHash::hash(head.toUtf8(), QCryptographicHash::Sha256);
-    return head + QLatin1Char(kLetters[static_cast<uchar>(hash.at(0)) % 62]) +
-           QLatin1Char(kLetters[static_cast<uchar>(hash.at(1)) % 62]) + QStringLiteral(".part");
+    return StagedName::checked(QLatin1Char('.') + stem + QLatin1Char('.') + random);
 }
 
 // Whether the name is one stagedName() gives: the pattern alone (a handle may hold a line break; a
@@ -58,13 +52,6 @@ QString stagedStem(const QString& name, qsizetype limit) {
             head.chop(1);
     }
     return head + ending;
-}
-
-QString randomPart() {
-    QString random;
-    for (int i = 0; i < 4; ++i)
-        random += QLatin1Char(kLetters[QRandomGenerator::global()->bounded(62)]);
-    return random;
 }
 
 } // namespace
@@ -298,7 +285,7 @@ void TranscriptFiles::createStaged(Pending& pending) {
             QStringLiteral("Cannot write '%1': %2").arg(pending.path, fileErrorText(FileError::NameTooLong)));
     const QString stem = stagedStem(pending.name, limit);
     for (int attempt = 0;; ++attempt) {
-        const QString name = stagedName(stem, randomPart());
+        const QString name = stagedName(stem, StagedName::randomPart());
         const int error = m_fileSystem.createStaged(folder, name, &pending.stagedId);
         if (error == 0) {
             pending.staged = name;

@@ -4,26 +4,12 @@
 #include "InterruptCleanup.h"
 #include "OpenedFolder.h"
 #include "ReadOnlyFile.h"
+#include "StagedName.h"
 
-#include <QCryptographicHash>
-#include <QRandomGenerator>
 #include <QRegularExpression>
 
 #include <cstring>
 #include <vector>
-
-namespace {
-
-constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-
-QString randomPart() {
-    QString random;
-    for (int i = 0; i < 4; ++i)
-        random += QLatin1Char(kLetters[QRandomGenerator::global()->bounded(62)]);
-    return random;
-}
-
-} // namespace
 
 StagedCopy::StagedCopy(FileSystem& fileSystem, std::shared_ptr<OpenedFolder> folder)
     : m_fileSystem(fileSystem)
@@ -36,10 +22,7 @@ StagedCopy::~StagedCopy() {
 // The same length whatever the file's own name, which may take all the room a name has; the check
 // letters make a file of that shape the program did not make hardly ever taken for one of its own.
 QString StagedCopy::stagedName(const QString& random) {
-    const QString head = QStringLiteral(".parlorix-copy.") + random;
-    const QByteArray hash = QCryptographicHash::hash(head.toUtf8(), QCryptographicHash::Sha256);
-    return head + QLatin1Char(kLetters[static_cast<uchar>(hash.at(0)) % 62]) +
-           QLatin1Char(kLetters[static_cast<uchar>(hash.at(1)) % 62]) + QStringLiteral(".part");
+    return StagedName::checked(QStringLiteral(".parlorix-copy.") + random);
 }
 
 bool StagedCopy::isStagedName(const QString& name) {
@@ -72,7 +55,7 @@ void StagedCopy::discard() {
 int StagedCopy::write(const Source& source) {
     discard();
     for (int attempt = 0;; ++attempt) {
-        const QString name = stagedName(randomPart());
+        const QString name = stagedName(StagedName::randomPart());
         const int error = m_fileSystem.createStaged(*m_folder, name, &m_id);
         if (error == 0) {
             m_staged = name;
